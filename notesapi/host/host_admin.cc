@@ -1,0 +1,115 @@
+#include "notesapi/host/host_admin.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <fstream>
+#include <memory>
+
+#include "notesapi/host/internal/charsets.h"
+#include "notesapi/host/internal/queue_store.h"
+#include "notesapi/host/internal/task_registry.h"
+
+namespace notesapi {
+
+namespace {
+
+bool MakeFolder(const std::string& path) { return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST; }
+
+std::string NotesIniTemplate(const std::string& serverName) {
+  return "; notes.ini of an embedded test server.\n"
+         "; One Name=Value per line; lines starting with ';' are comments.\n"
+         "; zulctl ini set keeps comments and the order of the lines.\n"
+         "\n"
+         "; The server's name, used as the sender of memos and in records.\n"
+         "ServerName=" + serverName + "\n"
+         "MailServer=" + serverName + "\n"
+         "; The data directory with the databases, relative to this file's folder.\n"
+         "Directory=data\n"
+         "; The server's program directory.\n"
+         "NotesProgram=program\n"
+         "; The code page of the tasks' own texts (messages, log file).\n"
+         "ZulNativeCodePage=windows-1251\n"
+         "\n"
+         "; Databases of the anti-virus tasks, relative to the data directory.\n"
+         "ZULSetupDatabase=zulsetup.nsf\n"
+         "ZULStatDatabase=zulstat.nsf\n"
+         "ZULQuarantineDatabase=zulquarantine.nsf\n"
+         "\n"
+         "; Mail monitor log: file on/off, console on/off, level, file name.\n"
+         "ZulMailMonitorLogFileFlag=1\n"
+         "ZulMailMonitorLogConsole=1\n"
+         "ZulMailMonitorLogLevel=3\n"
+         "ZulMailMonitorLogFileName=log/zulmailmonitor.log\n"
+         "\n"
+         "; Updater log.\n"
+         "ZulUpdaterLogFileFlag=1\n"
+         "ZulUpdaterLogConsole=1\n"
+         "ZulUpdaterLogLevel=3\n"
+         "ZulUpdaterLogFileName=log/zulupdater.log\n"
+         "\n"
+         "; Limits handed to the scan kernel.\n"
+         "ZulScanDepthLimitEnabled=1\n"
+         "ZulScanDepthLimit=10\n"
+         "ZulQueueSizeLimit=1000\n";
+}
+
+std::string ToUtf8(host::Charsets* charsets, const std::string& lmbcs) {
+  std::string utf8;
+  if (charsets == nullptr || charsets->Convert(host::Charset::kLmbcs, host::Charset::kUtf8, lmbcs, &utf8) != kNoError) {
+    return lmbcs;
+  }
+  return utf8;
+}
+
+}  // namespace
+
+Status InitServerDirectory(const std::string& directory, const std::string& serverName) {
+  if (!MakeFolder(directory)) return kFileError;
+  std::string ini = directory + "/notes.ini";
+  struct stat info {};
+  if (::stat(ini.c_str(), &info) == 0) return kDatabaseExists;
+  for (const char* folder : {"/data", "/program", "/log", "/run"}) {
+    if (!MakeFolder(directory + folder)) return kFileError;
+  }
+  {
+    std::ofstream out(ini, std::ios::binary);
+    out << NotesIniTemplate(serverName);
+    if (!out.flush()) return kFileError;
+  }
+  host::QueueStore queues;
+  return queues.Open(directory);
+}
+
+Status ListQueues(const std::string& serverDirectory, std::vector<QueueState>* queues) {
+  host::QueueStore store;
+  if (Status s = store.Open(serverDirectory); s != kNoError) return s;
+  std::vector<host::QueueSummary> summaries;
+  if (Status s = store.List(&summaries); s != kNoError) return s;
+  queues->clear();
+  for (const auto& summary : summaries) queues->push_back({summary.name, summary.waiting, summary.deadLetters});
+  return kNoError;
+}
+
+Status ListTasks(const std::string& serverDirectory, std::vector<TaskState>* tasks) {
+  host::TaskRegistry registry;
+  if (Status s = registry.Open(serverDirectory); s != kNoError) return s;
+  if (Status s = registry.Prune(); s != kNoError) return s;
+  std::vector<host::StatusLine> lines;
+  if (Status s = registry.List(&lines); s != kNoError) return s;
+  std::unique_ptr<host::Charsets> charsets;
+  (void)host::Charsets::Create("windows-1251", &charsets);  // without ICU the bytes are shown as they are
+  tasks->clear();
+  for (const auto& line : lines) {
+    if (line.running) tasks->push_back({line.pid, ToUtf8(charsets.get(), line.task), ToUtf8(charsets.get(), line.text)});
+  }
+  return kNoError;
+}
+
+Status SetServerQuitting(const std::string& serverDirectory, bool quitting) {
+  host::QueueStore store;
+  if (Status s = store.Open(serverDirectory); s != kNoError) return s;
+  return store.SetQuitting(quitting);
+}
+
+}  // namespace notesapi

@@ -1,0 +1,39 @@
+// The embedded host: the platform implemented for real on Linux.
+//
+// A server directory holds notes.ini at its root, the data directory (the
+// notes.ini variable Directory, "data" by default) with the databases, the
+// server log "server.log", and run/ with the message queues and the task list.
+// Several processes may use one server directory at once.
+#ifndef NOTESAPI_HOST_HOST_PLATFORM_H_
+#define NOTESAPI_HOST_HOST_PLATFORM_H_
+
+#include <memory>
+#include <string>
+
+#include "notesapi/clock.h"
+#include "notesapi/platform.h"
+
+namespace notesapi {
+
+struct HostOptions {
+  // Path of the server's notes.ini; its folder is the server directory.
+  std::string notesIni;
+  // Where time comes from; the system clock when empty.
+  std::shared_ptr<Clock> clock;
+  // Longest pause of AddInIdle, in milliseconds (0: no pause at all).
+  int idleWaitMillis = 50;
+  // Console lines are printed on standard output as well as logged.
+  bool echoConsole = true;
+};
+
+// Finds notes.ini the server's way: an argument "=path/to/notes.ini", else
+// the environment variable ZUL_NOTES_INI, else ./notes.ini.
+// kNotesIniMissing when the chosen file does not exist.
+[[nodiscard]] Status LocateNotesIni(int argc, const char* const* argv, std::string* path);
+
+// Opens the server directory of options.notesIni.
+[[nodiscard]] Status NewHostPlatform(const HostOptions& options, std::unique_ptr<Platform>* platform);
+
+}  // namespace notesapi
+
+#endif  // NOTESAPI_HOST_HOST_PLATFORM_H_

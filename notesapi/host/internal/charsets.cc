@@ -1,0 +1,95 @@
+#include "notesapi/host/internal/charsets.h"
+
+#include <unicode/ucnv.h>
+
+#include <vector>
+
+namespace notesapi::host {
+
+namespace {
+
+Status IcuStatus(UErrorCode code) { return U_FAILURE(code) ? kCharsetError : kNoError; }
+
+UConverter* OpenConverter(const char* name, UErrorCode* code) {
+  UConverter* converter = ucnv_open(name, code);
+  if (U_FAILURE(*code)) return nullptr;
+  *code = U_ZERO_ERROR;  // ambiguous-alias warnings are fine
+  return converter;
+}
+
+}  // namespace
+
+Status Charsets::Create(const std::string& nativeCodePage, std::unique_ptr<Charsets>* out) {
+  std::unique_ptr<Charsets> charsets(new Charsets());
+  UErrorCode code = U_ZERO_ERROR;
+  charsets->lmbcs_ = OpenConverter("LMBCS-1", &code);
+  if (charsets->lmbcs_ != nullptr) charsets->native_ = OpenConverter(nativeCodePage.c_str(), &code);
+  if (charsets->native_ != nullptr) charsets->utf16_ = OpenConverter("UTF-16LE", &code);
+  if (charsets->utf16_ != nullptr) charsets->utf8_ = OpenConverter("UTF-8", &code);
+  if (Status s = IcuStatus(code); s != kNoError) return s;
+  *out = std::move(charsets);
+  return kNoError;
+}
+
+Charsets::~Charsets() {
+  for (UConverter* converter : {lmbcs_, native_, utf16_, utf8_}) {
+    if (converter != nullptr) ucnv_close(converter);
+  }
+}
+
+UConverter* Charsets::ConverterFor(Charset charset) {
+  switch (charset) {
+    case Charset::kLmbcs:
+      return lmbcs_;
+    case Charset::kNative:
+      return native_;
+    case Charset::kUtf16:
+      return utf16_;
+    case Charset::kUtf8:
+      return utf8_;
+  }
+  return utf8_;
+}
+
+Status Charsets::Convert(Charset from, Charset to, std::string_view in, std::string* out) {
+  if (in.empty()) {
+    out->clear();
+    return kNoError;
+  }
+  UConverter* source = ConverterFor(from);
+  UConverter* target = ConverterFor(to);
+  ucnv_reset(source);
+  ucnv_reset(target);
+  UErrorCode code = U_ZERO_ERROR;
+  // Every byte gives at most two UTF-16 units.
+  std::vector<UChar> unicode(in.size() * 2 + 2);
+  int32_t units = ucnv_toUChars(source, unicode.data(), static_cast<int32_t>(unicode.size()), in.data(),
+                                static_cast<int32_t>(in.size()), &code);
+  if (Status s = IcuStatus(code); s != kNoError) return s;
+  int32_t capacity = units * 4 + 4;  // at most 4 bytes per unit in every target
+  std::string result(static_cast<size_t>(capacity), '\0');
+  int32_t length = ucnv_fromUChars(target, result.data(), capacity, unicode.data(), units, &code);
+  if (Status s = IcuStatus(code); s != kNoError) return s;
+  result.resize(static_cast<size_t>(length));
+  *out = std::move(result);
+  return kNoError;
+}
+
+std::string Charsets::Utf16ToUtf8(std::u16string_view in) {
+  std::string bytes(reinterpret_cast<const char*>(in.data()), in.size() * sizeof(char16_t));
+  std::string out;
+  if (Convert(Charset::kUtf16, Charset::kUtf8, bytes, &out) != kNoError) return {};
+  return out;
+}
+
+std::u16string Charsets::Utf8ToUtf16(std::string_view in) {
+  std::string bytes;
+  if (Convert(Charset::kUtf8, Charset::kUtf16, in, &bytes) != kNoError) return {};
+  std::u16string out(bytes.size() / 2, u'\0');
+  for (size_t i = 0; i < out.size(); ++i) {
+    out[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) | (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
+  }
+  return out;
+}
+
+}  // namespace notesapi::host

@@ -1,0 +1,46 @@
+// Character-set conversions of the host, all through ICU: LMBCS (the server's
+// character set), the native code page of the tasks (windows-1251 unless
+// configured), UTF-16LE and UTF-8.
+#ifndef NOTESAPI_HOST_INTERNAL_CHARSETS_H_
+#define NOTESAPI_HOST_INTERNAL_CHARSETS_H_
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "notesapi/status.h"
+
+struct UConverter;
+
+namespace notesapi::host {
+
+enum class Charset { kLmbcs, kNative, kUtf16, kUtf8 };
+
+class Charsets {
+ public:
+  // kCharsetError when ICU does not know `nativeCodePage`.
+  [[nodiscard]] static Status Create(const std::string& nativeCodePage, std::unique_ptr<Charsets>* out);
+  ~Charsets();
+  Charsets(const Charsets&) = delete;
+  Charsets& operator=(const Charsets&) = delete;
+
+  // Characters the target cannot hold become its substitute character.
+  [[nodiscard]] Status Convert(Charset from, Charset to, std::string_view in, std::string* out);
+
+  // Convenience forms for paths and display; invalid input gives substitutes.
+  std::string Utf16ToUtf8(std::u16string_view in);
+  std::u16string Utf8ToUtf16(std::string_view in);
+
+ private:
+  Charsets() = default;
+  UConverter* ConverterFor(Charset charset);
+
+  UConverter* lmbcs_ = nullptr;
+  UConverter* native_ = nullptr;
+  UConverter* utf16_ = nullptr;
+  UConverter* utf8_ = nullptr;
+};
+
+}  // namespace notesapi::host
+
+#endif  // NOTESAPI_HOST_INTERNAL_CHARSETS_H_

@@ -1,0 +1,233 @@
+#include "notesapi/host/internal/note_database.h"
+
+#include <sys/stat.h>
+
+#include "notesapi/item_values.h"
+
+namespace notesapi::host {
+
+namespace {
+
+constexpr int64_t kFormatVersion = 1;
+constexpr NoteId kFirstNoteId = 0x8F8;  // note IDs are multiples of 4
+constexpr NoteId kNoteIdStep = 4;
+
+constexpr const char* kSchema =
+    "CREATE TABLE dbinfo(key TEXT PRIMARY KEY, value);"
+    "CREATE TABLE notes(note_id INTEGER PRIMARY KEY, unid BLOB NOT NULL UNIQUE, note_class INTEGER NOT NULL,"
+    " created BLOB NOT NULL, modified BLOB NOT NULL, revision INTEGER NOT NULL, profile TEXT UNIQUE);"
+    "CREATE TABLE items(note_id INTEGER NOT NULL, position INTEGER NOT NULL, name BLOB NOT NULL,"
+    " flags INTEGER NOT NULL, value BLOB NOT NULL, PRIMARY KEY(note_id, position)) WITHOUT ROWID;"
+    "CREATE TABLE objects(object_id INTEGER PRIMARY KEY, note_id INTEGER, object_type INTEGER NOT NULL,"
+    " flags INTEGER NOT NULL DEFAULT 0, data BLOB NOT NULL);";
+
+std::string EncodeUnid(const Unid& unid) { return EncodeTimeBytes(unid.file) + EncodeTimeBytes(unid.note); }
+
+Unid DecodeUnid(const std::string& bytes) {
+  Unid unid;
+  if (bytes.size() == 16) {
+    unid.file = DecodeTimeBytes(bytes.substr(0, 8));
+    unid.note = DecodeTimeBytes(bytes.substr(8));
+  }
+  return unid;
+}
+
+bool FileExists(const std::string& file) {
+  struct stat info {};
+  return ::stat(file.c_str(), &info) == 0;
+}
+
+}  // namespace
+
+std::string EncodeTimeBytes(const TimeDate& time) { return EncodeTimeValue(time).substr(2); }
+
+TimeDate DecodeTimeBytes(const std::string& bytes) {
+  TimeDate time;
+  (void)GetLe32(bytes, 0, &time.innards[0]);
+  (void)GetLe32(bytes, 4, &time.innards[1]);
+  return time;
+}
+
+Status NoteDatabase::Create(const std::string& file, const std::string& title) {
+  if (FileExists(file)) return kDatabaseExists;
+  SqliteDb db;
+  if (Status s = db.Open(file, true); s != kNoError) return s;
+  SqliteTransaction transaction(&db);
+  if (Status s = transaction.Begin(); s != kNoError) return s;
+  if (Status s = db.Exec(kSchema); s != kNoError) return s;
+  SqliteStatement info;
+  Status s = info.Prepare(db.get(),
+                          "INSERT INTO dbinfo(key, value) VALUES('format', ?1), ('title', ?2), ('next_note_id', ?3)");
+  if (s != kNoError) return s;
+  info.BindInt(1, kFormatVersion);
+  info.BindBlob(2, title);
+  info.BindInt(3, kFirstNoteId);
+  if (s = info.Run(); s != kNoError) return s;
+  return transaction.Commit();
+}
+
+Status NoteDatabase::Open(const std::string& file) {
+  if (Status s = db_.Open(file, false); s != kNoError) return s;
+  // A file that SQLite reads but that is not one of ours counts as damaged.
+  SqliteStatement format;
+  if (format.Prepare(db_.get(), "SELECT value FROM dbinfo WHERE key = 'format'") != kNoError) return kDatabaseCorrupt;
+  bool row = false;
+  if (Status s = format.Step(&row); s != kNoError) return s;
+  if (!row || format.ColumnInt(0) != kFormatVersion) return kDatabaseCorrupt;
+  return kNoError;
+}
+
+Status NoteDatabase::LoadWhere(const char* condition, const std::string& key, int64_t number, StoredNote* note) {
+  std::string sql =
+      std::string("SELECT note_id, unid, note_class, created, modified, revision, IFNULL(profile, '') FROM notes WHERE ") +
+      condition;
+  SqliteStatement query;
+  if (Status s = query.Prepare(db_.get(), sql.c_str()); s != kNoError) return s;
+  if (key.empty()) {
+    query.BindInt(1, number);
+  } else {
+    query.BindBlob(1, key);
+  }
+  bool row = false;
+  if (Status s = query.Step(&row); s != kNoError) return s;
+  if (!row) return kNoteNotFound;
+  StoredNote loaded;
+  loaded.id = static_cast<NoteId>(query.ColumnInt(0));
+  loaded.unid = DecodeUnid(query.ColumnBlob(1));
+  loaded.noteClass = static_cast<uint16_t>(query.ColumnInt(2));
+  loaded.created = DecodeTimeBytes(query.ColumnBlob(3));
+  loaded.modified = DecodeTimeBytes(query.ColumnBlob(4));
+  loaded.revision = query.ColumnInt(5);
+  loaded.profileName = query.ColumnBlob(6);
+  SqliteStatement items;
+  Status s = items.Prepare(db_.get(), "SELECT name, flags, value FROM items WHERE note_id = ? ORDER BY position");
+  if (s != kNoError) return s;
+  items.BindInt(1, loaded.id);
+  for (bool more = true;;) {
+    if (s = items.Step(&more); s != kNoError) return s;
+    if (!more) break;
+    StoredItem item;
+    item.block = static_cast<uint16_t>(loaded.items.size() + 1);
+    item.name = items.ColumnBlob(0);
+    item.flags = static_cast<uint16_t>(items.ColumnInt(1));
+    item.value = items.ColumnBlob(2);
+    loaded.items.push_back(std::move(item));
+  }
+  *note = std::move(loaded);
+  return kNoError;
+}
+
+Status NoteDatabase::Load(NoteId id, StoredNote* note) { return LoadWhere("note_id = ?", {}, id, note); }
+
+Status NoteDatabase::LoadByUnid(const Unid& unid, StoredNote* note) {
+  return LoadWhere("unid = ?", EncodeUnid(unid), 0, note);
+}
+
+Status NoteDatabase::LoadProfile(const std::string& lowerName, StoredNote* note) {
+  return LoadWhere("profile = CAST(? AS TEXT)", lowerName, 0, note);
+}
+
+Status NoteDatabase::NextNoteId(NoteId* id) {
+  SqliteStatement query;
+  if (Status s = query.Prepare(db_.get(), "SELECT value FROM dbinfo WHERE key = 'next_note_id'"); s != kNoError) return s;
+  bool row = false;
+  if (Status s = query.Step(&row); s != kNoError) return s;
+  if (!row) return kDatabaseCorrupt;
+  *id = static_cast<NoteId>(query.ColumnInt(0));
+  SqliteStatement update;
+  if (Status s = update.Prepare(db_.get(), "UPDATE dbinfo SET value = ? WHERE key = 'next_note_id'"); s != kNoError) {
+    return s;
+  }
+  update.BindInt(1, static_cast<int64_t>(*id) + kNoteIdStep);
+  return update.Run();
+}
+
+Status NoteDatabase::Save(StoredNote* note, bool force, const TimeDate& now) {
+  SqliteTransaction transaction(&db_);
+  if (Status s = transaction.Begin(); s != kNoError) return s;
+  NoteId id = note->id;
+  int64_t revision = note->revision;
+  if (id == 0) {
+    if (Status s = NextNoteId(&id); s != kNoError) return s;
+    revision = 0;
+  } else {
+    SqliteStatement current;
+    if (Status s = current.Prepare(db_.get(), "SELECT revision FROM notes WHERE note_id = ?"); s != kNoError) return s;
+    current.BindInt(1, id);
+    bool row = false;
+    if (Status s = current.Step(&row); s != kNoError) return s;
+    if (!row) return kNoteNotFound;
+    if (!force && current.ColumnInt(0) != note->revision) return kNoteConflict;
+    revision = current.ColumnInt(0);
+  }
+  SqliteStatement upsert;
+  Status s = upsert.Prepare(db_.get(),
+                            "INSERT OR REPLACE INTO notes(note_id, unid, note_class, created, modified, revision, profile)"
+                            " VALUES(?, ?, ?, ?, ?, ?, NULLIF(CAST(? AS TEXT), ''))");
+  if (s != kNoError) return s;
+  upsert.BindInt(1, id);
+  upsert.BindBlob(2, EncodeUnid(note->unid));
+  upsert.BindInt(3, note->noteClass);
+  upsert.BindBlob(4, EncodeTimeBytes(note->created));
+  upsert.BindBlob(5, EncodeTimeBytes(now));
+  upsert.BindInt(6, revision + 1);
+  upsert.BindBlob(7, note->profileName);
+  if (s = upsert.Run(); s != kNoError) return s;
+  SqliteStatement clear;
+  if (s = clear.Prepare(db_.get(), "DELETE FROM items WHERE note_id = ?"); s != kNoError) return s;
+  clear.BindInt(1, id);
+  if (s = clear.Run(); s != kNoError) return s;
+  SqliteStatement insert;
+  s = insert.Prepare(db_.get(), "INSERT INTO items(note_id, position, name, flags, value) VALUES(?, ?, ?, ?, ?)");
+  if (s != kNoError) return s;
+  for (size_t i = 0; i < note->items.size(); ++i) {
+    const StoredItem& item = note->items[i];
+    insert.Reset();
+    insert.BindInt(1, id);
+    insert.BindInt(2, static_cast<int64_t>(i));
+    insert.BindBlob(3, item.name);
+    insert.BindInt(4, item.flags);
+    insert.BindBlob(5, item.value);
+    if (s = insert.Run(); s != kNoError) return s;
+  }
+  if (s = transaction.Commit(); s != kNoError) return s;
+  note->id = id;
+  note->modified = now;
+  note->revision = revision + 1;
+  return kNoError;
+}
+
+Status NoteDatabase::Delete(NoteId id) {
+  SqliteTransaction transaction(&db_);
+  if (Status s = transaction.Begin(); s != kNoError) return s;
+  for (const char* sql : {"DELETE FROM items WHERE note_id = ?", "DELETE FROM notes WHERE note_id = ?"}) {
+    SqliteStatement remove;
+    if (Status s = remove.Prepare(db_.get(), sql); s != kNoError) return s;
+    remove.BindInt(1, id);
+    if (Status s = remove.Run(); s != kNoError) return s;
+  }
+  if (sqlite3_changes(db_.get()) == 0) return kNoteNotFound;
+  return transaction.Commit();
+}
+
+Status NoteDatabase::NoteIds(std::vector<NoteId>* ids) {
+  SqliteStatement query;
+  if (Status s = query.Prepare(db_.get(), "SELECT note_id FROM notes ORDER BY note_id"); s != kNoError) return s;
+  ids->clear();
+  for (bool row = true;;) {
+    if (Status s = query.Step(&row); s != kNoError) return s;
+    if (!row) return kNoError;
+    ids->push_back(static_cast<NoteId>(query.ColumnInt(0)));
+  }
+}
+
+Status NoteDatabase::Title(std::string* title) {
+  SqliteStatement query;
+  if (Status s = query.Prepare(db_.get(), "SELECT value FROM dbinfo WHERE key = 'title'"); s != kNoError) return s;
+  bool row = false;
+  if (Status s = query.Step(&row); s != kNoError) return s;
+  *title = row ? query.ColumnBlob(0) : std::string();
+  return kNoError;
+}
+
+}  // namespace notesapi::host

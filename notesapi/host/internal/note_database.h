@@ -1,0 +1,63 @@
+// One database of the server: an SQLite file holding notes, their items in
+// canonical layout, and the database's objects. A note is read whole into a
+// StoredNote and written back whole in one transaction.
+#ifndef NOTESAPI_HOST_INTERNAL_NOTE_DATABASE_H_
+#define NOTESAPI_HOST_INTERNAL_NOTE_DATABASE_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "notesapi/host/internal/sqlite_util.h"
+#include "notesapi/status.h"
+#include "notesapi/types.h"
+
+namespace notesapi::host {
+
+struct StoredItem {
+  uint16_t block = 0;  // identity inside the open note
+  std::string name;    // LMBCS
+  uint16_t flags = 0;
+  std::string value;   // data type first
+};
+
+struct StoredNote {
+  NoteId id = 0;  // 0 until first saved
+  Unid unid;
+  uint16_t noteClass = NOTE_CLASS_DOCUMENT;
+  TimeDate created;
+  TimeDate modified;
+  int64_t revision = 0;  // bumped by every save; detects concurrent writers
+  std::string profileName;  // lower case; empty for other notes
+  std::vector<StoredItem> items;
+};
+
+class NoteDatabase {
+ public:
+  // A new, empty database file. kDatabaseExists when the file exists.
+  [[nodiscard]] static Status Create(const std::string& file, const std::string& title);
+
+  [[nodiscard]] Status Open(const std::string& file);
+  [[nodiscard]] Status Load(NoteId id, StoredNote* note);
+  [[nodiscard]] Status LoadByUnid(const Unid& unid, StoredNote* note);
+  [[nodiscard]] Status LoadProfile(const std::string& lowerName, StoredNote* note);
+  // Writes the note and all its items; gives a new note its ID. Without
+  // `force`, kNoteConflict when the stored revision moved since loading.
+  [[nodiscard]] Status Save(StoredNote* note, bool force, const TimeDate& now);
+  [[nodiscard]] Status Delete(NoteId id);
+  [[nodiscard]] Status NoteIds(std::vector<NoteId>* ids);
+  [[nodiscard]] Status Title(std::string* title);
+
+ private:
+  [[nodiscard]] Status LoadWhere(const char* condition, const std::string& key, int64_t number, StoredNote* note);
+  [[nodiscard]] Status NextNoteId(NoteId* id);
+
+  SqliteDb db_;
+};
+
+std::string EncodeTimeBytes(const TimeDate& time);
+TimeDate DecodeTimeBytes(const std::string& bytes);
+
+}  // namespace notesapi::host
+
+#endif  // NOTESAPI_HOST_INTERNAL_NOTE_DATABASE_H_

@@ -1,0 +1,133 @@
+#include "notesapi/host/internal/sqlite_util.h"
+
+#include <utility>
+
+namespace notesapi::host {
+
+namespace {
+constexpr int kBusyTimeoutMillis = 10000;
+}
+
+Status SqliteStatus(int rc, Status missingStatus) {
+  switch (rc & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE:
+      return kNoError;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return kDatabaseLocked;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      return kDatabaseCorrupt;
+    case SQLITE_CANTOPEN:
+      return missingStatus;
+    case SQLITE_TOOBIG:
+      return kItemTooLarge;
+    default:
+      return kDatabaseError;
+  }
+}
+
+SqliteDb::SqliteDb(SqliteDb&& other) noexcept : db_(std::exchange(other.db_, nullptr)) {}
+
+SqliteDb& SqliteDb::operator=(SqliteDb&& other) noexcept {
+  if (this != &other) {
+    if (db_ != nullptr) sqlite3_close_v2(db_);
+    db_ = std::exchange(other.db_, nullptr);
+  }
+  return *this;
+}
+
+SqliteDb::~SqliteDb() {
+  if (db_ != nullptr) sqlite3_close_v2(db_);
+}
+
+Status SqliteDb::Open(const std::string& path, bool create) {
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    if (db != nullptr) sqlite3_close_v2(db);
+    return SqliteStatus(rc);
+  }
+  sqlite3_busy_timeout(db, kBusyTimeoutMillis);
+  db_ = db;
+  // Reading the schema is the first access that notices a file that is not
+  // a database at all.
+  if (Status s = Exec("PRAGMA journal_mode=WAL"); s != kNoError) {
+    sqlite3_close_v2(std::exchange(db_, nullptr));
+    return s;
+  }
+  if (Status s = Exec("PRAGMA synchronous=NORMAL"); s != kNoError) {
+    sqlite3_close_v2(std::exchange(db_, nullptr));
+    return s;
+  }
+  return kNoError;
+}
+
+Status SqliteDb::Exec(const char* sql) { return SqliteStatus(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr)); }
+
+SqliteStatement::~SqliteStatement() { sqlite3_finalize(stmt_); }
+
+Status SqliteStatement::Prepare(sqlite3* db, const char* sql) {
+  sqlite3_finalize(stmt_);
+  stmt_ = nullptr;
+  return SqliteStatus(sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr));
+}
+
+void SqliteStatement::BindInt(int index, int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
+
+void SqliteStatement::BindBlob(int index, std::string_view bytes) {
+  sqlite3_bind_blob64(stmt_, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+}
+
+void SqliteStatement::BindText(int index, std::string_view text) {
+  sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+
+Status SqliteStatement::Step(bool* row) {
+  int rc = sqlite3_step(stmt_);
+  *row = rc == SQLITE_ROW;
+  return SqliteStatus(rc);
+}
+
+Status SqliteStatement::Run() {
+  bool row = true;
+  while (row) {
+    if (Status s = Step(&row); s != kNoError) return s;
+  }
+  return kNoError;
+}
+
+void SqliteStatement::Reset() {
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+}
+
+int64_t SqliteStatement::ColumnInt(int column) const { return sqlite3_column_int64(stmt_, column); }
+
+std::string SqliteStatement::ColumnBlob(int column) const {
+  const void* data = sqlite3_column_blob(stmt_, column);
+  int size = sqlite3_column_bytes(stmt_, column);
+  if (data == nullptr || size <= 0) return {};
+  return std::string(static_cast<const char*>(data), static_cast<size_t>(size));
+}
+
+SqliteTransaction::~SqliteTransaction() {
+  if (open_) (void)db_->Exec("ROLLBACK");
+}
+
+Status SqliteTransaction::Begin() {
+  Status s = db_->Exec("BEGIN IMMEDIATE");
+  open_ = s == kNoError;
+  return s;
+}
+
+Status SqliteTransaction::Commit() {
+  Status s = db_->Exec("COMMIT");
+  if (s == kNoError) open_ = false;
+  return s;
+}
+
+}  // namespace notesapi::host

@@ -1,0 +1,79 @@
+// Small RAII owners over SQLite connections and statements, and the one
+// place where SQLite result codes become platform statuses.
+#ifndef NOTESAPI_HOST_INTERNAL_SQLITE_UTIL_H_
+#define NOTESAPI_HOST_INTERNAL_SQLITE_UTIL_H_
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "notesapi/status.h"
+
+namespace notesapi::host {
+
+// Maps an SQLite result code to a status. `missingStatus` is what a file
+// that cannot be opened means at the call site.
+Status SqliteStatus(int rc, Status missingStatus = kDatabaseNotFound);
+
+class SqliteDb {
+ public:
+  SqliteDb() = default;
+  SqliteDb(SqliteDb&& other) noexcept;
+  SqliteDb& operator=(SqliteDb&& other) noexcept;
+  SqliteDb(const SqliteDb&) = delete;
+  SqliteDb& operator=(const SqliteDb&) = delete;
+  ~SqliteDb();
+
+  // Opens a file (creating it when `create`), in WAL mode with a busy
+  // timeout, so several processes can use it at once.
+  [[nodiscard]] Status Open(const std::string& path, bool create);
+  [[nodiscard]] Status Exec(const char* sql);
+  sqlite3* get() const { return db_; }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+class SqliteStatement {
+ public:
+  SqliteStatement() = default;
+  SqliteStatement(const SqliteStatement&) = delete;
+  SqliteStatement& operator=(const SqliteStatement&) = delete;
+  ~SqliteStatement();
+
+  [[nodiscard]] Status Prepare(sqlite3* db, const char* sql);
+  void BindInt(int index, int64_t value);
+  void BindBlob(int index, std::string_view bytes);
+  void BindText(int index, std::string_view text);
+  // Steps once: kNoError with *row true for a row, false when done.
+  [[nodiscard]] Status Step(bool* row);
+  // Steps to the end, for statements without rows.
+  [[nodiscard]] Status Run();
+  void Reset();
+  int64_t ColumnInt(int column) const;
+  std::string ColumnBlob(int column) const;
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+// BEGIN IMMEDIATE ... COMMIT, rolled back when not committed.
+class SqliteTransaction {
+ public:
+  explicit SqliteTransaction(SqliteDb* db) : db_(db) {}
+  SqliteTransaction(const SqliteTransaction&) = delete;
+  SqliteTransaction& operator=(const SqliteTransaction&) = delete;
+  ~SqliteTransaction();
+  [[nodiscard]] Status Begin();
+  [[nodiscard]] Status Commit();
+
+ private:
+  SqliteDb* db_;
+  bool open_ = false;
+};
+
+}  // namespace notesapi::host
+
+#endif  // NOTESAPI_HOST_INTERNAL_SQLITE_UTIL_H_

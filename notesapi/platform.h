@@ -1,0 +1,215 @@
+// The platform interface: every server service the two add-in tasks use,
+// grouped by role. The tasks and all subsystems see only this class; the
+// embedded host (notesapi/host) implements it on Linux, PlatformWrapper
+// forwards it for test doubles and fault injection.
+//
+// Conventions for every method:
+//  - a Status result is 0 on success; on failure nothing is half done unless
+//    the comment says so, and out-parameters are left unchanged;
+//  - texts handed in and out are LMBCS unless the comment names another set;
+//  - handles returned belong to the caller until the matching close call;
+//  - an instance serves one thread; separate instances (and processes) may
+//    share the same server directory at the same time.
+#ifndef NOTESAPI_PLATFORM_H_
+#define NOTESAPI_PLATFORM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "notesapi/status.h"
+#include "notesapi/types.h"
+
+namespace notesapi {
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // ---- Task frame ------------------------------------------------------
+
+  // Starts the add-in task: installs the stop signals (SIGTERM, SIGINT) and
+  // starts the interval clock. EndTask returns the status it is given.
+  [[nodiscard]] virtual Status AddInStart() = 0;
+  [[nodiscard]] virtual Status AddInEnd(Status taskStatus) = 0;
+  // The module whose resources the task may load; never fails.
+  virtual ModuleHandle ResourceModule() = 0;
+
+  // Status lines of the server's task list. The default line is the one
+  // StatusLineSetDefaultText writes to.
+  [[nodiscard]] virtual Status StatusLineQueryDefault(ModuleHandle* module, StatusLineHandle* line) = 0;
+  [[nodiscard]] virtual Status StatusLineDelete(StatusLineHandle line) = 0;
+  [[nodiscard]] virtual Status StatusLineCreate(std::string_view taskName, StatusLineHandle* line) = 0;
+  [[nodiscard]] virtual Status StatusLineSetDefault(ModuleHandle module, StatusLineHandle line) = 0;
+  [[nodiscard]] virtual Status StatusLineSetText(StatusLineHandle line, std::string_view text) = 0;
+  [[nodiscard]] virtual Status StatusLineSetDefaultText(std::string_view text) = 0;
+
+  // True once the task should stop: a stop signal arrived or the server is
+  // quitting. AddInShouldTerminate answers at once; AddInIdle first yields
+  // the processor, returning as soon as one of this instance's open queues
+  // holds a message, and after at most 50 ms otherwise.
+  virtual bool AddInShouldTerminate() = 0;
+  virtual bool AddInIdle() = 0;
+  // True when `seconds` have passed since it last said true for this count
+  // (or since AddInStart); at most once per interval.
+  virtual bool AddInIntervalElapsed(uint32_t seconds) = 0;
+
+  // ---- notes.ini ---------------------------------------------------------
+
+  // The variable as a number: 0 when missing or not a number; the low 32
+  // bits of what is written; negative numbers allowed.
+  virtual int32_t IniGetNumber(std::string_view name) = 0;
+  // True when the variable is set; its text, unchanged, cut to maxLength
+  // bytes, goes to *value.
+  virtual bool IniGetText(std::string_view name, size_t maxLength, std::string* value) = 0;
+  // Sets the variable, keeping comments and the order of the file.
+  [[nodiscard]] virtual Status IniSetText(std::string_view name, std::string_view value) = 0;
+
+  // ---- Message queues ----------------------------------------------------
+
+  // Opens the named queue; with kQueueCreate it is created when missing,
+  // with kQueueOpenExisting a missing queue gives kQueueNotFound. Names
+  // longer than kMaxQueueNameLength give kQueueNameTooLong.
+  [[nodiscard]] virtual Status QueueOpen(std::string_view name, uint16_t options, QueueHandle* queue) = 0;
+  // Puts a message of at most kMaxQueueMessageSize bytes. Higher priorities
+  // are read first, equal priorities in order of arrival.
+  [[nodiscard]] virtual Status QueuePut(QueueHandle queue, uint16_t priority, std::string_view message) = 0;
+  // Takes the next message without waiting. kQueueEmpty when there is none,
+  // kQueueQuitting once the server is quitting. A message longer than
+  // maxLength is taken off the queue, kept in the server's dead-letter store
+  // (see `zulctl queue ls`) and reported with kQueueBufferTooSmall, so one
+  // oversized message never blocks the queue.
+  [[nodiscard]] virtual Status QueueGet(QueueHandle queue, size_t maxLength, std::string* message) = 0;
+  [[nodiscard]] virtual Status QueueClose(QueueHandle queue) = 0;
+
+  // ---- Databases and notes -----------------------------------------------
+
+  // Paths are relative to the data directory unless absolute; a relative
+  // path that leaves the data directory gives kPathOutsideDataDirectory.
+  // A missing file gives kDatabaseNotFound, a damaged one kDatabaseCorrupt.
+  [[nodiscard]] virtual Status DbCreate(std::string_view path, std::string_view title) = 0;
+  [[nodiscard]] virtual Status DbOpen(std::string_view path, DbHandle* db) = 0;
+  [[nodiscard]] virtual Status DbClose(DbHandle db) = 0;
+  // Note IDs of all stored notes, in ascending order.
+  [[nodiscard]] virtual Status DbNoteIds(DbHandle db, std::vector<NoteId>* ids) = 0;
+
+  // A new, empty note; it gets its note ID when first saved.
+  [[nodiscard]] virtual Status NoteCreate(DbHandle db, NoteHandle* note) = 0;
+  // kNoteNotFound for an unknown note ID or universal ID.
+  [[nodiscard]] virtual Status NoteOpen(DbHandle db, NoteId id, uint32_t openFlags, NoteHandle* note) = 0;
+  [[nodiscard]] virtual Status NoteOpenByUnid(DbHandle db, const Unid& unid, uint32_t openFlags, NoteHandle* note) = 0;
+  // The profile document of that name (case-insensitive), created when
+  // missing and `create` is true, else kNoteNotFound.
+  [[nodiscard]] virtual Status ProfileOpen(DbHandle db, std::string_view profileName, bool create, NoteHandle* note) = 0;
+  [[nodiscard]] virtual Status NoteGetInfo(NoteHandle note, NoteInfo* info) = 0;
+  [[nodiscard]] virtual Status NoteSetClass(NoteHandle note, uint16_t noteClass) = 0;
+  // Saves the whole note in one transaction: either every item is stored or
+  // the stored note stays as it was.
+  [[nodiscard]] virtual Status NoteUpdate(NoteHandle note, uint16_t updateFlags) = 0;
+  [[nodiscard]] virtual Status NoteClose(NoteHandle note) = 0;
+  [[nodiscard]] virtual Status NoteDelete(DbHandle db, NoteId id) = 0;
+
+  // ---- Items ---------------------------------------------------------------
+
+  // The first item of that name (case-insensitive); kItemNotFound if none.
+  [[nodiscard]] virtual Status ItemInfoByName(NoteHandle note, std::string_view name, ItemInfo* info) = 0;
+  // The first item of the note; kItemNotFound for an empty note.
+  [[nodiscard]] virtual Status ItemInfoFirst(NoteHandle note, ItemInfo* info) = 0;
+  // The item after `previous`; with a name, the next item of that name.
+  [[nodiscard]] virtual Status ItemInfoNext(NoteHandle note, BlockId previous, std::string_view name, ItemInfo* info) = 0;
+  [[nodiscard]] virtual Status ItemQuery(BlockId item, ItemInfo* info) = 0;
+  // A copy of a value block (the "lock" of the block), data type first.
+  [[nodiscard]] virtual Status ItemValue(BlockId value, std::string* bytes) = 0;
+  [[nodiscard]] virtual Status ItemDelete(NoteHandle note, std::string_view name) = 0;
+  [[nodiscard]] virtual Status ItemDeleteByBlock(NoteHandle note, BlockId item) = 0;
+  // Appends a copy of the item to another open note.
+  [[nodiscard]] virtual Status ItemCopy(NoteHandle target, BlockId item) = 0;
+  // Appends an item; `value` starts with its 16-bit data type.
+  [[nodiscard]] virtual Status ItemAppend(NoteHandle note, uint16_t flags, std::string_view name, std::string_view value, BlockId* item) = 0;
+  // Appends an item whose value is the first `length` bytes of a memory block.
+  [[nodiscard]] virtual Status ItemAppendFromMemory(NoteHandle note, uint16_t flags, std::string_view name, MemHandle block, size_t length) = 0;
+
+  // Typed reads of the first item of a name. Text of a text list is its
+  // first entry; kWrongItemType for other types.
+  [[nodiscard]] virtual Status ItemGetText(NoteHandle note, std::string_view name, size_t maxLength, std::string* text) = 0;
+  virtual double ItemGetNumber(NoteHandle note, std::string_view name, double defaultValue) = 0;
+  // False when the item is missing or not a time.
+  virtual bool ItemGetTime(NoteHandle note, std::string_view name, TimeDate* value) = 0;
+  // Text lists: entry count (0 when missing) and entries.
+  virtual uint16_t ItemTextListCount(NoteHandle note, std::string_view name) = 0;
+  [[nodiscard]] virtual Status ItemTextListEntry(NoteHandle note, std::string_view name, uint16_t index, std::string* text) = 0;
+
+  // Typed writes replace every item of that name.
+  [[nodiscard]] virtual Status ItemSetText(NoteHandle note, std::string_view name, std::string_view text) = 0;
+  [[nodiscard]] virtual Status ItemSetNumber(NoteHandle note, std::string_view name, double value) = 0;
+  [[nodiscard]] virtual Status ItemSetTime(NoteHandle note, std::string_view name, const TimeDate& value) = 0;
+  [[nodiscard]] virtual Status ItemCreateTextList(NoteHandle note, std::string_view name, std::string_view firstEntry) = 0;
+  // Appends an entry; an entry already present is not added twice unless
+  // allowDuplicates. Creates the list when missing.
+  [[nodiscard]] virtual Status ItemAppendTextList(NoteHandle note, std::string_view name, std::string_view entry, bool allowDuplicates) = 0;
+
+  // ---- Memory blocks -----------------------------------------------------
+
+  [[nodiscard]] virtual Status MemAlloc(size_t size, MemHandle* block) = 0;
+  // The block's bytes; the pointer is valid until MemFree.
+  virtual uint8_t* MemLock(MemHandle block) = 0;
+  virtual void MemUnlock(MemHandle block) = 0;
+  virtual size_t MemSize(MemHandle block) = 0;
+  [[nodiscard]] virtual Status MemFree(MemHandle block) = 0;
+
+  // ---- Text, time, console -----------------------------------------------
+
+  // Character-set translation; `mode` is one of kTranslate*. UTF-16 text is
+  // little-endian bytes. Characters without a mapping become substitutes.
+  [[nodiscard]] virtual Status Translate(uint16_t mode, std::string_view in, std::string* out) = 0;
+  // Text of a status, at most 255 bytes, LMBCS. Masks with 0x3FFF first.
+  virtual std::string StatusText(Status status) = 0;
+  // Prints one line on the console (as UTF-8) and appends it to the server log.
+  virtual void ConsoleLine(std::string_view text) = 0;
+
+  virtual TimeDate TimeNow() = 0;
+  virtual TimeDate TimeConstant(TimeConstantKind kind) = 0;
+  // "DD.MM.YYYY HH:MM:SS" in local time; wildcard halves are left out.
+  [[nodiscard]] virtual Status TimeToText(const TimeDate& value, std::string* text) = 0;
+  [[nodiscard]] virtual Status TimeGmToLocal(LocalTime* local) = 0;
+  // Converts the broken-down fields back into local->gm, normalising fields
+  // out of range (day 0 is the last day of the previous month).
+  [[nodiscard]] virtual Status TimeLocalToGm(LocalTime* local) = 0;
+  // Below, equal to or above 0 as a is earlier than, equal to or later than b.
+  virtual int TimeCompare(const TimeDate& a, const TimeDate& b) = 0;
+  [[nodiscard]] virtual Status TimeAdjust(TimeDate* value, int hours, int days) = 0;
+  // a - b in seconds.
+  virtual double TimeDifferenceSeconds(const TimeDate& a, const TimeDate& b) = 0;
+
+  // ---- Operating-system services -----------------------------------------
+
+  // Loads a resource library as data; strings by id from its string table,
+  // translated to the native code page.
+  [[nodiscard]] virtual Status LibraryLoad(std::u16string_view path, LibraryHandle* library) = 0;
+  [[nodiscard]] virtual Status LibraryString(LibraryHandle library, uint32_t id, std::string* text) = 0;
+  [[nodiscard]] virtual Status LibraryFree(LibraryHandle library) = 0;
+
+  // Files and folders by UTF-16 path; "\" and "/" both separate folders.
+  [[nodiscard]] virtual Status FileRead(std::u16string_view path, std::string* data) = 0;
+  [[nodiscard]] virtual Status FileWrite(std::u16string_view path, std::string_view data) = 0;
+  [[nodiscard]] virtual Status FileAppend(std::u16string_view path, std::string_view data) = 0;
+  [[nodiscard]] virtual Status FileSize(std::u16string_view path, uint64_t* size) = 0;
+  [[nodiscard]] virtual Status FileDelete(std::u16string_view path) = 0;
+  // Creates the folder and its missing parents; an existing folder is fine.
+  [[nodiscard]] virtual Status FolderCreate(std::u16string_view path) = 0;
+
+  virtual uint32_t ProcessId() = 0;
+  // Starts the child, waits until it ends and gives its exit code.
+  // kProcessOutputFailed: the output file could not be created (nothing
+  // started); kProcessNotStarted: the program could not be started.
+  [[nodiscard]] virtual Status ProcessRun(const ChildProcess& child, int* exitCode) = 0;
+  // The program identifier registered for a class identifier
+  // ("{xxxxxxxx-...}"); kClassNotRegistered when unknown.
+  [[nodiscard]] virtual Status ClassToProgId(std::string_view classId, std::string* progId) = 0;
+};
+
+}  // namespace notesapi
+
+#endif  // NOTESAPI_PLATFORM_H_

@@ -1,0 +1,521 @@
+// The conformance suite of the platform interface: every implementation
+// (the host, and the host behind a forwarding wrapper) must pass it.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "notesapi/item_values.h"
+#include "notesapi/platform_wrapper.h"
+#include "notesapi/scoped_handles.h"
+#include "tests/notesapi/test_server.h"
+
+namespace notesapi::testing {
+namespace {
+
+class OwningWrapper final : public PlatformWrapper {
+ public:
+  explicit OwningWrapper(std::unique_ptr<Platform> inner) : PlatformWrapper(inner.get()), inner_(std::move(inner)) {}
+
+ private:
+  std::unique_ptr<Platform> inner_;
+};
+
+struct Implementation {
+  const char* name;
+  std::function<std::unique_ptr<Platform>(const TestServer&, std::shared_ptr<Clock>)> open;
+};
+
+const Implementation kImplementations[] = {
+    {"Host", [](const TestServer& server, std::shared_ptr<Clock> clock) { return server.OpenHost(clock); }},
+    {"WrappedHost",
+     [](const TestServer& server, std::shared_ptr<Clock> clock) -> std::unique_ptr<Platform> {
+       return std::make_unique<OwningWrapper>(server.OpenHost(clock));
+     }},
+};
+
+void PrintTo(const Implementation& implementation, std::ostream* os) { *os << implementation.name; }
+
+class PlatformConformance : public ::testing::TestWithParam<Implementation> {
+ protected:
+  void SetUp() override {
+    ::setenv("TZ", "MSK-3", 1);  // a fixed zone three hours east, without daylight saving
+    ::tzset();
+    clock_ = std::make_shared<ManualClock>(kTestEpochMicros);
+    platform_ = Open();
+    p = platform_.get();
+  }
+  std::unique_ptr<Platform> Open() { return GetParam().open(server_, clock_); }
+
+  DbHandle CreateAndOpen(const std::string& path) {
+    EXPECT_EQ(p->DbCreate(path, "Test"), kNoError);
+    DbHandle db = kNullHandle;
+    EXPECT_EQ(p->DbOpen(path, &db), kNoError);
+    return db;
+  }
+
+  std::string Lmbcs(const std::string& utf8) {
+    std::string out;
+    EXPECT_EQ(p->Translate(kTranslateUtf8ToLmbcs, utf8, &out), kNoError);
+    return out;
+  }
+
+  TestServer server_;
+  std::shared_ptr<ManualClock> clock_;
+  std::unique_ptr<Platform> platform_;
+  Platform* p = nullptr;
+};
+
+// ---- Databases, notes and items ------------------------------------------
+
+TEST_P(PlatformConformance, SavedNoteReopensWithEveryItemAndType) {
+  ScopedDb db(p, CreateAndOpen("mail/test.nsf"));
+  ScopedNote note(p);
+  ASSERT_EQ(p->NoteCreate(db.get(), note.put()), kNoError);
+  NoteInfo fresh;
+  ASSERT_EQ(p->NoteGetInfo(note.get(), &fresh), kNoError);
+  EXPECT_EQ(fresh.noteId, 0u) << "a note has no ID before its first save";
+
+  std::string cyrillic = Lmbcs("Тема письма");
+  ASSERT_EQ(p->ItemSetText(note.get(), "Subject", cyrillic), kNoError);
+  ASSERT_EQ(p->ItemSetNumber(note.get(), "Count", -2.5), kNoError);
+  ASSERT_EQ(p->ItemSetTime(note.get(), "When", p->TimeNow()), kNoError);
+  ASSERT_EQ(p->ItemCreateTextList(note.get(), "SendTo", "a@x"), kNoError);
+  ASSERT_EQ(p->ItemAppendTextList(note.get(), "SendTo", "b@x", false), kNoError);
+  ASSERT_EQ(p->ItemAppendTextList(note.get(), "SendTo", "a@x", false), kNoError);
+  std::string opaque = std::string("\x01\x00", 2) + std::string("\x00\xff\x10", 3);
+  ASSERT_EQ(p->ItemAppend(note.get(), 0, "Body", opaque, nullptr), kNoError);
+  ASSERT_EQ(p->NoteUpdate(note.get(), kUpdateForce), kNoError);
+  NoteInfo saved;
+  ASSERT_EQ(p->NoteGetInfo(note.get(), &saved), kNoError);
+  ASSERT_NE(saved.noteId, 0u);
+  ASSERT_EQ(note.close(), kNoError);
+
+  // Another instance sees the save.
+  std::unique_ptr<Platform> other = Open();
+  ScopedDb db2(other.get());
+  ASSERT_EQ(other->DbOpen("mail\\test.nsf", db2.put()), kNoError);
+  ScopedNote reopened(other.get());
+  ASSERT_EQ(other->NoteOpen(db2.get(), saved.noteId, kOpenRawMime, reopened.put()), kNoError);
+  std::string text;
+  ASSERT_EQ(other->ItemGetText(reopened.get(), "SUBJECT", 255, &text), kNoError);
+  EXPECT_EQ(text, cyrillic);
+  EXPECT_EQ(other->ItemGetNumber(reopened.get(), "count", 7), -2.5);
+  EXPECT_EQ(other->ItemGetNumber(reopened.get(), "Missing", 7), 7);
+  TimeDate when;
+  ASSERT_TRUE(other->ItemGetTime(reopened.get(), "When", &when));
+  EXPECT_EQ(other->TimeCompare(when, other->TimeNow()), 0);
+  ASSERT_EQ(other->ItemTextListCount(reopened.get(), "SendTo"), 2) << "no duplicate entry";
+  ASSERT_EQ(other->ItemTextListEntry(reopened.get(), "SendTo", 1, &text), kNoError);
+  EXPECT_EQ(text, "b@x");
+  ItemInfo body;
+  ASSERT_EQ(other->ItemInfoByName(reopened.get(), "Body", &body), kNoError);
+  EXPECT_EQ(body.type, TYPE_COMPOSITE);
+  std::string value;
+  ASSERT_EQ(other->ItemValue(body.value, &value), kNoError);
+  EXPECT_EQ(value, opaque);
+  NoteInfo info;
+  ASSERT_EQ(other->NoteGetInfo(reopened.get(), &info), kNoError);
+  ScopedNote byUnid(other.get());
+  ASSERT_EQ(other->NoteOpenByUnid(db2.get(), info.unid, 0, byUnid.put()), kNoError);
+  ASSERT_EQ(other->ItemGetText(byUnid.get(), "Subject", 3, &text), kNoError);
+  EXPECT_EQ(text, cyrillic.substr(0, 3)) << "texts are cut to the asked length";
+}
+
+TEST_P(PlatformConformance, ItemWalkDeleteAndCopy) {
+  ScopedDb db(p, CreateAndOpen("walk.nsf"));
+  ScopedNote note(p);
+  ScopedNote target(p);
+  ASSERT_EQ(p->NoteCreate(db.get(), note.put()), kNoError);
+  ASSERT_EQ(p->NoteCreate(db.get(), target.put()), kNoError);
+  for (const char* name : {"$FILE", "Body", "$FILE", "Form"}) {
+    ASSERT_EQ(p->ItemAppend(note.get(), 0, name, EncodeTextValue(name), nullptr), kNoError);
+  }
+  int files = 0;
+  ItemInfo item;
+  for (Status s = p->ItemInfoByName(note.get(), "$file", &item); s == kNoError;
+       s = p->ItemInfoNext(note.get(), item.item, "$FILE", &item)) {
+    ++files;
+    ASSERT_EQ(p->ItemCopy(target.get(), item.item), kNoError);
+  }
+  EXPECT_EQ(files, 2);
+  EXPECT_EQ(p->ItemTextListCount(target.get(), "$FILE"), 1);
+  ASSERT_EQ(p->ItemInfoFirst(note.get(), &item), kNoError);
+  ASSERT_EQ(p->ItemDeleteByBlock(note.get(), item.item), kNoError);
+  EXPECT_EQ(p->ItemQuery(item.item, &item), kInvalidHandle) << "a deleted item's block is gone";
+  ASSERT_EQ(p->ItemInfoFirst(note.get(), &item), kNoError);
+  EXPECT_EQ(item.name, "Body");
+  ASSERT_EQ(p->ItemDelete(note.get(), "$FILE"), kNoError);
+  EXPECT_EQ(p->ItemDelete(note.get(), "$FILE"), kItemNotFound);
+  EXPECT_EQ(ErrorOf(p->ItemInfoByName(note.get(), "RoutingState", &item)), 0x222);
+  std::string text;
+  EXPECT_EQ(p->ItemGetText(note.get(), "Nothing", 10, &text), kItemNotFound);
+}
+
+TEST_P(PlatformConformance, MemoryBlocksBecomeItems) {
+  ScopedDb db(p, CreateAndOpen("memory.nsf"));
+  ScopedNote note(p);
+  ASSERT_EQ(p->NoteCreate(db.get(), note.put()), kNoError);
+  ScopedMem block(p);
+  std::string value = EncodeNumberValue(42);
+  ASSERT_EQ(p->MemAlloc(value.size() + 8, block.put()), kNoError);
+  ASSERT_NE(p->MemLock(block.get()), nullptr);
+  std::copy(value.begin(), value.end(), p->MemLock(block.get()));
+  p->MemUnlock(block.get());
+  EXPECT_EQ(p->ItemAppendFromMemory(note.get(), 0, "Size", block.get(), value.size() + 9), kValueTooShort);
+  ASSERT_EQ(p->ItemAppendFromMemory(note.get(), 0, "Size", block.get(), value.size()), kNoError);
+  EXPECT_EQ(p->ItemGetNumber(note.get(), "Size", 0), 42);
+  MemHandle freed = block.get();
+  ASSERT_EQ(block.close(), kNoError);
+  EXPECT_EQ(block.close(), kNoError) << "the owner frees once";
+  EXPECT_EQ(p->MemFree(freed), kInvalidHandle);
+  EXPECT_EQ(p->MemLock(12345), nullptr);
+}
+
+TEST_P(PlatformConformance, ProfilesAreFoundByNameAndCreatedOnDemand) {
+  ScopedDb db(p, CreateAndOpen("setup.nsf"));
+  ScopedNote profile(p);
+  EXPECT_EQ(p->ProfileOpen(db.get(), "UIDStorage", false, profile.put()), kNoteNotFound);
+  ASSERT_EQ(p->ProfileOpen(db.get(), "UIDStorage", true, profile.put()), kNoError);
+  ASSERT_EQ(p->ItemSetText(profile.get(), "uidGeneral", "ABC"), kNoError);
+  ASSERT_EQ(p->NoteUpdate(profile.get(), kUpdateForce), kNoError);
+  ScopedNote again(p);
+  ASSERT_EQ(p->ProfileOpen(db.get(), "uidstorage", false, again.put()), kNoError);
+  std::string text;
+  ASSERT_EQ(p->ItemGetText(again.get(), "uidGeneral", 255, &text), kNoError);
+  EXPECT_EQ(text, "ABC");
+}
+
+TEST_P(PlatformConformance, SaveWithoutForceRefusesAConcurrentChange) {
+  ScopedDb db(p, CreateAndOpen("conflict.nsf"));
+  ScopedNote first(p);
+  ASSERT_EQ(p->NoteCreate(db.get(), first.put()), kNoError);
+  ASSERT_EQ(p->NoteUpdate(first.get(), 0), kNoError);
+  NoteInfo info;
+  ASSERT_EQ(p->NoteGetInfo(first.get(), &info), kNoError);
+  ScopedNote second(p);
+  ASSERT_EQ(p->NoteOpen(db.get(), info.noteId, 0, second.put()), kNoError);
+  ASSERT_EQ(p->ItemSetText(second.get(), "By", "second"), kNoError);
+  ASSERT_EQ(p->NoteUpdate(second.get(), 0), kNoError);
+  ASSERT_EQ(p->ItemSetText(first.get(), "By", "first"), kNoError);
+  EXPECT_EQ(p->NoteUpdate(first.get(), 0), kNoteConflict);
+  EXPECT_EQ(p->NoteUpdate(first.get(), kUpdateRelease), kNoError) << "the release flags force the save";
+}
+
+TEST_P(PlatformConformance, BadDatabasesNotesAndHandlesGiveStatuses) {
+  DbHandle db = kNullHandle;
+  EXPECT_EQ(p->DbOpen("missing.nsf", &db), kDatabaseNotFound);
+  EXPECT_EQ(p->DbOpen("../outside.nsf", &db), kPathOutsideDataDirectory);
+  EXPECT_EQ(p->DbOpen("a/../../outside.nsf", &db), kPathOutsideDataDirectory);
+  EXPECT_EQ(p->DbCreate("..\\outside.nsf", "x"), kPathOutsideDataDirectory);
+  { std::ofstream(server_.data("garbage.nsf")) << "this is not a database, only some text that goes on and on"; }
+  EXPECT_EQ(p->DbOpen("garbage.nsf", &db), kDatabaseCorrupt);
+  EXPECT_EQ(db, kNullHandle);
+  ScopedDb good(p, CreateAndOpen("good.nsf"));
+  EXPECT_EQ(p->DbCreate("good.nsf", "again"), kDatabaseExists);
+  NoteHandle note = kNullHandle;
+  EXPECT_EQ(p->NoteOpen(good.get(), 0x1234, 0, &note), kNoteNotFound);
+  EXPECT_EQ(p->NoteOpen(good.get() + 1000, 4, 0, &note), kInvalidHandle);
+  EXPECT_EQ(p->NoteClose(777), kInvalidHandle);
+  EXPECT_EQ(p->NoteDelete(good.get(), 0x1234), kNoteNotFound);
+  ItemInfo item;
+  EXPECT_EQ(p->ItemInfoFirst(good.get(), &item), kInvalidHandle) << "a database handle is not a note handle";
+  EXPECT_EQ(p->ItemValue(BlockId{999, 1}, nullptr), kInvalidHandle);
+}
+
+TEST_P(PlatformConformance, TruncatedValuesAreRefusedNotOverrun) {
+  ScopedDb db(p, CreateAndOpen("short.nsf"));
+  ScopedNote note(p);
+  ASSERT_EQ(p->NoteCreate(db.get(), note.put()), kNoError);
+  EXPECT_EQ(p->ItemAppend(note.get(), 0, "Tiny", std::string("\x00", 1), nullptr), kValueTooShort);
+  std::string shortNumber = EncodeNumberValue(1).substr(0, 6);
+  ASSERT_EQ(p->ItemAppend(note.get(), 0, "N", shortNumber, nullptr), kNoError);
+  EXPECT_EQ(p->ItemGetNumber(note.get(), "N", 9), 9);
+  std::string list;
+  ASSERT_EQ(EncodeTextListValue({"abc", "def"}, &list), kNoError);
+  ASSERT_EQ(p->ItemAppend(note.get(), 0, "L", list.substr(0, list.size() - 2), nullptr), kNoError);
+  EXPECT_EQ(p->ItemTextListCount(note.get(), "L"), 0);
+  std::string text;
+  EXPECT_EQ(p->ItemTextListEntry(note.get(), "L", 0, &text), kValueTooShort);
+  TimeDate time;
+  ASSERT_EQ(p->ItemAppend(note.get(), 0, "T", EncodeTimeValue(TimeDate{}).substr(0, 9), nullptr), kNoError);
+  EXPECT_FALSE(p->ItemGetTime(note.get(), "T", &time));
+}
+
+TEST_P(PlatformConformance, DeletedNoteIsGoneAndIdsAreNotReused) {
+  ScopedDb db(p, CreateAndOpen("ids.nsf"));
+  std::vector<NoteId> made;
+  for (int i = 0; i < 3; ++i) {
+    ScopedNote note(p);
+    ASSERT_EQ(p->NoteCreate(db.get(), note.put()), kNoError);
+    ASSERT_EQ(p->NoteUpdate(note.get(), kUpdateForce), kNoError);
+    NoteInfo info;
+    ASSERT_EQ(p->NoteGetInfo(note.get(), &info), kNoError);
+    made.push_back(info.noteId);
+  }
+  ASSERT_EQ(p->NoteDelete(db.get(), made[2]), kNoError);
+  ScopedNote note(p);
+  ASSERT_EQ(p->NoteCreate(db.get(), note.put()), kNoError);
+  ASSERT_EQ(p->NoteUpdate(note.get(), kUpdateForce), kNoError);
+  NoteInfo info;
+  ASSERT_EQ(p->NoteGetInfo(note.get(), &info), kNoError);
+  EXPECT_GT(info.noteId, made[2]);
+  std::vector<NoteId> ids;
+  ASSERT_EQ(p->DbNoteIds(db.get(), &ids), kNoError);
+  EXPECT_EQ(ids, (std::vector<NoteId>{made[0], made[1], info.noteId}));
+}
+
+// ---- Queues ----------------------------------------------------------------
+
+TEST_P(PlatformConformance, QueueKeepsPriorityThenArrivalOrder) {
+  ScopedQueue queue(p);
+  EXPECT_EQ(p->QueueOpen("MQ$TEST", kQueueOpenExisting, queue.put()), kQueueNotFound);
+  ASSERT_EQ(p->QueueOpen("MQ$TEST", kQueueCreate, queue.put()), kNoError);
+  ASSERT_EQ(p->QueuePut(queue.get(), 1, "one"), kNoError);
+  ASSERT_EQ(p->QueuePut(queue.get(), 1, "two"), kNoError);
+  ASSERT_EQ(p->QueuePut(queue.get(), 5, "urgent"), kNoError);
+  std::string message;
+  for (const char* expected : {"urgent", "one", "two"}) {
+    ASSERT_EQ(p->QueueGet(queue.get(), 255, &message), kNoError);
+    EXPECT_EQ(message, expected);
+  }
+  EXPECT_EQ(p->QueueGet(queue.get(), 255, &message), kQueueEmpty);
+  EXPECT_EQ(message, "two") << "an empty read leaves the buffer alone";
+}
+
+TEST_P(PlatformConformance, QueueMessagesOutliveTheirWriter) {
+  {
+    std::unique_ptr<Platform> writer = Open();
+    ScopedQueue queue(writer.get());
+    ASSERT_EQ(writer->QueueOpen("MQ$HOOK2MAIL", kQueueCreate, queue.put()), kNoError);
+    ASSERT_EQ(writer->QueuePut(queue.get(), 1, "00000000|000008f8|00000000|mail.box"), kNoError);
+  }
+  ScopedQueue queue(p);
+  ASSERT_EQ(p->QueueOpen("MQ$HOOK2MAIL", kQueueOpenExisting, queue.put()), kNoError);
+  std::string message;
+  ASSERT_EQ(p->QueueGet(queue.get(), 255, &message), kNoError);
+  EXPECT_EQ(message, "00000000|000008f8|00000000|mail.box");
+}
+
+TEST_P(PlatformConformance, OversizedMessageIsSetAsideNotLost) {
+  ScopedQueue queue(p);
+  ASSERT_EQ(p->QueueOpen("MQ$BIG", kQueueCreate, queue.put()), kNoError);
+  std::string exactly255(255, 'a');
+  ASSERT_EQ(p->QueuePut(queue.get(), 1, exactly255), kNoError);
+  ASSERT_EQ(p->QueuePut(queue.get(), 1, std::string(256, 'b')), kNoError);
+  ASSERT_EQ(p->QueuePut(queue.get(), 1, "after"), kNoError);
+  EXPECT_EQ(p->QueuePut(queue.get(), 1, std::string(kMaxQueueMessageSize + 1, 'c')), kQueueMessageTooLarge);
+  std::string message;
+  ASSERT_EQ(p->QueueGet(queue.get(), 255, &message), kNoError);
+  EXPECT_EQ(message, exactly255);
+  EXPECT_EQ(p->QueueGet(queue.get(), 255, &message), kQueueBufferTooSmall);
+  ASSERT_EQ(p->QueueGet(queue.get(), 255, &message), kNoError) << "the long message does not block the queue";
+  EXPECT_EQ(message, "after");
+  std::vector<QueueState> queues;
+  ASSERT_EQ(ListQueues(server_.directory(), &queues), kNoError);
+  ASSERT_EQ(queues.size(), 1u);
+  EXPECT_EQ(queues[0].deadLetters, 1) << "the long message is kept for the administrator";
+}
+
+TEST_P(PlatformConformance, QuittingServerStopsQueuesAndTasks) {
+  ScopedQueue queue(p);
+  ASSERT_EQ(p->QueueOpen("MQ$ZULMAILMONITOR", kQueueCreate, queue.put()), kNoError);
+  ASSERT_EQ(p->QueuePut(queue.get(), 1, "VERSION"), kNoError);
+  ASSERT_EQ(p->AddInStart(), kNoError);
+  EXPECT_FALSE(p->AddInShouldTerminate());
+  ASSERT_EQ(SetServerQuitting(server_.directory(), true), kNoError);
+  std::string message;
+  EXPECT_EQ(p->QueueGet(queue.get(), 255, &message), kQueueQuitting);
+  EXPECT_EQ(p->QueueGet(queue.get(), 255, &message), kQueueQuitting) << "every read, not only the first";
+  EXPECT_TRUE(p->AddInShouldTerminate());
+  EXPECT_TRUE(p->AddInIdle());
+  ASSERT_EQ(SetServerQuitting(server_.directory(), false), kNoError);
+  ASSERT_EQ(p->QueueGet(queue.get(), 255, &message), kNoError) << "the message waited";
+}
+
+TEST_P(PlatformConformance, QueueNamesAreBounded) {
+  QueueHandle queue = kNullHandle;
+  EXPECT_EQ(p->QueueOpen(std::string(kMaxQueueNameLength, 'Q'), kQueueCreate, &queue), kNoError);
+  EXPECT_EQ(p->QueueClose(queue), kNoError);
+  EXPECT_EQ(p->QueueOpen(std::string(kMaxQueueNameLength + 1, 'Q'), kQueueCreate, &queue), kQueueNameTooLong);
+  EXPECT_EQ(p->QueueClose(queue), kInvalidHandle);
+  EXPECT_EQ(p->QueuePut(queue, 1, "x"), kInvalidHandle);
+}
+
+// ---- notes.ini ---------------------------------------------------------------
+
+TEST_P(PlatformConformance, IniNumbersAndTexts) {
+  struct Case {
+    const char* written;
+    int32_t read;
+  };
+  const Case cases[] = {{"3", 3}, {"-1", -1}, {"65536", 65536}, {"4294967297", 1}, {"12abc", 12}, {"abc", 0},
+                        {" 7", 7}, {"", 0}};
+  for (const Case& c : cases) {
+    ASSERT_EQ(p->IniSetText("ZulMailMonitorLogLevel", c.written), kNoError);
+    EXPECT_EQ(p->IniGetNumber("zulmailmonitorloglevel"), c.read) << c.written;
+  }
+  EXPECT_EQ(p->IniGetNumber("NoSuchVariable"), 0);
+  std::string value = "unchanged";
+  EXPECT_FALSE(p->IniGetText("NoSuchVariable", 256, &value));
+  EXPECT_EQ(value, "unchanged");
+  ASSERT_EQ(p->IniSetText("ZulMailMonitorLogFileName", ""), kNoError);
+  EXPECT_TRUE(p->IniGetText("ZulMailMonitorLogFileName", 256, &value)) << "set but empty is still set";
+  EXPECT_EQ(value, "");
+  ASSERT_EQ(p->IniSetText("ZULSetupDatabase", " Spaced\\Path.nsf "), kNoError);
+  ASSERT_TRUE(p->IniGetText("ZULSetupDatabase", 256, &value));
+  EXPECT_EQ(value, " Spaced\\Path.nsf ") << "taken unchanged";
+  ASSERT_TRUE(p->IniGetText("ZULSetupDatabase", 4, &value));
+  EXPECT_EQ(value, " Spa");
+  EXPECT_EQ(p->IniSetText("Bad", "two\nlines"), kBadArgument);
+}
+
+TEST_P(PlatformConformance, IniWritesKeepCommentsAndOrder) {
+  std::ifstream before(server_.notesIni());
+  std::string original((std::istreambuf_iterator<char>(before)), {});
+  ASSERT_EQ(p->IniSetText("ZulScanDepthLimit", "20"), kNoError);
+  ASSERT_EQ(p->IniSetText("NewVariable", "x"), kNoError);
+  std::ifstream after(server_.notesIni());
+  std::string changed((std::istreambuf_iterator<char>(after)), {});
+  std::string expected = original;
+  expected.replace(expected.find("ZulScanDepthLimit=10"), 20, "ZulScanDepthLimit=20");
+  EXPECT_EQ(changed, expected + "NewVariable=x\n");
+}
+
+// ---- Time ----------------------------------------------------------------------
+
+TEST_P(PlatformConformance, TimeRoundTripsAndNormalisesDayZero) {
+  TimeDate now = p->TimeNow();
+  LocalTime local;
+  local.gm = now;
+  ASSERT_EQ(p->TimeGmToLocal(&local), kNoError);
+  EXPECT_EQ(local.year, 2026);
+  EXPECT_EQ(local.month, 12);
+  EXPECT_EQ(local.day, 7);
+  EXPECT_EQ(local.hour, 13) << "10:00 UTC is 13:00 three hours east";
+  EXPECT_EQ(local.weekday, 2) << "a Monday";
+  EXPECT_EQ(local.zone, -3);
+  local.day = 0;
+  ASSERT_EQ(p->TimeLocalToGm(&local), kNoError);
+  EXPECT_EQ(local.month, 11);
+  EXPECT_EQ(local.day, 30) << "day 0 is the last day of the previous month";
+  EXPECT_EQ(p->TimeDifferenceSeconds(now, local.gm), 7 * 86400.0);
+  local.month = 3;
+  local.day = 0;
+  local.year = 2028;
+  ASSERT_EQ(p->TimeLocalToGm(&local), kNoError);
+  EXPECT_EQ(local.month, 2);
+  EXPECT_EQ(local.day, 29) << "leap year";
+  std::string text;
+  ASSERT_EQ(p->TimeToText(now, &text), kNoError);
+  EXPECT_EQ(text, "07.12.2026 13:00:00");
+}
+
+TEST_P(PlatformConformance, TimeArithmeticAndConstants) {
+  TimeDate now = p->TimeNow();
+  TimeDate later = now;
+  ASSERT_EQ(p->TimeAdjust(&later, 4, 1), kNoError);
+  EXPECT_EQ(p->TimeDifferenceSeconds(later, now), 28 * 3600.0);
+  EXPECT_LT(p->TimeCompare(now, later), 0);
+  EXPECT_GT(p->TimeCompare(later, now), 0);
+  TimeDate wildcard = p->TimeConstant(TimeConstantKind::kWildcard);
+  EXPECT_EQ(wildcard.innards[0], kAllDay);
+  EXPECT_EQ(wildcard.innards[1] & kAnyDay, kAnyDay);
+  std::string text = "x";
+  ASSERT_EQ(p->TimeToText(wildcard, &text), kNoError);
+  EXPECT_EQ(text, "");
+  LocalTime local;
+  local.gm = wildcard;
+  EXPECT_NE(p->TimeGmToLocal(&local), kNoError);
+  EXPECT_LT(p->TimeCompare(p->TimeConstant(TimeConstantKind::kMinimum), now), 0);
+  EXPECT_GT(p->TimeCompare(p->TimeConstant(TimeConstantKind::kMaximum), now), 0);
+}
+
+TEST_P(PlatformConformance, IntervalCheckSaysYesOncePerInterval) {
+  ASSERT_EQ(p->AddInStart(), kNoError);
+  EXPECT_FALSE(p->AddInIntervalElapsed(900));
+  clock_->AdvanceSeconds(899);
+  EXPECT_FALSE(p->AddInIntervalElapsed(900));
+  clock_->AdvanceSeconds(1);
+  EXPECT_TRUE(p->AddInIntervalElapsed(900));
+  EXPECT_FALSE(p->AddInIntervalElapsed(900)) << "not twice in one interval";
+  EXPECT_FALSE(p->AddInIntervalElapsed(60) && p->AddInIntervalElapsed(60));
+  clock_->AdvanceSeconds(900);
+  EXPECT_TRUE(p->AddInIntervalElapsed(900));
+}
+
+// ---- Character sets ------------------------------------------------------------
+
+TEST_P(PlatformConformance, CyrillicRoundTripsThroughEverySet) {
+  const std::string windows1251 = "\xcf\xf0\xe8\xe2\xe5\xf2, \xec\xe8\xf0! \xa8\xb8";  // "Привет, мир! Ёё"
+  std::string lmbcs;
+  ASSERT_EQ(p->Translate(kTranslateNativeToLmbcs, windows1251, &lmbcs), kNoError);
+  EXPECT_NE(lmbcs, windows1251);
+  std::string utf16;
+  ASSERT_EQ(p->Translate(kTranslateLmbcsToUnicode, lmbcs, &utf16), kNoError);
+  ASSERT_EQ(utf16.size(), 2 * 15u);
+  EXPECT_EQ(utf16.substr(0, 2), "\x1f\x04") << "U+041F little-endian";
+  std::string back;
+  ASSERT_EQ(p->Translate(kTranslateUnicodeToLmbcs, utf16, &back), kNoError);
+  EXPECT_EQ(back, lmbcs);
+  ASSERT_EQ(p->Translate(kTranslateLmbcsToNative, back, &back), kNoError);
+  EXPECT_EQ(back, windows1251);
+  std::string ascii;
+  ASSERT_EQ(p->Translate(kTranslateNativeToLmbcs, "plain ASCII", &ascii), kNoError);
+  EXPECT_EQ(ascii, "plain ASCII");
+  EXPECT_EQ(p->Translate(kTranslateUnicodeToLmbcs, "odd", &back), kBadArgument);
+  EXPECT_EQ(p->Translate(99, "x", &back), kBadArgument);
+}
+
+// ---- Files and status texts ------------------------------------------------------
+
+TEST_P(PlatformConformance, FilesByWindowsAndPosixPaths) {
+  std::u16string folder = std::u16string(server_.directory().begin(), server_.directory().end()) + u"\\work\\ZulTemp";
+  ASSERT_EQ(p->FolderCreate(folder), kNoError);
+  ASSERT_EQ(p->FolderCreate(folder), kNoError) << "an existing folder is fine";
+  std::u16string file = folder + u"\\ZELK00010001";
+  ASSERT_EQ(p->FileWrite(file, std::string("a\0b", 3)), kNoError);
+  ASSERT_EQ(p->FileAppend(file, "cd"), kNoError);
+  uint64_t size = 0;
+  ASSERT_EQ(p->FileSize(file, &size), kNoError);
+  EXPECT_EQ(size, 5u);
+  std::string data;
+  ASSERT_EQ(p->FileRead(folder + u"/ZELK00010001", &data), kNoError);
+  EXPECT_EQ(data, std::string("a\0bcd", 5));
+  ASSERT_EQ(p->FileDelete(file), kNoError);
+  EXPECT_EQ(p->FileDelete(file), kFileNotFound);
+  EXPECT_EQ(p->FileSize(file, &size), kFileNotFound);
+  EXPECT_EQ(p->FileWrite(folder + u"\\missing\\x", "x"), kFileNotFound);
+}
+
+TEST_P(PlatformConformance, StatusTextsAreShortAndMasked) {
+  EXPECT_EQ(p->StatusText(kItemNotFound), p->StatusText(kItemNotFound | kStatusShownBit));
+  EXPECT_FALSE(p->StatusText(kQueueQuitting).empty());
+  EXPECT_NE(p->StatusText(kDatabaseLocked), p->StatusText(kDatabaseCorrupt));
+  EXPECT_LE(p->StatusText(0x3FFF).size(), 255u);
+}
+
+TEST_P(PlatformConformance, StatusLinesShowInTheTaskList) {
+  ModuleHandle module = kNullHandle;
+  StatusLineHandle line = kNullHandle;
+  ASSERT_EQ(p->StatusLineQueryDefault(&module, &line), kNoError);
+  ASSERT_EQ(p->StatusLineDelete(line), kNoError);
+  ASSERT_EQ(p->StatusLineCreate("ZulMailMonitor", &line), kNoError);
+  ASSERT_EQ(p->StatusLineSetDefault(module, line), kNoError);
+  ASSERT_EQ(p->StatusLineSetDefaultText("Init."), kNoError);
+  std::vector<TaskState> tasks;
+  ASSERT_EQ(ListTasks(server_.directory(), &tasks), kNoError);
+  ASSERT_EQ(tasks.size(), 1u);
+  EXPECT_EQ(tasks[0].task, "ZulMailMonitor");
+  EXPECT_EQ(tasks[0].text, "Init.");
+  ASSERT_EQ(p->StatusLineDelete(line), kNoError);
+  EXPECT_EQ(p->StatusLineSetDefaultText("Idle task"), kInvalidHandle);
+  ASSERT_EQ(ListTasks(server_.directory(), &tasks), kNoError);
+  EXPECT_TRUE(tasks.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Implementations, PlatformConformance, ::testing::ValuesIn(kImplementations),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace notesapi::testing

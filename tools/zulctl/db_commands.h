@@ -1,0 +1,17 @@
+// zulctl db ls / db show: the notes of a database as a person reads them.
+#ifndef TOOLS_ZULCTL_DB_COMMANDS_H_
+#define TOOLS_ZULCTL_DB_COMMANDS_H_
+
+#include <string>
+
+#include "notesapi/platform.h"
+
+namespace zulctl {
+
+// Each returns the process exit code and prints errors to stderr.
+int ListDatabase(notesapi::Platform* platform, const std::string& path);
+int ShowNote(notesapi::Platform* platform, const std::string& path, const std::string& noteIdText);
+
+}  // namespace zulctl
+
+#endif  // TOOLS_ZULCTL_DB_COMMANDS_H_

@@ -1,0 +1,254 @@
+// zulctl: the administrator's command line for an embedded server directory.
+// It finds the server the way the tasks do: an argument "=path/to/notes.ini",
+// else ZUL_NOTES_INI, else ./notes.ini.
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "notesapi/host/host_admin.h"
+#include "notesapi/host/host_platform.h"
+#include "notesapi/scoped_handles.h"
+#include "tools/zulctl/db_commands.h"
+
+using namespace notesapi;
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: zulctl [=path/to/notes.ini] VERB [ARGS...]\n"
+    "\n"
+    "Verbs:\n"
+    "  init DIR [--server NAME]   make a new server directory with a commented notes.ini\n"
+    "  tell TASK COMMAND...       send a console command to a task\n"
+    "  quit [--cancel]            tell the server's tasks to stop (or clear that)\n"
+    "  tasks                      show the status lines of running tasks\n"
+    "  queue ls                   show each message queue and its waiting messages\n"
+    "  ini get NAME               print a notes.ini variable\n"
+    "  ini set NAME VALUE         set a notes.ini variable\n"
+    "  db ls PATH                 list the notes of a database\n"
+    "  db show PATH NOTEID        print every item of one note\n"
+    "\n"
+    "'zulctl VERB --help' tells more about one verb.\n";
+
+struct VerbHelp {
+  const char* verb;
+  const char* text;
+};
+
+constexpr VerbHelp kVerbHelp[] = {
+    {"init",
+     "usage: zulctl init DIR [--server NAME]\n"
+     "Creates DIR (if needed) with notes.ini, data/, program/, log/ and run/.\n"
+     "NAME is the server's name (default CN=Demo/O=Tervala). Refuses a DIR that\n"
+     "already has a notes.ini.\n"},
+    {"tell",
+     "usage: zulctl tell TASK COMMAND...\n"
+     "Puts the command words, joined by blanks, on the queue \"MQ$\" followed by\n"
+     "TASK in upper case, as the server console does. The task must have created\n"
+     "its queue once; a task that is down reads the command when it starts.\n"},
+    {"quit",
+     "usage: zulctl quit [--cancel]\n"
+     "Marks the server as quitting: every task's stop check says yes and every\n"
+     "queue read reports that the queue is shutting down. --cancel clears the mark\n"
+     "so tasks can be started again.\n"},
+    {"tasks", "usage: zulctl tasks\nShows the status line of every running task: process id, task name, text.\n"},
+    {"queue",
+     "usage: zulctl queue ls\n"
+     "Shows every message queue with its waiting messages and the messages set\n"
+     "aside because they were longer than their reader's buffer.\n"},
+    {"ini", "usage: zulctl ini get NAME | zulctl ini set NAME VALUE\nReads or writes a notes.ini variable.\n"},
+    {"db",
+     "usage: zulctl db ls PATH | zulctl db show PATH NOTEID\n"
+     "PATH is relative to the data directory. NOTEID is hexadecimal with 0x, or\n"
+     "decimal. Texts are shown in UTF-8.\n"},
+};
+
+bool WantsHelp(const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg == "--help" || arg == "-h") return true;
+  }
+  return false;
+}
+
+int Usage(const std::string& verb) {
+  for (const VerbHelp& help : kVerbHelp) {
+    if (verb == help.verb) {
+      std::cout << help.text;
+      return 0;
+    }
+  }
+  std::cout << kUsage;
+  return 0;
+}
+
+int BadUsage(const std::string& verb) {
+  for (const VerbHelp& help : kVerbHelp) {
+    if (verb == help.verb) {
+      std::cerr << help.text;
+      return 2;
+    }
+  }
+  std::cerr << kUsage;
+  return 2;
+}
+
+int Fail(const std::string& what, Status status, Platform* platform = nullptr) {
+  std::cerr << "zulctl: " << what << ": ";
+  if (platform != nullptr) {
+    std::cerr << platform->StatusText(status);
+  } else {
+    std::cerr << "status";
+  }
+  std::cerr << " (0x" << std::hex << ErrorOf(status) << std::dec << ")\n";
+  return 1;
+}
+
+std::string ServerDirectoryOf(const std::string& notesIni) {
+  size_t slash = notesIni.rfind('/');
+  return slash == std::string::npos ? "." : notesIni.substr(0, slash == 0 ? 1 : slash);
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+std::string ToLmbcs(Platform* platform, const std::string& utf8) {
+  std::string lmbcs;
+  return platform->Translate(kTranslateUtf8ToLmbcs, utf8, &lmbcs) == kNoError ? lmbcs : utf8;
+}
+
+int Init(const std::vector<std::string>& args) {
+  if (args.empty()) return BadUsage("init");
+  std::string server = "CN=Demo/O=Tervala";
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--server" && i + 1 < args.size()) {
+      server = args[++i];
+    } else {
+      return BadUsage("init");
+    }
+  }
+  Status s = InitServerDirectory(args[0], server);
+  if (s == kDatabaseExists) {
+    std::cerr << "zulctl: " << args[0] << " already has a notes.ini; nothing changed\n";
+    return 1;
+  }
+  if (s != kNoError) return Fail("cannot initialise " + args[0], s);
+  std::cout << "server directory " << args[0] << " ready; use it with ZUL_NOTES_INI=" << args[0] << "/notes.ini\n";
+  return 0;
+}
+
+int Tell(Platform* platform, const std::vector<std::string>& args) {
+  if (args.size() < 2) return BadUsage("tell");
+  std::string command;
+  for (size_t i = 1; i < args.size(); ++i) command += (i > 1 ? " " : "") + args[i];
+  std::string queueName = "MQ$" + Upper(args[0]);
+  ScopedQueue queue(platform);
+  Status s = platform->QueueOpen(queueName, kQueueOpenExisting, queue.put());
+  if (IsError(s, kQueueNotFound)) {
+    std::cerr << "zulctl: no task reads " << queueName << " (it has never run here); nothing sent\n";
+    return 1;
+  }
+  if (s != kNoError) return Fail("cannot open " + queueName, s, platform);
+  if (s = platform->QueuePut(queue.get(), 1, ToLmbcs(platform, command)); s != kNoError) {
+    return Fail("cannot send to " + queueName, s, platform);
+  }
+  std::cout << "sent to " << queueName << ": " << command << "\n";
+  return 0;
+}
+
+int Quit(const std::string& serverDirectory, const std::vector<std::string>& args) {
+  bool cancel = args.size() == 1 && args[0] == "--cancel";
+  if (!args.empty() && !cancel) return BadUsage("quit");
+  if (Status s = SetServerQuitting(serverDirectory, !cancel); s != kNoError) return Fail("cannot set quit", s);
+  std::cout << (cancel ? "server no longer quitting\n" : "server quitting: tasks stop at their next check\n");
+  return 0;
+}
+
+int Tasks(const std::string& serverDirectory) {
+  std::vector<TaskState> tasks;
+  if (Status s = ListTasks(serverDirectory, &tasks); s != kNoError) return Fail("cannot read the task list", s);
+  std::printf("%-8s %-20s %s\n", "PID", "TASK", "STATUS");
+  for (const TaskState& task : tasks) std::printf("%-8u %-20s %s\n", task.pid, task.task.c_str(), task.text.c_str());
+  if (tasks.empty()) std::printf("(no task running)\n");
+  return 0;
+}
+
+int Queues(const std::string& serverDirectory, const std::vector<std::string>& args) {
+  if (args.size() != 1 || args[0] != "ls") return BadUsage("queue");
+  std::vector<QueueState> queues;
+  if (Status s = ListQueues(serverDirectory, &queues); s != kNoError) return Fail("cannot read the queues", s);
+  std::printf("%-40s %8s %12s\n", "QUEUE", "WAITING", "SET ASIDE");
+  for (const QueueState& queue : queues) {
+    std::printf("%-40s %8lld %12lld\n", queue.name.c_str(), static_cast<long long>(queue.waiting),
+                static_cast<long long>(queue.deadLetters));
+  }
+  return 0;
+}
+
+int Ini(Platform* platform, const std::vector<std::string>& args) {
+  if (args.size() == 2 && args[0] == "get") {
+    std::string value;
+    if (!platform->IniGetText(args[1], 65535, &value)) {
+      std::cerr << "zulctl: " << args[1] << " is not set\n";
+      return 1;
+    }
+    std::cout << value << "\n";
+    return 0;
+  }
+  if (args.size() == 3 && args[0] == "set") {
+    if (Status s = platform->IniSetText(args[1], args[2]); s != kNoError) {
+      return Fail("cannot set " + args[1], s, platform);
+    }
+    return 0;
+  }
+  return BadUsage("ini");
+}
+
+int Db(Platform* platform, const std::vector<std::string>& args) {
+  if (args.size() == 2 && args[0] == "ls") return zulctl::ListDatabase(platform, args[1]);
+  if (args.size() == 3 && args[0] == "show") return zulctl::ShowNote(platform, args[1], args[2]);
+  return BadUsage("db");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> words;
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i][0] != '=') words.emplace_back(argv[i]);
+  }
+  if (words.empty() || words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
+    std::cout << kUsage;
+    return words.empty() ? 2 : 0;
+  }
+  std::string verb = words[0];
+  std::vector<std::string> args(words.begin() + 1, words.end());
+  if (WantsHelp(args)) return Usage(verb);
+  if (verb == "init") return Init(args);
+
+  std::string notesIni;
+  if (Status s = LocateNotesIni(argc, argv, &notesIni); s != kNoError) {
+    std::cerr << "zulctl: no notes.ini found (give =path/to/notes.ini or set ZUL_NOTES_INI)\n";
+    return 1;
+  }
+  std::string serverDirectory = ServerDirectoryOf(notesIni);
+  if (verb == "quit") return Quit(serverDirectory, args);
+  if (verb == "tasks") return args.empty() ? Tasks(serverDirectory) : BadUsage("tasks");
+  if (verb == "queue") return Queues(serverDirectory, args);
+
+  HostOptions options;
+  options.notesIni = notesIni;
+  std::unique_ptr<Platform> platform;
+  if (Status s = NewHostPlatform(options, &platform); s != kNoError) return Fail("cannot open the server", s);
+  if (verb == "tell") return Tell(platform.get(), args);
+  if (verb == "ini") return Ini(platform.get(), args);
+  if (verb == "db") return Db(platform.get(), args);
+  std::cerr << "zulctl: unknown verb '" << verb << "'\n" << kUsage;
+  return 2;
+}

@@ -1,0 +1,156 @@
+// What only the embedded host does: finding notes.ini, message libraries in
+// resource-file form, child processes, the console and server log.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "notesapi/scoped_handles.h"
+#include "tests/notesapi/string_library_builder.h"
+#include "tests/notesapi/test_server.h"
+
+namespace notesapi::testing {
+namespace {
+
+class HostPlatformTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform_ = server_.OpenHost();
+    p = platform_.get();
+  }
+  std::u16string Path(const std::string& name) {
+    std::string full = server_.directory() + "/" + name;
+    return std::u16string(full.begin(), full.end());
+  }
+  void WriteFile(const std::string& name, const std::string& data) {
+    std::ofstream(server_.directory() + "/" + name, std::ios::binary) << data;
+  }
+  std::string ReadFile(const std::string& name) {
+    std::ifstream in(server_.directory() + "/" + name, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  }
+
+  TestServer server_;
+  std::unique_ptr<Platform> platform_;
+  Platform* p = nullptr;
+};
+
+TEST_F(HostPlatformTest, NotesIniIsFoundByArgumentThenEnvironmentThenWorkingFolder) {
+  std::string ini = server_.notesIni();
+  std::string argument = "=" + ini;
+  const char* withArgument[] = {"task", argument.c_str()};
+  std::string found;
+  ::setenv("ZUL_NOTES_INI", "/nonexistent/notes.ini", 1);
+  ASSERT_EQ(LocateNotesIni(2, withArgument, &found), kNoError);
+  EXPECT_EQ(found, ini);
+  const char* plain[] = {"task"};
+  EXPECT_EQ(LocateNotesIni(1, plain, &found), kNotesIniMissing) << "the environment names a missing file";
+  ::setenv("ZUL_NOTES_INI", ini.c_str(), 1);
+  ASSERT_EQ(LocateNotesIni(1, plain, &found), kNoError);
+  EXPECT_EQ(found, ini);
+  ::unsetenv("ZUL_NOTES_INI");
+  ASSERT_EQ(::chdir(server_.directory().c_str()), 0);
+  ASSERT_EQ(LocateNotesIni(1, plain, &found), kNoError);
+  EXPECT_EQ(found, "notes.ini");
+}
+
+TEST_F(HostPlatformTest, MessageLibraryStringsComeBackInTheNativeCodePage) {
+  WriteFile("zelklocale.dll", BuildStringLibrary({{1002, u"Ошибка чтения конфигурации. Выход."},
+                                                  {1003, u"Инициализация..."},
+                                                  {15, u"last of block 1"},
+                                                  {16, u"first of block 2"}}));
+  ScopedLibrary library(p);
+  ASSERT_EQ(p->LibraryLoad(Path("zelklocale.dll"), library.put()), kNoError);
+  std::string text;
+  ASSERT_EQ(p->LibraryString(library.get(), 1003, &text), kNoError);
+  EXPECT_EQ(text, "\xc8\xed\xe8\xf6\xe8\xe0\xeb\xe8\xe7\xe0\xf6\xe8\xff...");  // windows-1251
+  ASSERT_EQ(p->LibraryString(library.get(), 15, &text), kNoError);
+  EXPECT_EQ(text, "last of block 1");
+  ASSERT_EQ(p->LibraryString(library.get(), 16, &text), kNoError);
+  EXPECT_EQ(text, "first of block 2");
+  EXPECT_EQ(p->LibraryString(library.get(), 1004, &text), kLibraryStringNotFound) << "empty slot of a block";
+  EXPECT_EQ(p->LibraryString(library.get(), 5000, &text), kLibraryStringNotFound) << "no such block";
+  EXPECT_EQ(p->LibraryString(library.get() + 100, 1003, &text), kInvalidHandle);
+}
+
+TEST_F(HostPlatformTest, DamagedMessageLibrariesFailCleanly) {
+  LibraryHandle library = kNullHandle;
+  EXPECT_EQ(p->LibraryLoad(Path("missing.dll"), &library), kLibraryNotFound);
+  WriteFile("text.dll", "MZ but nothing else of a program");
+  EXPECT_EQ(p->LibraryLoad(Path("text.dll"), &library), kLibraryBadFormat);
+  std::string image = BuildStringLibrary({{1002, u"Ошибка"}, {2000, u"другая"}});
+  // Every cut of the file either loads and then finds or misses the string,
+  // or fails as damaged: never a read past the end.
+  for (size_t cut = 0; cut < image.size(); cut += 7) {
+    WriteFile("cut.dll", image.substr(0, cut));
+    Status s = p->LibraryLoad(Path("cut.dll"), &library);
+    if (s != kNoError) {
+      EXPECT_EQ(s, kLibraryBadFormat) << cut;
+      continue;
+    }
+    std::string text;
+    Status found = p->LibraryString(library, 2000, &text);
+    EXPECT_TRUE(found == kNoError || found == kLibraryBadFormat || found == kLibraryStringNotFound) << cut;
+    ASSERT_EQ(p->LibraryFree(library), kNoError);
+  }
+}
+
+TEST_F(HostPlatformTest, ChildProcessRunsWithRedirectedOutput) {
+  ChildProcess child;
+  child.application = u"/bin/sh";
+  child.commandLine = u"sh -c \"echo out; echo err >&2; exit 3\"";
+  child.outputPath = Path("log\\console.log");
+  int exitCode = -1;
+  ASSERT_EQ(p->ProcessRun(child, &exitCode), kNoError);
+  EXPECT_EQ(exitCode, 3);
+  EXPECT_EQ(ReadFile("log/console.log"), "out\nerr\n");
+
+  child.outputPath = Path("missing\\console.log");
+  EXPECT_EQ(p->ProcessRun(child, &exitCode), kProcessOutputFailed);
+  child.outputPath.clear();
+  child.application = u"no-such-program.exe";
+  EXPECT_EQ(p->ProcessRun(child, &exitCode), kProcessNotStarted);
+}
+
+TEST_F(HostPlatformTest, WindowsProgramNamesAreFoundInTheProgramDirectory) {
+  WriteFile("program/basefetch", "#!/bin/sh\necho \"$@\"\n");
+  ASSERT_EQ(::chmod((server_.directory() + "/program/basefetch").c_str(), 0755), 0);
+  ASSERT_EQ(p->IniSetText("NotesProgram", server_.directory() + "/program"), kNoError);
+  ChildProcess child;
+  child.application = u"basefetch.exe";
+  child.commandLine = u"basefetch.exe -u -P ZULLotusNotes -tf \"C:\\log dir\\x.log\" -tl 10";
+  child.outputPath = Path("out.txt");
+  int exitCode = -1;
+  ASSERT_EQ(p->ProcessRun(child, &exitCode), kNoError);
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(ReadFile("out.txt"), "-u -P ZULLotusNotes -tf C:\\log dir\\x.log -tl 10\n");
+}
+
+TEST_F(HostPlatformTest, ConsoleLinesReachTheServerLogInUtf8) {
+  std::string lmbcs;
+  ASSERT_EQ(p->Translate(kTranslateUtf8ToLmbcs, "ZulMailMonitor: Инициализация...\n", &lmbcs), kNoError);
+  p->ConsoleLine(lmbcs);
+  std::string log = ReadFile("server.log");
+  EXPECT_NE(log.find("ZulMailMonitor: Инициализация...\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("\n\n"), std::string::npos) << "the line's own line feed is not doubled";
+}
+
+TEST_F(HostPlatformTest, ClassIdentifiersMapToProgramIdentifiers) {
+  std::string progId;
+  ASSERT_EQ(p->ClassToProgId("{00020906-0000-0000-c000-000000000046}", &progId), kNoError);
+  EXPECT_EQ(progId, "Word.Document.8");
+  EXPECT_EQ(p->ClassToProgId("{11111111-0000-0000-C000-000000000046}", &progId), kClassNotRegistered);
+}
+
+TEST_F(HostPlatformTest, DataDirectoryComesFromNotesIni) {
+  ASSERT_EQ(p->IniSetText("Directory", "otherdata"), kNoError);
+  std::unique_ptr<Platform> other = server_.OpenHost();
+  ASSERT_EQ(other->DbCreate("x.nsf", "X"), kNoError);
+  struct stat info {};
+  EXPECT_EQ(::stat((server_.directory() + "/otherdata/x.nsf").c_str(), &info), 0);
+}
+
+}  // namespace
+}  // namespace notesapi::testing

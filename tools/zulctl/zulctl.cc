@@ -28,6 +28,7 @@ constexpr const char* kUsage =
     "  queue ls                   show each message queue and its waiting messages\n"
     "  ini get NAME               print a notes.ini variable\n"
     "  ini set NAME VALUE         set a notes.ini variable\n"
+    "  db create PATH [TITLE]     create an empty database\n"
     "  db ls PATH                 list the notes of a database\n"
     "  db show PATH NOTEID        print every item of one note\n"
     "\n"
@@ -61,7 +62,7 @@ constexpr VerbHelp kVerbHelp[] = {
      "aside because they were longer than their reader's buffer.\n"},
     {"ini", "usage: zulctl ini get NAME | zulctl ini set NAME VALUE\nReads or writes a notes.ini variable.\n"},
     {"db",
-     "usage: zulctl db ls PATH | zulctl db show PATH NOTEID\n"
+     "usage: zulctl db create PATH [TITLE] | zulctl db ls PATH | zulctl db show PATH NOTEID\n"
      "PATH is relative to the data directory. NOTEID is hexadecimal with 0x, or\n"
      "decimal. Texts are shown in UTF-8.\n"},
 };
@@ -211,6 +212,13 @@ int Ini(Platform* platform, const std::vector<std::string>& args) {
 }
 
 int Db(Platform* platform, const std::vector<std::string>& args) {
+  if ((args.size() == 2 || args.size() == 3) && args[0] == "create") {
+    std::string title = args.size() == 3 ? args[2] : args[1];
+    if (Status s = platform->DbCreate(ToLmbcs(platform, args[1]), ToLmbcs(platform, title)); s != kNoError) {
+      return Fail("cannot create " + args[1], s, platform);
+    }
+    return 0;
+  }
   if (args.size() == 2 && args[0] == "ls") return zulctl::ListDatabase(platform, args[1]);
   if (args.size() == 3 && args[0] == "show") return zulctl::ShowNote(platform, args[1], args[2]);
   return BadUsage("db");

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The administrator's command line, end to end on a fresh server directory.
+set -u
+bin=$1
+zulctl="$bin/zulctl"
+server=$(mktemp -d)
+trap 'rm -rf "$server"' EXIT
+failures=0
+passed=0
+
+check() {  # check NAME EXPECTED_EXIT COMMAND... ; output in $out
+  local name=$1 expected=$2
+  shift 2
+  out=$("$@" 2>&1)
+  local code=$?
+  if [ "$code" -ne "$expected" ]; then
+    echo "FAIL $name: exit $code, expected $expected"
+    echo "$out" | sed 's/^/    /'
+    failures=$((failures + 1))
+  else
+    passed=$((passed + 1))
+  fi
+}
+
+contains() {  # contains NAME TEXT
+  if ! grep -qF -- "$2" <<<"$out"; then
+    echo "FAIL $1: output lacks '$2'"
+    echo "$out" | sed 's/^/    /'
+    failures=$((failures + 1))
+  else
+    passed=$((passed + 1))
+  fi
+}
+
+check "init" 0 "$zulctl" init "$server/srv"
+check "init again refuses" 1 "$zulctl" init "$server/srv"
+export ZUL_NOTES_INI="$server/srv/notes.ini"
+
+for verb in init tell quit tasks queue ini db; do
+  check "$verb --help" 0 "$zulctl" "$verb" --help
+  contains "$verb --help" "usage: zulctl $verb"
+done
+check "no verb" 2 "$zulctl"
+check "unknown verb" 2 "$zulctl" frobnicate
+
+check "ini set" 0 "$zulctl" ini set ZulMailMonitorLogLevel 4
+check "ini get" 0 "$zulctl" ini get zulmailmonitorloglevel
+contains "ini get" "4"
+check "ini get missing" 1 "$zulctl" ini get NoSuchThing
+grep -q '^; The data directory' "$server/srv/notes.ini" || { echo "FAIL comments lost"; failures=$((failures + 1)); }
+
+check "tell without task queue" 1 "$zulctl" tell zulmailmonitor VERSION
+contains "tell without task queue" "MQ\$ZULMAILMONITOR"
+
+check "db create" 0 "$zulctl" db create "test.nsf" "Тестовая база"
+check "db ls empty" 0 "$zulctl" db ls test.nsf
+contains "db ls empty" "0 note(s)"
+check "db ls missing" 1 "$zulctl" db ls nothing.nsf
+contains "db ls missing" "does not exist"
+check "db ls outside" 1 "$zulctl" db ls ../../etc/passwd
+check "db show bad id" 2 "$zulctl" db show test.nsf zzz
+check "db show unknown note" 1 "$zulctl" db show test.nsf 0x8F8
+echo "not a database" > "$server/srv/data/broken.nsf"
+check "db ls corrupt" 1 "$zulctl" db ls broken.nsf
+contains "db ls corrupt" "damaged"
+
+check "queue ls" 0 "$zulctl" queue ls
+check "tasks" 0 "$zulctl" tasks
+contains "tasks" "no task running"
+check "quit" 0 "$zulctl" quit
+check "quit cancel" 0 "$zulctl" quit --cancel
+check "explicit ini argument" 0 env -u ZUL_NOTES_INI "$zulctl" "=$server/srv/notes.ini" ini get ServerName
+contains "explicit ini argument" "CN=Demo/O=Tervala"
+check "no ini anywhere" 1 env -u ZUL_NOTES_INI "$zulctl" ini get ServerName
+
+echo "$passed passed, $failures failed"
+[ "$failures" -eq 0 ]

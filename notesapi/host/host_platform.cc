@@ -252,7 +252,7 @@ class HostPlatform final : public Platform {
     if (Status s = ResolveDatabasePath(path, &open->file); s != kNoError) return s;
     struct stat info {};
     if (::stat(open->file.c_str(), &info) != 0) return kDatabaseNotFound;
-    if (Status s = open->store.Open(open->file); s != kNoError) return s;
+    if (Status s = open->store.Open(open->file, options_.busyTimeoutMillis); s != kNoError) return s;
     DbHandle handle = NewHandle();
     databases_[handle] = std::move(open);
     *db = handle;

@@ -24,6 +24,9 @@ struct HostOptions {
   int idleWaitMillis = 50;
   // Console lines are printed on standard output as well as logged.
   bool echoConsole = true;
+  // How long a database write waits for another process's write to end
+  // before it fails with kDatabaseLocked.
+  int busyTimeoutMillis = 10000;
 };
 
 // Finds notes.ini the server's way: an argument "=path/to/notes.ini", else

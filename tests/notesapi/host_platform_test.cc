@@ -2,6 +2,7 @@
 // resource-file form, child processes, the console and server log.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -150,6 +151,42 @@ TEST_F(HostPlatformTest, DataDirectoryComesFromNotesIni) {
   ASSERT_EQ(other->DbCreate("x.nsf", "X"), kNoError);
   struct stat info {};
   EXPECT_EQ(::stat((server_.directory() + "/otherdata/x.nsf").c_str(), &info), 0);
+}
+
+TEST_F(HostPlatformTest, LockedDatabaseGivesAStatusAndKeepsTheStoredNote) {
+  ASSERT_EQ(p->DbCreate("locked.nsf", "Locked"), kNoError);
+  HostOptions options;
+  options.notesIni = server_.notesIni();
+  options.echoConsole = false;
+  options.busyTimeoutMillis = 0;
+  std::unique_ptr<Platform> impatient;
+  ASSERT_EQ(NewHostPlatform(options, &impatient), kNoError);
+  ScopedDb db(impatient.get());
+  ASSERT_EQ(impatient->DbOpen("locked.nsf", db.put()), kNoError);
+  ScopedNote note(impatient.get());
+  ASSERT_EQ(impatient->NoteCreate(db.get(), note.put()), kNoError);
+  ASSERT_EQ(impatient->ItemSetText(note.get(), "Subject", "first"), kNoError);
+  ASSERT_EQ(impatient->NoteUpdate(note.get(), kUpdateForce), kNoError);
+
+  // Another writer (here a plain SQLite connection) holds the database.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(server_.data("locked.nsf").c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  ASSERT_EQ(impatient->ItemSetText(note.get(), "Subject", "second"), kNoError);
+  EXPECT_EQ(impatient->NoteUpdate(note.get(), kUpdateForce), kDatabaseLocked);
+  ASSERT_EQ(sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(other);
+
+  NoteInfo info;
+  ASSERT_EQ(impatient->NoteGetInfo(note.get(), &info), kNoError);
+  ScopedNote stored(p);
+  ScopedDb mine(p);
+  ASSERT_EQ(p->DbOpen("locked.nsf", mine.put()), kNoError);
+  ASSERT_EQ(p->NoteOpen(mine.get(), info.noteId, 0, stored.put()), kNoError);
+  std::string text;
+  ASSERT_EQ(p->ItemGetText(stored.get(), "Subject", 20, &text), kNoError);
+  EXPECT_EQ(text, "first");
+  EXPECT_EQ(impatient->NoteUpdate(note.get(), kUpdateForce), kNoError) << "the save goes through once the lock is gone";
 }
 
 }  // namespace

@@ -66,8 +66,8 @@ Status NoteDatabase::Create(const std::string& file, const std::string& title) {
   return transaction.Commit();
 }
 
-Status NoteDatabase::Open(const std::string& file) {
-  if (Status s = db_.Open(file, false); s != kNoError) return s;
+Status NoteDatabase::Open(const std::string& file, int busyTimeoutMillis) {
+  if (Status s = db_.Open(file, false, busyTimeoutMillis); s != kNoError) return s;
   // A file that SQLite reads but that is not one of ours counts as damaged.
   SqliteStatement format;
   if (format.Prepare(db_.get(), "SELECT value FROM dbinfo WHERE key = 'format'") != kNoError) return kDatabaseCorrupt;

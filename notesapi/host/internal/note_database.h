@@ -37,7 +37,7 @@ class NoteDatabase {
   // A new, empty database file. kDatabaseExists when the file exists.
   [[nodiscard]] static Status Create(const std::string& file, const std::string& title);
 
-  [[nodiscard]] Status Open(const std::string& file);
+  [[nodiscard]] Status Open(const std::string& file, int busyTimeoutMillis);
   [[nodiscard]] Status Load(NoteId id, StoredNote* note);
   [[nodiscard]] Status LoadByUnid(const Unid& unid, StoredNote* note);
   [[nodiscard]] Status LoadProfile(const std::string& lowerName, StoredNote* note);

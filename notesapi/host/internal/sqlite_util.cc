@@ -4,10 +4,6 @@
 
 namespace notesapi::host {
 
-namespace {
-constexpr int kBusyTimeoutMillis = 10000;
-}
-
 Status SqliteStatus(int rc, Status missingStatus) {
   switch (rc & 0xFF) {
     case SQLITE_OK:
@@ -43,7 +39,7 @@ SqliteDb::~SqliteDb() {
   if (db_ != nullptr) sqlite3_close_v2(db_);
 }
 
-Status SqliteDb::Open(const std::string& path, bool create) {
+Status SqliteDb::Open(const std::string& path, bool create, int busyTimeoutMillis) {
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
@@ -51,7 +47,7 @@ Status SqliteDb::Open(const std::string& path, bool create) {
     if (db != nullptr) sqlite3_close_v2(db);
     return SqliteStatus(rc);
   }
-  sqlite3_busy_timeout(db, kBusyTimeoutMillis);
+  sqlite3_busy_timeout(db, busyTimeoutMillis);
   db_ = db;
   // Reading the schema is the first access that notices a file that is not
   // a database at all.

@@ -17,6 +17,9 @@ namespace notesapi::host {
 // that cannot be opened means at the call site.
 Status SqliteStatus(int rc, Status missingStatus = kDatabaseNotFound);
 
+// How long a writer waits for another process's transaction to end.
+inline constexpr int kDefaultBusyTimeoutMillis = 10000;
+
 class SqliteDb {
  public:
   SqliteDb() = default;
@@ -28,7 +31,7 @@ class SqliteDb {
 
   // Opens a file (creating it when `create`), in WAL mode with a busy
   // timeout, so several processes can use it at once.
-  [[nodiscard]] Status Open(const std::string& path, bool create);
+  [[nodiscard]] Status Open(const std::string& path, bool create, int busyTimeoutMillis = kDefaultBusyTimeoutMillis);
   [[nodiscard]] Status Exec(const char* sql);
   sqlite3* get() const { return db_; }
 

@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <climits>
+#include <cstdlib>
+
 #include <cerrno>
 #include <fstream>
 #include <memory>
@@ -16,7 +19,7 @@ namespace {
 
 bool MakeFolder(const std::string& path) { return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST; }
 
-std::string NotesIniTemplate(const std::string& serverName) {
+std::string NotesIniTemplate(const std::string& directory, const std::string& serverName) {
   return "; notes.ini of an embedded test server.\n"
          "; One Name=Value per line; lines starting with ';' are comments.\n"
          "; zulctl ini set keeps comments and the order of the lines.\n"
@@ -26,8 +29,8 @@ std::string NotesIniTemplate(const std::string& serverName) {
          "MailServer=" + serverName + "\n"
          "; The data directory with the databases, relative to this file's folder.\n"
          "Directory=data\n"
-         "; The server's program directory.\n"
-         "NotesProgram=program\n"
+         "; The server's program directory (message library, placeholder file, update utility).\n"
+         "NotesProgram=" + directory + "/program\n"
          "; The code page of the tasks' own texts (messages, log file).\n"
          "ZulNativeCodePage=windows-1251\n"
          "\n"
@@ -40,13 +43,13 @@ std::string NotesIniTemplate(const std::string& serverName) {
          "ZulMailMonitorLogFileFlag=1\n"
          "ZulMailMonitorLogConsole=1\n"
          "ZulMailMonitorLogLevel=3\n"
-         "ZulMailMonitorLogFileName=log/zulmailmonitor.log\n"
+         "ZulMailMonitorLogFileName=" + directory + "/log/zulmailmonitor.log\n"
          "\n"
          "; Updater log.\n"
          "ZulUpdaterLogFileFlag=1\n"
          "ZulUpdaterLogConsole=1\n"
          "ZulUpdaterLogLevel=3\n"
-         "ZulUpdaterLogFileName=log/zulupdater.log\n"
+         "ZulUpdaterLogFileName=" + directory + "/log/zulupdater.log\n"
          "\n"
          "; Limits handed to the scan kernel.\n"
          "ZulScanDepthLimitEnabled=1\n"
@@ -72,9 +75,11 @@ Status InitServerDirectory(const std::string& directory, const std::string& serv
   for (const char* folder : {"/data", "/program", "/log", "/run"}) {
     if (!MakeFolder(directory + folder)) return kFileError;
   }
+  char absolute[PATH_MAX];
+  if (::realpath(directory.c_str(), absolute) == nullptr) return kFileError;
   {
     std::ofstream out(ini, std::ios::binary);
-    out << NotesIniTemplate(serverName);
+    out << NotesIniTemplate(absolute, serverName);
     if (!out.flush()) return kFileError;
   }
   host::QueueStore queues;

@@ -582,7 +582,16 @@ class HostPlatform final : public Platform {
 
   Status LibraryLoad(std::u16string_view path, LibraryHandle* library) override {
     std::string image;
-    if (Status s = FileRead(path, &image); s != kNoError) return s == kFileNotFound ? kLibraryNotFound : s;
+    Status s = kFileNotFound;
+    // A bare file name is searched like a library: program directory first,
+    // then the working folder.
+    std::string programDirectory;
+    bool bare = path.find_first_of(u"/\\") == std::u16string_view::npos;
+    if (bare && IniGetText("NotesProgram", 1024, &programDirectory) && !programDirectory.empty()) {
+      s = FileRead(charsets_->Utf8ToUtf16(programDirectory + "/") + std::u16string(path), &image);
+    }
+    if (s == kFileNotFound) s = FileRead(path, &image);
+    if (s != kNoError) return s == kFileNotFound ? kLibraryNotFound : s;
     host::PeStringTable table;
     if (Status s = table.Load(std::move(image)); s != kNoError) return s;
     LibraryHandle handle = NewHandle();

@@ -1,0 +1,28 @@
+// Message texts of the task: from the message library "zelklocale.dll" when
+// it holds the id, else the built-in text of the catalogue, both in the
+// native code page.
+#ifndef RECORDS_MESSAGE_TEXT_H_
+#define RECORDS_MESSAGE_TEXT_H_
+
+#include <string_view>
+
+#include "records/message_catalogue.h"
+
+namespace zul {
+
+inline constexpr char16_t kMessageLibraryName[] = u"zelklocale.dll";
+
+// Loads the library as a data file and keeps it; a bare file name is looked
+// up in the server's program directory, then the working folder. False when
+// it cannot be loaded; the built-in texts are then used.
+bool LoadMessageLibrary(std::u16string_view fileName);
+void FreeMessageLibrary();
+
+// A library text is copied into the next of 100 areas of 1024 bytes (at most
+// 1023 characters) and stays valid for 100 further library texts; a
+// built-in text is valid for the life of the process. Never null.
+const char* MessageText(Msg message);
+
+}  // namespace zul
+
+#endif  // RECORDS_MESSAGE_TEXT_H_

@@ -1,0 +1,77 @@
+// A task's process-wide state on a fresh server directory: the host platform
+// (behind a wrapper that also records console lines) as the process
+// platform, the task name set, notes.ini variables and the log state reset.
+#ifndef TESTS_TASK_FIXTURE_H_
+#define TESTS_TASK_FIXTURE_H_
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "mailmonitor/server_variables.h"
+#include "notesapi/fault_injection.h"
+#include "notesapi/process_platform.h"
+#include "records/message_text.h"
+#include "records/task_log.h"
+#include "tests/notesapi/test_server.h"
+
+namespace zul::testing {
+
+// Keeps every console line (LMBCS bytes) besides passing it on.
+class ConsoleRecorder final : public notesapi::FaultInjectionPlatform {
+ public:
+  using FaultInjectionPlatform::FaultInjectionPlatform;
+  void ConsoleLine(std::string_view text) override {
+    lines.emplace_back(text);
+    FaultInjectionPlatform::ConsoleLine(text);
+  }
+  std::vector<std::string> lines;
+};
+
+class TaskTest : public ::testing::Test {
+ protected:
+  TaskTest() : clock_(std::make_shared<notesapi::ManualClock>(notesapi::testing::kTestEpochMicros)) {
+    ::setenv("TZ", "MSK-3", 1);
+    ::tzset();
+    host_ = server_.OpenHost(clock_);
+    platform_ = std::make_unique<ConsoleRecorder>(host_.get());
+    notesapi::SetProcessPlatform(platform_.get());
+    Variables() = ServerVariables();
+    FreeMessageLibrary();
+    SetTaskName("ZulMailMonitor");
+    SetSystemWarningSender(nullptr);
+  }
+  ~TaskTest() override {
+    FreeMessageLibrary();
+    notesapi::SetProcessPlatform(nullptr);
+  }
+
+  void SetIni(const std::string& name, const std::string& value) {
+    ASSERT_EQ(host_->IniSetText(name, value), notesapi::kNoError);
+  }
+  std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  }
+  std::string Lmbcs(const std::string& utf8) {
+    std::string out;
+    EXPECT_EQ(host_->Translate(notesapi::kTranslateUtf8ToLmbcs, utf8, &out), notesapi::kNoError);
+    return out;
+  }
+  std::string Native(const std::string& utf8) {
+    std::string out;
+    EXPECT_EQ(host_->Translate(notesapi::kTranslateLmbcsToNative, Lmbcs(utf8), &out), notesapi::kNoError);
+    return out;
+  }
+
+  notesapi::testing::TestServer server_;
+  std::shared_ptr<notesapi::ManualClock> clock_;
+  std::unique_ptr<notesapi::Platform> host_;
+  std::unique_ptr<ConsoleRecorder> platform_;
+};
+
+}  // namespace zul::testing
+
+#endif  // TESTS_TASK_FIXTURE_H_

@@ -839,6 +839,10 @@ class HostPlatform final : public Platform {
     }
     std::vector<std::string> names;
     for (const auto& [handle, name] : openQueues_) names.push_back(name);
+    // A writer's file change can be seen a moment before its commit is:
+    // after each change the store is looked at again a few times, shortly.
+    constexpr int kRecheckMillis[] = {1, 4, 16};
+    size_t rechecks = std::size(kRecheckMillis);
     while (g_stopSignal == 0) {
       bool waiting = false;
       if (!names.empty() && queues_.AnyWaiting(names, &waiting) == kNoError && waiting) return;
@@ -848,11 +852,16 @@ class HostPlatform final : public Platform {
         ::usleep(static_cast<useconds_t>(left.count()) * 1000);
         return;
       }
+      int timeout = static_cast<int>(left.count());
+      if (rechecks < std::size(kRecheckMillis)) timeout = std::min(timeout, kRecheckMillis[rechecks++]);
       struct pollfd wait {inotifyFd_, POLLIN, 0};
-      if (::poll(&wait, 1, static_cast<int>(left.count())) <= 0) return;
+      int ready = ::poll(&wait, 1, timeout);
+      if (ready < 0) return;  // a signal: the caller checks for a stop
+      if (ready == 0) continue;
       char events[4096];
       while (::read(inotifyFd_, events, sizeof events) > 0) {
       }
+      rechecks = 0;
     }
   }
 

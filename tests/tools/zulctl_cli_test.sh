@@ -36,7 +36,7 @@ check "init" 0 "$zulctl" init "$server/srv"
 check "init again refuses" 1 "$zulctl" init "$server/srv"
 export ZUL_NOTES_INI="$server/srv/notes.ini"
 
-for verb in init tell quit tasks queue ini db; do
+for verb in init tell quit tasks queue ini db log; do
   check "$verb --help" 0 "$zulctl" "$verb" --help
   contains "$verb --help" "usage: zulctl $verb"
 done
@@ -72,6 +72,27 @@ check "quit cancel" 0 "$zulctl" quit --cancel
 check "explicit ini argument" 0 env -u ZUL_NOTES_INI "$zulctl" "=$server/srv/notes.ini" ini get ServerName
 contains "explicit ini argument" "CN=Demo/O=Tervala"
 check "no ini anywhere" 1 env -u ZUL_NOTES_INI "$zulctl" ini get ServerName
+
+# The task log as the tasks write it, read back by an administrator.
+check "stat database" 0 "$zulctl" db create zulstat.nsf Statistics
+check "sample monitor" 0 "$bin/tests/task_log_sample" monitor
+contains "sample monitor" "ZulMailMonitor: Инициализация..."
+check "log tail monitor" 0 "$zulctl" log tail monitor -n 3
+contains "log tail monitor" "   ZulMailMonitor: Ошибка открытия документа 0x08f8. Ошибка: Note not found in the database"
+contains "log tail monitor" "   ZulMailMonitor: Завершение работы."
+check "sample updater" 0 "$bin/tests/task_log_sample" updater
+check "log tail updater" 0 "$zulctl" log tail updater
+contains "log tail updater" "ZulUpdater: Инициализация..."
+contains "log tail updater" "====================="
+check "log tail server" 0 "$zulctl" log tail
+contains "log tail server" "ZulUpdater: Завершение работы."
+check "journal records" 0 "$zulctl" db ls zulstat.nsf
+contains "journal records" "2 note(s)"
+contains "journal records" "form_Journal"
+contains "journal records" "Завершение работы."
+check "log tail bad" 2 "$zulctl" log tail sideways
+"$zulctl" ini set ZulMailMonitorLogFileName "" >/dev/null
+check "log tail no file" 1 "$zulctl" log tail monitor
 
 echo "$passed passed, $failures failed"
 [ "$failures" -eq 0 ]

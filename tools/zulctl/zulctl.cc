@@ -2,6 +2,7 @@
 // It finds the server the way the tasks do: an argument "=path/to/notes.ini",
 // else ZUL_NOTES_INI, else ./notes.ini.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -28,6 +29,8 @@ constexpr const char* kUsage =
     "  queue ls                   show each message queue and its waiting messages\n"
     "  ini get NAME               print a notes.ini variable\n"
     "  ini set NAME VALUE         set a notes.ini variable\n"
+    "  log tail [server|monitor|updater] [-n N]\n"
+    "                             last lines of the server log or a task log, in UTF-8\n"
     "  db create PATH [TITLE]     create an empty database\n"
     "  db ls PATH                 list the notes of a database\n"
     "  db show PATH NOTEID        print every item of one note\n"
@@ -60,6 +63,12 @@ constexpr VerbHelp kVerbHelp[] = {
      "usage: zulctl queue ls\n"
      "Shows every message queue with its waiting messages and the messages set\n"
      "aside because they were longer than their reader's buffer.\n"},
+    {"log",
+     "usage: zulctl log tail [server|monitor|updater] [-n N]\n"
+     "Prints the last N lines (default 20) of the server log (server.log, the\n"
+     "default), or of the mail monitor's or updater's own log file as named by\n"
+     "ZulMailMonitorLogFileName / ZulUpdaterLogFileName. Task logs are written in\n"
+     "the tasks' code page and shown in UTF-8.\n"},
     {"ini", "usage: zulctl ini get NAME | zulctl ini set NAME VALUE\nReads or writes a notes.ini variable.\n"},
     {"db",
      "usage: zulctl db create PATH [TITLE] | zulctl db ls PATH | zulctl db show PATH NOTEID\n"
@@ -211,6 +220,65 @@ int Ini(Platform* platform, const std::vector<std::string>& args) {
   return BadUsage("ini");
 }
 
+std::vector<std::string> LastLines(const std::string& text, size_t count) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  if (lines.size() > count) lines.erase(lines.begin(), lines.end() - static_cast<long>(count));
+  return lines;
+}
+
+int Log(Platform* platform, const std::string& serverDirectory, const std::vector<std::string>& args) {
+  if (args.empty() || args[0] != "tail") return BadUsage("log");
+  std::string which = "server";
+  size_t count = 20;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "-n" && i + 1 < args.size()) {
+      char* end = nullptr;
+      unsigned long n = std::strtoul(args[++i].c_str(), &end, 10);
+      if (*end != '\0' || args[i].empty()) return BadUsage("log");
+      count = n;
+    } else if (args[i] == "server" || args[i] == "monitor" || args[i] == "updater") {
+      which = args[i];
+    } else {
+      return BadUsage("log");
+    }
+  }
+  std::string path = serverDirectory + "/server.log";
+  if (which != "server") {
+    const char* variable = which == "monitor" ? "ZulMailMonitorLogFileName" : "ZulUpdaterLogFileName";
+    if (!platform->IniGetText(variable, 1024, &path) || path.empty()) {
+      std::cerr << "zulctl: " << variable << " is not set: the task keeps no log file\n";
+      return 1;
+    }
+  }
+  std::string text;
+  std::u16string widePath(path.begin(), path.end());
+  std::string lmbcsPath;
+  std::string unicodePath;
+  if (platform->Translate(kTranslateUtf8ToLmbcs, path, &lmbcsPath) == kNoError &&
+      platform->Translate(kTranslateLmbcsToUnicode, lmbcsPath, &unicodePath) == kNoError) {
+    widePath.assign(reinterpret_cast<const char16_t*>(unicodePath.data()), unicodePath.size() / 2);
+  }
+  if (Status s = platform->FileRead(widePath, &text); s != kNoError) return Fail("cannot read " + path, s, platform);
+  if (which != "server") {
+    // Task logs are in the tasks' own code page.
+    std::string lmbcs;
+    std::string utf8;
+    if (platform->Translate(kTranslateNativeToLmbcs, text, &lmbcs) == kNoError &&
+        platform->Translate(kTranslateLmbcsToUtf8, lmbcs, &utf8) == kNoError) {
+      text = std::move(utf8);
+    }
+  }
+  for (const std::string& line : LastLines(text, count)) std::cout << line << "\n";
+  return 0;
+}
+
 int Db(Platform* platform, const std::vector<std::string>& args) {
   if ((args.size() == 2 || args.size() == 3) && args[0] == "create") {
     std::string title = args.size() == 3 ? args[2] : args[1];
@@ -257,6 +325,7 @@ int main(int argc, char** argv) {
   if (verb == "tell") return Tell(platform.get(), args);
   if (verb == "ini") return Ini(platform.get(), args);
   if (verb == "db") return Db(platform.get(), args);
+  if (verb == "log") return Log(platform.get(), serverDirectory, args);
   std::cerr << "zulctl: unknown verb '" << verb << "'\n" << kUsage;
   return 2;
 }

@@ -1,6 +1,8 @@
 #include "notesapi/host/internal/queue_store.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace notesapi::host {
 
@@ -17,12 +19,22 @@ constexpr const char* kSchema =
 
 }  // namespace
 
+void QueueStore::RingDoorbell() {
+  // Written after the commit, so a reader woken by this change sees the
+  // message; the queue file itself changes a moment before it is visible.
+  int fd = ::open(doorbell_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return;  // readers still wake within their bounded pause
+  (void)!::write(fd, "1", 1);
+  ::close(fd);
+}
+
 std::string QueueStore::FolderOf(const std::string& serverDirectory) { return serverDirectory + "/run/mq"; }
 
 Status QueueStore::Open(const std::string& serverDirectory) {
   std::string run = serverDirectory + "/run";
   ::mkdir(run.c_str(), 0755);
   ::mkdir(FolderOf(serverDirectory).c_str(), 0755);
+  doorbell_ = FolderOf(serverDirectory) + "/doorbell";
   if (Status s = db_.Open(FolderOf(serverDirectory) + "/queues.db", true); s != kNoError) return s;
   return db_.Exec(kSchema);
 }
@@ -49,7 +61,9 @@ Status QueueStore::Put(const std::string& name, uint16_t priority, std::string_v
   insert.BindInt(2, priority);
   insert.BindBlob(3, message);
   insert.BindInt(4, postedMicros);
-  return insert.Run();
+  Status written = insert.Run();
+  if (written == kNoError) RingDoorbell();
+  return written;
 }
 
 Status QueueStore::Get(const std::string& name, size_t maxLength, std::string* message) {
@@ -118,7 +132,9 @@ Status QueueStore::SetQuitting(bool quitting) {
   Status s = update.Prepare(db_.get(), "INSERT OR REPLACE INTO server(key, value) VALUES('quitting', ?)");
   if (s != kNoError) return s;
   update.BindInt(1, quitting ? 1 : 0);
-  return update.Run();
+  Status written = update.Run();
+  if (written == kNoError) RingDoorbell();
+  return written;
 }
 
 Status QueueStore::List(std::vector<QueueSummary>* queues) {

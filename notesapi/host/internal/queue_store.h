@@ -39,7 +39,10 @@ class QueueStore {
   [[nodiscard]] Status List(std::vector<QueueSummary>* queues);
 
  private:
+  void RingDoorbell();
+
   SqliteDb db_;
+  std::string doorbell_;
 };
 
 }  // namespace notesapi::host

@@ -199,6 +199,9 @@ class Platform {
   [[nodiscard]] virtual Status FileDelete(std::u16string_view path) = 0;
   // Creates the folder and its missing parents; an existing folder is fine.
   [[nodiscard]] virtual Status FolderCreate(std::u16string_view path) = 0;
+  // The operating system's own form of a path (for components outside the
+  // tasks that open files themselves, such as a scan engine's bases).
+  [[nodiscard]] virtual Status LocalPath(std::u16string_view path, std::string* local) = 0;
 
   virtual uint32_t ProcessId() = 0;
   // Starts the child, waits until it ends and gives its exit code.

@@ -311,6 +311,10 @@ class PlatformWrapper : public Platform {
     if (Status s = Intercept("FolderCreate")) return s;
     return target_->FolderCreate(path);
   }
+  [[nodiscard]] Status LocalPath(std::u16string_view path, std::string* local) override {
+    if (Status s = Intercept("LocalPath")) return s;
+    return target_->LocalPath(path, local);
+  }
   uint32_t ProcessId() override {
     return target_->ProcessId();
   }

@@ -51,10 +51,14 @@ std::string NotesIniTemplate(const std::string& directory, const std::string& se
          "ZulUpdaterLogLevel=3\n"
          "ZulUpdaterLogFileName=" + directory + "/log/zulupdater.log\n"
          "\n"
-         "; Limits handed to the scan kernel.\n"
+         "; Limits handed to the scan kernel: nesting depth inside objects, files per object.\n"
          "ZulScanDepthLimitEnabled=1\n"
-         "ZulScanDepthLimit=10\n"
-         "ZulQueueSizeLimit=1000\n";
+         "ZulScanDepthLimit=17\n"
+         "ZulQueueSizeLimit=10000\n"
+         "\n"
+         "; The scan engine: clamav (in process, the default), clamd:unix:/path/to/socket\n"
+         "; or clamd:tcp:host:port (a clamd daemon).\n"
+         "ZulScanKernel=clamav\n";
 }
 
 std::string ToUtf8(host::Charsets* charsets, const std::string& lmbcs) {

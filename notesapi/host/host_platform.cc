@@ -648,6 +648,11 @@ class HostPlatform final : public Platform {
     return MakeFolders(LocalPath(path)) ? kNoError : kFileError;
   }
 
+  Status LocalPath(std::u16string_view path, std::string* local) override {
+    *local = LocalPath(path);
+    return local->empty() && !path.empty() ? kCharsetError : kNoError;
+  }
+
   uint32_t ProcessId() override { return static_cast<uint32_t>(::getpid()); }
   Status ProcessRun(const ChildProcess& child, int* exitCode) override {
     std::vector<std::string> words = host::SplitCommandLine(charsets_->Utf16ToUtf8(child.commandLine));

@@ -12,6 +12,8 @@
 #include "notesapi/host/host_admin.h"
 #include "notesapi/host/host_platform.h"
 #include "notesapi/scoped_handles.h"
+#include "notesapi/process_platform.h"
+#include "tools/zulctl/bases_commands.h"
 #include "tools/zulctl/db_commands.h"
 
 using namespace notesapi;
@@ -31,6 +33,11 @@ constexpr const char* kUsage =
     "  ini set NAME VALUE         set a notes.ini variable\n"
     "  log tail [server|monitor|updater] [-n N]\n"
     "                             last lines of the server log or a task log, in UTF-8\n"
+    "  bases sign FILE [--key KEYFILE]\n"
+    "                             append a signature block to a bases index\n"
+    "  bases info DIR             signatures, date and signature check of a bases folder\n"
+    "  scan [--bases DIR] [--clamd ADDRESS] FILE...\n"
+    "                             scan files and folders with the scan kernel\n"
     "  db create PATH [TITLE]     create an empty database\n"
     "  db ls PATH                 list the notes of a database\n"
     "  db show PATH NOTEID        print every item of one note\n"
@@ -69,6 +76,21 @@ constexpr VerbHelp kVerbHelp[] = {
      "default), or of the mail monitor's or updater's own log file as named by\n"
      "ZulMailMonitorLogFileName / ZulUpdaterLogFileName. Task logs are written in\n"
      "the tasks' code page and shown in UTF-8.\n"},
+    {"bases",
+     "usage: zulctl bases sign FILE [--key KEYFILE] | zulctl bases info DIR\n"
+     "sign: appends a signature block to the bases index FILE (master.xml), made\n"
+     "with the program's built-in key or with KEYFILE (lines KeyId=... and\n"
+     "Secret=<hex>; the tasks accept it when notes.ini ZulBasesKeyFile names it).\n"
+     "Blocks already at the end are kept; the new one signs the content before them.\n"
+     "info: loads the bases of DIR and prints the number of signatures, the date\n"
+     "of DIR/master.xml and whether its signature verifies; exits 1 when not.\n"},
+    {"scan",
+     "usage: zulctl scan [--bases DIR] [--clamd ADDRESS] FILE...\n"
+     "Scans each file (folders recursively) with the scan kernel: the bases in\n"
+     "DIR (default: the bases folder in NotesProgram), or the clamd daemon at\n"
+     "ADDRESS (unix:/path or tcp:host:port). Prints one line per file: path,\n"
+     "verdict, scan result number and what was found, separated by tabs.\n"
+     "Exits 1 when anything was not clean, 2 when the kernel did not start.\n"},
     {"ini", "usage: zulctl ini get NAME | zulctl ini set NAME VALUE\nReads or writes a notes.ini variable.\n"},
     {"db",
      "usage: zulctl db create PATH [TITLE] | zulctl db ls PATH | zulctl db show PATH NOTEID\n"
@@ -307,6 +329,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(words.begin() + 1, words.end());
   if (WantsHelp(args)) return Usage(verb);
   if (verb == "init") return Init(args);
+  if (verb == "bases" && !args.empty() && args[0] == "sign") {
+    int code = zulctl::SignBases(args);
+    return code == 2 ? BadUsage("bases") : code;
+  }
 
   std::string notesIni;
   if (Status s = LocateNotesIni(argc, argv, &notesIni); s != kNoError) {
@@ -322,7 +348,16 @@ int main(int argc, char** argv) {
   options.notesIni = notesIni;
   std::unique_ptr<Platform> platform;
   if (Status s = NewHostPlatform(options, &platform); s != kNoError) return Fail("cannot open the server", s);
+  SetProcessPlatform(platform.get());
   if (verb == "tell") return Tell(platform.get(), args);
+  if (verb == "bases") {
+    int code = args.size() == 2 && args[0] == "info" ? zulctl::BasesInfo(platform.get(), args) : 2;
+    return code == 2 ? BadUsage("bases") : code;
+  }
+  if (verb == "scan") {
+    int code = zulctl::ScanFiles(platform.get(), args);
+    return code == 2 && args.empty() ? BadUsage("scan") : code;
+  }
   if (verb == "ini") return Ini(platform.get(), args);
   if (verb == "db") return Db(platform.get(), args);
   if (verb == "log") return Log(platform.get(), serverDirectory, args);

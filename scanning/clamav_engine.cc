@@ -1,0 +1,173 @@
+// The in-process engine: ClamAV's library. The only file that sees clamav.h.
+#include <clamav.h>
+
+#include <memory>
+#include <mutex>
+
+#include "scanning/scan_engine.h"
+#include "scanning/scan_result.h"
+
+namespace zul {
+
+namespace {
+
+// ClamAV results in the kernel's terms; the one place they are translated.
+HRESULT ClamavResult(cl_error_t rc) {
+  switch (rc) {
+    case CL_SUCCESS:  // the same value as CL_CLEAN
+      return S_OK;
+    case CL_EMEM:
+      return E_OUTOFMEMORY;
+    case CL_EOPEN:
+    case CL_ESTAT:
+    case CL_EACCES:
+      return HresultFromWin32(ERROR_FILE_NOT_FOUND);
+    case CL_ENULLARG:
+    case CL_EARG:
+      return E_INVALIDARG;
+    default:
+      return ZUL_E_ENGINE;
+  }
+}
+
+HRESULT InitLibrary() {
+  static std::once_flag once;
+  static cl_error_t result = CL_SUCCESS;
+  std::call_once(once, [] {
+    // The engine's own chatter on standard error is not the task's log.
+    cl_set_clcb_msg([](enum cl_msg, const char*, const char*, void*) {});
+    result = cl_init(CL_INIT_DEFAULT);
+  });
+  return ClamavResult(result);
+}
+
+struct EngineDeleter {
+  void operator()(cl_engine* engine) const { cl_engine_free(engine); }
+};
+using EnginePtr = std::unique_ptr<cl_engine, EngineDeleter>;
+
+struct MapCloser {
+  void operator()(cl_fmap_t* map) const { cl_fmap_close(map); }
+};
+
+cl_scan_options OptionsFor(const EngineSettings& settings) {
+  cl_scan_options options{};
+  // Executables are always parsed, and the alerts that say a scan could not
+  // see everything are always on: without them an encrypted archive or a
+  // scan cut short by a limit would pass as clean.
+  options.general = CL_SCAN_GENERAL_HEURISTICS;
+  options.parse = CL_SCAN_PARSE_PE | CL_SCAN_PARSE_ELF;
+  options.heuristic = CL_SCAN_HEURISTIC_ENCRYPTED_ARCHIVE | CL_SCAN_HEURISTIC_ENCRYPTED_DOC |
+                      CL_SCAN_HEURISTIC_EXCEEDS_MAX;
+  uint32_t flags = settings.scanFlags;
+  if (flags & kScanArchives) options.parse |= CL_SCAN_PARSE_ARCHIVE;
+  if (flags & kScanMail) options.parse |= CL_SCAN_PARSE_MAIL;
+  if (flags & kScanOfficeDocuments) {
+    options.parse |= CL_SCAN_PARSE_OLE2 | CL_SCAN_PARSE_XMLDOCS | CL_SCAN_PARSE_HWP3 | CL_SCAN_PARSE_ONENOTE;
+  }
+  if (flags & kScanPdf) options.parse |= CL_SCAN_PARSE_PDF;
+  if (flags & kScanHtml) options.parse |= CL_SCAN_PARSE_HTML | CL_SCAN_PARSE_SWF;
+  if (flags & kScanHeuristics) {
+    options.heuristic |= CL_SCAN_HEURISTIC_BROKEN | CL_SCAN_HEURISTIC_MACROS | CL_SCAN_HEURISTIC_PHISHING_SSL_MISMATCH |
+                         CL_SCAN_HEURISTIC_PHISHING_CLOAK;
+  }
+  if (settings.basesType == 2) options.general |= CL_SCAN_GENERAL_HEURISTIC_PRECEDENCE;
+  return options;
+}
+
+class ClamavEngine final : public ScanEngine {
+ public:
+  HRESULT Configure(const EngineSettings& settings) override {
+    settings_ = settings;
+    return S_OK;
+  }
+  HRESULT Start() override { return Reload(); }
+  HRESULT Reload() override {
+    EnginePtr fresh;
+    uint64_t signatures = 0;
+    if (HRESULT hr = Build(&fresh, &signatures); hr != S_OK) return hr;
+    // Swapped in only once loaded and compiled, so a bad reload keeps the
+    // old engine scanning.
+    engine_ = std::move(fresh);
+    signatures_ = signatures;
+    options_ = OptionsFor(settings_);
+    return S_OK;
+  }
+  void Stop() override { engine_.reset(); }
+
+  HRESULT Scan(std::string_view bytes, int32_t* verdict, std::string* threatName) override {
+    if (!engine_) return ZUL_E_BASES_NOT_LOADED;
+    std::unique_ptr<cl_fmap_t, MapCloser> map(cl_fmap_open_memory(bytes.data(), bytes.size()));
+    if (!map) return E_OUTOFMEMORY;
+    const char* name = nullptr;
+    unsigned long scanned = 0;
+    cl_scan_options options = options_;
+    cl_error_t rc = cl_scanmap_callback(map.get(), nullptr, &name, &scanned, engine_.get(), &options, nullptr);
+    switch (rc) {
+      case CL_CLEAN:
+        *verdict = VerdictClean;
+        return S_OK;
+      case CL_VIRUS:
+        *threatName = name != nullptr ? name : "";
+        *verdict = VerdictOfDetection(*threatName);
+        return S_OK;
+      case CL_ETIMEOUT:
+      case CL_EMAXREC:
+      case CL_EMAXSIZE:
+      case CL_EMAXFILES:
+        *verdict = VerdictIncomplete;
+        *threatName = cl_strerror(rc);
+        return S_OK;
+      default:
+        *verdict = VerdictError;
+        *threatName = cl_strerror(rc);
+        return S_OK;
+    }
+  }
+
+  HRESULT Info(uint64_t* recordCount, std::string* version) override {
+    if (!engine_) return ZUL_E_BASES_NOT_LOADED;
+    *recordCount = signatures_;
+    int error = 0;
+    long long dbVersion = cl_engine_get_num(engine_.get(), CL_ENGINE_DB_VERSION, &error);
+    *version = error == 0 && dbVersion > 0 ? std::to_string(dbVersion) : std::string("local");
+    return S_OK;
+  }
+
+ private:
+  HRESULT Build(EnginePtr* out, uint64_t* signatures) {
+    if (HRESULT hr = InitLibrary(); hr != S_OK) return hr;
+    EnginePtr engine(cl_engine_new());
+    if (!engine) return E_OUTOFMEMORY;
+    cl_engine* e = engine.get();
+    if (!settings_.tempFolder.empty()) (void)cl_engine_set_str(e, CL_ENGINE_TMPDIR, settings_.tempFolder.c_str());
+    if (settings_.depthLimitEnabled && settings_.depthLimit > 0) {
+      (void)cl_engine_set_num(e, CL_ENGINE_MAX_RECURSION, settings_.depthLimit);
+    }
+    if (settings_.timeoutMillis > 0) (void)cl_engine_set_num(e, CL_ENGINE_MAX_SCANTIME, settings_.timeoutMillis);
+    if (settings_.maxFiles > 0) (void)cl_engine_set_num(e, CL_ENGINE_MAX_FILES, settings_.maxFiles);
+    unsigned int loadOptions = CL_DB_STDOPT;
+    if (settings_.basesType >= 1) loadOptions |= CL_DB_PUA;
+    unsigned int count = 0;
+    if (settings_.basesFolder.empty()) return HresultFromWin32(ERROR_FILE_NOT_FOUND);
+    if (HRESULT hr = ClamavResult(cl_load(settings_.basesFolder.c_str(), e, &count, loadOptions)); hr != S_OK) {
+      return hr;
+    }
+    if (count == 0) return ZUL_E_BASES_NOT_LOADED;
+    if (HRESULT hr = ClamavResult(cl_engine_compile(e)); hr != S_OK) return hr;
+    *out = std::move(engine);
+    *signatures = count;
+    return S_OK;
+  }
+
+  EngineSettings settings_;
+  EnginePtr engine_;
+  uint64_t signatures_ = 0;
+  cl_scan_options options_{};
+};
+
+}  // namespace
+
+std::unique_ptr<ScanEngine> NewClamavEngine() { return std::make_unique<ClamavEngine>(); }
+
+}  // namespace zul

@@ -1,0 +1,50 @@
+// The scan kernel of a task: one per process, started with the kernel
+// settings, asked to scan one file at a time. Every operation returns an
+// HRESULT (0 success, negative failure) and never throws.
+//
+// The engine is chosen by the notes.ini variable ZulScanKernel:
+//   (not set) or "clamav"          ClamAV's library in this process
+//   "clamd:unix:/path/to/socket"   a clamd daemon on a Unix socket
+//   "clamd:tcp:host:port"          a clamd daemon over TCP
+#ifndef SCANNING_SCAN_KERNEL_H_
+#define SCANNING_SCAN_KERNEL_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "scanning/hresult.h"
+#include "scanning/scan_result.h"
+#include "settings/bases_date.h"
+#include "settings/kernel_settings_record.h"
+
+namespace zul {
+
+inline constexpr size_t kMaxDescription = 1023;
+
+// Creates the kernel's engine as notes.ini (or SelectKernelEngine) says.
+HRESULT InitKernel();
+// Overrides ZulScanKernel for this process (tools and tests); "" forgets it.
+void SelectKernelEngine(const std::string& spec);
+HRESULT WriteKernelSettings(const KernelSettingsRecord& settings);
+HRESULT StartKernel();
+// Loads the bases anew; a failure keeps the loaded bases scanning.
+HRESULT ReloadBases();
+// Stops and releases the engine if there is one.
+HRESULT StopKernel();
+// The number of signatures loaded (0 when the engine cannot tell) and the
+// date of the signed bases index "master.xml" in the bases folder (none when
+// it is missing, unsigned or altered).
+HRESULT GetBasesInfo(uint32_t* recordCount, std::optional<BasesDate>* basesDate);
+// Scans the file `scanCopy`. An empty file is clean without asking the
+// engine; an unreadable file or a failing engine gives ResultFailed. What
+// was found goes to `description` (native code page, at most 1023 bytes).
+// Curing is asked for with `tryCure`; these engines never cure, so
+// `cureCopy` is not written.
+ScanResult ScanFile(std::u16string_view scanCopy, std::u16string_view cureCopy, std::string* description,
+                    bool tryCure);
+
+}  // namespace zul
+
+#endif  // SCANNING_SCAN_KERNEL_H_

@@ -1,0 +1,184 @@
+#include "scanning/scan_kernel.h"
+
+#include <openssl/evp.h>
+
+#include <filesystem>
+
+#include "scanning/scan_engine.h"
+#include "tests/scanning/zip_builder.h"
+#include "tests/task_fixture.h"
+
+namespace zul::testing {
+namespace {
+
+using namespace notesapi;
+
+constexpr char kTestFiles[] = "/usr/share/clamav-testfiles";
+const std::string kEicar = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
+
+class ScanKernelTest : public TaskTest {
+ protected:
+  void SetUp() override {
+    (void)StopKernel();
+    SelectKernelEngine("");
+    work_ = server_.directory() + "/work";
+    std::filesystem::create_directories(work_);
+  }
+  void TearDown() override { (void)StopKernel(); }
+
+  static std::string Md5Hex(const std::string& data) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(data.data(), data.size(), digest, &length, EVP_md5(), nullptr);
+    std::string hex;
+    for (unsigned i = 0; i < length; ++i) {
+      char pair[3];
+      std::snprintf(pair, sizeof pair, "%02x", digest[i]);
+      hex += pair;
+    }
+    return hex;
+  }
+  static std::u16string Wide(const std::string& path) { return std::u16string(path.begin(), path.end()); }
+
+  KernelSettingsRecord Settings(const std::string& bases) {
+    KernelSettingsRecord settings;
+    settings.basesFolder = Wide(bases);
+    settings.tempFolder = Wide(work_);
+    settings.scanFlags = 0x7E;
+    return settings;
+  }
+  void Start(const KernelSettingsRecord& settings) {
+    ASSERT_EQ(InitKernel(), S_OK);
+    ASSERT_EQ(WriteKernelSettings(settings), S_OK);
+    ASSERT_EQ(StartKernel(), S_OK);
+  }
+  ScanResult ScanBytes(const std::string& bytes, std::string* description = nullptr) {
+    std::string path = work_ + "/ZELK" + std::to_string(counter_++);
+    std::ofstream(path, std::ios::binary) << bytes;
+    std::string found = description != nullptr ? *description : std::string();
+    ScanResult result = ScanFile(Wide(path), u"", &found, false);
+    if (description != nullptr) *description = found;
+    return result;
+  }
+  std::string Folder(const std::string& name, const std::string& hdb) {
+    std::string folder = work_ + "/" + name;
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "/test.hdb") << hdb;
+    return folder;
+  }
+
+  std::string work_;
+  int counter_ = 0;
+};
+
+TEST_F(ScanKernelTest, EveryClamavTestFileIsInfected) {
+  Start(Settings(DEMO_BASES_DIR));
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(kTestFiles)) {
+    std::string description;
+    EXPECT_EQ(ScanFile(Wide(entry.path().string()), u"", &description, false), ResultInfected) << entry.path();
+    EXPECT_EQ(description, "Tervala.Test.ClamAV-TestFile.UNOFFICIAL") << entry.path();
+    ++files;
+  }
+  EXPECT_GE(files, 40);
+  std::string description;
+  EXPECT_EQ(ScanBytes(kEicar, &description), ResultInfected);
+  EXPECT_EQ(description, "Eicar-Test-Signature.UNOFFICIAL");
+  EXPECT_EQ(ScanBytes(BuildZip({{"readme.txt", "hello"}, {"eicar.com", kEicar}})), ResultInfected);
+}
+
+TEST_F(ScanKernelTest, CleanContentIsClean) {
+  Start(Settings(DEMO_BASES_DIR));
+  const std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x06\0\0\0\x1f\x15\xc4\x89", 33);
+  const std::string pdf =
+      "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n2 0 obj<</Type/Pages/Kids[]/Count 0>>endobj\n"
+      "trailer<</Root 1 0 R>>\n%%EOF\n";
+  for (const std::string& bytes : {std::string("Dear colleague,\nthe report is attached.\n"), png, pdf,
+                                   BuildZip({{"a.txt", "plain text"}, {"b.txt", "more text"}})}) {
+    std::string description = "unchanged";
+    EXPECT_EQ(ScanBytes(bytes, &description), ResultClean);
+    EXPECT_EQ(description, "unchanged");
+  }
+}
+
+TEST_F(ScanKernelTest, EncryptedDeepAndUnwantedContentGetTheirVerdicts) {
+  KernelSettingsRecord settings = Settings(DEMO_BASES_DIR);
+  settings.depthLimitEnabled = 1;
+  settings.depthLimit = 3;
+  Start(settings);
+  std::string description;
+  EXPECT_EQ(ScanBytes(BuildZip({{"secret.doc", "whatever is inside"}}, true), &description), ResultVerdict7);
+  EXPECT_EQ(description.rfind("Heuristics.Encrypted.", 0), 0u) << description;
+  std::string nested = kEicar;
+  for (int level = 0; level < 6; ++level) nested = BuildZip({{"level" + std::to_string(level) + ".zip", nested}});
+  EXPECT_EQ(ScanBytes(nested, &description), ResultVerdict5);
+  EXPECT_EQ(description.rfind("Heuristics.Limits.Exceeded", 0), 0u) << description;
+
+  (void)StopKernel();
+  std::string sample = "a harmless program some sites do not want";
+  KernelSettingsRecord pua = Settings(Folder("pua", Md5Hex(sample) + ":" + std::to_string(sample.size()) +
+                                                         ":PUA.Test.Unwanted\n"));
+  pua.basesType = 2;  // with potentially unwanted programs
+  Start(pua);
+  EXPECT_EQ(ScanBytes(sample, &description), ResultVerdict4);
+  EXPECT_EQ(description, "PUA.Test.Unwanted.UNOFFICIAL");
+}
+
+TEST_F(ScanKernelTest, DetectionNamesMapToVerdicts) {
+  EXPECT_EQ(VerdictOfDetection("Win.Trojan.Agent-1"), VerdictInfected);
+  EXPECT_EQ(VerdictOfDetection("Heuristics.Encrypted.Zip"), VerdictProtected);
+  EXPECT_EQ(VerdictOfDetection("Heuristics.Limits.Exceeded.MaxFiles"), VerdictIncomplete);
+  EXPECT_EQ(VerdictOfDetection("Heuristics.Broken.Executable"), VerdictSuspicious);
+  EXPECT_EQ(VerdictOfDetection("PUA.Win.Tool.Netcat"), VerdictSuspicious);
+  EXPECT_EQ(VerdictOfDetection("Heuristic.NotQuite"), VerdictInfected);
+  const ScanResult expected[] = {ResultNotProcessed, ResultClean,   ResultInfected, ResultFailed,
+                                 ResultVerdict4,     ResultVerdict5, ResultFailed,   ResultVerdict7};
+  for (int verdict = 0; verdict < 8; ++verdict) EXPECT_EQ(ResultOfVerdict(verdict), expected[verdict]) << verdict;
+  EXPECT_EQ(ResultOfVerdict(99), ResultFailed);
+}
+
+TEST_F(ScanKernelTest, EmptyUnreadableAndUnstartedFiles) {
+  std::string description = "unchanged";
+  EXPECT_EQ(ScanBytes(""), ResultClean) << "an empty file needs no engine";
+  EXPECT_EQ(ScanFile(u"/no/such/file", u"", &description, false), ResultFailed);
+  EXPECT_EQ(ScanBytes(kEicar), ResultFailed) << "no kernel";
+  EXPECT_EQ(ReloadBases(), E_UNEXPECTED);
+  ASSERT_EQ(InitKernel(), S_OK);
+  KernelSettingsRecord missing = Settings(work_ + "/no-bases");
+  ASSERT_EQ(WriteKernelSettings(missing), S_OK);
+  EXPECT_LT(StartKernel(), 0);
+  EXPECT_EQ(ScanBytes(kEicar), ResultFailed);
+  EXPECT_EQ(description, "unchanged");
+}
+
+TEST_F(ScanKernelTest, FailedReloadKeepsTheOldBasesScanning) {
+  Start(Settings(DEMO_BASES_DIR));
+  uint32_t count = 0;
+  std::optional<BasesDate> date;
+  ASSERT_EQ(GetBasesInfo(&count, &date), S_OK);
+  EXPECT_EQ(count, 2u);
+  ASSERT_TRUE(date.has_value());
+  EXPECT_GE(date->year, 126);
+  ASSERT_EQ(WriteKernelSettings(Settings(Folder("broken", "this is not a signature database\n"))), S_OK);
+  EXPECT_LT(ReloadBases(), 0);
+  EXPECT_EQ(ScanBytes(kEicar), ResultInfected) << "the old engine still scans";
+  ASSERT_EQ(GetBasesInfo(&count, &date), S_OK);
+  EXPECT_EQ(count, 2u);
+  ASSERT_EQ(WriteKernelSettings(Settings(Folder("empty", ""))), S_OK);
+  EXPECT_LT(ReloadBases(), 0) << "bases without a single signature do not load";
+  ASSERT_EQ(WriteKernelSettings(Settings(DEMO_BASES_DIR)), S_OK);
+  EXPECT_EQ(ReloadBases(), S_OK);
+}
+
+TEST_F(ScanKernelTest, EngineChoiceComesFromNotesIni) {
+  SetIni("ZulScanKernel", "telepathy");
+  EXPECT_EQ(InitKernel(), ZUL_E_BAD_ADDRESS);
+  SetIni("ZulScanKernel", "clamd:unix:" + work_ + "/nobody.sock");
+  ASSERT_EQ(InitKernel(), S_OK);
+  ASSERT_EQ(WriteKernelSettings(Settings(DEMO_BASES_DIR)), S_OK);
+  EXPECT_EQ(StartKernel(), ZUL_E_REMOTE_UNAVAILABLE) << "a clamd that is down";
+  EXPECT_EQ(ScanBytes(kEicar), ResultFailed);
+}
+
+}  // namespace
+}  // namespace zul::testing

@@ -1,0 +1,174 @@
+#include "tools/zulctl/bases_commands.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+
+#include "scanning/scan_kernel.h"
+#include "settings/bases_date.h"
+
+namespace zulctl {
+
+using namespace zul;
+
+namespace {
+
+constexpr const char* kResultNames[] = {"clean",          "cured",          "infected",          "suspicious",
+                                        "protected",      "not processed",  "failed",            "too large",
+                                        "filtered (type)", "filtered (name)", "incomplete"};
+
+bool ReadWholeFile(const std::string& path, std::string* data) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  data->assign(std::istreambuf_iterator<char>(in), {});
+  return !in.bad();
+}
+
+std::u16string WideUtf8(notesapi::Platform* platform, const std::string& utf8) {
+  std::string lmbcs;
+  std::string utf16;
+  if (platform->Translate(notesapi::kTranslateUtf8ToLmbcs, utf8, &lmbcs) != notesapi::kNoError ||
+      platform->Translate(notesapi::kTranslateLmbcsToUnicode, lmbcs, &utf16) != notesapi::kNoError) {
+    return std::u16string(utf8.begin(), utf8.end());
+  }
+  return std::u16string(reinterpret_cast<const char16_t*>(utf16.data()), utf16.size() / 2);
+}
+
+std::string DefaultBasesFolder(notesapi::Platform* platform) {
+  std::string program;
+  if (!platform->IniGetText("NotesProgram", 1024, &program) || program.empty()) program = ".";
+  return program + "/bases";
+}
+
+HRESULT StartKernelOn(notesapi::Platform* platform, const std::string& bases, const std::string& clamd) {
+  if (!clamd.empty()) SelectKernelEngine("clamd:" + clamd);
+  if (HRESULT hr = InitKernel(); hr != S_OK) return hr;
+  KernelSettingsRecord settings = KernelSettings();
+  settings.basesFolder = WideUtf8(platform, std::filesystem::absolute(bases).string());
+  settings.scanFlags = 0x7E;  // every kind of content
+  settings.depthLimitEnabled = platform->IniGetNumber("ZulScanDepthLimitEnabled");
+  settings.depthLimit = platform->IniGetNumber("ZulScanDepthLimit");
+  settings.queueSizeLimit = platform->IniGetNumber("ZulQueueSizeLimit");
+  if (HRESULT hr = WriteKernelSettings(settings); hr != S_OK) return hr;
+  return StartKernel();
+}
+
+void PrintDate(const std::optional<BasesDate>& date) {
+  if (!date) {
+    std::printf("date        none (index missing, unsigned or altered)\n");
+    return;
+  }
+  std::printf("date        %04d-%02d-%02d %02d:%02d\n", date->year + 1900, date->month + 1, date->day, date->hour,
+              date->minute);
+}
+
+}  // namespace
+
+int SignBases(const std::vector<std::string>& args) {
+  std::string file;
+  std::string keyFile;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--key" && i + 1 < args.size()) {
+      keyFile = args[++i];
+    } else if (file.empty()) {
+      file = args[i];
+    } else {
+      return 2;
+    }
+  }
+  if (file.empty()) return 2;
+  BasesKey key = BuiltInBasesKey();
+  if (!keyFile.empty()) {
+    std::string text;
+    if (!ReadWholeFile(keyFile, &text) || !ParseBasesKey(text, &key)) {
+      std::cerr << "zulctl: " << keyFile << " is not a key file (lines KeyId=... and Secret=<hex>)\n";
+      return 1;
+    }
+  }
+  std::string content;
+  if (!ReadWholeFile(file, &content)) {
+    std::cerr << "zulctl: cannot read " << file << "\n";
+    return 1;
+  }
+  std::string block = MakeSignatureBlock(content.substr(0, UnsignedLength(content)), key);
+  std::ofstream out(file, std::ios::binary | std::ios::app);
+  out << block;
+  if (!out.flush()) {
+    std::cerr << "zulctl: cannot write " << file << "\n";
+    return 1;
+  }
+  std::cout << "signed " << file << " with key " << key.keyId << "\n";
+  return 0;
+}
+
+int BasesInfo(notesapi::Platform* platform, const std::vector<std::string>& args) {
+  if (args.size() != 2) return 2;
+  const std::string& folder = args[1];
+  HRESULT hr = StartKernelOn(platform, folder, "");
+  uint32_t count = 0;
+  std::optional<BasesDate> date;
+  if (hr == S_OK) hr = GetBasesInfo(&count, &date);
+  std::string index;
+  size_t signedLength = 0;
+  int32_t verified = ReadWholeFile(folder + "/master.xml", &index) ? VerifySignedContent(index, &signedLength) : 1;
+  std::printf("bases       %s\n", folder.c_str());
+  if (hr == S_OK) {
+    std::printf("signatures  %u\n", count);
+  } else {
+    std::printf("signatures  not loaded (0x%08X)\n", static_cast<unsigned>(hr));
+  }
+  PrintDate(date);
+  const char* verdict = verified == 0                    ? "verified"
+                        : verified == 1                  ? "missing"
+                        : verified == kSignatureMismatch ? "ALTERED: the signature does not match"
+                                                         : "not signed with a known key";
+  std::printf("index       master.xml %s\n", verdict);
+  (void)StopKernel();
+  return hr == S_OK && verified == 0 ? 0 : 1;
+}
+
+int ScanFiles(notesapi::Platform* platform, const std::vector<std::string>& args) {
+  std::string bases;
+  std::string clamd;
+  std::vector<std::string> paths;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--bases" && i + 1 < args.size()) {
+      bases = args[++i];
+    } else if (args[i] == "--clamd" && i + 1 < args.size()) {
+      clamd = args[++i];
+    } else {
+      paths.push_back(args[i]);
+    }
+  }
+  if (paths.empty()) return 2;
+  if (bases.empty()) bases = DefaultBasesFolder(platform);
+  if (HRESULT hr = StartKernelOn(platform, bases, clamd); hr != S_OK) {
+    std::fprintf(stderr, "zulctl: the scan kernel did not start (0x%08X) with %s\n", static_cast<unsigned>(hr),
+                 clamd.empty() ? bases.c_str() : clamd.c_str());
+    return 2;
+  }
+  std::vector<std::string> files;
+  for (const std::string& path : paths) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(path, error)) {
+        if (entry.is_regular_file(error)) files.push_back(entry.path().string());
+      }
+    } else {
+      files.push_back(path);
+    }
+  }
+  bool found = false;
+  for (const std::string& file : files) {
+    std::string description;
+    ScanResult result = ScanFile(WideUtf8(platform, std::filesystem::absolute(file).string()), u"", &description, false);
+    found = found || result != ResultClean;
+    std::printf("%s\t%s\t%d\t%s\n", file.c_str(), kResultNames[result], static_cast<int>(result), description.c_str());
+  }
+  (void)StopKernel();
+  return found ? 1 : 0;
+}
+
+}  // namespace zulctl

@@ -378,7 +378,7 @@ TEST_P(PlatformConformance, IniWritesKeepCommentsAndOrder) {
   std::ifstream after(server_.notesIni());
   std::string changed((std::istreambuf_iterator<char>(after)), {});
   std::string expected = original;
-  expected.replace(expected.find("ZulScanDepthLimit=10"), 20, "ZulScanDepthLimit=20");
+  expected.replace(expected.find("ZulScanDepthLimit=17"), 20, "ZulScanDepthLimit=20");
   EXPECT_EQ(changed, expected + "NewVariable=x\n");
 }
 

@@ -23,7 +23,8 @@ demo: build
 	@scripts/demo $(BUILD)
 
 bench: build
-	@$(BUILD)/bench/notesapi_bench --benchmark_min_time=0.2
+	@$(BUILD)/bench/notesapi_bench --benchmark_min_time=0.5
+	@$(BUILD)/bench/scan_kernel_bench --benchmark_min_time=2 --benchmark_repetitions=3
 
 clean:
 	@rm -rf $(BUILD)

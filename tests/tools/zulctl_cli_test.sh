@@ -36,7 +36,7 @@ check "init" 0 "$zulctl" init "$server/srv"
 check "init again refuses" 1 "$zulctl" init "$server/srv"
 export ZUL_NOTES_INI="$server/srv/notes.ini"
 
-for verb in init tell quit tasks queue ini db log; do
+for verb in init tell quit tasks queue ini db log bases scan settings; do
   check "$verb --help" 0 "$zulctl" "$verb" --help
   contains "$verb --help" "usage: zulctl $verb"
 done
@@ -93,6 +93,43 @@ contains "journal records" "Завершение работы."
 check "log tail bad" 2 "$zulctl" log tail sideways
 "$zulctl" ini set ZulMailMonitorLogFileName "" >/dev/null
 check "log tail no file" 1 "$zulctl" log tail monitor
+
+# Settings: created, shown with their meanings, changed with notices to the tasks.
+check "settings init" 0 "$zulctl" settings init --bases "$bin/demo-bases"
+check "settings init again" 1 "$zulctl" settings init
+check "settings show" 0 "$zulctl" settings show
+contains "settings show" "-> scanning ON (msDisableTask \"1\" means ON)"
+contains "settings show" "-> result  2 infected         delete, quarantine yes"
+contains "settings show" "-> schedule ON"
+check "settings set" 0 "$zulctl" settings set formMonitorSettings msSizeValue=2048 msDisableTask=0
+check "settings show monitor" 0 "$zulctl" settings show formMonitorSettings
+contains "settings show monitor" "-> size limit ON: 2048 KiB"
+contains "settings show monitor" "-> scanning OFF"
+check "notices posted" 0 "$zulctl" queue ls
+contains "notices posted" "MQ\$DATABASE2MAIL                                1"
+contains "notices posted" "MQ\$DATABASE2UPD                                 1"
+check "settings set outbreak" 0 "$zulctl" settings set formOutbreak obValue0=5 obPeriodSelector0=3
+check "outbreak notices" 0 "$zulctl" queue ls
+contains "outbreak notices" "MQ\$DATABASE2MAIL                                3"
+check "settings set bad number" 1 "$zulctl" settings set formMonitorSettings msSizeValue=lots
+check "settings set bad time" 1 "$zulctl" settings set formUpdaterSettings usNextUpdate=tomorrow
+check "settings set time" 0 "$zulctl" settings set formUpdaterSettings usNextUpdate=31.12.2026\ 03:00
+check "settings set unknown item" 1 "$zulctl" settings set formMonitorSettings msNothing=1
+check "settings set unknown form" 1 "$zulctl" settings set formNothing a=1
+
+# Scanning from the command line.
+check "bases info" 0 "$zulctl" bases info "$bin/demo-bases"
+contains "bases info" "index       master.xml verified"
+check "scan infected" 1 "$zulctl" scan --bases "$bin/demo-bases" /usr/share/clamav-testfiles/clam.zip
+contains "scan infected" "infected	2	Tervala.Test.ClamAV-TestFile"
+echo "clean" > "$server/clean.txt"
+check "scan clean" 0 "$zulctl" scan --bases "$bin/demo-bases" "$server/clean.txt"
+check "scan without bases" 2 "$zulctl" scan --bases "$server/nothing" "$server/clean.txt"
+cp "$bin/demo-bases/master.xml" "$server/master.xml"
+sed -i 's/UpdateDate="[0-9]*/UpdateDate="01012001/' "$server/master.xml"
+mkdir -p "$server/altered" && cp "$bin/demo-bases/demo.hdb" "$server/master.xml" "$server/altered/"
+check "bases info altered" 1 "$zulctl" bases info "$server/altered"
+contains "bases info altered" "ALTERED"
 
 echo "$passed passed, $failures failed"
 [ "$failures" -eq 0 ]

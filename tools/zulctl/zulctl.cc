@@ -15,6 +15,7 @@
 #include "notesapi/process_platform.h"
 #include "tools/zulctl/bases_commands.h"
 #include "tools/zulctl/db_commands.h"
+#include "tools/zulctl/settings_commands.h"
 
 using namespace notesapi;
 
@@ -38,6 +39,10 @@ constexpr const char* kUsage =
     "  bases info DIR             signatures, date and signature check of a bases folder\n"
     "  scan [--bases DIR] [--clamd ADDRESS] FILE...\n"
     "                             scan files and folders with the scan kernel\n"
+    "  settings init [--bases DIR]  create the settings, statistics and quarantine databases\n"
+    "  settings show [FORM]       every settings item with what the tasks read from it\n"
+    "  settings set FORM ITEM=VALUE...\n"
+    "                             change settings and tell the tasks\n"
     "  db create PATH [TITLE]     create an empty database\n"
     "  db ls PATH                 list the notes of a database\n"
     "  db show PATH NOTEID        print every item of one note\n"
@@ -91,6 +96,17 @@ constexpr VerbHelp kVerbHelp[] = {
      "ADDRESS (unix:/path or tcp:host:port). Prints one line per file: path,\n"
      "verdict, scan result number and what was found, separated by tabs.\n"
      "Exits 1 when anything was not clean, 2 when the kernel did not start.\n"},
+    {"settings",
+     "usage: zulctl settings init [--bases DIR] | show [FORM] | set FORM ITEM=VALUE...\n"
+     "init: creates the settings database named by ZULSetupDatabase with one document\n"
+     "per form and the profile UIDStorage, plus the statistics and quarantine\n"
+     "databases. DIR is the anti-virus bases folder (default: NotesProgram/bases).\n"
+     "show: prints every item of every form (or of FORM) and, after \"->\", what the\n"
+     "tasks read from it. Note the inverted switches: msDisableTask \"1\" means\n"
+     "scanning ON, usScheduleDisabled \"1\" means the schedule is ON.\n"
+     "set: writes the items with their data types (numbers; times as HH:MM,\n"
+     "DD.MM.YYYY HH:MM or +Nh), saves, and posts CONFIG|UPDATED to MQ$DATABASE2MAIL\n"
+     "and MQ$DATABASE2UPD (and OUTBREAK|UPDATED for formOutbreak).\n"},
     {"ini", "usage: zulctl ini get NAME | zulctl ini set NAME VALUE\nReads or writes a notes.ini variable.\n"},
     {"db",
      "usage: zulctl db create PATH [TITLE] | zulctl db ls PATH | zulctl db show PATH NOTEID\n"
@@ -360,6 +376,10 @@ int main(int argc, char** argv) {
   }
   if (verb == "ini") return Ini(platform.get(), args);
   if (verb == "db") return Db(platform.get(), args);
+  if (verb == "settings") {
+    int code = zulctl::SettingsCommand(platform.get(), serverDirectory, args);
+    return code == 2 ? BadUsage("settings") : code;
+  }
   if (verb == "log") return Log(platform.get(), serverDirectory, args);
   std::cerr << "zulctl: unknown verb '" << verb << "'\n" << kUsage;
   return 2;

@@ -1,0 +1,111 @@
+#include "tools/zulctl/settings_schema.h"
+
+#include <strings.h>
+
+namespace zulctl {
+
+namespace {
+
+struct ActionDefaults {
+  const char* action;      // "0" pass, "1" delete
+  const char* quarantine;  // "0" keeps a copy in quarantine, "" does not
+  const char* notify;      // "0" recipients, "1" sender, "2" administrators, "4" report in the body
+  const char* statistics;  // "1" writes a statistics record
+  const char* stamp;
+};
+
+// One entry per scan result: what a careful site does with it.
+const ActionDefaults kActions[11] = {
+    {"0", "", "", "", ""},
+    {"0", "", "0;2;4", "1", "%t \"%n\": объект вылечен (%v)."},
+    {"1", "0", "0;2;4", "1", "%t \"%n\": обнаружен вирус %v. %a. Копия в карантине: %q."},
+    {"1", "0", "0;2;4", "1", "%t \"%n\": подозрение на вредоносный объект (%v). %a. Копия в карантине: %q."},
+    {"0", "0", "0;2;4", "1", "%t \"%n\": защищенный объект, проверка невозможна (%v). %a. Копия в карантине: %q."},
+    {"0", "0", "2;4", "1", "%t \"%n\": объект не обработан (%v). %a. Копия в карантине: %q."},
+    {"0", "0", "2;4", "1", "%t \"%n\": ошибка проверки (%v). %a. Копия в карантине: %q."},
+    {"0", "", "4", "1", "%t \"%n\": размер больше разрешенного, объект не проверялся. %a."},
+    {"1", "0", "0;4", "1", "%t \"%n\": тип файла запрещен. %a. Копия в карантине: %q."},
+    {"1", "0", "0;4", "1", "%t \"%n\": имя файла запрещено. %a. Копия в карантине: %q."},
+    {"0", "0", "2;4", "1", "%t \"%n\": проверка не завершена, превышен предел (%v). %a. Копия в карантине: %q."},
+};
+
+struct RuleDefaults {
+  const char* enabled;
+  const char* value;
+  const char* period;
+  const char* unit;  // "1" s, "2" min, "3" h, "4" days, "5" weeks
+  const char* warning;
+};
+
+const RuleDefaults kRules[4] = {
+    {"1", "10", "10", "2",
+     "Внимание: вспышка вирусной активности. За 10 минут обнаружено более 10 зараженных или подозрительных объектов."},
+    {"0", "50", "1", "3", "Внимание: за час обнаружено более 50 зараженных или подозрительных объектов."},
+    {"0", "20", "30", "2", "Внимание: за 30 минут один и тот же вирус обнаружен более 20 раз."},
+    {"0", "200", "1", "4", "Внимание: за сутки обнаружено более 200 зараженных или подозрительных объектов."},
+};
+
+std::string Indexed(const char* stem, int index) { return stem + std::to_string(index); }
+
+}  // namespace
+
+std::vector<FormSchema> SettingsForms(const std::string& temporaryFolder, const std::string& basesFolder) {
+  using K = ItemKind;
+  FormSchema general{"formGeneralSettings", "uidCommonSettings",
+                     {{"gsAdministrators", K::kText, "CN=Admin/O=Tervala"},
+                      {"gsTemporaryFolder", K::kText, temporaryFolder}}};
+  FormSchema actions{"formObjectActions", "uidObjectActions", {}};
+  for (int i = 0; i < 11; ++i) {
+    actions.items.push_back({Indexed("acAction", i), K::kText, kActions[i].action});
+    actions.items.push_back({Indexed("acQuarantine", i), K::kText, kActions[i].quarantine});
+    actions.items.push_back({Indexed("acNotify", i), K::kText, kActions[i].notify});
+    actions.items.push_back({Indexed("acStat", i), K::kText, kActions[i].statistics});
+    actions.items.push_back({Indexed("acStamp", i), K::kText, kActions[i].stamp});
+  }
+  FormSchema monitor{"formMonitorSettings", "uidMonitorSettings",
+                     {{"msDisableTask", K::kText, "1"},
+                      {"msMonitoredObjects", K::kText, "0;1;2"},
+                      {"msSizeEnabled", K::kText, "1"},
+                      {"msSizeValue", K::kNumber, "20480"},
+                      {"msQuarantineBody", K::kText, "0"},
+                      {"msTypeEnabled", K::kText, ""},
+                      {"msNameFilter", K::kText, "*.EXE;*.COM;*.SCR;*.PIF;*.BAT;*.CMD;*.VBS;*.VBE;*.JS;*.JSE;*.WSF;*.HTA;*.CPL"}}};
+  FormSchema outbreak{"formOutbreak", "uidOutbreak", {}};
+  for (int i = 0; i < 4; ++i) {
+    outbreak.items.push_back({Indexed("obEnabled", i), K::kText, kRules[i].enabled});
+    outbreak.items.push_back({Indexed("obValue", i), K::kNumber, kRules[i].value});
+    outbreak.items.push_back({Indexed("obPeriod", i), K::kNumber, kRules[i].period});
+    outbreak.items.push_back({Indexed("obPeriodSelector", i), K::kText, kRules[i].unit});
+    outbreak.items.push_back({Indexed("obWarningText", i), K::kText, kRules[i].warning});
+  }
+  FormSchema updater{"formUpdaterSettings", "uidUpdaterSettings",
+                     {{"usDatabaseFolder", K::kText, basesFolder},
+                      {"usScheduleDisabled", K::kText, "1"},
+                      {"usPeriodSelector", K::kText, "0"},
+                      {"usEveryHour", K::kNumber, "3"},
+                      {"usEveryDay", K::kNumber, "1"},
+                      {"usUpTime1", K::kTime, "03:00"},
+                      {"usTime2Enabled", K::kText, "0"},
+                      {"usUpTime2", K::kTime, "15:00"},
+                      {"usNextUpdate", K::kTime, "+1h"}}};
+  FormSchema kernel{"formKernelSettings", "uidKernelSettings",
+                    {{"ksFlags", K::kText, "1;2;3;4;5;6"},
+                     {"usBasesType", K::kText, "2"},
+                     {"ksEngineCount", K::kNumber, "1"},
+                     {"ksEngineTimeOut", K::kNumber, "30000"},
+                     {"gsTryCure", K::kText, "0"},
+                     {"ksEncrypted", K::kText, "0"}}};
+  FormSchema information{"formInformation", "uidInformation", {}};
+  FormSchema status{"formUpdaterStatus", "uidUpdaterStatus",
+                    {{"UpdaterStatus", K::kNumber, "1"}, {"UpdaterStatusText", K::kText, ""}}};
+  return {general, actions, monitor, outbreak, updater, kernel, information, status};
+}
+
+const ItemSchema* FindItem(const FormSchema& form, const std::string& item) {
+  for (const ItemSchema& schema : form.items) {
+    if (strcasecmp(schema.name.c_str(), item.c_str()) == 0) return &schema;
+  }
+  return nullptr;
+}
+
+}  // namespace zulctl

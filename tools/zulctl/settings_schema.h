@@ -1,0 +1,31 @@
+// The forms of the settings database as zulctl creates and edits them: each
+// form's items with their data types and the values a new site starts with.
+#ifndef TOOLS_ZULCTL_SETTINGS_SCHEMA_H_
+#define TOOLS_ZULCTL_SETTINGS_SCHEMA_H_
+
+#include <string>
+#include <vector>
+
+namespace zulctl {
+
+enum class ItemKind { kText, kNumber, kTime };
+
+struct ItemSchema {
+  std::string name;
+  ItemKind kind;
+  std::string initial;  // UTF-8; a number as text; a time as "+Nh" from now or "HH:MM" today
+};
+
+struct FormSchema {
+  std::string form;     // as named in messages, e.g. "formMonitorSettings"
+  std::string uidItem;  // its item in the profile "UIDStorage"
+  std::vector<ItemSchema> items;
+};
+
+// `temporaryFolder` and `basesFolder` fill the two folder items.
+std::vector<FormSchema> SettingsForms(const std::string& temporaryFolder, const std::string& basesFolder);
+const ItemSchema* FindItem(const FormSchema& form, const std::string& item);
+
+}  // namespace zulctl
+
+#endif  // TOOLS_ZULCTL_SETTINGS_SCHEMA_H_

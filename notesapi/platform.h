@@ -55,6 +55,12 @@ class Platform {
   // True when `seconds` have passed since it last said true for this count
   // (or since AddInStart); at most once per interval.
   virtual bool AddInIntervalElapsed(uint32_t seconds) = 0;
+  // The single-instance guard of a program: takes the program's one instance
+  // slot in this server, atomically. kInstanceRunning when another process
+  // holds it. The slot is freed by ReleaseInstance or when the process ends,
+  // however it ends.
+  [[nodiscard]] virtual Status AcquireInstance(std::string_view program) = 0;
+  [[nodiscard]] virtual Status ReleaseInstance(std::string_view program) = 0;
 
   // ---- notes.ini ---------------------------------------------------------
 

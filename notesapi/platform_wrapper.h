@@ -62,6 +62,14 @@ class PlatformWrapper : public Platform {
     if (Intercept("AddInIntervalElapsed")) return false;
     return target_->AddInIntervalElapsed(seconds);
   }
+  [[nodiscard]] Status AcquireInstance(std::string_view program) override {
+    if (Status s = Intercept("AcquireInstance")) return s;
+    return target_->AcquireInstance(program);
+  }
+  [[nodiscard]] Status ReleaseInstance(std::string_view program) override {
+    if (Status s = Intercept("ReleaseInstance")) return s;
+    return target_->ReleaseInstance(program);
+  }
   int32_t IniGetNumber(std::string_view name) override {
     return target_->IniGetNumber(name);
   }

@@ -56,6 +56,7 @@ inline constexpr Status kItemTooLarge = 0x3A1A;
 inline constexpr Status kNotesIniMissing = 0x3A1B;
 inline constexpr Status kInjectedFault = 0x3A1C;
 inline constexpr Status kClassNotRegistered = 0x3A1D;
+inline constexpr Status kInstanceRunning = 0x3A1E;
 
 }  // namespace notesapi
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -117,6 +118,7 @@ class HostPlatform final : public Platform {
   }
   ~HostPlatform() override {
     if (inotifyFd_ >= 0) ::close(inotifyFd_);
+    for (const auto& [name, fd] : instanceLocks_) ::close(fd);
   }
 
   Status Open() {
@@ -188,6 +190,29 @@ class HostPlatform final : public Platform {
     if (now - it->second < static_cast<int64_t>(seconds) * 1000000) return false;
     it->second = now;
     return true;
+  }
+
+  Status AcquireInstance(std::string_view program) override {
+    std::string name(program);
+    if (name.empty() || name.find_first_of("/\\") != std::string::npos) return kBadArgument;
+    if (instanceLocks_.contains(name)) return kInstanceRunning;
+    // A lock the kernel drops when the process dies, however it dies.
+    std::string path = serverDirectory_ + "/run/" + Lower(name) + ".instance";
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return kFileError;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      return errno == EWOULDBLOCK ? kInstanceRunning : kFileError;
+    }
+    instanceLocks_[name] = fd;
+    return kNoError;
+  }
+  Status ReleaseInstance(std::string_view program) override {
+    auto it = instanceLocks_.find(std::string(program));
+    if (it == instanceLocks_.end()) return kInvalidHandle;
+    ::close(it->second);
+    instanceLocks_.erase(it);
+    return kNoError;
   }
 
   // ---- notes.ini ----
@@ -889,6 +914,7 @@ class HostPlatform final : public Platform {
   std::map<MemHandle, std::vector<uint8_t>> memory_;
   std::map<LibraryHandle, host::PeStringTable> libraries_;
   int inotifyFd_ = -1;
+  std::map<std::string, int> instanceLocks_;
 };
 
 std::string FolderOfFile(const std::string& file) {
@@ -899,6 +925,8 @@ std::string FolderOfFile(const std::string& file) {
 }
 
 }  // namespace
+
+std::string HostStatusText(Status status) { return host::TextOfStatus(status).substr(0, 255); }
 
 Status LocateNotesIni(int argc, const char* const* argv, std::string* path) {
   std::string chosen;

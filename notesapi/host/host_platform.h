@@ -34,6 +34,9 @@ struct HostOptions {
 // kNotesIniMissing when the chosen file does not exist.
 [[nodiscard]] Status LocateNotesIni(int argc, const char* const* argv, std::string* path);
 
+// The text of a status, for failures before any platform exists.
+std::string HostStatusText(Status status);
+
 // Opens the server directory of options.notesIni.
 [[nodiscard]] Status NewHostPlatform(const HostOptions& options, std::unique_ptr<Platform>* platform);
 

@@ -46,6 +46,7 @@ constexpr StatusTextEntry kTexts[] = {
     {kNotesIniMissing, "notes.ini not found"},
     {kInjectedFault, "Injected fault"},
     {kClassNotRegistered, "Class is not registered"},
+    {kInstanceRunning, "Another instance of the program is running"},
 };
 
 }  // namespace

@@ -1,0 +1,198 @@
+#include "mailmonitor/mail_monitor_task.h"
+
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "mailmonitor/queue_handlers.h"
+#include "mailmonitor/server_variables.h"
+#include "mailmonitor/service_queues.h"
+#include "notesapi/process_platform.h"
+#include "records/message_text.h"
+#include "records/outbreak_monitor.h"
+#include "records/task_log.h"
+#include "scanning/scan_kernel.h"
+#include "settings/settings_reader.h"
+#include "settings/settings_records.h"
+#include "settings/settings_writer.h"
+
+namespace zul {
+
+using namespace notesapi;
+
+namespace {
+
+constexpr char kProgramName[] = "nZulMailMonitor";
+constexpr uint32_t kPeriodicInterval = 900;
+// Reads of one queue that fail in a row before the loop goes on to the next.
+constexpr int kMaxFailedReads = 3;
+
+struct Queue {
+  const char* name;
+  QueueOutcome (*handler)(const std::string&);
+  QueueHandle handle = kNullHandle;
+};
+
+// Opened in this order: database, console, hook requests, updater.
+struct MonitorQueues {
+  Queue database{kDatabaseQueue, HandleDatabaseMessage};
+  Queue console{kConsoleQueue, HandleConsoleCommand};
+  Queue hook{kHookQueue, HandleHookRequest};
+  Queue updater{kUpdaterQueue, HandleUpdaterMessage};
+};
+
+enum class LoopEnd { kStopAsked, kQuitting, kEndTask };
+enum class DrainEnd { kNextQueue, kQuitting, kEndTask };
+
+void Log(uint16_t type, Msg message, Status status = 0) {
+  LogMessage(LOG_FILE | LOG_CONSOLE, type, "%s", status, MessageText(message));
+}
+
+void SetStatusText(const char* text) { (void)ProcessPlatform()->StatusLineSetDefaultText(text); }  // shown only
+
+void ReplaceStatusLine(Platform* p) {
+  ModuleHandle module = kNullHandle;
+  StatusLineHandle line = kNullHandle;
+  (void)p->StatusLineQueryDefault(&module, &line);  // none yet is fine
+  (void)p->StatusLineDelete(line);
+  if (p->StatusLineCreate(kMailMonitorTaskName, &line) == kNoError) (void)p->StatusLineSetDefault(module, line);
+  SetStatusText("Init.");
+}
+
+DrainEnd Drain(Platform* p, Queue& queue) {
+  int failures = 0;
+  for (;;) {
+    std::string message;
+    Status s = p->QueueGet(queue.handle, kMaxQueueMessage, &message);
+    if (s == kNoError) {
+      failures = 0;
+      message.resize(std::strlen(message.c_str()));  // the text ends at its first zero byte
+      QueueOutcome outcome = queue.handler(message);
+      if (outcome == QueueOutcome::kEndTask) return DrainEnd::kEndTask;
+      if (outcome == QueueOutcome::kStopDraining) return DrainEnd::kNextQueue;
+      continue;
+    }
+    if (IsError(s, kQueueEmpty) || IsError(s, kQueueTimeout)) return DrainEnd::kNextQueue;
+    if (IsError(s, kQueueQuitting)) return DrainEnd::kQuitting;
+    // Any other status: read again, but never for ever.
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::QueueReadFailed), s, queue.name);
+    if (++failures >= kMaxFailedReads) return DrainEnd::kNextQueue;
+  }
+}
+
+LoopEnd MainLoop(Platform* p, MonitorQueues& queues) {
+  if (p->AddInIdle()) return LoopEnd::kStopAsked;
+  for (;;) {
+    if (p->AddInShouldTerminate()) return LoopEnd::kStopAsked;
+    for (Queue* queue : {&queues.hook, &queues.updater, &queues.console, &queues.database}) {
+      DrainEnd end = Drain(p, *queue);
+      if (end == DrainEnd::kQuitting) return LoopEnd::kQuitting;
+      if (end == DrainEnd::kEndTask) return LoopEnd::kEndTask;
+    }
+    if (p->AddInIntervalElapsed(kPeriodicInterval)) RunPeriodicStep();
+    if (p->AddInIdle()) return LoopEnd::kStopAsked;
+  }
+}
+
+void WriteBasesInformation() {
+  uint32_t count = 0;
+  std::optional<BasesDate> date;
+  (void)GetBasesInfo(&count, &date);  // no bases: count 0 and no date
+  (void)WriteInformation(count, date);  // reports its own errors
+}
+
+void ShutDown(Platform* p, MonitorQueues& queues) {
+  if (LogLevelAbove(kLogFromLevel3)) {
+    LogMessage(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalInformation, "%s", 0, MessageText(Msg::ShuttingDown));
+  }
+  FreeMessageLibrary();
+  (void)StopKernel();  // always succeeds
+  for (Queue* queue : {&queues.console, &queues.database, &queues.hook, &queues.updater}) {
+    if (queue->handle != kNullHandle) (void)p->QueueClose(queue->handle);  // nothing to do about a failure here
+    queue->handle = kNullHandle;
+  }
+}
+
+// Start-up from the queues to the end; false sends the task to shut-down.
+bool StartServices(Platform* p, MonitorQueues& queues) {
+  Log(JournalInformation, Msg::ServiceQueues);
+  for (Queue* queue : {&queues.database, &queues.console, &queues.hook, &queues.updater}) {
+    if (Status s = p->QueueOpen(queue->name, kQueueCreate, &queue->handle); s != kNoError) {
+      queue->handle = kNullHandle;
+      LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::QueueOpenFailedExit), s, queue->name);
+      return false;
+    }
+  }
+  Log(JournalInformation, Msg::ScanSubsystem);
+  if (HRESULT hr = InitKernel(); hr != S_OK) {
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelInitFailedExit), 0, static_cast<unsigned>(hr));
+    return false;
+  }
+  if (HRESULT hr = WriteKernelSettings(KernelSettings()); hr < 0) {
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelSettingsFailedExit), 0,
+               static_cast<unsigned>(hr));
+    return false;
+  }
+  if (HRESULT hr = StartKernel(); hr != S_OK) {
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelStartFailedExit), 0, static_cast<unsigned>(hr));
+    return false;
+  }
+  Log(JournalInformation, Msg::OutbreakSubsystem);
+  if (Status s = StartOutbreakMonitor(1); ErrorOf(s) != kNoError) {
+    Log(JournalError, Msg::OutbreakInitFailedExit, s);
+    return false;
+  }
+  WriteBasesInformation();
+  SetStatusText("Idle task");
+  Log(JournalInformation, Msg::InitialisationComplete);
+  return true;
+}
+
+}  // namespace
+
+void RunPeriodicStep() {
+  if (LogLevelAbove(kLogFromLevel3)) LogMessage(LOG_FILE | LOG_CONSOLE, JournalInformation, "%s", 0, "AddInDayHasElapsed");
+  if (ReloadBases() < 0) Log(JournalError, Msg::BasesReloadFailed);
+  WriteBasesInformation();
+}
+
+Status MailMonitorTaskMain(ModuleHandle module, int argc, char** argv) {
+  (void)module;  // the message library is found by name
+  (void)argc;    // the mail monitor takes no arguments
+  (void)argv;
+  Platform* p = ProcessPlatform();
+  ReplaceStatusLine(p);
+  SetTaskName(kMailMonitorTaskName);
+  (void)LoadMessageLibrary(kMessageLibraryName);  // the built-in texts serve without it
+  if (!ReadServerVariables(TaskKind::kMailMonitor)) {
+    Log(JournalError, Msg::ConfigReadErrorExit);
+    return kTaskStartFailed;
+  }
+  Log(JournalInformation, Msg::Initialising);
+  if (!ReadAllSettings(TaskKind::kMailMonitor)) {
+    Log(JournalError, Msg::ConfigReadErrorExit);
+    return kTaskStartFailed;
+  }
+  // One running instance per server: taken atomically, and freed by the
+  // system when the process ends in any way.
+  if (p->AcquireInstance(kProgramName) != kNoError) {
+    Log(JournalTaskFault, Msg::AlreadyRunning);
+    return kNoError;
+  }
+  MonitorQueues queues;
+  if (StartServices(p, queues)) {
+    switch (MainLoop(p, queues)) {
+      case LoopEnd::kStopAsked:
+        (void)p->ReleaseInstance(kProgramName);  // held since start-up
+        break;
+      case LoopEnd::kQuitting:
+        break;  // the server is going away: the slot goes with the process
+      case LoopEnd::kEndTask:
+        return kNoError;
+    }
+  }
+  ShutDown(p, queues);
+  return kNoError;
+}
+
+}  // namespace zul

@@ -1,0 +1,24 @@
+// The mail monitor's task: start-up, the main loop over its four queues,
+// the periodic reload of the bases, and shut-down.
+#ifndef MAILMONITOR_MAIL_MONITOR_TASK_H_
+#define MAILMONITOR_MAIL_MONITOR_TASK_H_
+
+#include "notesapi/status.h"
+#include "notesapi/types.h"
+
+namespace zul {
+
+inline constexpr char kMailMonitorTaskName[] = "ZulMailMonitor";
+inline constexpr notesapi::Status kTaskStartFailed = 0xFFFF;
+
+// 0xFFFF when the notes.ini variables or the settings cannot be read at
+// start; 0 in every other case. Needs the process platform.
+notesapi::Status MailMonitorTaskMain(notesapi::ModuleHandle module, int argc, char** argv);
+
+// One periodic step: "AddInDayHasElapsed" at level 3, reload of the bases,
+// the information document.
+void RunPeriodicStep();
+
+}  // namespace zul
+
+#endif  // MAILMONITOR_MAIL_MONITOR_TASK_H_

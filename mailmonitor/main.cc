@@ -1,0 +1,20 @@
+// nZulMailMonitor: the mail monitor add-in task.
+#include <cstring>
+#include <iostream>
+
+#include "mailmonitor/mail_monitor_task.h"
+#include "mailmonitor/process_entry.h"
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::cout << "usage: nZulMailMonitor [=path/to/notes.ini]\n"
+                   "The mail monitor add-in task: scans held mail and serves its console\n"
+                   "commands (VERSION, HOOK INFO|PAUSE|RESUME task) until the server stops it\n"
+                   "(zulctl quit, SIGTERM or SIGINT). The server is found by the =path argument,\n"
+                   "else ZUL_NOTES_INI, else ./notes.ini.\n";
+      return 0;
+    }
+  }
+  return zul::RunAddInProcess(argc, argv, zul::MailMonitorTaskMain);
+}

@@ -1,0 +1,130 @@
+#include "mailmonitor/queue_handlers.h"
+
+#include <optional>
+
+#include "mailmonitor/server_variables.h"
+#include "mailmonitor/service_queues.h"
+#include "mailmonitor/version_text.h"
+#include "notesapi/process_platform.h"
+#include "notesapi/scoped_handles.h"
+#include "records/message_text.h"
+#include "records/outbreak_monitor.h"
+#include "records/task_log.h"
+#include "scanning/scan_kernel.h"
+#include "settings/settings_reader.h"
+#include "settings/settings_records.h"
+#include "settings/settings_writer.h"
+
+namespace zul {
+
+using namespace notesapi;
+
+namespace {
+
+bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+void LogReceived(Msg message, const std::string& text) {
+  if (LogLevelAbove(kLogFromLevel3)) LogMessage(LOG_FILE | LOG_CONSOLE, JournalInformation, MessageText(message), 0, text.c_str());
+}
+
+void WriteBasesInformation() {
+  uint32_t count = 0;
+  std::optional<BasesDate> date;
+  (void)GetBasesInfo(&count, &date);  // an engine without bases reports 0 and no date
+  (void)WriteInformation(count, date);  // reports its own errors
+}
+
+void PutHookCommand(Platform* p, QueueHandle queue, const std::string& text, const char* command, const char* message) {
+  if (Contains(text, command)) (void)p->QueuePut(queue, 1, message);  // not reported, as the console expects no answer
+}
+
+}  // namespace
+
+QueueOutcome HandleHookRequest(const std::string& text) {
+  // Scanning the held document comes with the scan driver; until then the
+  // request is only logged.
+  LogReceived(Msg::HookRequestReceived, text);
+  return QueueOutcome::kContinue;
+}
+
+QueueOutcome HandleUpdaterMessage(const std::string& text) {
+  LogReceived(Msg::UpdaterMessageReceived, text);
+  if (!Contains(text, kUpdaterComplete)) return QueueOutcome::kContinue;
+  Platform* p = ProcessPlatform();
+  const std::string& path = Variables().setupDatabase;
+  ScopedDb db(p);
+  if (Status s = p->DbOpen(path, db.put()); s != kNoError) {
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::SetupDatabaseOpenFailed), s, path.c_str());
+    return QueueOutcome::kEndTask;
+  }
+  if (Status s = ReadUpdaterSettings(db.get()); ErrorOf(s) != kNoError) {
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::SettingsReadFailed), s, path.c_str());
+    return QueueOutcome::kContinue;
+  }
+  // The kernel loads from the folder it was given; a folder changed by the
+  // updater settings has to reach it before the reload.
+  (void)WriteKernelSettings(KernelSettings());  // a failure shows in the reload
+  if (ReloadBases() < 0) {
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, "%s", 0, MessageText(Msg::BasesReloadFailed));
+  }
+  WriteBasesInformation();
+  return QueueOutcome::kContinue;
+}
+
+QueueOutcome HandleConsoleCommand(const std::string& original) {
+  std::string text = original;
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  LogReceived(Msg::ConsoleMessageReceived, text);
+  Platform* p = ProcessPlatform();
+  if (Contains(text, "HOOK")) {
+    // The task is named by the text after the last blank; without a blank
+    // the name is empty and no hook queue has it.
+    size_t blank = text.rfind(' ');
+    std::string task = blank == std::string::npos ? std::string() : text.substr(blank + 1);
+    ScopedQueue queue(p);
+    if (p->QueueOpen(std::string(kHookCommandQueuePrefix) + task, kQueueOpenExisting, queue.put()) != kNoError) {
+      LogMessage(LOG_FILE | LOG_CONSOLE, JournalInformation, MessageText(Msg::TaskNotHooked), 0, task.c_str());
+      return QueueOutcome::kStopDraining;
+    }
+    PutHookCommand(p, queue.get(), text, "HOOK INFO", "MAILSCAN|INFO");
+    PutHookCommand(p, queue.get(), text, "HOOK PAUSE", "MAILSCAN|HOLD");
+    PutHookCommand(p, queue.get(), text, "HOOK RESUME", "MAILSCAN|UNHOLD");
+    return QueueOutcome::kContinue;
+  }
+  if (Contains(text, "VERSION")) {
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalInformation, "%s", 0, MailMonitorVersionText().c_str());
+  }
+  return QueueOutcome::kContinue;
+}
+
+QueueOutcome HandleDatabaseMessage(const std::string& text) {
+  LogReceived(Msg::DatabaseMessageReceived, text);
+  if (Contains(text, kConfigUpdated)) {
+    if (!ReadAllSettings(TaskKind::kMailMonitor)) {
+      LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, "%s", 0, MessageText(Msg::ConfigReadErrorExit));
+    } else {
+      if (LogLevelAbove(kLogFromLevel3)) {
+        LogMessage(LOG_FILE | LOG_CONSOLE, JournalInformation, "%s", 0, MessageText(Msg::ConfigurationUpdated));
+      }
+      if (HRESULT hr = WriteKernelSettings(KernelSettings()); hr != S_OK) {
+        LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelSettingsFailed), 0,
+                   static_cast<unsigned>(hr));
+      }
+    }
+  }
+  if (Contains(text, kOutbreakUpdated)) {
+    if (!ReadAllSettings(TaskKind::kMailMonitor)) {
+      LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, "%s", 0, MessageText(Msg::ConfigReadErrorExit));
+    } else if (LogLevelAbove(kLogFromLevel3)) {
+      LogMessage(LOG_FILE | LOG_CONSOLE, JournalInformation, "%s", 0, MessageText(Msg::ConfigurationUpdated));
+    }
+    if (Status s = ReconfigureOutbreakMonitor(); ErrorOf(s) != kNoError) {
+      LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, "%s", s, MessageText(Msg::OutbreakInitFailed));
+    }
+  }
+  return QueueOutcome::kContinue;
+}
+
+}  // namespace zul

@@ -1,0 +1,23 @@
+// What the mail monitor does with each message of its four queues.
+#ifndef MAILMONITOR_QUEUE_HANDLERS_H_
+#define MAILMONITOR_QUEUE_HANDLERS_H_
+
+#include <string>
+
+namespace zul {
+
+// What the main loop does after a message.
+enum class QueueOutcome {
+  kContinue,      // read the same queue again
+  kStopDraining,  // go on to the next queue; the rest waits for the next pass
+  kEndTask,       // return from the task at once, without the shut-down steps
+};
+
+QueueOutcome HandleHookRequest(const std::string& text);
+QueueOutcome HandleUpdaterMessage(const std::string& text);
+QueueOutcome HandleConsoleCommand(const std::string& text);
+QueueOutcome HandleDatabaseMessage(const std::string& text);
+
+}  // namespace zul
+
+#endif  // MAILMONITOR_QUEUE_HANDLERS_H_

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,9 @@
 
 namespace zul::testing {
 
-// Keeps every console line (LMBCS bytes) besides passing it on.
+// Keeps every console line (LMBCS bytes) besides passing it on, and can
+// end a task's loop: the idle stop check says yes at its Nth call, and each
+// call may move the test clock on.
 class ConsoleRecorder final : public notesapi::FaultInjectionPlatform {
  public:
   using FaultInjectionPlatform::FaultInjectionPlatform;
@@ -27,7 +30,16 @@ class ConsoleRecorder final : public notesapi::FaultInjectionPlatform {
     lines.emplace_back(text);
     FaultInjectionPlatform::ConsoleLine(text);
   }
+  bool AddInIdle() override {
+    ++idleCalls;
+    if (onIdle) onIdle(idleCalls);
+    if (stopAtIdleCall > 0 && idleCalls >= stopAtIdleCall) return true;
+    return FaultInjectionPlatform::AddInIdle();
+  }
   std::vector<std::string> lines;
+  int idleCalls = 0;
+  int stopAtIdleCall = 0;  // 0: never
+  std::function<void(int)> onIdle;
 };
 
 class TaskTest : public ::testing::Test {

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -200,6 +201,43 @@ TEST_F(CrossProcessTest, IdleYieldEndsWhenAMessageArrives) {
   EXPECT_EQ(WaitExit(child), 0);
   EXPECT_LT(elapsed, 60000) << "the yield ended on the message, long before its pause ran out";
   for (int fd : {ready[0], ready[1], result[0], result[1]}) ::close(fd);
+}
+
+TEST_F(CrossProcessTest, OneInstanceSlotPerProgramEvenAfterACrash) {
+  int go[2];
+  int results[2];
+  ASSERT_EQ(::pipe(go), 0);
+  ASSERT_EQ(::pipe(results), 0);
+  std::vector<pid_t> children;
+  for (int i = 0; i < 2; ++i) {
+    children.push_back(Spawn([&] {
+      std::unique_ptr<Platform> p = server_.OpenHost();
+      char byte = 0;
+      if (::read(go[0], &byte, 1) != 1) return 1;
+      char won = p->AcquireInstance("nZulMailMonitor") == kNoError ? 'W' : 'L';
+      (void)!::write(results[1], &won, 1);
+      ::pause();  // holds the slot until killed
+      return 0;
+    }));
+  }
+  ASSERT_EQ(::write(go[1], "xx", 2), 2);  // both start at the same moment
+  std::string outcome;
+  for (int i = 0; i < 2; ++i) {
+    char byte = 0;
+    ASSERT_EQ(::read(results[0], &byte, 1), 1);
+    outcome += byte;
+  }
+  std::sort(outcome.begin(), outcome.end());
+  EXPECT_EQ(outcome, "LW") << "exactly one runs";
+  std::unique_ptr<Platform> p = server_.OpenHost();
+  EXPECT_EQ(p->AcquireInstance("nZulMailMonitor"), kInstanceRunning);
+  EXPECT_EQ(p->AcquireInstance("nZulUpdater"), kNoError) << "each program has its own slot";
+  for (pid_t child : children) {
+    ::kill(child, SIGKILL);
+    (void)WaitExit(child);
+  }
+  EXPECT_EQ(p->AcquireInstance("nZulMailMonitor"), kNoError) << "a killed holder leaves the slot free";
+  for (int fd : {go[0], go[1], results[0], results[1]}) ::close(fd);
 }
 
 }  // namespace

@@ -57,6 +57,7 @@ inline constexpr Status kNotesIniMissing = 0x3A1B;
 inline constexpr Status kInjectedFault = 0x3A1C;
 inline constexpr Status kClassNotRegistered = 0x3A1D;
 inline constexpr Status kInstanceRunning = 0x3A1E;
+inline constexpr Status kProcessTimedOut = 0x3A1F;
 
 }  // namespace notesapi
 

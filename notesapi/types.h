@@ -148,10 +148,13 @@ struct ItemInfo {
 
 // A child process to run and wait for. Paths and the command line are UTF-16.
 // With an empty outputPath the child's standard output and error go nowhere.
+// With a timeout, a child still running then is ended and the run gives
+// kProcessTimedOut; 0 waits without a limit.
 struct ChildProcess {
   std::u16string application;
   std::u16string commandLine;
   std::u16string outputPath;
+  uint32_t timeoutSeconds = 0;
 };
 
 }  // namespace notesapi

@@ -692,8 +692,9 @@ class HostPlatform final : public Platform {
     std::vector<std::string> folders;
     std::string notesProgram;
     if (IniGetText("NotesProgram", 1024, &notesProgram)) folders.push_back(notesProgram);
+    folders.push_back(ProgramFolder());
     std::string output = child.outputPath.empty() ? std::string() : LocalPath(child.outputPath);
-    return host::RunChild(program, words, output, folders, exitCode);
+    return host::RunChild(program, words, output, folders, child.timeoutSeconds, exitCode);
   }
   Status ClassToProgId(std::string_view classId, std::string* progId) override {
     std::string_view bare = classId;
@@ -712,6 +713,16 @@ class HostPlatform final : public Platform {
   static constexpr size_t kMaxMemoryBlock = 256u * 1024 * 1024;
 
   uint32_t NewHandle() { return nextHandle_++; }
+
+  // The folder of the running program: a utility shipped beside it is found there.
+  static std::string ProgramFolder() {
+    char path[4096];
+    ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return {};
+    std::string self(path, static_cast<size_t>(length));
+    size_t slash = self.rfind('/');
+    return slash == std::string::npos ? std::string() : self.substr(0, slash);
+  }
 
   OpenDatabase* FindDb(DbHandle db) {
     auto it = databases_.find(db);

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 
 namespace notesapi::host {
@@ -44,6 +46,32 @@ std::string Resolve(const std::string& program, const std::vector<std::string>& 
     }
   }
   return {};
+}
+
+// Waits for the child; false when it had to be ended after the timeout.
+bool WaitForChild(pid_t pid, uint32_t timeoutSeconds, int* status) {
+  if (timeoutSeconds == 0) {
+    while (::waitpid(pid, status, 0) < 0 && errno == EINTR) {
+    }
+    return true;
+  }
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  for (;;) {
+    pid_t done = ::waitpid(pid, status, WNOHANG);
+    if (done == pid) return true;
+    if (done < 0 && errno != EINTR) return true;
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    ::usleep(20000);
+  }
+  ::kill(pid, SIGTERM);
+  for (int i = 0; i < 100; ++i) {
+    if (::waitpid(pid, status, WNOHANG) == pid) return false;
+    ::usleep(20000);
+  }
+  ::kill(pid, SIGKILL);
+  while (::waitpid(pid, status, 0) < 0 && errno == EINTR) {
+  }
+  return false;
 }
 
 }  // namespace
@@ -90,7 +118,7 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
 }
 
 Status RunChild(const std::string& program, const std::vector<std::string>& arguments, const std::string& output,
-                const std::vector<std::string>& searchFolders, int* exitCode) {
+                const std::vector<std::string>& searchFolders, uint32_t timeoutSeconds, int* exitCode) {
   std::string path = Resolve(program, searchFolders);
   int outputFd = ::open(output.empty() ? "/dev/null" : output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (outputFd < 0) return kProcessOutputFailed;
@@ -130,9 +158,12 @@ Status RunChild(const std::string& program, const std::vector<std::string>& argu
   } while (got < 0 && errno == EINTR);
   ::close(report[0]);
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  if (got > 0) {
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return kProcessNotStarted;
   }
-  if (got > 0) return kProcessNotStarted;
+  if (!WaitForChild(pid, timeoutSeconds, &status)) return kProcessTimedOut;
   *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return kNoError;
 }

@@ -16,9 +16,11 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 // `program` is a path, or a name looked up in `searchFolders` then PATH;
 // a name ending in ".exe" that is not found is tried without it.
 // `output` empty: standard output and error go to /dev/null.
+// `timeoutSeconds` 0 waits without a limit; otherwise a child still running
+// then is ended (SIGTERM, then SIGKILL) and kProcessTimedOut returned.
 [[nodiscard]] Status RunChild(const std::string& program, const std::vector<std::string>& arguments,
                               const std::string& output, const std::vector<std::string>& searchFolders,
-                              int* exitCode);
+                              uint32_t timeoutSeconds, int* exitCode);
 
 }  // namespace notesapi::host
 

@@ -47,6 +47,7 @@ constexpr StatusTextEntry kTexts[] = {
     {kInjectedFault, "Injected fault"},
     {kClassNotRegistered, "Class is not registered"},
     {kInstanceRunning, "Another instance of the program is running"},
+    {kProcessTimedOut, "Child process did not end in time and was stopped"},
 };
 
 }  // namespace

@@ -1,0 +1,228 @@
+// basefetch: the update utility the updater runs. It brings a new set of
+// anti-virus bases into the bases folder, keeping the set it replaces as the
+// backup, and can roll back to that backup. Its result goes into
+// "basefetch.txt" in the working folder: 0 new bases installed (or rolled
+// back), 10 nothing newer, anything else a failure.
+//
+//   basefetch -u|-r -P PRODUCT [-tf LOGFILE] [-tl LEVEL] [-c CONFIG]
+//
+// The configuration ("basefetch.conf" in the working folder, else beside the
+// program, or -c) names the bases folder and the source of new sets:
+//   Bases=/path/to/bases
+//   Mirror=/path/to/mirror          a folder holding a bases set and its signed master.xml
+//   Source=freshclam                or: run freshclam into a staging folder
+// A new set is staged beside the bases folder and swapped in with one atomic
+// exchange, so the bases folder is never half-written, even when the
+// utility is killed.
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kInstalled = 0;
+constexpr int kNothingNewer = 10;
+constexpr int kBadUsage = 1;
+constexpr int kBadConfiguration = 2;
+constexpr int kSourceFailed = 3;
+constexpr int kNoBackup = 4;
+constexpr int kInstallFailed = 5;
+
+std::string g_logFile;
+
+void Log(const std::string& line) {
+  if (g_logFile.empty()) return;
+  std::ofstream out(g_logFile, std::ios::app);
+  std::time_t now = std::time(nullptr);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%d.%m.%Y %H:%M:%S", std::localtime(&now));
+  out << stamp << "  basefetch: " << line << "\n";
+}
+
+int Finish(int code, const std::string& why) {
+  Log(why + " (code " + std::to_string(code) + ")");
+  std::cout << why << "\n";
+  std::ofstream("basefetch.txt", std::ios::trunc) << code << "\n";
+  return code;
+}
+
+std::map<std::string, std::string> ReadConfiguration(const std::string& path) {
+  std::map<std::string, std::string> values;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#' || line[0] == ';') continue;
+    size_t eq = line.find('=');
+    if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return values;
+}
+
+std::string FindConfiguration(const std::string& given) {
+  if (!given.empty()) return given;
+  if (fs::exists("basefetch.conf")) return "basefetch.conf";
+  char self[4096];
+  ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (length > 0) {
+    fs::path beside = fs::path(std::string(self, static_cast<size_t>(length))).parent_path() / "basefetch.conf";
+    if (fs::exists(beside)) return beside.string();
+  }
+  return {};
+}
+
+// "DDMMYYYY HHMM" of the index as a sortable YYYYMMDDHHMM, or -1.
+long long IndexDate(const fs::path& index) {
+  std::ifstream in(index, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  size_t at = text.find("UpdateDate=\"");
+  if (at == std::string::npos) return -1;
+  unsigned day = 0, month = 0, year = 0, hour = 0, minute = 0;
+  if (std::sscanf(text.c_str() + at + 12, "%2u%2u%4u %2u%2u", &day, &month, &year, &hour, &minute) != 5) return -1;
+  return (((static_cast<long long>(year) * 100 + month) * 100 + day) * 100 + hour) * 100 + minute;
+}
+
+bool CopySet(const fs::path& from, const fs::path& to, std::string* error) {
+  std::error_code ec;
+  fs::remove_all(to, ec);
+  fs::create_directories(to, ec);
+  if (ec) {
+    *error = "cannot create " + to.string() + ": " + ec.message();
+    return false;
+  }
+  for (const auto& entry : fs::directory_iterator(from, ec)) {
+    if (!entry.is_regular_file()) continue;
+    fs::copy_file(entry.path(), to / entry.path().filename(), fs::copy_options::overwrite_existing, ec);
+    if (ec) {
+      *error = "cannot copy " + entry.path().string() + ": " + ec.message();
+      return false;
+    }
+  }
+  if (ec) {
+    *error = "cannot read " + from.string() + ": " + ec.message();
+    return false;
+  }
+  // The staged files reach the disk before they are swapped in.
+  for (const auto& entry : fs::directory_iterator(to, ec)) {
+    int fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      ::fsync(fd);
+      ::close(fd);
+    }
+  }
+  return true;
+}
+
+// Swaps two folders in one step: each name then holds the other's contents.
+bool Exchange(const fs::path& a, const fs::path& b) {
+  return ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0;
+}
+
+int Install(const fs::path& staging, const fs::path& bases, const fs::path& backup) {
+  std::error_code ec;
+  if (!fs::exists(bases)) {
+    if (::rename(staging.c_str(), bases.c_str()) != 0) return Finish(kInstallFailed, "cannot install the new set");
+    return Finish(kInstalled, "new bases installed in " + bases.string());
+  }
+  if (!Exchange(staging, bases)) {
+    return Finish(kInstallFailed, std::string("cannot swap in the new set: ") + std::strerror(errno));
+  }
+  // The staging name now holds the previous set: it becomes the backup.
+  fs::remove_all(backup, ec);
+  if (::rename(staging.c_str(), backup.c_str()) != 0) Log("the previous set stays in " + staging.string());
+  return Finish(kInstalled, "new bases installed in " + bases.string() + "; previous set kept as backup");
+}
+
+int UpdateFromMirror(const fs::path& mirror, const fs::path& bases, const fs::path& staging, const fs::path& backup) {
+  long long offered = IndexDate(mirror / "master.xml");
+  if (offered < 0) return Finish(kSourceFailed, "the mirror " + mirror.string() + " has no readable master.xml");
+  long long installed = IndexDate(bases / "master.xml");
+  if (installed >= offered) return Finish(kNothingNewer, "the mirror offers nothing newer");
+  std::string error;
+  if (!CopySet(mirror, staging, &error)) return Finish(kSourceFailed, error);
+  return Install(staging, bases, backup);
+}
+
+int UpdateWithFreshclam(const std::map<std::string, std::string>& config, const fs::path& bases,
+                        const fs::path& staging, const fs::path& backup) {
+  std::string error;
+  if (fs::exists(bases) && !CopySet(bases, staging, &error)) return Finish(kSourceFailed, error);
+  fs::create_directories(staging);
+  std::string command = "freshclam --quiet --datadir='" + staging.string() + "'";
+  auto it = config.find("FreshclamConfig");
+  if (it != config.end()) command += " --config-file='" + it->second + "'";
+  int status = std::system(command.c_str());
+  if (status != 0) return Finish(kSourceFailed, "freshclam failed (" + std::to_string(status) + ")");
+  return Install(staging, bases, backup);
+}
+
+int Rollback(const fs::path& bases, const fs::path& backup) {
+  if (!fs::exists(backup)) return Finish(kNoBackup, "no backup to roll back to");
+  if (!Exchange(backup, bases)) {
+    return Finish(kInstallFailed, std::string("cannot swap the backup in: ") + std::strerror(errno));
+  }
+  std::error_code ec;
+  fs::path rejected = fs::path(bases.string() + ".rejected");
+  fs::remove_all(rejected, ec);
+  if (::rename(backup.c_str(), rejected.c_str()) != 0) Log("the rejected set stays in " + backup.string());
+  return Finish(kInstalled, "bases rolled back; the rejected set is in " + rejected.string());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  char mode = 0;
+  std::string product;
+  std::string configPath;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::cout << "usage: basefetch -u|-r -P PRODUCT [-tf LOGFILE] [-tl LEVEL] [-c CONFIG]\n"
+                   "  -u  fetch new bases into the bases folder (the previous set becomes the backup)\n"
+                   "  -r  roll back to the backup\n"
+                   "Configuration (basefetch.conf in the working folder or beside the program):\n"
+                   "  Bases=FOLDER  Mirror=FOLDER | Source=freshclam [FreshclamConfig=FILE]\n"
+                   "The result code goes to basefetch.txt: 0 installed, 10 nothing newer, other: failure.\n";
+      return 0;
+    }
+    if (arg == "-u" || arg == "-r") {
+      mode = arg[1];
+    } else if (arg == "-P" && i + 1 < argc) {
+      product = argv[++i];
+    } else if (arg == "-tf" && i + 1 < argc) {
+      g_logFile = argv[++i];
+    } else if (arg == "-tl" && i + 1 < argc) {
+      ++i;  // one level of detail only
+    } else if (arg == "-c" && i + 1 < argc) {
+      configPath = argv[++i];
+    } else {
+      return Finish(kBadUsage, "unknown argument " + arg);
+    }
+  }
+  if (mode == 0) return Finish(kBadUsage, "neither -u nor -r given");
+  Log(std::string(mode == 'u' ? "update" : "rollback") + " for " + (product.empty() ? "(no product)" : product));
+  std::string found = FindConfiguration(configPath);
+  std::map<std::string, std::string> config = ReadConfiguration(found);
+  if (found.empty() || config["Bases"].empty()) return Finish(kBadConfiguration, "no basefetch.conf naming Bases=");
+  fs::path bases = fs::path(config["Bases"]).lexically_normal();
+  if (bases.has_filename() == false) bases = bases.parent_path();
+  fs::path staging = bases.string() + ".staging";
+  fs::path backup = bases.string() + ".backup";
+  if (mode == 'r') return Rollback(bases, backup);
+  if (config["Source"] == "freshclam") return UpdateWithFreshclam(config, bases, staging, backup);
+  if (config["Mirror"].empty()) return Finish(kBadConfiguration, "basefetch.conf names neither Mirror= nor Source=freshclam");
+  return UpdateFromMirror(config["Mirror"], bases, staging, backup);
+}

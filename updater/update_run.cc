@@ -1,0 +1,178 @@
+#include "updater/update_run.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "mailmonitor/server_variables.h"
+#include "notesapi/process_platform.h"
+#include "notesapi/scoped_handles.h"
+#include "records/message_text.h"
+#include "records/task_log.h"
+#include "records/text_conversions.h"
+#include "scanning/scan_kernel.h"
+#include "settings/settings_records.h"
+#include "settings/settings_writer.h"
+#include "settings/update_schedule.h"
+
+namespace zul {
+
+using namespace notesapi;
+
+namespace {
+
+constexpr size_t kPathBuffer = 260;  // paths and command lines are cut there
+constexpr uint32_t kDefaultUtilityTimeoutSeconds = 3600;
+constexpr char16_t kUtilityName[] = u"basefetch.exe";
+
+void Log(uint32_t targets, uint16_t type, Msg message, Status status = 0) {
+  LogMessage(targets, type, "%s", status, MessageText(message));
+}
+
+std::u16string Cut(std::u16string text) {
+  if (text.size() > kPathBuffer - 1) text.resize(kPathBuffer - 1);
+  return text;
+}
+
+std::u16string Widen(const char* ascii) { return std::u16string(ascii, ascii + std::char_traits<char>::length(ascii)); }
+
+}  // namespace
+
+std::u16string LogFolder() {
+  const std::string& name = Variables().logFileName;
+  if (name.empty()) return {};
+  std::u16string wide(NotesToUnicode(name));
+  if (wide.size() > 256) wide.resize(256);
+  size_t slash = wide.rfind(u'/');
+  if (slash == std::u16string::npos) slash = wide.rfind(u'\\');
+  return slash == std::u16string::npos ? wide : wide.substr(0, slash + 1);
+}
+
+std::u16string UtilityCommandLine(UtilityMode mode, const std::u16string& logFolder) {
+  std::u16string arguments;
+  if (!logFolder.empty()) {
+    arguments = Cut(u"-tf \"" + logFolder + u"\\nZulUpdater-basefetch.log\" -tl 10");
+  }
+  std::u16string line = mode == UtilityMode::kUpdate ? u" -u -P ZULLotusNotes " : u" -r -P ZULLotusNotes ";
+  return Cut(line + arguments);
+}
+
+int RunUtility(UtilityMode mode, const std::u16string& logFolder) {
+  Platform* p = ProcessPlatform();
+  ChildProcess child;
+  child.application = kUtilityName;
+  // Like the Windows start of a program, the command line names the program first.
+  child.commandLine = std::u16string(kUtilityName) + UtilityCommandLine(mode, logFolder);
+  if (!logFolder.empty()) child.outputPath = Cut(logFolder + u"\\nZulUpdater-console.log");
+  int32_t timeout = p->IniGetNumber("ZulUpdaterUtilityTimeout");
+  child.timeoutSeconds = timeout > 0 ? static_cast<uint32_t>(timeout) : kDefaultUtilityTimeoutSeconds;
+  int exitCode = 0;
+  Status s = p->ProcessRun(child, &exitCode);
+  if (s == kProcessOutputFailed) return 1;
+  if (s == kProcessTimedOut) {
+    LogMessage(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalError, "%s", s, MessageText(Msg::UtilityTimedOut));
+    return 2;
+  }
+  return s == kNoError ? 0 : 2;
+}
+
+int FetchBases() {
+  Platform* p = ProcessPlatform();
+  int ran = RunUtility(UtilityMode::kUpdate, LogFolder());
+  if (ran == 1) {
+    Log(LOG_FILE | LOG_CONSOLE, JournalError, Msg::UpdateLogFileFailed);
+    return -1;
+  }
+  if (ran == 2) {
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::UtilityStartFailed), 0, "");
+  } else {
+    Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::UpdateFinished);
+  }
+  std::string text;
+  if (p->FileRead(Widen(kResultFile), &text) != kNoError) {
+    Log(LOG_FILE | LOG_CONSOLE, JournalError, Msg::ResultFileOpenFailed);
+    return -1;
+  }
+  text.resize(std::min<size_t>(text.size(), 100));
+  int code = 0;
+  if (std::sscanf(text.c_str(), "%d", &code) != 1) code = 0;
+  if (LogLevelAbove(kLogFromLevel3)) {
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalInformation, MessageText(Msg::UtilityReturnCode), 0, code);
+  }
+  (void)p->FileDelete(Widen(kResultFile));  // a stale result must not be read twice; nothing to do if it fails
+  return code;
+}
+
+bool CheckBases() {
+  bool sound = false;
+  if (HRESULT hr = InitKernel(); hr != S_OK) {
+    if (LogLevelAbove(kLogFromLevel1)) {
+      LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::UpdaterKernelInitFailed), 0,
+                 static_cast<unsigned>(hr));
+    }
+  } else if (HRESULT hr2 = WriteKernelSettings(KernelSettings()); hr2 != S_OK) {
+    if (LogLevelAbove(kLogFromLevel1)) {
+      LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelSettingsFailed), 0,
+                 static_cast<unsigned>(hr2));
+    }
+  } else if (HRESULT hr3 = StartKernel(); hr3 != S_OK) {
+    if (LogLevelAbove(kLogFromLevel1)) {
+      LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelStartFailed), 0,
+                 static_cast<unsigned>(hr3));
+    }
+  } else {
+    sound = true;
+  }
+  (void)StopKernel();  // always succeeds
+  return sound;
+}
+
+void NotifyTasks() {
+  Platform* p = ProcessPlatform();
+  for (const char* name : {"MQ$UPDATE2MAIL", "MQ$UPDATE2REP", "MQ$UPDATE2SCAN"}) {
+    ScopedQueue queue(p);
+    // Not checked: a queue nobody reads keeps the message, and nothing else can be done.
+    if (p->QueueOpen(name, kQueueCreate, queue.put()) == kNoError) (void)p->QueuePut(queue.get(), 1, kUpdaterComplete);
+  }
+}
+
+Status RunUpdate() {
+  Platform* p = ProcessPlatform();
+  (void)p->StatusLineSetDefaultText("Loading antivirus databases...");  // shown only
+  std::string updating = "Updating";
+  (void)WriteUpdaterStatus(2, &updating);  // a status the administrator sees; the run goes on without it
+  Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::UpdatingBases);
+  int code = FetchBases();
+  Status result = kNoError;
+  if (code == kNoNewBases) {
+    Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::NoNewBases);
+    Log(LOG_JOURNAL, JournalInformation, Msg::JournalUpdateNotNeeded);
+    (void)ComputeNextUpdate();  // reports its own errors
+  } else if (code != 0) {
+    Log(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalError, Msg::UpdateFailed);
+    result = 0xFFFF;
+  } else {
+    (void)ComputeNextUpdate();  // reports its own errors
+    Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::CheckingLoadedBases);
+    if (CheckBases()) {
+      Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::LoadedBasesSound);
+      NotifyTasks();
+      Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::BasesUpdated);
+      Log(LOG_JOURNAL, JournalInformation, Msg::JournalBasesUpdated);
+    } else {
+      Log(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalError, Msg::BrokenBasesRollingBack);
+      int rolled = RunUtility(UtilityMode::kRollback, LogFolder());
+      if (rolled != 0) {
+        if (rolled == 1) Log(LOG_FILE | LOG_CONSOLE, JournalError, Msg::UpdateLogFileFailed);
+        if (rolled == 2) LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::UtilityStartFailed), 0, "");
+        Log(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL | LOG_ADMIN, JournalError, Msg::RollbackFailed);
+      }
+      result = 0xFFFF;
+    }
+  }
+  (void)p->StatusLineSetDefaultText("Idle task");
+  std::string empty;
+  (void)WriteUpdaterStatus(1, &empty);
+  return result;
+}
+
+}  // namespace zul

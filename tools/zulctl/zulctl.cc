@@ -43,6 +43,8 @@ constexpr const char* kUsage =
     "  settings show [FORM]       every settings item with what the tasks read from it\n"
     "  settings set FORM ITEM=VALUE...\n"
     "                             change settings and tell the tasks\n"
+    "  update now                 ask the updater for an update run (CONFIG|START)\n"
+    "  update status              the updater's state and next scheduled update\n"
     "  db create PATH [TITLE]     create an empty database\n"
     "  db ls PATH                 list the notes of a database\n"
     "  db show PATH NOTEID        print every item of one note\n"
@@ -107,6 +109,11 @@ constexpr VerbHelp kVerbHelp[] = {
      "set: writes the items with their data types (numbers; times as HH:MM,\n"
      "DD.MM.YYYY HH:MM or +Nh), saves, and posts CONFIG|UPDATED to MQ$DATABASE2MAIL\n"
      "and MQ$DATABASE2UPD (and OUTBREAK|UPDATED for formOutbreak).\n"},
+    {"update",
+     "usage: zulctl update now | zulctl update status\n"
+     "now: posts CONFIG|START to MQ$DATABASE2UPD, as the settings database does; the\n"
+     "updater runs the update utility at its next pass (or when it starts).\n"
+     "status: the updater status document (1 idle, 2 updating) and usNextUpdate.\n"},
     {"ini", "usage: zulctl ini get NAME | zulctl ini set NAME VALUE\nReads or writes a notes.ini variable.\n"},
     {"db",
      "usage: zulctl db create PATH [TITLE] | zulctl db ls PATH | zulctl db show PATH NOTEID\n"
@@ -376,6 +383,23 @@ int main(int argc, char** argv) {
   }
   if (verb == "ini") return Ini(platform.get(), args);
   if (verb == "db") return Db(platform.get(), args);
+  if (verb == "update") {
+    if (args.size() != 1) return BadUsage("update");
+    if (args[0] == "now") {
+      ScopedQueue queue(platform.get());
+      Status s = platform->QueueOpen("MQ$DATABASE2UPD", kQueueCreate, queue.put());
+      if (s == kNoError) s = platform->QueuePut(queue.get(), 1, "CONFIG|START");
+      if (s != kNoError) return Fail("cannot post CONFIG|START", s, platform.get());
+      std::cout << "posted CONFIG|START to MQ$DATABASE2UPD\n";
+      return 0;
+    }
+    if (args[0] == "status") {
+      int a = zulctl::SettingsCommand(platform.get(), serverDirectory, {"show", "formUpdaterStatus"});
+      int b = zulctl::SettingsCommand(platform.get(), serverDirectory, {"show", "formUpdaterSettings"});
+      return a != 0 ? a : b;
+    }
+    return BadUsage("update");
+  }
   if (verb == "settings") {
     int code = zulctl::SettingsCommand(platform.get(), serverDirectory, args);
     return code == 2 ? BadUsage("settings") : code;

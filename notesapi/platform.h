@@ -156,6 +156,22 @@ class Platform {
   // allowDuplicates. Creates the list when missing.
   [[nodiscard]] virtual Status ItemAppendTextList(NoteHandle note, std::string_view name, std::string_view entry, bool allowDuplicates) = 0;
 
+  // ---- Stored structures and attachments ----------------------------------
+
+  // The stored structure of `type` (kStruct* of stored_structures.h) at
+  // *offset of `stored`, in its in-memory form; *offset moves past it.
+  // kValueTooShort when the bytes end first, kBadArgument for an unknown type.
+  [[nodiscard]] virtual Status ReadStructure(uint16_t type, std::string_view stored, size_t* offset, std::string* memory) = 0;
+  // Attaches the file at `path` as a "$FILE" item named `name`; its data is
+  // kept as an object of the database, stored with the note's next save.
+  // `encrypted` marks it so that extraction fails with kAttachmentEncrypted.
+  [[nodiscard]] virtual Status AttachFile(NoteHandle note, std::u16string_view path, std::string_view name,
+                                          uint16_t compression, bool encrypted, BlockId* item) = 0;
+  // Writes the attached file of the "$FILE" item to `path` (created or replaced).
+  [[nodiscard]] virtual Status ExtractFile(NoteHandle note, BlockId item, std::u16string_view path) = 0;
+  // Removes the "$FILE" item; its object goes with the note's next save.
+  [[nodiscard]] virtual Status DetachFile(NoteHandle note, BlockId item) = 0;
+
   // ---- Memory blocks -----------------------------------------------------
 
   [[nodiscard]] virtual Status MemAlloc(size_t size, MemHandle* block) = 0;

@@ -228,6 +228,22 @@ class PlatformWrapper : public Platform {
     if (Status s = Intercept("ItemAppendTextList")) return s;
     return target_->ItemAppendTextList(note, name, entry, allowDuplicates);
   }
+  [[nodiscard]] Status ReadStructure(uint16_t type, std::string_view stored, size_t* offset, std::string* memory) override {
+    if (Status s = Intercept("ReadStructure")) return s;
+    return target_->ReadStructure(type, stored, offset, memory);
+  }
+  [[nodiscard]] Status AttachFile(NoteHandle note, std::u16string_view path, std::string_view name, uint16_t compression, bool encrypted, BlockId* item) override {
+    if (Status s = Intercept("AttachFile")) return s;
+    return target_->AttachFile(note, path, name, compression, encrypted, item);
+  }
+  [[nodiscard]] Status ExtractFile(NoteHandle note, BlockId item, std::u16string_view path) override {
+    if (Status s = Intercept("ExtractFile")) return s;
+    return target_->ExtractFile(note, item, path);
+  }
+  [[nodiscard]] Status DetachFile(NoteHandle note, BlockId item) override {
+    if (Status s = Intercept("DetachFile")) return s;
+    return target_->DetachFile(note, item);
+  }
   [[nodiscard]] Status MemAlloc(size_t size, MemHandle* block) override {
     if (Status s = Intercept("MemAlloc")) return s;
     return target_->MemAlloc(size, block);

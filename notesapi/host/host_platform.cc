@@ -28,6 +28,7 @@
 #include "notesapi/host/internal/task_registry.h"
 #include "notesapi/host/internal/time_codec.h"
 #include "notesapi/item_values.h"
+#include "notesapi/stored_structures.h"
 
 namespace notesapi {
 
@@ -372,7 +373,16 @@ class HostPlatform final : public Platform {
     if (db == nullptr) return kInvalidHandle;
     return db->store.Save(&open->note, (updateFlags & kUpdateForce) != 0, TimeNow());
   }
-  Status NoteClose(NoteHandle note) override { return notes_.erase(note) ? kNoError : kInvalidHandle; }
+  Status NoteClose(NoteHandle note) override {
+    auto it = notes_.find(note);
+    if (it == notes_.end()) return kInvalidHandle;
+    // Objects attached but never saved with the note go with it.
+    if (OpenDatabase* db = FindDb(it->second.db)) {
+      for (uint32_t object : it->second.note.attachedObjects) (void)db->store.DeleteObject(object);  // an orphan at worst
+    }
+    notes_.erase(it);
+    return kNoError;
+  }
   Status NoteDelete(DbHandle db, NoteId id) override {
     OpenDatabase* open = FindDb(db);
     if (open == nullptr) return kInvalidHandle;
@@ -518,6 +528,76 @@ class HostPlatform final : public Platform {
     std::string value;
     if (s = EncodeTextListValue(entries, &value); s != kNoError) return s;
     return ReplaceItem(note, name, std::move(value));
+  }
+
+  // ---- Stored structures and attachments ----
+
+  Status ReadStructure(uint16_t type, std::string_view stored, size_t* offset, std::string* memory) override {
+    size_t size = StructureSize(type);
+    if (size == 0) return kBadArgument;
+    // Stored and in-memory forms agree on a little-endian machine with packed fields.
+    if (*offset > stored.size() || stored.size() - *offset < size) return kValueTooShort;
+    memory->assign(stored.substr(*offset, size));
+    *offset += size;
+    return kNoError;
+  }
+
+  Status AttachFile(NoteHandle note, std::u16string_view path, std::string_view name, uint16_t compression,
+                    bool encrypted, BlockId* item) override {
+    OpenNote* open = FindNote(note);
+    if (open == nullptr) return kInvalidHandle;
+    OpenDatabase* db = FindDb(open->db);
+    if (db == nullptr) return kInvalidHandle;
+    if (name.empty() || name.size() > 0xFFFF) return kBadArgument;
+    std::string data;
+    if (Status s = FileRead(path, &data); s != kNoError) return s;
+    if (data.size() > 0xFFFFFFFFu) return kItemTooLarge;
+    uint32_t objectId = 0;
+    if (Status s = db->store.InsertObject(data, encrypted ? kObjectEncrypted : 0, &objectId); s != kNoError) return s;
+    open->note.attachedObjects.push_back(objectId);
+    FileObject file;
+    file.header.objectType = kObjectFile;
+    file.header.rrv = objectId;
+    file.fileNameLength = static_cast<uint16_t>(name.size());
+    file.hostType = HOST_MSDOS;
+    file.compressionType = compression;
+    file.fileSize = static_cast<uint32_t>(data.size());
+    file.fileCreated = TimeNow();
+    file.fileModified = file.fileCreated;
+    std::string value;
+    PutLe16(&value, TYPE_OBJECT);
+    value += EncodeFileObject(file);
+    value += name;
+    uint16_t flags = ITEM_SUMMARY | ITEM_SIGN | (encrypted ? ITEM_SEAL : 0);
+    return AppendItem(note, flags, "$FILE", std::move(value), item);
+  }
+
+  Status ExtractFile(NoteHandle note, BlockId item, std::u16string_view path) override {
+    FileObject file;
+    OpenDatabase* db = nullptr;
+    if (Status s = AttachmentOf(note, item, &file, &db); s != kNoError) return s;
+    std::string data;
+    uint32_t flags = 0;
+    if (Status s = db->store.ReadObject(file.header.rrv, &data, &flags); s != kNoError) return s;
+    if (flags & kObjectEncrypted) return kAttachmentEncrypted;
+    if (data.size() != file.fileSize) return kDatabaseCorrupt;
+    return FileWrite(path, data);
+  }
+
+  Status DetachFile(NoteHandle note, BlockId item) override {
+    FileObject file;
+    OpenDatabase* db = nullptr;
+    if (Status s = AttachmentOf(note, item, &file, &db); s != kNoError) return s;
+    OpenNote* open = FindNote(note);
+    auto& attached = open->note.attachedObjects;
+    auto pending = std::find(attached.begin(), attached.end(), file.header.rrv);
+    if (pending != attached.end()) {
+      attached.erase(pending);
+      (void)db->store.DeleteObject(file.header.rrv);  // never saved: an orphan at worst
+    } else {
+      open->note.detachedObjects.push_back(file.header.rrv);
+    }
+    return ItemDeleteByBlock(note, item);
   }
 
   // ---- Memory ----
@@ -710,6 +790,25 @@ class HostPlatform final : public Platform {
 
  private:
   static constexpr ModuleHandle kModule = 1;
+  static constexpr uint32_t kObjectEncrypted = 0x0001;
+
+  // The file object of a "$FILE" item of an open note, and its database.
+  Status AttachmentOf(NoteHandle note, BlockId item, FileObject* file, OpenDatabase** db) {
+    OpenNote* open = FindNote(note);
+    if (open == nullptr || item.pool != note) return kInvalidHandle;
+    *db = FindDb(open->db);
+    if (*db == nullptr) return kInvalidHandle;
+    const host::StoredItem* stored = FindItemByBlock(item);
+    if (stored == nullptr) return kInvalidHandle;
+    uint16_t type = 0;
+    if (Status s = ValueType(stored->value, &type); s != kNoError) return s;
+    if (type != TYPE_OBJECT) return kWrongItemType;
+    std::string_view body(stored->value);
+    body.remove_prefix(2);
+    if (Status s = ParseFileObject(body, file); s != kNoError) return s;
+    if (file->header.objectType != kObjectFile) return kWrongItemType;
+    return kNoError;
+  }
   static constexpr size_t kMaxMemoryBlock = 256u * 1024 * 1024;
 
   uint32_t NewHandle() { return nextHandle_++; }

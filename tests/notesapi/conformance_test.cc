@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "notesapi/item_values.h"
+#include "notesapi/stored_structures.h"
 #include "notesapi/platform_wrapper.h"
 #include "notesapi/scoped_handles.h"
 #include "tests/notesapi/test_server.h"
@@ -263,6 +264,114 @@ TEST_P(PlatformConformance, DeletedNoteIsGoneAndIdsAreNotReused) {
   std::vector<NoteId> ids;
   ASSERT_EQ(p->DbNoteIds(db.get(), &ids), kNoError);
   EXPECT_EQ(ids, (std::vector<NoteId>{made[0], made[1], info.noteId}));
+}
+
+// ---- Attachments and stored structures ---------------------------------------
+
+TEST_P(PlatformConformance, AttachmentsRoundTripThroughTheDatabase) {
+  std::string payload("MZ\0\x01binary payload", 18);
+  std::string source = server_.directory() + "/source.exe";
+  std::ofstream(source, std::ios::binary) << payload;
+  ScopedDb db(p, CreateAndOpen("attach.nsf"));
+  ScopedNote note(p);
+  ASSERT_EQ(p->NoteCreate(db.get(), note.put()), kNoError);
+  BlockId plain;
+  BlockId sealed;
+  std::u16string path(source.begin(), source.end());
+  std::string name = Lmbcs("отчёт.exe");
+  ASSERT_EQ(p->AttachFile(note.get(), path, name, 1, false, &plain), kNoError);
+  ASSERT_EQ(p->AttachFile(note.get(), path, "secret.doc", 1, true, &sealed), kNoError);
+  ASSERT_EQ(p->NoteUpdate(note.get(), kUpdateForce), kNoError);
+  NoteInfo info;
+  ASSERT_EQ(p->NoteGetInfo(note.get(), &info), kNoError);
+  ASSERT_EQ(note.close(), kNoError);
+
+  std::unique_ptr<Platform> other = Open();
+  ScopedDb db2(other.get());
+  ScopedNote reopened(other.get());
+  ASSERT_EQ(other->DbOpen("attach.nsf", db2.put()), kNoError);
+  ASSERT_EQ(other->NoteOpen(db2.get(), info.noteId, 0, reopened.put()), kNoError);
+  ItemInfo item;
+  ASSERT_EQ(other->ItemInfoByName(reopened.get(), "$FILE", &item), kNoError);
+  EXPECT_EQ(item.type, TYPE_OBJECT);
+  std::string value;
+  ASSERT_EQ(other->ItemValue(item.value, &value), kNoError);
+  std::string stored = value.substr(2);
+  size_t offset = 0;
+  std::string memory;
+  ASSERT_EQ(other->ReadStructure(kStructObjectDescriptor, stored, &offset, &memory), kNoError);
+  ObjectDescriptor descriptor;
+  ASSERT_EQ(ParseObjectDescriptor(memory, &descriptor), kNoError);
+  EXPECT_EQ(descriptor.objectType, kObjectFile);
+  offset = 0;
+  ASSERT_EQ(other->ReadStructure(kStructFileObject, stored, &offset, &memory), kNoError);
+  EXPECT_EQ(offset, 36u);
+  FileObject file;
+  ASSERT_EQ(ParseFileObject(memory, &file), kNoError);
+  EXPECT_EQ(file.fileSize, payload.size());
+  EXPECT_EQ(file.compressionType, 1);
+  EXPECT_EQ(file.hostType & 0x0F00, HOST_MSDOS);
+  EXPECT_EQ(stored.substr(offset, file.fileNameLength), name);
+  std::string target = server_.directory() + "/extracted";
+  ASSERT_EQ(other->ExtractFile(reopened.get(), item.item, std::u16string(target.begin(), target.end())), kNoError);
+  std::ifstream in(target, std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), payload) << "the same bytes back";
+  ItemInfo second;
+  ASSERT_EQ(other->ItemInfoNext(reopened.get(), item.item, "$FILE", &second), kNoError);
+  EXPECT_EQ(ErrorOf(other->ExtractFile(reopened.get(), second.item, u"/tmp/never")), 0x264);
+
+  ASSERT_EQ(other->DetachFile(reopened.get(), item.item), kNoError);
+  ASSERT_EQ(other->NoteUpdate(reopened.get(), kUpdateForce), kNoError);
+  EXPECT_EQ(other->ItemTextListCount(reopened.get(), "$FILE"), 0) << "a $FILE item is not text";
+  ItemInfo left;
+  ASSERT_EQ(other->ItemInfoByName(reopened.get(), "$FILE", &left), kNoError);
+  EXPECT_EQ(left.item, second.item) << "only the detached one is gone";
+}
+
+TEST_P(PlatformConformance, StoredStructuresAreBoundsChecked) {
+  size_t offset = 0;
+  std::string memory;
+  EXPECT_EQ(p->ReadStructure(kStructFileObject, std::string(35, '\0'), &offset, &memory), kValueTooShort);
+  EXPECT_EQ(offset, 0u);
+  EXPECT_EQ(p->ReadStructure(12345, std::string(100, '\0'), &offset, &memory), kBadArgument);
+  offset = 10;
+  EXPECT_EQ(p->ReadStructure(kStructObjectDescriptor, std::string(15, '\0'), &offset, &memory), kValueTooShort);
+  ASSERT_EQ(p->ReadStructure(kStructObjectDescriptor, std::string(16, '\0'), &offset, &memory), kNoError);
+  EXPECT_EQ(offset, 16u);
+  std::string mime(20, '\0');
+  mime[8] = 5;
+  offset = 0;
+  ASSERT_EQ(p->ReadStructure(kStructMimePart, mime, &offset, &memory), kNoError);
+  MimePartHeader header;
+  ASSERT_EQ(ParseMimePartHeader(memory, &header), kNoError);
+  EXPECT_EQ(header.byteCount, 5);
+  OleObjectInfo ole;
+  EXPECT_EQ(ParseOleObjectInfo(std::string(47, '\0'), &ole), kValueTooShort);
+  std::string oleBytes(48, '\0');
+  oleBytes[4] = 3;
+  oleBytes[12] = '\x51';
+  ASSERT_EQ(ParseOleObjectInfo(oleBytes, &ole), kNoError);
+  EXPECT_EQ(ole.fileObjectNameLength, 3);
+  EXPECT_EQ(ole.classId[0], 0x51);
+}
+
+TEST_P(PlatformConformance, UnsavedAttachmentsAndBadItemsFailCleanly) {
+  std::string source = server_.directory() + "/a.txt";
+  std::ofstream(source) << "text";
+  ScopedDb db(p, CreateAndOpen("orphans.nsf"));
+  ScopedNote note(p);
+  ASSERT_EQ(p->NoteCreate(db.get(), note.put()), kNoError);
+  BlockId item;
+  EXPECT_EQ(p->AttachFile(note.get(), u"/no/such/file", "x", 1, false, &item), kFileNotFound);
+  ASSERT_EQ(p->AttachFile(note.get(), std::u16string(source.begin(), source.end()), "a.txt", 1, false, &item),
+            kNoError);
+  BlockId text;
+  ASSERT_EQ(p->ItemAppend(note.get(), 0, "Subject", EncodeTextValue("s"), &text), kNoError);
+  EXPECT_EQ(p->ExtractFile(note.get(), text, u"/tmp/x"), kWrongItemType);
+  EXPECT_EQ(p->ExtractFile(note.get(), BlockId{note.get(), 999}, u"/tmp/x"), kInvalidHandle);
+  std::string out = server_.directory() + "/out.txt";
+  EXPECT_EQ(p->ExtractFile(note.get(), item, std::u16string(out.begin(), out.end())), kNoError)
+      << "an attachment can be extracted before the note is saved";
 }
 
 // ---- Queues ----------------------------------------------------------------

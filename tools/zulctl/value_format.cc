@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "notesapi/item_values.h"
+#include "notesapi/stored_structures.h"
 
 namespace zulctl {
 
@@ -105,6 +106,16 @@ std::string FormatValue(Platform* platform, std::string_view value) {
       if (DecodeTimeValue(value, &time) != kNoError) return "(damaged time)";
       if (platform->TimeToText(time, &text) != kNoError || text.empty()) return "(any time)";
       return text;
+    }
+    case TYPE_OBJECT: {
+      FileObject file;
+      std::string_view body = value.substr(2);
+      if (ParseFileObject(body, &file) != kNoError || file.header.objectType != kObjectFile ||
+          body.size() - 36 < file.fileNameLength) {
+        return Binary(value);
+      }
+      return "file " + Quoted(platform, body.substr(36, file.fileNameLength)) + ", " + std::to_string(file.fileSize) +
+             " bytes";
     }
     default:
       return Binary(value);

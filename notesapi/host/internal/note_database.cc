@@ -190,7 +190,19 @@ Status NoteDatabase::Save(StoredNote* note, bool force, const TimeDate& now) {
     insert.BindBlob(5, item.value);
     if (s = insert.Run(); s != kNoError) return s;
   }
+  for (uint32_t object : note->attachedObjects) {
+    SqliteStatement own;
+    if (s = own.Prepare(db_.get(), "UPDATE objects SET note_id = ? WHERE object_id = ?"); s != kNoError) return s;
+    own.BindInt(1, id);
+    own.BindInt(2, object);
+    if (s = own.Run(); s != kNoError) return s;
+  }
+  for (uint32_t object : note->detachedObjects) {
+    if (s = DeleteObject(object); s != kNoError) return s;
+  }
   if (s = transaction.Commit(); s != kNoError) return s;
+  note->attachedObjects.clear();
+  note->detachedObjects.clear();
   note->id = id;
   note->modified = now;
   note->revision = revision + 1;
@@ -200,7 +212,8 @@ Status NoteDatabase::Save(StoredNote* note, bool force, const TimeDate& now) {
 Status NoteDatabase::Delete(NoteId id) {
   SqliteTransaction transaction(&db_);
   if (Status s = transaction.Begin(); s != kNoError) return s;
-  for (const char* sql : {"DELETE FROM items WHERE note_id = ?", "DELETE FROM notes WHERE note_id = ?"}) {
+  for (const char* sql : {"DELETE FROM items WHERE note_id = ?", "DELETE FROM objects WHERE note_id = ?",
+                          "DELETE FROM notes WHERE note_id = ?"}) {
     SqliteStatement remove;
     if (Status s = remove.Prepare(db_.get(), sql); s != kNoError) return s;
     remove.BindInt(1, id);
@@ -219,6 +232,38 @@ Status NoteDatabase::NoteIds(std::vector<NoteId>* ids) {
     if (!row) return kNoError;
     ids->push_back(static_cast<NoteId>(query.ColumnInt(0)));
   }
+}
+
+Status NoteDatabase::InsertObject(std::string_view data, uint32_t flags, uint32_t* objectId) {
+  SqliteStatement insert;
+  Status s = insert.Prepare(db_.get(), "INSERT INTO objects(note_id, object_type, flags, data) VALUES(NULL, 0, ?, ?)");
+  if (s != kNoError) return s;
+  insert.BindInt(1, flags);
+  insert.BindBlob(2, data);
+  if (s = insert.Run(); s != kNoError) return s;
+  int64_t id = sqlite3_last_insert_rowid(db_.get());
+  if (id <= 0 || id > UINT32_MAX) return kDatabaseError;
+  *objectId = static_cast<uint32_t>(id);
+  return kNoError;
+}
+
+Status NoteDatabase::ReadObject(uint32_t objectId, std::string* data, uint32_t* flags) {
+  SqliteStatement query;
+  if (Status s = query.Prepare(db_.get(), "SELECT flags, data FROM objects WHERE object_id = ?"); s != kNoError) return s;
+  query.BindInt(1, objectId);
+  bool row = false;
+  if (Status s = query.Step(&row); s != kNoError) return s;
+  if (!row) return kItemNotFound;
+  *flags = static_cast<uint32_t>(query.ColumnInt(0));
+  *data = query.ColumnBlob(1);
+  return kNoError;
+}
+
+Status NoteDatabase::DeleteObject(uint32_t objectId) {
+  SqliteStatement remove;
+  if (Status s = remove.Prepare(db_.get(), "DELETE FROM objects WHERE object_id = ?"); s != kNoError) return s;
+  remove.BindInt(1, objectId);
+  return remove.Run();
 }
 
 Status NoteDatabase::Title(std::string* title) {

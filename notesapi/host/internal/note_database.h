@@ -30,6 +30,9 @@ struct StoredNote {
   int64_t revision = 0;  // bumped by every save; detects concurrent writers
   std::string profileName;  // lower case; empty for other notes
   std::vector<StoredItem> items;
+  // Objects attached or detached since the note was loaded; settled by Save.
+  std::vector<uint32_t> attachedObjects;
+  std::vector<uint32_t> detachedObjects;
 };
 
 class NoteDatabase {
@@ -47,6 +50,12 @@ class NoteDatabase {
   [[nodiscard]] Status Delete(NoteId id);
   [[nodiscard]] Status NoteIds(std::vector<NoteId>* ids);
   [[nodiscard]] Status Title(std::string* title);
+
+  // Objects: the data of attachments. A new object belongs to no note until
+  // the note that attached it is saved.
+  [[nodiscard]] Status InsertObject(std::string_view data, uint32_t flags, uint32_t* objectId);
+  [[nodiscard]] Status ReadObject(uint32_t objectId, std::string* data, uint32_t* flags);
+  [[nodiscard]] Status DeleteObject(uint32_t objectId);
 
  private:
   [[nodiscard]] Status LoadWhere(const char* condition, const std::string& key, int64_t number, StoredNote* note);

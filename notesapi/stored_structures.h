@@ -1,0 +1,93 @@
+// The stored structures the tasks read out of item values: object
+// descriptors, file objects (attachments), OLE object information and MIME
+// part headers. Stored little-endian and packed; Platform::ReadStructure
+// gives their in-memory form, whose fields these readers take apart with
+// every offset checked.
+#ifndef NOTESAPI_STORED_STRUCTURES_H_
+#define NOTESAPI_STORED_STRUCTURES_H_
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "notesapi/status.h"
+#include "notesapi/types.h"
+
+namespace notesapi {
+
+inline constexpr uint16_t kStructObjectDescriptor = 27;
+inline constexpr uint16_t kStructFileObject = 58;
+inline constexpr uint16_t kStructOleObjectInfo = 379;
+inline constexpr uint16_t kStructMimePart = 639;
+
+// Size of each structure's fixed part; 0 for an unknown type.
+size_t StructureSize(uint16_t type);
+
+inline constexpr uint16_t kObjectFile = 0;  // object type of an attached file
+
+// Host types of attached files (bits 0x0F00).
+inline constexpr uint16_t HOST_MSDOS = 0x0000;
+inline constexpr uint16_t HOST_OLE = 0x0100;
+inline constexpr uint16_t HOST_MAC = 0x0200;
+inline constexpr uint16_t HOST_UNKNOWN = 0x0300;
+inline constexpr uint16_t HOST_HPFS = 0x0400;
+inline constexpr uint16_t HOST_OLELIB = 0x0500;
+inline constexpr uint16_t HOST_BYTEARRAY_EXT = 0x0600;
+inline constexpr uint16_t HOST_BYTEARRAY_PAGE = 0x0700;
+inline constexpr uint16_t HOST_CDSTORAGE = 0x0800;
+inline constexpr uint16_t HOST_STREAM = 0x0900;
+
+struct ObjectDescriptor {  // 27: 6 bytes
+  uint16_t objectType = 0;
+  uint32_t rrv = 0;  // which object of the database holds the data
+};
+
+struct FileObject {  // 58: 36 bytes, followed by the file name
+  ObjectDescriptor header;
+  uint16_t fileNameLength = 0;
+  uint16_t hostType = 0;
+  uint16_t compressionType = 0;
+  uint16_t fileAttributes = 0;
+  uint16_t flags = 0;
+  uint32_t fileSize = 0;
+  TimeDate fileCreated;
+  TimeDate fileModified;
+};
+
+struct OleObjectInfo {  // 379: 48 bytes, followed by the storage name, description and field name
+  uint16_t signature = 0;
+  uint16_t length = 0;
+  uint16_t fileObjectNameLength = 0;
+  uint16_t descriptionLength = 0;
+  uint16_t fieldNameLength = 0;
+  uint16_t textIndexNameLength = 0;
+  std::array<uint8_t, 16> classId{};
+  uint16_t storageFormat = 0;
+  uint16_t displayFormat = 0;
+  uint32_t flags = 0;
+};
+
+struct MimePartHeader {  // 639: 20 bytes, followed by boundary, headers and data
+  uint16_t version = 0;
+  uint32_t flags = 0;
+  uint8_t partType = 0;
+  uint16_t byteCount = 0;
+  uint16_t boundaryLength = 0;
+  uint16_t headersLength = 0;
+};
+
+// Each reads the in-memory form of its structure; kValueTooShort when the
+// bytes are fewer than the structure.
+[[nodiscard]] Status ParseObjectDescriptor(std::string_view memory, ObjectDescriptor* out);
+[[nodiscard]] Status ParseFileObject(std::string_view memory, FileObject* out);
+[[nodiscard]] Status ParseOleObjectInfo(std::string_view memory, OleObjectInfo* out);
+[[nodiscard]] Status ParseMimePartHeader(std::string_view memory, MimePartHeader* out);
+
+// The stored form of a file object (the host writes attachments with it).
+std::string EncodeFileObject(const FileObject& object);
+
+}  // namespace notesapi
+
+#endif  // NOTESAPI_STORED_STRUCTURES_H_

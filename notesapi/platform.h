@@ -172,6 +172,15 @@ class Platform {
   // Removes the "$FILE" item; its object goes with the note's next save.
   [[nodiscard]] virtual Status DetachFile(NoteHandle note, BlockId item) = 0;
 
+  // ---- Mail ------------------------------------------------------------------
+
+  // A hierarchical name in canonical form: "John Smith/Sales/Acme/US" gives
+  // "CN=John Smith/OU=Sales/O=Acme/C=US"; flat names and names already
+  // canonical are returned unchanged.
+  [[nodiscard]] virtual Status CanonicalizeName(std::string_view name, std::string* canonical) = 0;
+  // The name of the server the task runs on (notes.ini ServerName).
+  [[nodiscard]] virtual Status ServerName(std::string* name) = 0;
+
   // ---- Memory blocks -----------------------------------------------------
 
   [[nodiscard]] virtual Status MemAlloc(size_t size, MemHandle* block) = 0;

@@ -244,6 +244,14 @@ class PlatformWrapper : public Platform {
     if (Status s = Intercept("DetachFile")) return s;
     return target_->DetachFile(note, item);
   }
+  [[nodiscard]] Status CanonicalizeName(std::string_view name, std::string* canonical) override {
+    if (Status s = Intercept("CanonicalizeName")) return s;
+    return target_->CanonicalizeName(name, canonical);
+  }
+  [[nodiscard]] Status ServerName(std::string* name) override {
+    if (Status s = Intercept("ServerName")) return s;
+    return target_->ServerName(name);
+  }
   [[nodiscard]] Status MemAlloc(size_t size, MemHandle* block) override {
     if (Status s = Intercept("MemAlloc")) return s;
     return target_->MemAlloc(size, block);

@@ -29,7 +29,7 @@ bool OpenSettingsDatabase(Platform* p, ScopedDb* db) {
 
 std::string ServerName(Platform* p) {
   std::string name;
-  if (!p->IniGetText("ServerName", 1023, &name) || name.empty()) return kNoServerName;
+  if (p->ServerName(&name) != kNoError) return kNoServerName;
   return name;
 }
 

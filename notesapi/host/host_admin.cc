@@ -58,7 +58,10 @@ std::string NotesIniTemplate(const std::string& directory, const std::string& se
          "\n"
          "; The scan engine: clamav (in process, the default), clamd:unix:/path/to/socket\n"
          "; or clamd:tcp:host:port (a clamd daemon).\n"
-         "ZulScanKernel=clamav\n";
+         "ZulScanKernel=clamav\n"
+         "\n"
+         "; Tasks whose mail the hook holds for scanning (zulctl mail submit --task).\n"
+         "ZulHookedTasks=SMTP\n";
 }
 
 std::string ToUtf8(host::Charsets* charsets, const std::string& lmbcs) {
@@ -87,7 +90,9 @@ Status InitServerDirectory(const std::string& directory, const std::string& serv
     if (!out.flush()) return kFileError;
   }
   host::QueueStore queues;
-  return queues.Open(directory);
+  if (Status s = queues.Open(directory); s != kNoError) return s;
+  // The hook of each hooked task reads its command queue.
+  return queues.Create("MQ$ZULMAILHOOKSMTP");
 }
 
 Status ListQueues(const std::string& serverDirectory, std::vector<QueueState>* queues) {

@@ -600,6 +600,46 @@ class HostPlatform final : public Platform {
     return ItemDeleteByBlock(note, item);
   }
 
+  // ---- Mail ----
+
+  Status CanonicalizeName(std::string_view name, std::string* canonical) override {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= name.size()) {
+      size_t slash = name.find('/', start);
+      if (slash == std::string_view::npos) slash = name.size();
+      parts.emplace_back(name.substr(start, slash - start));
+      start = slash + 1;
+    }
+    bool alreadyCanonical = std::any_of(parts.begin(), parts.end(), [](const std::string& part) {
+      size_t eq = part.find('=');
+      return eq != std::string::npos && eq > 0 && eq <= 2;
+    });
+    if (parts.size() < 2 || alreadyCanonical) {
+      *canonical = std::string(name);
+      return kNoError;
+    }
+    for (const std::string& part : parts) {
+      if (part.empty()) return kBadArgument;
+    }
+    // A last part of two letters is the country.
+    bool country = parts.size() >= 3 && parts.back().size() == 2;
+    size_t organisation = parts.size() - (country ? 2 : 1);
+    std::string out = "CN=" + parts[0];
+    for (size_t i = 1; i < parts.size(); ++i) {
+      const char* prefix = i == organisation ? "/O=" : (country && i == parts.size() - 1) ? "/C=" : "/OU=";
+      out += prefix + parts[i];
+    }
+    *canonical = std::move(out);
+    return kNoError;
+  }
+  Status ServerName(std::string* name) override {
+    std::string value;
+    if (!IniGetText("ServerName", 1023, &value) || value.empty()) return kItemNotFound;
+    *name = std::move(value);
+    return kNoError;
+  }
+
   // ---- Memory ----
 
   Status MemAlloc(size_t size, MemHandle* block) override {

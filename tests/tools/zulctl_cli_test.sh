@@ -36,7 +36,7 @@ check "init" 0 "$zulctl" init "$server/srv"
 check "init again refuses" 1 "$zulctl" init "$server/srv"
 export ZUL_NOTES_INI="$server/srv/notes.ini"
 
-for verb in init tell quit tasks queue ini db log bases scan settings; do
+for verb in init tell quit tasks queue ini db log bases scan settings mail update; do
   check "$verb --help" 0 "$zulctl" "$verb" --help
   contains "$verb --help" "usage: zulctl $verb"
 done
@@ -130,6 +130,31 @@ sed -i 's/UpdateDate="[0-9]*/UpdateDate="01012001/' "$server/master.xml"
 mkdir -p "$server/altered" && cp "$bin/demo-bases/demo.hdb" "$server/master.xml" "$server/altered/"
 check "bases info altered" 1 "$zulctl" bases info "$server/altered"
 contains "bases info altered" "ALTERED"
+
+# Mail in and out: the hook holds, a paused hook does not, the router delivers.
+check "mail submit" 0 "$zulctl" mail submit /usr/share/clamav-testfiles/clam.mail
+contains "mail submit" "held in mail.box; request 00000000|000008f8|00000000|mail.box posted"
+check "hook request waits" 0 "$zulctl" queue ls
+contains "hook request waits" "MQ\$HOOK2MAIL                                    1"
+check "mail submit missing" 1 "$zulctl" mail submit "$server/no-such.eml"
+printf 'not a mail at all' > "$server/junk.eml"
+check "mail export" 0 "$zulctl" mail export mail.box 0x8f8
+contains "mail export" "Subject: ClamAV Test File"
+"$zulctl" mail export mail.box 0x8f8 > "$server/back.eml"
+check "exported mail still detected" 1 "$zulctl" scan --bases "$bin/demo-bases" "$server/back.eml"
+check "hook pause" 0 "$zulctl" tell zulmailhooksmtp "MAILSCAN|HOLD"
+printf 'From: ivan@example.com\nTo: Anna <anna@example.com>\nSubject: hello\nMIME-Version: 1.0\nContent-Type: text/plain\n\nhi\n' > "$server/hello.eml"
+check "mail submit paused" 0 "$zulctl" mail submit "$server/hello.eml"
+contains "mail submit paused" "not held (the hook of SMTP is paused)"
+check "mail route" 0 "$zulctl" mail route
+contains "mail route" "1 delivered, 1 still held"
+check "delivered mail" 0 "$zulctl" db ls mail/anna.nsf
+contains "delivered mail" "1 note(s)"
+check "mail export delivered" 0 "$zulctl" mail export mail/anna.nsf 0x8f8
+contains "mail export delivered" "Subject: hello"
+check "hook resume" 0 "$zulctl" tell zulmailhooksmtp "MAILSCAN|UNHOLD"
+check "mail submit held again" 0 "$zulctl" mail submit /usr/share/clamav-testfiles/clam.exe.mbox.uu
+contains "mail submit held again" "held in mail.box"
 
 echo "$passed passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -15,6 +15,7 @@
 #include "notesapi/process_platform.h"
 #include "tools/zulctl/bases_commands.h"
 #include "tools/zulctl/db_commands.h"
+#include "tools/zulctl/mail_commands.h"
 #include "tools/zulctl/settings_commands.h"
 
 using namespace notesapi;
@@ -45,6 +46,10 @@ constexpr const char* kUsage =
     "                             change settings and tell the tasks\n"
     "  update now                 ask the updater for an update run (CONFIG|START)\n"
     "  update status              the updater's state and next scheduled update\n"
+    "  mail submit [--task NAME] FILE...\n"
+    "                             put RFC 822 messages into mail.box, held for scanning\n"
+    "  mail route                 deliver released mail to mail/<name>.nsf\n"
+    "  mail export DB NOTEID      print a MIME message as RFC 822\n"
     "  db create PATH [TITLE]     create an empty database\n"
     "  db ls PATH                 list the notes of a database\n"
     "  db show PATH NOTEID        print every item of one note\n"
@@ -114,6 +119,17 @@ constexpr VerbHelp kVerbHelp[] = {
      "now: posts CONFIG|START to MQ$DATABASE2UPD, as the settings database does; the\n"
      "updater runs the update utility at its next pass (or when it starts).\n"
      "status: the updater status document (1 idle, 2 updating) and usNextUpdate.\n"},
+    {"mail",
+     "usage: zulctl mail submit [--task NAME] FILE... | mail route | mail export DB NOTEID\n"
+     "submit: the mail hook of task NAME (default SMTP): stores each message in\n"
+     "mail.box as MIME mail, held (item RoutingState) while the hook holds mail, and\n"
+     "posts its request \"%08x|%08x|%08x|%s\" to MQ$HOOK2MAIL. Commands from the\n"
+     "monitor (HOOK PAUSE/RESUME/INFO) arrive on MQ$ZULMAILHOOK<NAME> and are applied\n"
+     "first; the state is kept between runs. A message that cannot be stored or\n"
+     "announced is reported and the tool exits 1.\n"
+     "route: every message in mail.box that is no longer held goes to mail/<name>.nsf\n"
+     "of each recipient and leaves mail.box; held ones stay.\n"
+     "export: writes the message of a note back as RFC 822 on standard output.\n"},
     {"ini", "usage: zulctl ini get NAME | zulctl ini set NAME VALUE\nReads or writes a notes.ini variable.\n"},
     {"db",
      "usage: zulctl db create PATH [TITLE] | zulctl db ls PATH | zulctl db show PATH NOTEID\n"
@@ -399,6 +415,10 @@ int main(int argc, char** argv) {
       return a != 0 ? a : b;
     }
     return BadUsage("update");
+  }
+  if (verb == "mail") {
+    int code = zulctl::MailCommand(platform.get(), serverDirectory, args);
+    return code == 2 ? BadUsage("mail") : code;
   }
   if (verb == "settings") {
     int code = zulctl::SettingsCommand(platform.get(), serverDirectory, args);

@@ -1,0 +1,46 @@
+// Imports an RFC 822 message into a note the way the server stores MIME mail:
+// "MIME_Version", the header items ("From", "SendTo", "CopyTo",
+// "BlindCopyTo", "Subject", "PostedDate", "SMTPOriginator", "Recipients")
+// and one TYPE_MIME_PART "Body" item per MIME part: the part header
+// structure, then the part's boundary line, headers and content as the
+// message carries them. A part too large for one item keeps its content in
+// an attachment object. For the host's tools (the mail hook stand-in).
+#ifndef NOTESAPI_HOST_MIME_IMPORT_H_
+#define NOTESAPI_HOST_MIME_IMPORT_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "notesapi/platform.h"
+
+namespace notesapi {
+
+struct ImportedMessage {
+  NoteId noteId = 0;
+  std::vector<std::string> recipients;  // bare addresses, as in "Recipients"
+};
+
+// Creates and saves the note in `db`; held (item "RoutingState") when `hold`.
+// `scratchFolder` holds temporary copies of large parts. kBadArgument when
+// the text is not a mail message.
+[[nodiscard]] Status ImportMimeMessage(Platform* platform, DbHandle db, std::string_view rfc822, bool hold,
+                                       const std::u16string& scratchFolder, ImportedMessage* imported);
+
+// The message a MIME note holds, rebuilt from its "Body" parts; large parts
+// are read back through a temporary copy in `scratchFolder`.
+[[nodiscard]] Status ExportMimeMessage(Platform* platform, NoteHandle note, const std::u16string& scratchFolder,
+                                       std::string* rfc822);
+
+// MIME part types and flags of the part header.
+inline constexpr uint8_t kMimePartProlog = 1;
+inline constexpr uint8_t kMimePartBody = 2;
+inline constexpr uint8_t kMimePartEpilog = 3;
+inline constexpr uint8_t kMimePartMessage = 5;
+inline constexpr uint32_t kMimePartHasBoundary = 0x1;
+inline constexpr uint32_t kMimePartHasHeaders = 0x2;
+inline constexpr uint32_t kMimePartBodyInDbObject = 0x4;
+
+}  // namespace notesapi
+
+#endif  // NOTESAPI_HOST_MIME_IMPORT_H_

@@ -1,0 +1,176 @@
+#include "notesapi/host/mime_import.h"
+
+#include <gtest/gtest.h>
+
+#include "notesapi/item_values.h"
+#include "notesapi/scoped_handles.h"
+#include "notesapi/stored_structures.h"
+#include "tests/notesapi/test_server.h"
+
+namespace notesapi::testing {
+namespace {
+
+const char kMessage[] =
+    "From: =?UTF-8?B?0JjQstCw0L0=?= <ivan@example.com>\n"
+    "To: Anna <anna@example.com>\n"
+    "Cc: bob@example.com\n"
+    "Subject: =?UTF-8?B?0J7RgtGH0ZHRgg==?=\n"
+    "Date: Mon, 07 Dec 2026 10:00:00 +0300\n"
+    "MIME-Version: 1.0\n"
+    "Content-Type: multipart/mixed; boundary=\"outer\"\n"
+    "\n"
+    "--outer\n"
+    "Content-Type: multipart/alternative; boundary=\"inner\"\n"
+    "\n"
+    "--inner\n"
+    "Content-Type: text/plain; charset=utf-8\n"
+    "\n"
+    "plain body\n"
+    "--inner\n"
+    "Content-Type: text/html; charset=utf-8\n"
+    "\n"
+    "<p>html body</p>\n"
+    "--inner--\n"
+    "--outer\n"
+    "Content-Type: application/octet-stream; name=\"=?UTF-8?B?0L7RgtGH0ZHRgi5leGU=?=\"\n"
+    "Content-Transfer-Encoding: base64\n"
+    "\n"
+    "TVqQAAMAAAAEAAAA\n"
+    "--outer\n"
+    "Content-Type: text/plain; name=\"notes.txt\"\n"
+    "\n"
+    "second attachment\n"
+    "--outer--\n";
+
+class MimeImportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(p->DbCreate("mail.box", "Mail box"), kNoError);
+    ASSERT_EQ(p->DbOpen("mail.box", db.put()), kNoError);
+  }
+  std::u16string Scratch() { return std::u16string(server_.directory().begin(), server_.directory().end()); }
+  std::vector<MimePartHeader> Parts(NoteHandle note) {
+    std::vector<MimePartHeader> parts;
+    ItemInfo item;
+    for (Status s = p->ItemInfoByName(note, "Body", &item); s == kNoError; s = p->ItemInfoNext(note, item.item, "Body", &item)) {
+      std::string value;
+      EXPECT_EQ(p->ItemValue(item.value, &value), kNoError);
+      EXPECT_EQ(item.type, TYPE_MIME_PART);
+      size_t offset = 0;
+      std::string memory;
+      EXPECT_EQ(p->ReadStructure(kStructMimePart, value.substr(2), &offset, &memory), kNoError);
+      MimePartHeader header;
+      EXPECT_EQ(ParseMimePartHeader(memory, &header), kNoError);
+      EXPECT_EQ(value.size(), 2 + 20 + header.byteCount) << "the byte count covers everything after the header";
+      parts.push_back(header);
+    }
+    return parts;
+  }
+  std::string Utf8(const std::string& lmbcs) {
+    std::string out;
+    EXPECT_EQ(p->Translate(kTranslateLmbcsToUtf8, lmbcs, &out), kNoError);
+    return out;
+  }
+
+  TestServer server_;
+  std::unique_ptr<Platform> host_ = server_.OpenHost();
+  Platform* p = host_.get();
+  ScopedDb db{p};
+};
+
+TEST_F(MimeImportTest, MessageBecomesHeaderItemsAndRawParts) {
+  ImportedMessage imported;
+  ASSERT_EQ(ImportMimeMessage(p, db.get(), kMessage, true, Scratch(), &imported), kNoError);
+  EXPECT_EQ(imported.recipients, (std::vector<std::string>{"anna@example.com", "bob@example.com"}));
+  ScopedNote note(p);
+  ASSERT_EQ(p->NoteOpen(db.get(), imported.noteId, kOpenRawMime, note.put()), kNoError);
+  std::string text;
+  ASSERT_EQ(p->ItemGetText(note.get(), "Subject", 255, &text), kNoError);
+  EXPECT_EQ(Utf8(text), "Отчёт");
+  ASSERT_EQ(p->ItemGetText(note.get(), "From", 255, &text), kNoError);
+  EXPECT_EQ(Utf8(text), "Иван <ivan@example.com>");
+  ASSERT_EQ(p->ItemGetText(note.get(), "SMTPOriginator", 255, &text), kNoError);
+  EXPECT_EQ(text, "ivan@example.com");
+  ASSERT_EQ(p->ItemGetText(note.get(), "RoutingState", 255, &text), kNoError);
+  EXPECT_EQ(p->ItemTextListCount(note.get(), "Recipients"), 2);
+  EXPECT_EQ(p->ItemTextListCount(note.get(), "CopyTo"), 1);
+  TimeDate posted;
+  ASSERT_TRUE(p->ItemGetTime(note.get(), "PostedDate", &posted));
+  EXPECT_EQ(posted.innards[0], 7u * 360000) << "10:00 +0300 is 07:00 universal time";
+  std::vector<MimePartHeader> parts = Parts(note.get());
+  std::vector<int> types;
+  for (const auto& part : parts) types.push_back(part.partType);
+  // message, outer prolog, inner prolog, plain, html, inner epilog, attachment, attachment, outer epilog
+  EXPECT_EQ(types, (std::vector<int>{5, 1, 1, 2, 2, 3, 2, 2, 3}));
+
+  std::string exported;
+  ASSERT_EQ(ExportMimeMessage(p, note.get(), Scratch(), &exported), kNoError);
+  EXPECT_NE(exported.find("Content-Transfer-Encoding: base64\n\nTVqQAAMAAAAEAAAA\n--outer\n"), std::string::npos) << exported;
+  ImportedMessage again;
+  ASSERT_EQ(ImportMimeMessage(p, db.get(), exported, false, Scratch(), &again), kNoError);
+  ScopedNote second(p);
+  ASSERT_EQ(p->NoteOpen(db.get(), again.noteId, kOpenRawMime, second.put()), kNoError);
+  EXPECT_EQ(Parts(second.get()).size(), parts.size()) << "the exported message has the same structure";
+  ItemInfo routing;
+  EXPECT_EQ(p->ItemInfoByName(second.get(), "RoutingState", &routing), kItemNotFound) << "not held";
+}
+
+TEST_F(MimeImportTest, LargePartsLiveInAttachmentObjects) {
+  std::string big(200000, 'A');
+  for (size_t i = 76; i < big.size(); i += 77) big[i] = '\n';
+  std::string message = std::string("From: a@example.com\nTo: b@example.com\nSubject: big\nMIME-Version: 1.0\n") +
+                        "Content-Type: application/octet-stream\nContent-Transfer-Encoding: base64\n\n" + big + "\n";
+  ImportedMessage imported;
+  ASSERT_EQ(ImportMimeMessage(p, db.get(), message, true, Scratch(), &imported), kNoError);
+  ScopedNote note(p);
+  ASSERT_EQ(p->NoteOpen(db.get(), imported.noteId, kOpenRawMime, note.put()), kNoError);
+  std::vector<MimePartHeader> parts = Parts(note.get());
+  ASSERT_EQ(parts.size(), 2u);
+  EXPECT_TRUE(parts[1].flags & kMimePartBodyInDbObject);
+  std::string exported;
+  ASSERT_EQ(ExportMimeMessage(p, note.get(), Scratch(), &exported), kNoError);
+  EXPECT_NE(exported.find(big.substr(0, 1000)), std::string::npos);
+  EXPECT_GT(exported.size(), big.size());
+}
+
+TEST_F(MimeImportTest, MalformedMessagesFailOrImportWithoutHarm) {
+  ImportedMessage imported;
+  EXPECT_EQ(ImportMimeMessage(p, db.get(), "", true, Scratch(), &imported), kBadArgument);
+  std::string deep = "From: a@example.com\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"b0\"\n\n";
+  for (int i = 0; i < 100; ++i) {
+    deep += "--b" + std::to_string(i) + "\nContent-Type: multipart/mixed; boundary=\"b" + std::to_string(i + 1) + "\"\n\n";
+  }
+  EXPECT_EQ(ImportMimeMessage(p, db.get(), deep, true, Scratch(), &imported), kBadArgument) << "nesting is bounded";
+  const std::string broken =
+      "From: \xff\xfe <x@example.com>\nSubject: \xd0\xbc\xd0\xb8\xd1\x80 8-bit\nMIME-Version: 1.0\n"
+      "Content-Type: multipart/mixed; boundary=\"never\"\n\nno boundary ever comes\n";
+  EXPECT_EQ(ImportMimeMessage(p, db.get(), broken, true, Scratch(), &imported), kNoError);
+  std::vector<NoteId> ids;
+  ASSERT_EQ(p->DbNoteIds(db.get(), &ids), kNoError);
+  EXPECT_EQ(ids.size(), 1u) << "failed imports leave no note behind";
+}
+
+TEST_F(MimeImportTest, NamesAreCanonicalised) {
+  struct Case {
+    const char* in;
+    const char* out;
+  };
+  for (const Case& c : {Case{"John Smith/Sales/Acme/US", "CN=John Smith/OU=Sales/O=Acme/C=US"},
+                        Case{"John Smith/Acme", "CN=John Smith/O=Acme"},
+                        Case{"Admin/Tervala/RU", "CN=Admin/O=Tervala/C=RU"},
+                        Case{"CN=Admin/O=Tervala", "CN=Admin/O=Tervala"},
+                        Case{"flat name", "flat name"},
+                        Case{"anna@example.com", "anna@example.com"}}) {
+    std::string canonical;
+    ASSERT_EQ(p->CanonicalizeName(c.in, &canonical), kNoError) << c.in;
+    EXPECT_EQ(canonical, c.out);
+  }
+  std::string canonical;
+  EXPECT_EQ(p->CanonicalizeName("a//b", &canonical), kBadArgument);
+  std::string server;
+  ASSERT_EQ(p->ServerName(&server), kNoError);
+  EXPECT_EQ(server, "CN=Test/O=Tervala");
+}
+
+}  // namespace
+}  // namespace notesapi::testing

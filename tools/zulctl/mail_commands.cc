@@ -1,0 +1,219 @@
+#include "tools/zulctl/mail_commands.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "notesapi/host/mime_import.h"
+#include "notesapi/item_values.h"
+#include "notesapi/scoped_handles.h"
+#include "notesapi/stored_structures.h"
+
+namespace zulctl {
+
+using namespace notesapi;
+
+namespace {
+
+constexpr char kMailBox[] = "mail.box";
+
+int Fail(Platform* p, const std::string& what, Status status) {
+  std::cerr << "zulctl: " << what << ": " << p->StatusText(status) << "\n";
+  return 1;
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+std::u16string Wide(const std::string& path) { return std::u16string(path.begin(), path.end()); }
+
+// The hook of a task keeps its state across runs: holding mail for
+// scanning, or paused (mail goes on without waiting). Commands from the
+// monitor wait in the task's hook queue and are applied first.
+bool HookHolds(Platform* p, const std::string& serverDirectory, const std::string& task) {
+  std::string stateFile = serverDirectory + "/run/hook-" + Upper(task) + ".state";
+  std::string state = "holding";
+  std::ifstream(stateFile) >> state;
+  ScopedQueue queue(p);
+  if (p->QueueOpen("MQ$ZULMAILHOOK" + Upper(task), kQueueCreate, queue.put()) == kNoError) {
+    std::string message;
+    while (p->QueueGet(queue.get(), 255, &message) == kNoError) {
+      if (message.find("MAILSCAN|UNHOLD") != std::string::npos) {
+        state = "holding";
+      } else if (message.find("MAILSCAN|HOLD") != std::string::npos) {
+        state = "paused";
+      } else if (message.find("MAILSCAN|INFO") != std::string::npos) {
+        p->ConsoleLine("Mail hook " + Upper(task) + ": " + state);
+      }
+    }
+  }
+  std::ofstream(stateFile, std::ios::trunc) << state << "\n";
+  return state == "holding";
+}
+
+int Submit(Platform* p, const std::string& serverDirectory, const std::vector<std::string>& args) {
+  std::string task = "SMTP";
+  std::vector<std::string> files;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--task" && i + 1 < args.size()) {
+      task = args[++i];
+    } else {
+      files.push_back(args[i]);
+    }
+  }
+  if (files.empty()) return 2;
+  Status created = p->DbCreate(kMailBox, "Mail box");
+  if (created != kNoError && created != kDatabaseExists) return Fail(p, kMailBox, created);
+  ScopedDb box(p);
+  if (Status s = p->DbOpen(kMailBox, box.put()); s != kNoError) return Fail(p, kMailBox, s);
+  bool hold = HookHolds(p, serverDirectory, task);
+  std::u16string scratch = Wide(serverDirectory + "/run");
+  int failed = 0;
+  for (const std::string& file : files) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+      std::cerr << "zulctl: cannot read " << file << "; not submitted\n";
+      ++failed;
+      continue;
+    }
+    std::string message((std::istreambuf_iterator<char>(in)), {});
+    ImportedMessage imported;
+    if (Status s = ImportMimeMessage(p, box.get(), message, hold, scratch, &imported); s != kNoError) {
+      std::cerr << "zulctl: " << file << " not submitted: " << p->StatusText(s) << "\n";
+      ++failed;
+      continue;
+    }
+    if (!hold) {
+      std::printf("0x%X %s: in mail.box, not held (the hook of %s is paused)\n", imported.noteId, file.c_str(),
+                  Upper(task).c_str());
+      continue;
+    }
+    char request[300];
+    std::snprintf(request, sizeof request, "%08x|%08x|%08x|%s", 0u, imported.noteId, 0u, kMailBox);
+    ScopedQueue queue(p);
+    Status s = p->QueueOpen("MQ$HOOK2MAIL", kQueueCreate, queue.put());
+    if (s == kNoError) s = p->QueuePut(queue.get(), 1, request);
+    if (s != kNoError) {
+      // Never leave a held message nobody was asked to scan.
+      (void)p->NoteDelete(box.get(), imported.noteId);  // the caller is told the message was not submitted
+      std::cerr << "zulctl: " << file << " not submitted: cannot post the hook request: " << p->StatusText(s) << "\n";
+      ++failed;
+      continue;
+    }
+    std::printf("0x%X %s: held in mail.box; request %s posted\n", imported.noteId, file.c_str(), request);
+  }
+  return failed == 0 ? 0 : 1;
+}
+
+std::string ShortName(const std::string& address) {
+  std::string local = address.substr(0, address.find('@'));
+  std::string out;
+  for (char c : local) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    bool safe = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
+    out.push_back(safe ? c : '_');
+  }
+  return out.empty() ? "unknown" : out;
+}
+
+// Copies every item; attachments carry their data into the other database.
+Status CopyNote(Platform* p, NoteHandle from, DbHandle to, const std::u16string& scratch) {
+  ScopedNote target(p);
+  if (Status s = p->NoteCreate(to, target.put()); s != kNoError) return s;
+  ItemInfo item;
+  for (Status s = p->ItemInfoFirst(from, &item); s == kNoError; s = p->ItemInfoNext(from, item.item, {}, &item)) {
+    if (item.name == "RoutingState") continue;
+    if (item.type == TYPE_OBJECT) {
+      std::string value;
+      FileObject file;
+      if (p->ItemValue(item.value, &value) != kNoError || ParseFileObject(value.substr(2), &file) != kNoError) continue;
+      std::string name = value.substr(2 + 36, file.fileNameLength);
+      std::u16string copy = scratch + u"/route-copy";
+      if (Status x = p->ExtractFile(from, item.item, copy); x != kNoError) return x;
+      Status a = p->AttachFile(target.get(), copy, name, file.compressionType, false, nullptr);
+      (void)p->FileDelete(copy);  // a temporary copy
+      if (a != kNoError) return a;
+      continue;
+    }
+    if (Status c = p->ItemCopy(target.get(), item.item); c != kNoError) return c;
+  }
+  return p->NoteUpdate(target.get(), kUpdateForce);
+}
+
+int Route(Platform* p, const std::string& serverDirectory) {
+  ScopedDb box(p);
+  if (Status s = p->DbOpen(kMailBox, box.put()); s != kNoError) return Fail(p, kMailBox, s);
+  std::vector<NoteId> ids;
+  if (Status s = p->DbNoteIds(box.get(), &ids); s != kNoError) return Fail(p, kMailBox, s);
+  int delivered = 0;
+  int held = 0;
+  for (NoteId id : ids) {
+    ScopedNote note(p);
+    if (p->NoteOpen(box.get(), id, 0, note.put()) != kNoError) continue;
+    ItemInfo routing;
+    if (p->ItemInfoByName(note.get(), "RoutingState", &routing) == kNoError) {
+      ++held;
+      continue;
+    }
+    uint16_t count = p->ItemTextListCount(note.get(), "Recipients");
+    bool ok = count > 0;
+    if (!ok) std::printf("0x%X has no recipient address; left in mail.box\n", id);
+    for (uint16_t i = 0; i < count && ok; ++i) {
+      std::string address;
+      if (p->ItemTextListEntry(note.get(), "Recipients", i, &address) != kNoError) continue;
+      std::string path = "mail/" + ShortName(address) + ".nsf";
+      Status c = p->DbCreate(path, address);
+      ScopedDb mail(p);
+      if ((c != kNoError && c != kDatabaseExists) || p->DbOpen(path, mail.put()) != kNoError ||
+          CopyNote(p, note.get(), mail.get(), Wide(serverDirectory + "/run")) != kNoError) {
+        std::cerr << "zulctl: 0x" << std::hex << id << std::dec << " not delivered to " << address << "\n";
+        ok = false;
+        continue;
+      }
+      std::printf("0x%X delivered to %s (%s)\n", id, address.c_str(), path.c_str());
+    }
+    if (ok) {
+      (void)note.close();  // closed before it is deleted
+      if (p->NoteDelete(box.get(), id) == kNoError) ++delivered;
+    }
+  }
+  std::printf("%d delivered, %d still held\n", delivered, held);
+  return 0;
+}
+
+int Export(Platform* p, const std::string& serverDirectory, const std::vector<std::string>& args) {
+  if (args.size() != 3) return 2;
+  char* end = nullptr;
+  unsigned long id = std::strtoul(args[2].c_str(), &end, 0);
+  if (*end != '\0' || id == 0) return 2;
+  ScopedDb db(p);
+  if (Status s = p->DbOpen(args[1], db.put()); s != kNoError) return Fail(p, args[1], s);
+  ScopedNote note(p);
+  if (Status s = p->NoteOpen(db.get(), static_cast<NoteId>(id), kOpenRawMime, note.put()); s != kNoError) {
+    return Fail(p, args[2], s);
+  }
+  std::string message;
+  if (Status s = ExportMimeMessage(p, note.get(), Wide(serverDirectory + "/run"), &message); s != kNoError) {
+    return Fail(p, "no MIME message in note " + args[2], s);
+  }
+  std::fwrite(message.data(), 1, message.size(), stdout);
+  return 0;
+}
+
+}  // namespace
+
+int MailCommand(Platform* p, const std::string& serverDirectory, const std::vector<std::string>& args) {
+  if (args.empty()) return 2;
+  if (args[0] == "submit") return Submit(p, serverDirectory, args);
+  if (args[0] == "route" && args.size() == 1) return Route(p, serverDirectory);
+  if (args[0] == "export") return Export(p, serverDirectory, args);
+  return 2;
+}
+
+}  // namespace zulctl

@@ -2,6 +2,7 @@
 // (the host, and the host behind a forwarding wrapper) must pass it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 
@@ -422,8 +423,9 @@ TEST_P(PlatformConformance, OversizedMessageIsSetAsideNotLost) {
   EXPECT_EQ(message, "after");
   std::vector<QueueState> queues;
   ASSERT_EQ(ListQueues(server_.directory(), &queues), kNoError);
-  ASSERT_EQ(queues.size(), 1u);
-  EXPECT_EQ(queues[0].deadLetters, 1) << "the long message is kept for the administrator";
+  auto big = std::find_if(queues.begin(), queues.end(), [](const QueueState& q) { return q.name == "MQ$BIG"; });
+  ASSERT_NE(big, queues.end());
+  EXPECT_EQ(big->deadLetters, 1) << "the long message is kept for the administrator";
 }
 
 TEST_P(PlatformConformance, QuittingServerStopsQueuesAndTasks) {

@@ -172,6 +172,35 @@ class Platform {
   // Removes the "$FILE" item; its object goes with the note's next save.
   [[nodiscard]] virtual Status DetachFile(NoteHandle note, BlockId item) = 0;
 
+  // ---- Rich text ------------------------------------------------------------
+
+  // The largest value one rich-text item holds; longer rich text is kept in
+  // several items of the same name.
+  static constexpr size_t kMaxRichTextItemBytes = 65535;
+
+  // Plain text of a rich-text value block: paragraphs separated by
+  // `delimiter`, lines wrapped at `lineLength` (0: never). The text goes to
+  // a new memory block the caller frees.
+  [[nodiscard]] virtual Status ConvertRichTextToText(BlockId value, std::string_view delimiter, uint16_t lineLength,
+                                                     MemHandle* text, uint32_t* length) = 0;
+  // A compound text: on a note's item (`note` not null) or free-standing.
+  [[nodiscard]] virtual Status CompoundTextCreate(NoteHandle note, std::string_view itemName, CompoundTextHandle* text) = 0;
+  // Defines a paragraph style; the same name gives the same id.
+  [[nodiscard]] virtual Status CompoundTextDefineStyle(CompoundTextHandle text, std::string_view styleName, uint32_t* styleId) = 0;
+  // Adds text in that style and font; each `lineDelimiter` starts a new paragraph.
+  [[nodiscard]] virtual Status CompoundTextAddText(CompoundTextHandle text, uint32_t styleId, uint32_t fontId,
+                                                   std::string_view content, std::string_view lineDelimiter) = 0;
+  // Appends the rich text of every item of that name of the note.
+  [[nodiscard]] virtual Status CompoundTextAssimilateItem(CompoundTextHandle text, NoteHandle note, std::string_view itemName) = 0;
+  // Appends rich text kept in a file by CompoundTextClose.
+  [[nodiscard]] virtual Status CompoundTextAssimilateFile(CompoundTextHandle text, std::u16string_view path) = 0;
+  // Ends the compound text. On a note the item is written. Free-standing,
+  // the result (data type first) is in a new memory block when it fits one
+  // rich-text item, else in a file whose path is returned (the caller
+  // deletes it); the handle is gone in every case.
+  [[nodiscard]] virtual Status CompoundTextClose(CompoundTextHandle text, MemHandle* buffer, uint32_t* length,
+                                                 std::u16string* file) = 0;
+
   // ---- Mail ------------------------------------------------------------------
 
   // A hierarchical name in canonical form: "John Smith/Sales/Acme/US" gives

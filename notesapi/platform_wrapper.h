@@ -244,6 +244,34 @@ class PlatformWrapper : public Platform {
     if (Status s = Intercept("DetachFile")) return s;
     return target_->DetachFile(note, item);
   }
+  [[nodiscard]] Status ConvertRichTextToText(BlockId value, std::string_view delimiter, uint16_t lineLength, MemHandle* text, uint32_t* length) override {
+    if (Status s = Intercept("ConvertRichTextToText")) return s;
+    return target_->ConvertRichTextToText(value, delimiter, lineLength, text, length);
+  }
+  [[nodiscard]] Status CompoundTextCreate(NoteHandle note, std::string_view itemName, CompoundTextHandle* text) override {
+    if (Status s = Intercept("CompoundTextCreate")) return s;
+    return target_->CompoundTextCreate(note, itemName, text);
+  }
+  [[nodiscard]] Status CompoundTextDefineStyle(CompoundTextHandle text, std::string_view styleName, uint32_t* styleId) override {
+    if (Status s = Intercept("CompoundTextDefineStyle")) return s;
+    return target_->CompoundTextDefineStyle(text, styleName, styleId);
+  }
+  [[nodiscard]] Status CompoundTextAddText(CompoundTextHandle text, uint32_t styleId, uint32_t fontId, std::string_view content, std::string_view lineDelimiter) override {
+    if (Status s = Intercept("CompoundTextAddText")) return s;
+    return target_->CompoundTextAddText(text, styleId, fontId, content, lineDelimiter);
+  }
+  [[nodiscard]] Status CompoundTextAssimilateItem(CompoundTextHandle text, NoteHandle note, std::string_view itemName) override {
+    if (Status s = Intercept("CompoundTextAssimilateItem")) return s;
+    return target_->CompoundTextAssimilateItem(text, note, itemName);
+  }
+  [[nodiscard]] Status CompoundTextAssimilateFile(CompoundTextHandle text, std::u16string_view path) override {
+    if (Status s = Intercept("CompoundTextAssimilateFile")) return s;
+    return target_->CompoundTextAssimilateFile(text, path);
+  }
+  [[nodiscard]] Status CompoundTextClose(CompoundTextHandle text, MemHandle* buffer, uint32_t* length, std::u16string* file) override {
+    if (Status s = Intercept("CompoundTextClose")) return s;
+    return target_->CompoundTextClose(text, buffer, length, file);
+  }
   [[nodiscard]] Status CanonicalizeName(std::string_view name, std::string* canonical) override {
     if (Status s = Intercept("CanonicalizeName")) return s;
     return target_->CanonicalizeName(name, canonical);

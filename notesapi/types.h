@@ -19,6 +19,7 @@ using MemHandle = uint32_t;
 using LibraryHandle = uint32_t;
 using StatusLineHandle = uint32_t;
 using ModuleHandle = uint32_t;
+using CompoundTextHandle = uint32_t;
 inline constexpr uint32_t kNullHandle = 0;
 
 // Note IDs are unique within one database and never reused; a note that has

@@ -28,6 +28,7 @@
 #include "notesapi/host/internal/task_registry.h"
 #include "notesapi/host/internal/time_codec.h"
 #include "notesapi/item_values.h"
+#include "notesapi/rich_text.h"
 #include "notesapi/stored_structures.h"
 
 namespace notesapi {
@@ -600,6 +601,110 @@ class HostPlatform final : public Platform {
     return ItemDeleteByBlock(note, item);
   }
 
+  // ---- Rich text ----
+
+  Status ConvertRichTextToText(BlockId value, std::string_view delimiter, uint16_t lineLength, MemHandle* text,
+                               uint32_t* length) override {
+    const host::StoredItem* item = FindItemByBlock(value);
+    if (item == nullptr) return kInvalidHandle;
+    uint16_t type = 0;
+    if (Status s = ValueType(item->value, &type); s != kNoError) return s;
+    if (type != TYPE_COMPOSITE) return kWrongItemType;
+    std::string plain;
+    if (Status s = RichTextToPlainText(std::string_view(item->value).substr(2), delimiter, lineLength, &plain);
+        s != kNoError) {
+      return s;
+    }
+    MemHandle block = kNullHandle;
+    if (Status s = MemAlloc(plain.size(), &block); s != kNoError) return s;
+    std::copy(plain.begin(), plain.end(), memory_[block].begin());
+    *text = block;
+    *length = static_cast<uint32_t>(plain.size());
+    return kNoError;
+  }
+
+  Status CompoundTextCreate(NoteHandle note, std::string_view itemName, CompoundTextHandle* text) override {
+    if (note != kNullHandle && (FindNote(note) == nullptr || itemName.empty())) {
+      return FindNote(note) == nullptr ? kInvalidHandle : kBadArgument;
+    }
+    CompoundTextHandle handle = NewHandle();
+    compoundTexts_[handle] = CompoundText{note, std::string(itemName), {}, {}};
+    *text = handle;
+    return kNoError;
+  }
+  Status CompoundTextDefineStyle(CompoundTextHandle text, std::string_view styleName, uint32_t* styleId) override {
+    CompoundText* compound = FindCompound(text);
+    if (compound == nullptr) return kInvalidHandle;
+    auto [it, added] = compound->styles.try_emplace(std::string(styleName),
+                                                    static_cast<uint32_t>(compound->styles.size() + 1));
+    if (added) AppendPabDefinition(&compound->records, static_cast<uint16_t>(it->second));
+    *styleId = it->second;
+    return kNoError;
+  }
+  Status CompoundTextAddText(CompoundTextHandle text, uint32_t styleId, uint32_t fontId, std::string_view content,
+                             std::string_view lineDelimiter) override {
+    CompoundText* compound = FindCompound(text);
+    if (compound == nullptr) return kInvalidHandle;
+    if (styleId == 0 || styleId > compound->styles.size()) return kBadArgument;
+    for (;;) {
+      size_t end = lineDelimiter.empty() ? std::string_view::npos : content.find(lineDelimiter);
+      AppendParagraph(&compound->records);
+      AppendPabReference(&compound->records, static_cast<uint16_t>(styleId));
+      AppendText(&compound->records, fontId, content.substr(0, end));
+      if (end == std::string_view::npos) break;
+      content.remove_prefix(end + lineDelimiter.size());
+    }
+    return kNoError;
+  }
+  Status CompoundTextAssimilateItem(CompoundTextHandle text, NoteHandle note, std::string_view itemName) override {
+    CompoundText* compound = FindCompound(text);
+    OpenNote* open = FindNote(note);
+    if (compound == nullptr || open == nullptr) return kInvalidHandle;
+    bool found = false;
+    for (const auto& item : open->note.items) {
+      if (!SameName(item.name, itemName)) continue;
+      uint16_t type = 0;
+      if (ValueType(item.value, &type) != kNoError || type != TYPE_COMPOSITE) continue;
+      std::string_view records = std::string_view(item.value).substr(2);
+      if (Status s = ForEachCdRecord(records, [](const CdRecord&) {}); s != kNoError) return s;  // checked before it is taken
+      compound->records.append(records);
+      found = true;
+    }
+    return found ? kNoError : kItemNotFound;
+  }
+  Status CompoundTextAssimilateFile(CompoundTextHandle text, std::u16string_view path) override {
+    CompoundText* compound = FindCompound(text);
+    if (compound == nullptr) return kInvalidHandle;
+    std::string records;
+    if (Status s = FileRead(path, &records); s != kNoError) return s;
+    if (Status s = ForEachCdRecord(records, [](const CdRecord&) {}); s != kNoError) return s;
+    compound->records += records;
+    return kNoError;
+  }
+  Status CompoundTextClose(CompoundTextHandle text, MemHandle* buffer, uint32_t* length, std::u16string* file) override {
+    auto it = compoundTexts_.find(text);
+    if (it == compoundTexts_.end()) return kInvalidHandle;
+    CompoundText compound = std::move(it->second);
+    compoundTexts_.erase(it);
+    if (compound.note != kNullHandle) return WriteRichTextItems(compound);
+    if (compound.records.size() + 2 <= kMaxRichTextItemBytes) {
+      std::string value;
+      PutLe16(&value, TYPE_COMPOSITE);
+      value += compound.records;
+      MemHandle block = kNullHandle;
+      if (Status s = MemAlloc(value.size(), &block); s != kNoError) return s;
+      std::copy(value.begin(), value.end(), memory_[block].begin());
+      *buffer = block;
+      *length = static_cast<uint32_t>(value.size());
+      return kNoError;
+    }
+    std::string path = serverDirectory_ + "/run/compound-" + std::to_string(ProcessId()) + "-" + std::to_string(text) + ".cd";
+    std::u16string wide = charsets_->Utf8ToUtf16(path);
+    if (Status s = FileWrite(wide, compound.records); s != kNoError) return s;
+    *file = wide;
+    return kNoError;
+  }
+
   // ---- Mail ----
 
   Status CanonicalizeName(std::string_view name, std::string* canonical) override {
@@ -830,6 +935,54 @@ class HostPlatform final : public Platform {
 
  private:
   static constexpr ModuleHandle kModule = 1;
+
+  struct CompoundText {
+    NoteHandle note = kNullHandle;
+    std::string itemName;
+    std::string records;
+    std::map<std::string, uint32_t> styles;
+  };
+
+  CompoundText* FindCompound(CompoundTextHandle text) {
+    auto it = compoundTexts_.find(text);
+    return it == compoundTexts_.end() ? nullptr : &it->second;
+  }
+
+  // Rich text on a note, in items that each fit the limit of one rich-text
+  // item. Items are cut between paragraphs, so a paragraph stays whole
+  // unless it alone is larger than an item.
+  Status WriteRichTextItems(const CompoundText& compound) {
+    if (FindNote(compound.note) == nullptr) return kInvalidHandle;
+    std::vector<std::pair<size_t, size_t>> groups;  // paragraphs: offset, size with padding
+    size_t at = 0;
+    Status walked = ForEachCdRecord(compound.records, [&](const CdRecord& record) {
+      size_t size = static_cast<size_t>(record.body.data() - compound.records.data()) - at + record.body.size();
+      size += size % 2;
+      bool starts = record.signature == SIG_CD_PARAGRAPH || record.signature == SIG_CD_PABDEFINITION;
+      bool fits = !groups.empty() && groups.back().second + size <= kMaxRichTextItemBytes - 2;
+      if (starts || !fits) {
+        groups.emplace_back(at, size);
+      } else {
+        groups.back().second += size;
+      }
+      at += size;
+    });
+    if (walked != kNoError) return walked;
+    std::string value;
+    for (auto [offset, size] : groups) {
+      if (value.size() > 2 && value.size() + size > kMaxRichTextItemBytes) {
+        if (Status s = AppendItem(compound.note, ITEM_SIGN, compound.itemName, std::move(value), nullptr);
+            s != kNoError) {
+          return s;
+        }
+        value.clear();
+      }
+      if (value.empty()) PutLe16(&value, TYPE_COMPOSITE);
+      value.append(compound.records, offset, size);
+    }
+    if (value.empty()) PutLe16(&value, TYPE_COMPOSITE);
+    return AppendItem(compound.note, ITEM_SIGN, compound.itemName, std::move(value), nullptr);
+  }
   static constexpr uint32_t kObjectEncrypted = 0x0001;
 
   // The file object of a "$FILE" item of an open note, and its database.
@@ -1065,6 +1218,7 @@ class HostPlatform final : public Platform {
   std::map<LibraryHandle, host::PeStringTable> libraries_;
   int inotifyFd_ = -1;
   std::map<std::string, int> instanceLocks_;
+  std::map<CompoundTextHandle, CompoundText> compoundTexts_;
 };
 
 std::string FolderOfFile(const std::string& file) {

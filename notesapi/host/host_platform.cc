@@ -19,6 +19,7 @@
 #include <sstream>
 
 #include "notesapi/host/internal/charsets.h"
+#include "notesapi/host/internal/mime_conversion.h"
 #include "notesapi/host/internal/note_database.h"
 #include "notesapi/host/internal/notes_ini.h"
 #include "notesapi/host/internal/pe_string_table.h"
@@ -312,23 +313,23 @@ class HostPlatform final : public Platform {
     return kNoError;
   }
   Status NoteOpen(DbHandle db, NoteId id, uint32_t openFlags, NoteHandle* note) override {
-    (void)openFlags;  // notes hold no MIME yet, so raw and converted opens agree
     OpenDatabase* open = FindDb(db);
     if (open == nullptr) return kInvalidHandle;
     OpenNote loaded;
     loaded.db = db;
     if (Status s = open->store.Load(id, &loaded.note); s != kNoError) return s;
     *note = AddNote(std::move(loaded));
+    if ((openFlags & kOpenRawMime) != kOpenRawMime) PresentConverted(*note);
     return kNoError;
   }
   Status NoteOpenByUnid(DbHandle db, const Unid& unid, uint32_t openFlags, NoteHandle* note) override {
-    (void)openFlags;
     OpenDatabase* open = FindDb(db);
     if (open == nullptr) return kInvalidHandle;
     OpenNote loaded;
     loaded.db = db;
     if (Status s = open->store.LoadByUnid(unid, &loaded.note); s != kNoError) return s;
     *note = AddNote(std::move(loaded));
+    if ((openFlags & kOpenRawMime) != kOpenRawMime) PresentConverted(*note);
     return kNoError;
   }
   Status ProfileOpen(DbHandle db, std::string_view profileName, bool create, NoteHandle* note) override {
@@ -545,32 +546,10 @@ class HostPlatform final : public Platform {
 
   Status AttachFile(NoteHandle note, std::u16string_view path, std::string_view name, uint16_t compression,
                     bool encrypted, BlockId* item) override {
-    OpenNote* open = FindNote(note);
-    if (open == nullptr) return kInvalidHandle;
-    OpenDatabase* db = FindDb(open->db);
-    if (db == nullptr) return kInvalidHandle;
-    if (name.empty() || name.size() > 0xFFFF) return kBadArgument;
+    if (FindNote(note) == nullptr) return kInvalidHandle;
     std::string data;
     if (Status s = FileRead(path, &data); s != kNoError) return s;
-    if (data.size() > 0xFFFFFFFFu) return kItemTooLarge;
-    uint32_t objectId = 0;
-    if (Status s = db->store.InsertObject(data, encrypted ? kObjectEncrypted : 0, &objectId); s != kNoError) return s;
-    open->note.attachedObjects.push_back(objectId);
-    FileObject file;
-    file.header.objectType = kObjectFile;
-    file.header.rrv = objectId;
-    file.fileNameLength = static_cast<uint16_t>(name.size());
-    file.hostType = HOST_MSDOS;
-    file.compressionType = compression;
-    file.fileSize = static_cast<uint32_t>(data.size());
-    file.fileCreated = TimeNow();
-    file.fileModified = file.fileCreated;
-    std::string value;
-    PutLe16(&value, TYPE_OBJECT);
-    value += EncodeFileObject(file);
-    value += name;
-    uint16_t flags = ITEM_SUMMARY | ITEM_SIGN | (encrypted ? ITEM_SEAL : 0);
-    return AppendItem(note, flags, "$FILE", std::move(value), item);
+    return AttachData(note, data, name, compression, encrypted, item);
   }
 
   Status ExtractFile(NoteHandle note, BlockId item, std::u16string_view path) override {
@@ -935,6 +914,126 @@ class HostPlatform final : public Platform {
 
  private:
   static constexpr ModuleHandle kModule = 1;
+
+  // A "$FILE" item for `data`, kept as an object stored with the note's next save.
+  Status AttachData(NoteHandle note, std::string_view data, std::string_view name, uint16_t compression, bool encrypted,
+                    BlockId* item) {
+    OpenNote* open = FindNote(note);
+    if (open == nullptr) return kInvalidHandle;
+    OpenDatabase* db = FindDb(open->db);
+    if (db == nullptr) return kInvalidHandle;
+    if (name.empty() || name.size() > 0xFFFF) return kBadArgument;
+    if (data.size() > 0xFFFFFFFFu) return kItemTooLarge;
+    uint32_t objectId = 0;
+    if (Status s = db->store.InsertObject(data, encrypted ? kObjectEncrypted : 0, &objectId); s != kNoError) return s;
+    open->note.attachedObjects.push_back(objectId);
+    FileObject file;
+    file.header.objectType = kObjectFile;
+    file.header.rrv = objectId;
+    file.fileNameLength = static_cast<uint16_t>(name.size());
+    file.hostType = HOST_MSDOS;
+    file.compressionType = compression;
+    file.fileSize = static_cast<uint32_t>(data.size());
+    file.fileCreated = TimeNow();
+    file.fileModified = file.fileCreated;
+    std::string value;
+    PutLe16(&value, TYPE_OBJECT);
+    value += EncodeFileObject(file);
+    value += name;
+    uint16_t flags = ITEM_SUMMARY | ITEM_SIGN | (encrypted ? ITEM_SEAL : 0);
+    return AppendItem(note, flags, "$FILE", std::move(value), item);
+  }
+
+  // A MIME note presented for a reader: its text parts as a rich-text
+  // "Body", its other parts as "$FILE" attachments. A note that cannot be
+  // converted stays as it is stored.
+  void PresentConverted(NoteHandle handle) {
+    OpenNote* open = FindNote(handle);
+    OpenDatabase* db = open == nullptr ? nullptr : FindDb(open->db);
+    if (db == nullptr) return;
+    auto& items = open->note.items;
+    bool mime = std::any_of(items.begin(), items.end(), [](const auto& i) { return SameName(i.name, "MIME_Version"); });
+    if (!mime) return;
+    std::string message;
+    std::vector<std::string> partFiles;  // attachments that only hold large part contents
+    for (const auto& item : items) {
+      uint16_t type = 0;
+      if (ValueType(item.value, &type) != kNoError || type != TYPE_MIME_PART) continue;
+      std::string_view stored = std::string_view(item.value).substr(2);
+      MimePartHeader header;
+      if (ParseMimePartHeader(stored, &header) != kNoError) return;
+      std::string_view data = stored.substr(StructureSize(kStructMimePart));
+      if (data.size() < header.byteCount || header.boundaryLength + header.headersLength > header.byteCount) return;
+      data = data.substr(0, header.byteCount);
+      message.append(data.substr(0, header.boundaryLength + header.headersLength));
+      std::string_view body = data.substr(header.boundaryLength + header.headersLength);
+      if (!(header.flags & 0x4)) {
+        message.append(body);
+        continue;
+      }
+      partFiles.emplace_back(body);
+      std::string content;
+      if (!ReadAttachmentByName(handle, body, &content)) return;
+      message += content;
+    }
+    host::ConvertedMessage converted;
+    if (host::ConvertMimeMessage(message, &converted) != kNoError) return;
+    std::vector<host::StoredItem> kept;
+    for (auto& item : items) {
+      uint16_t type = 0;
+      (void)ValueType(item.value, &type);  // too short: kept as it is
+      if (type == TYPE_MIME_PART || SameName(item.name, "MIME_Version")) continue;
+      if (type == TYPE_OBJECT && IsPartFile(item, partFiles)) {
+        // Saving the converted note lets the raw part's object go.
+        FileObject file;
+        if (ParseFileObject(std::string_view(item.value).substr(2), &file) == kNoError) {
+          open->note.detachedObjects.push_back(file.header.rrv);
+        }
+        continue;
+      }
+      kept.push_back(std::move(item));
+    }
+    items = std::move(kept);
+    CompoundText body{handle, "Body", {}, {}};
+    AppendPabDefinition(&body.records, 1);
+    for (const std::string& line : converted.textLines) {
+      std::string lmbcs;
+      if (charsets_->Convert(Charset::kUtf8, Charset::kLmbcs, line, &lmbcs) != kNoError) lmbcs = line;
+      AppendParagraph(&body.records);
+      AppendPabReference(&body.records, 1);
+      AppendText(&body.records, kDefaultFontId, lmbcs);
+    }
+    (void)WriteRichTextItems(body);  // the note is open and the records are ours
+    for (const host::ConvertedFile& file : converted.files) {
+      std::string lmbcs;
+      if (charsets_->Convert(Charset::kUtf8, Charset::kLmbcs, file.name, &lmbcs) != kNoError) lmbcs = file.name;
+      (void)AttachData(handle, file.data, lmbcs, 1, false, nullptr);  // a part that cannot be attached is left out
+    }
+  }
+
+  static bool IsPartFile(const host::StoredItem& item, const std::vector<std::string>& partFiles) {
+    FileObject file;
+    std::string_view body = std::string_view(item.value).substr(2);
+    if (ParseFileObject(body, &file) != kNoError || body.size() - 36 < file.fileNameLength) return false;
+    std::string name(body.substr(36, file.fileNameLength));
+    return std::find(partFiles.begin(), partFiles.end(), name) != partFiles.end();
+  }
+
+  bool ReadAttachmentByName(NoteHandle handle, std::string_view name, std::string* data) {
+    OpenNote* open = FindNote(handle);
+    OpenDatabase* db = FindDb(open->db);
+    for (const auto& item : open->note.items) {
+      uint16_t type = 0;
+      if (ValueType(item.value, &type) != kNoError || type != TYPE_OBJECT) continue;
+      FileObject file;
+      std::string_view body = std::string_view(item.value).substr(2);
+      if (ParseFileObject(body, &file) != kNoError || body.size() - 36 < file.fileNameLength) continue;
+      if (body.substr(36, file.fileNameLength) != name) continue;
+      uint32_t flags = 0;
+      return db->store.ReadObject(file.header.rrv, data, &flags) == kNoError;
+    }
+    return false;
+  }
 
   struct CompoundText {
     NoteHandle note = kNullHandle;

@@ -115,6 +115,43 @@ TEST_F(MimeImportTest, MessageBecomesHeaderItemsAndRawParts) {
   EXPECT_EQ(p->ItemInfoByName(second.get(), "RoutingState", &routing), kItemNotFound) << "not held";
 }
 
+TEST_F(MimeImportTest, ReadersSeeRichTextAndAttachments) {
+  ImportedMessage imported;
+  ASSERT_EQ(ImportMimeMessage(p, db.get(), kMessage, true, Scratch(), &imported), kNoError);
+  ScopedNote note(p);
+  ASSERT_EQ(p->NoteOpen(db.get(), imported.noteId, 0, note.put()), kNoError);
+  ItemInfo item;
+  EXPECT_EQ(p->ItemInfoByName(note.get(), "MIME_Version", &item), kItemNotFound);
+  ASSERT_EQ(p->ItemInfoByName(note.get(), "Body", &item), kNoError);
+  EXPECT_EQ(item.type, TYPE_COMPOSITE);
+  MemHandle text = kNullHandle;
+  uint32_t length = 0;
+  ASSERT_EQ(p->ConvertRichTextToText(item.value, "\n", 0, &text, &length), kNoError);
+  ScopedMem owner(p, text);
+  std::string body(reinterpret_cast<char*>(p->MemLock(text)), length);
+  EXPECT_NE(body.find("plain body"), std::string::npos) << body;
+  std::vector<std::string> names;
+  std::vector<std::string> contents;
+  for (Status s = p->ItemInfoByName(note.get(), "$FILE", &item); s == kNoError;
+       s = p->ItemInfoNext(note.get(), item.item, "$FILE", &item)) {
+    std::string value;
+    ASSERT_EQ(p->ItemValue(item.value, &value), kNoError);
+    FileObject file;
+    ASSERT_EQ(ParseFileObject(value.substr(2), &file), kNoError);
+    names.push_back(Utf8(value.substr(38, file.fileNameLength)));
+    std::u16string path = Scratch() + u"/extracted";
+    ASSERT_EQ(p->ExtractFile(note.get(), item.item, path), kNoError);
+    std::ifstream in(server_.directory() + "/extracted", std::ios::binary);
+    contents.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"отчёт.exe", "notes.txt"}));
+  EXPECT_EQ(contents, (std::vector<std::string>{std::string("MZ\x90\0\x03\0\0\0\x04\0\0\0", 12), "second attachment"}))
+      << "the decoded bytes; the last line break belongs to the boundary";
+  ScopedNote raw(p);
+  ASSERT_EQ(p->NoteOpen(db.get(), imported.noteId, kOpenRawMime, raw.put()), kNoError);
+  EXPECT_EQ(Parts(raw.get()).size(), 9u) << "the stored note is unchanged";
+}
+
 TEST_F(MimeImportTest, LargePartsLiveInAttachmentObjects) {
   std::string big(200000, 'A');
   for (size_t i = 76; i < big.size(); i += 77) big[i] = '\n';
@@ -131,6 +168,16 @@ TEST_F(MimeImportTest, LargePartsLiveInAttachmentObjects) {
   ASSERT_EQ(ExportMimeMessage(p, note.get(), Scratch(), &exported), kNoError);
   EXPECT_NE(exported.find(big.substr(0, 1000)), std::string::npos);
   EXPECT_GT(exported.size(), big.size());
+  ScopedNote converted(p);
+  ASSERT_EQ(p->NoteOpen(db.get(), imported.noteId, 0, converted.put()), kNoError);
+  EXPECT_EQ(p->ItemTextListCount(converted.get(), "$FILE"), 0);
+  int files = 0;
+  ItemInfo file;
+  for (Status s = p->ItemInfoByName(converted.get(), "$FILE", &file); s == kNoError;
+       s = p->ItemInfoNext(converted.get(), file.item, "$FILE", &file)) {
+    ++files;
+  }
+  EXPECT_EQ(files, 1) << "the decoded attachment, not the object holding the raw part";
 }
 
 TEST_F(MimeImportTest, MalformedMessagesFailOrImportWithoutHarm) {

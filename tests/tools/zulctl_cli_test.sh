@@ -152,6 +152,11 @@ check "delivered mail" 0 "$zulctl" db ls mail/anna.nsf
 contains "delivered mail" "1 note(s)"
 check "mail export delivered" 0 "$zulctl" mail export mail/anna.nsf 0x8f8
 contains "mail export delivered" "Subject: hello"
+check "mail submit memo" 0 "$zulctl" mail submit --memo /usr/share/clamav-testfiles/clam.exe.mbox.base64
+memo=$(awk '{print $1}' <<<"$out")
+check "memo shown" 0 "$zulctl" db show mail.box "$memo"
+contains "memo shown" "rich text"
+contains "memo shown" "file \"clam.exe\""
 check "hook resume" 0 "$zulctl" tell zulmailhooksmtp "MAILSCAN|UNHOLD"
 check "mail submit held again" 0 "$zulctl" mail submit /usr/share/clamav-testfiles/clam.exe.mbox.uu
 contains "mail submit held again" "held in mail.box"

@@ -48,7 +48,7 @@ int ListDatabase(Platform* platform, const std::string& path) {
   std::printf("%-10s %-19s %5s  %-20s %s\n", "NOTEID", "MODIFIED", "ITEMS", "FORM", "SUBJECT / DESCRIPTION");
   for (NoteId id : ids) {
     ScopedNote note(platform);
-    if (Status s = platform->NoteOpen(db.get(), id, 0, note.put()); s != kNoError) {
+    if (Status s = platform->NoteOpen(db.get(), id, kOpenRawMime, note.put()); s != kNoError) {
       std::printf("0x%-8s (cannot open: %s)\n", Hex(id, 0).c_str(), platform->StatusText(s).c_str());
       continue;
     }
@@ -72,7 +72,7 @@ int ListDatabase(Platform* platform, const std::string& path) {
   return 0;
 }
 
-int ShowNote(Platform* platform, const std::string& path, const std::string& noteIdText) {
+int ShowNote(Platform* platform, const std::string& path, const std::string& noteIdText, bool converted) {
   char* end = nullptr;
   unsigned long id = std::strtoul(noteIdText.c_str(), &end, 0);
   if (noteIdText.empty() || *end != '\0' || id == 0 || id > 0xFFFFFFFFUL) {
@@ -82,7 +82,8 @@ int ShowNote(Platform* platform, const std::string& path, const std::string& not
   ScopedDb db(platform);
   if (Status s = platform->DbOpen(ToLmbcs(platform, path), db.put()); s != kNoError) return Fail(platform, path, s);
   ScopedNote note(platform);
-  if (Status s = platform->NoteOpen(db.get(), static_cast<NoteId>(id), 0, note.put()); s != kNoError) {
+  uint32_t flags = converted ? 0 : kOpenRawMime;
+  if (Status s = platform->NoteOpen(db.get(), static_cast<NoteId>(id), flags, note.put()); s != kNoError) {
     return Fail(platform, "note 0x" + Hex(static_cast<uint32_t>(id), 0), s);
   }
   NoteInfo info;

@@ -10,7 +10,8 @@ namespace zulctl {
 
 // Each returns the process exit code and prints errors to stderr.
 int ListDatabase(notesapi::Platform* platform, const std::string& path);
-int ShowNote(notesapi::Platform* platform, const std::string& path, const std::string& noteIdText);
+// MIME mail is shown as stored, or as a reader sees it with `converted`.
+int ShowNote(notesapi::Platform* platform, const std::string& path, const std::string& noteIdText, bool converted);
 
 }  // namespace zulctl
 

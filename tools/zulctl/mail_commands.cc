@@ -59,10 +59,13 @@ bool HookHolds(Platform* p, const std::string& serverDirectory, const std::strin
 
 int Submit(Platform* p, const std::string& serverDirectory, const std::vector<std::string>& args) {
   std::string task = "SMTP";
+  bool memo = false;
   std::vector<std::string> files;
   for (size_t i = 1; i < args.size(); ++i) {
     if (args[i] == "--task" && i + 1 < args.size()) {
       task = args[++i];
+    } else if (args[i] == "--memo") {
+      memo = true;
     } else {
       files.push_back(args[i]);
     }
@@ -88,6 +91,18 @@ int Submit(Platform* p, const std::string& serverDirectory, const std::vector<st
       std::cerr << "zulctl: " << file << " not submitted: " << p->StatusText(s) << "\n";
       ++failed;
       continue;
+    }
+    if (memo) {
+      // A Notes memo: the message as a reader sees it, stored that way.
+      ScopedNote converted(p);
+      Status s = p->NoteOpen(box.get(), imported.noteId, 0, converted.put());
+      if (s == kNoError) s = p->NoteUpdate(converted.get(), kUpdateForce);
+      if (s != kNoError) {
+        (void)p->NoteDelete(box.get(), imported.noteId);  // reported below; nothing half-made stays
+        std::cerr << "zulctl: " << file << " not submitted as a memo: " << p->StatusText(s) << "\n";
+        ++failed;
+        continue;
+      }
     }
     if (!hold) {
       std::printf("0x%X %s: in mail.box, not held (the hook of %s is paused)\n", imported.noteId, file.c_str(),
@@ -155,7 +170,8 @@ int Route(Platform* p, const std::string& serverDirectory) {
   int held = 0;
   for (NoteId id : ids) {
     ScopedNote note(p);
-    if (p->NoteOpen(box.get(), id, 0, note.put()) != kNoError) continue;
+    // Mail goes on as it was stored: MIME stays MIME.
+    if (p->NoteOpen(box.get(), id, kOpenRawMime, note.put()) != kNoError) continue;
     ItemInfo routing;
     if (p->ItemInfoByName(note.get(), "RoutingState", &routing) == kNoError) {
       ++held;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "notesapi/item_values.h"
+#include "notesapi/rich_text.h"
 #include "notesapi/stored_structures.h"
 
 namespace zulctl {
@@ -106,6 +107,11 @@ std::string FormatValue(Platform* platform, std::string_view value) {
       if (DecodeTimeValue(value, &time) != kNoError) return "(damaged time)";
       if (platform->TimeToText(time, &text) != kNoError || text.empty()) return "(any time)";
       return text;
+    }
+    case TYPE_COMPOSITE: {
+      std::string text;
+      if (RichTextToPlainText(value.substr(2), "\n", 0, &text) != kNoError) return "(damaged rich text) " + Binary(value);
+      return "rich text " + Quoted(platform, text);
     }
     case TYPE_OBJECT: {
       FileObject file;

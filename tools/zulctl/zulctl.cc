@@ -120,7 +120,9 @@ constexpr VerbHelp kVerbHelp[] = {
      "updater runs the update utility at its next pass (or when it starts).\n"
      "status: the updater status document (1 idle, 2 updating) and usNextUpdate.\n"},
     {"mail",
-     "usage: zulctl mail submit [--task NAME] FILE... | mail route | mail export DB NOTEID\n"
+     "usage: zulctl mail submit [--task NAME] [--memo] FILE... | mail route | mail export DB NOTEID\n"
+     "--memo stores a message as a Notes memo (rich-text Body and attachments)\n"
+     "instead of MIME mail.\n"
      "submit: the mail hook of task NAME (default SMTP): stores each message in\n"
      "mail.box as MIME mail, held (item RoutingState) while the hook holds mail, and\n"
      "posts its request \"%08x|%08x|%08x|%s\" to MQ$HOOK2MAIL. Commands from the\n"
@@ -132,7 +134,9 @@ constexpr VerbHelp kVerbHelp[] = {
      "export: writes the message of a note back as RFC 822 on standard output.\n"},
     {"ini", "usage: zulctl ini get NAME | zulctl ini set NAME VALUE\nReads or writes a notes.ini variable.\n"},
     {"db",
-     "usage: zulctl db create PATH [TITLE] | zulctl db ls PATH | zulctl db show PATH NOTEID\n"
+     "usage: zulctl db create PATH [TITLE] | zulctl db ls PATH | zulctl db show PATH NOTEID [--converted]\n"
+     "show prints MIME mail as stored (raw parts); --converted as a reader sees it\n"
+     "(a rich-text Body and the attachments).\n"
      "PATH is relative to the data directory. NOTEID is hexadecimal with 0x, or\n"
      "decimal. Texts are shown in UTF-8.\n"},
 };
@@ -349,7 +353,10 @@ int Db(Platform* platform, const std::vector<std::string>& args) {
     return 0;
   }
   if (args.size() == 2 && args[0] == "ls") return zulctl::ListDatabase(platform, args[1]);
-  if (args.size() == 3 && args[0] == "show") return zulctl::ShowNote(platform, args[1], args[2]);
+  if (args.size() == 3 && args[0] == "show") return zulctl::ShowNote(platform, args[1], args[2], false);
+  if (args.size() == 4 && args[0] == "show" && args[3] == "--converted") {
+    return zulctl::ShowNote(platform, args[1], args[2], true);
+  }
   return BadUsage("db");
 }
 

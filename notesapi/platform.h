@@ -13,6 +13,7 @@
 #ifndef NOTESAPI_PLATFORM_H_
 #define NOTESAPI_PLATFORM_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -171,6 +172,20 @@ class Platform {
   [[nodiscard]] virtual Status ExtractFile(NoteHandle note, BlockId item, std::u16string_view path) = 0;
   // Removes the "$FILE" item; its object goes with the note's next save.
   [[nodiscard]] virtual Status DetachFile(NoteHandle note, BlockId item) = 0;
+
+  // ---- OLE objects ------------------------------------------------------------
+
+  // Embeds the OLE storage file at `storagePath`: its data as a "$FILE"
+  // object of host type HOST_CDSTORAGE named `objectName`, and an
+  // "$OLEOBJINFO" item with the object information record (class id, the
+  // storage name, `description`, the rich-text field `fieldName`).
+  [[nodiscard]] virtual Status OleInsertObject(NoteHandle note, std::u16string_view storagePath, std::string_view objectName,
+                                               const std::array<uint8_t, 16>& classId, std::string_view description,
+                                               std::string_view fieldName) = 0;
+  // Writes the storage of the named OLE object to `path`.
+  [[nodiscard]] virtual Status OleWriteObject(NoteHandle note, std::string_view objectName, std::u16string_view path) = 0;
+  // Removes the named OLE object: its "$OLEOBJINFO" item and its storage.
+  [[nodiscard]] virtual Status OleRemoveObject(NoteHandle note, std::string_view objectName) = 0;
 
   // ---- Rich text ------------------------------------------------------------
 

@@ -244,6 +244,18 @@ class PlatformWrapper : public Platform {
     if (Status s = Intercept("DetachFile")) return s;
     return target_->DetachFile(note, item);
   }
+  [[nodiscard]] Status OleInsertObject(NoteHandle note, std::u16string_view storagePath, std::string_view objectName, const std::array<uint8_t, 16>& classId, std::string_view description, std::string_view fieldName) override {
+    if (Status s = Intercept("OleInsertObject")) return s;
+    return target_->OleInsertObject(note, storagePath, objectName, classId, description, fieldName);
+  }
+  [[nodiscard]] Status OleWriteObject(NoteHandle note, std::string_view objectName, std::u16string_view path) override {
+    if (Status s = Intercept("OleWriteObject")) return s;
+    return target_->OleWriteObject(note, objectName, path);
+  }
+  [[nodiscard]] Status OleRemoveObject(NoteHandle note, std::string_view objectName) override {
+    if (Status s = Intercept("OleRemoveObject")) return s;
+    return target_->OleRemoveObject(note, objectName);
+  }
   [[nodiscard]] Status ConvertRichTextToText(BlockId value, std::string_view delimiter, uint16_t lineLength, MemHandle* text, uint32_t* length) override {
     if (Status s = Intercept("ConvertRichTextToText")) return s;
     return target_->ConvertRichTextToText(value, delimiter, lineLength, text, length);

@@ -103,4 +103,20 @@ std::string EncodeFileObject(const FileObject& f) {
   return out;
 }
 
+std::string EncodeOleObjectInfo(const OleObjectInfo& o) {
+  std::string out;
+  PutLe16(&out, o.signature);
+  PutLe16(&out, o.length);
+  PutLe16(&out, o.fileObjectNameLength);
+  PutLe16(&out, o.descriptionLength);
+  PutLe16(&out, o.fieldNameLength);
+  PutLe16(&out, o.textIndexNameLength);
+  for (uint8_t byte : o.classId) out.push_back(static_cast<char>(byte));
+  PutLe16(&out, o.storageFormat);
+  PutLe16(&out, o.displayFormat);
+  PutLe32(&out, o.flags);
+  out.append(StructureSize(kStructOleObjectInfo) - out.size(), '\0');  // the remaining reserved fields
+  return out;
+}
+
 }  // namespace notesapi

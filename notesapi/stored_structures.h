@@ -85,8 +85,11 @@ struct MimePartHeader {  // 639: 20 bytes, followed by boundary, headers and dat
 [[nodiscard]] Status ParseOleObjectInfo(std::string_view memory, OleObjectInfo* out);
 [[nodiscard]] Status ParseMimePartHeader(std::string_view memory, MimePartHeader* out);
 
-// The stored form of a file object (the host writes attachments with it).
+// The stored forms the host writes.
 std::string EncodeFileObject(const FileObject& object);
+std::string EncodeOleObjectInfo(const OleObjectInfo& info);
+
+inline constexpr uint16_t SIG_CD_OLEOBJINFO = 193 | 0xFF00;
 
 }  // namespace notesapi
 

@@ -580,6 +580,60 @@ class HostPlatform final : public Platform {
     return ItemDeleteByBlock(note, item);
   }
 
+  // ---- OLE objects ----
+
+  Status OleInsertObject(NoteHandle note, std::u16string_view storagePath, std::string_view objectName,
+                         const std::array<uint8_t, 16>& classId, std::string_view description,
+                         std::string_view fieldName) override {
+    if (FindNote(note) == nullptr) return kInvalidHandle;
+    if (objectName.empty() || objectName.size() + description.size() + fieldName.size() > 0xF000) return kBadArgument;
+    std::string data;
+    if (Status s = FileRead(storagePath, &data); s != kNoError) return s;
+    BlockId storage;
+    if (Status s = AttachData(note, data, objectName, 0, false, &storage); s != kNoError) return s;
+    // The storage is OLE data, not a file for the attachment scanners.
+    PutLe16At(&FindItemByBlock(storage)->value, 2 + 8, HOST_CDSTORAGE);
+    OleObjectInfo info;
+    info.signature = SIG_CD_OLEOBJINFO;
+    info.fileObjectNameLength = static_cast<uint16_t>(objectName.size());
+    info.descriptionLength = static_cast<uint16_t>(description.size());
+    info.fieldNameLength = static_cast<uint16_t>(fieldName.size());
+    info.classId = classId;
+    info.storageFormat = 1;  // structured storage
+    size_t length = StructureSize(kStructOleObjectInfo) + objectName.size() + description.size() + fieldName.size();
+    info.length = static_cast<uint16_t>(length);
+    std::string value;
+    PutLe16(&value, TYPE_COMPOSITE);
+    value += EncodeOleObjectInfo(info);
+    value.append(objectName).append(description).append(fieldName);
+    if (value.size() % 2 != 0) value.push_back('\0');
+    return AppendItem(note, ITEM_SUMMARY, "$OLEOBJINFO", std::move(value), nullptr);
+  }
+
+  Status OleWriteObject(NoteHandle note, std::string_view objectName, std::u16string_view path) override {
+    BlockId storage;
+    if (Status s = FindAttachmentItem(note, objectName, &storage); s != kNoError) return s;
+    return ExtractFile(note, storage, path);
+  }
+
+  Status OleRemoveObject(NoteHandle note, std::string_view objectName) override {
+    OpenNote* open = FindNote(note);
+    if (open == nullptr) return kInvalidHandle;
+    BlockId storage;
+    if (Status s = FindAttachmentItem(note, objectName, &storage); s != kNoError) return s;
+    std::vector<uint16_t> infos;
+    for (const auto& item : open->note.items) {
+      if (!SameName(item.name, "$OLEOBJINFO")) continue;
+      OleObjectInfo info;
+      std::string_view body = std::string_view(item.value).substr(std::min<size_t>(2, item.value.size()));
+      size_t fixed = StructureSize(kStructOleObjectInfo);
+      if (ParseOleObjectInfo(body, &info) != kNoError || body.size() - fixed < info.fileObjectNameLength) continue;
+      if (body.substr(fixed, info.fileObjectNameLength) == objectName) infos.push_back(item.block);
+    }
+    for (uint16_t block : infos) (void)ItemDeleteByBlock(note, BlockId{note, block});  // found just above
+    return DetachFile(note, storage);
+  }
+
   // ---- Rich text ----
 
   Status ConvertRichTextToText(BlockId value, std::string_view delimiter, uint16_t lineLength, MemHandle* text,
@@ -915,6 +969,30 @@ class HostPlatform final : public Platform {
  private:
   static constexpr ModuleHandle kModule = 1;
 
+  static void PutLe16At(std::string* bytes, size_t at, uint16_t value) {
+    if (at + 2 > bytes->size()) return;
+    (*bytes)[at] = static_cast<char>(value & 0xFF);
+    (*bytes)[at + 1] = static_cast<char>(value >> 8);
+  }
+
+  // The "$FILE" item whose file name is `name`.
+  Status FindAttachmentItem(NoteHandle note, std::string_view name, BlockId* found) {
+    OpenNote* open = FindNote(note);
+    if (open == nullptr) return kInvalidHandle;
+    for (const auto& item : open->note.items) {
+      uint16_t type = 0;
+      if (ValueType(item.value, &type) != kNoError || type != TYPE_OBJECT) continue;
+      FileObject file;
+      std::string_view body = std::string_view(item.value).substr(2);
+      if (ParseFileObject(body, &file) != kNoError || body.size() - 36 < file.fileNameLength) continue;
+      if (body.substr(36, file.fileNameLength) == name) {
+        *found = BlockId{note, item.block};
+        return kNoError;
+      }
+    }
+    return kItemNotFound;
+  }
+
   // A "$FILE" item for `data`, kept as an object stored with the note's next save.
   Status AttachData(NoteHandle note, std::string_view data, std::string_view name, uint16_t compression, bool encrypted,
                     BlockId* item) {
@@ -1133,7 +1211,7 @@ class HostPlatform final : public Platform {
     return std::find_if(open->note.items.begin(), open->note.items.end(),
                         [block](const host::StoredItem& item) { return item.block == block; });
   }
-  const host::StoredItem* FindItemByBlock(BlockId id) {
+  host::StoredItem* FindItemByBlock(BlockId id) {
     OpenNote* open = FindNote(id.pool);
     if (open == nullptr) return nullptr;
     auto it = FindItem(open, id.block);

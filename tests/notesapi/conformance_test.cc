@@ -329,6 +329,50 @@ TEST_P(PlatformConformance, AttachmentsRoundTripThroughTheDatabase) {
   EXPECT_EQ(left.item, second.item) << "only the detached one is gone";
 }
 
+TEST_P(PlatformConformance, OleObjectsAreInsertedWrittenOutAndRemoved) {
+  std::string storage("\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1 compound document", 25);
+  std::string source = server_.directory() + "/object.bin";
+  std::ofstream(source, std::ios::binary) << storage;
+  ScopedDb db(p, CreateAndOpen("ole.nsf"));
+  ScopedNote note(p);
+  ASSERT_EQ(p->NoteCreate(db.get(), note.put()), kNoError);
+  std::array<uint8_t, 16> wordDocument{0x06, 0x09, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                       0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+  ASSERT_EQ(p->OleInsertObject(note.get(), std::u16string(source.begin(), source.end()), "EXT12345", wordDocument,
+                               "Microsoft Word", "Body"),
+            kNoError);
+  ASSERT_EQ(p->NoteUpdate(note.get(), kUpdateForce), kNoError);
+  ItemInfo info;
+  ASSERT_EQ(p->ItemInfoByName(note.get(), "$OLEOBJINFO", &info), kNoError);
+  std::string value;
+  ASSERT_EQ(p->ItemValue(info.value, &value), kNoError);
+  size_t offset = 0;
+  std::string memory;
+  ASSERT_EQ(p->ReadStructure(kStructOleObjectInfo, value.substr(2), &offset, &memory), kNoError);
+  OleObjectInfo ole;
+  ASSERT_EQ(ParseOleObjectInfo(memory, &ole), kNoError);
+  std::string strings = value.substr(2 + offset);
+  EXPECT_EQ(strings.substr(0, ole.fileObjectNameLength), "EXT12345");
+  EXPECT_EQ(strings.substr(ole.fileObjectNameLength, ole.descriptionLength), "Microsoft Word");
+  EXPECT_EQ(strings.substr(ole.fileObjectNameLength + ole.descriptionLength, ole.fieldNameLength), "Body");
+  EXPECT_EQ(ole.classId, wordDocument);
+  ItemInfo file;
+  ASSERT_EQ(p->ItemInfoByName(note.get(), "$FILE", &file), kNoError);
+  std::string fileValue;
+  ASSERT_EQ(p->ItemValue(file.value, &fileValue), kNoError);
+  FileObject object;
+  ASSERT_EQ(ParseFileObject(fileValue.substr(2), &object), kNoError);
+  EXPECT_EQ(object.hostType & 0x0F00, HOST_CDSTORAGE) << "not a file for the attachment scanners";
+  std::string out = server_.directory() + "/written";
+  ASSERT_EQ(p->OleWriteObject(note.get(), "EXT12345", std::u16string(out.begin(), out.end())), kNoError);
+  std::ifstream in(out, std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), storage);
+  EXPECT_EQ(p->OleWriteObject(note.get(), "EXT99999", u"/tmp/x"), kItemNotFound);
+  ASSERT_EQ(p->OleRemoveObject(note.get(), "EXT12345"), kNoError);
+  EXPECT_EQ(p->ItemInfoByName(note.get(), "$OLEOBJINFO", &info), kItemNotFound);
+  EXPECT_EQ(p->ItemInfoByName(note.get(), "$FILE", &file), kItemNotFound);
+}
+
 TEST_P(PlatformConformance, StoredStructuresAreBoundsChecked) {
   size_t offset = 0;
   std::string memory;

@@ -2,6 +2,8 @@
 
 #include "notesapi/item_values.h"
 
+#include <algorithm>
+
 namespace notesapi {
 
 namespace {
@@ -63,6 +65,38 @@ void AppendText(std::string* out, uint32_t fontId, std::string_view text) {
     out->append(piece);
     PadEven(out);
   } while (!text.empty());
+}
+
+void AppendFileHotspot(std::string* out, std::string_view internalName, std::string_view shownName) {
+  std::string data = std::string(internalName) + '\0' + std::string(shownName) + '\0';
+  data.resize(std::min<size_t>(data.size(), 0xF000));
+  PutLe16(out, SIG_CD_HOTSPOTBEGIN);
+  PutLe16(out, static_cast<uint16_t>(12 + data.size()));
+  PutLe16(out, kHotspotTypeFile);
+  PutLe32(out, 0);  // flags
+  PutLe16(out, static_cast<uint16_t>(data.size()));
+  out->append(data);
+  PadEven(out);
+  out->push_back(static_cast<char>(SIG_CD_HOTSPOTEND));
+  out->push_back(2);
+}
+
+void AppendOleObject(std::string* out, std::string_view attachmentName, std::string_view className) {
+  attachmentName = attachmentName.substr(0, 0x7000);
+  className = className.substr(0, 0x7000);
+  PutLe16(out, SIG_CD_OLEBEGIN);
+  PutLe16(out, static_cast<uint16_t>(18 + attachmentName.size() + className.size()));
+  PutLe16(out, 0);  // version
+  PutLe32(out, 0);  // flags
+  PutLe16(out, 0);  // clipboard format
+  PutLe16(out, static_cast<uint16_t>(attachmentName.size()));
+  PutLe16(out, static_cast<uint16_t>(className.size()));
+  PutLe16(out, 0);  // no template
+  out->append(attachmentName).append(className);
+  PadEven(out);
+  PutLe16(out, SIG_CD_OLEEND);
+  PutLe16(out, 8);
+  PutLe32(out, 0);
 }
 
 Status ForEachCdRecord(std::string_view rich, const std::function<void(const CdRecord&)>& visit) {

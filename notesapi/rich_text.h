@@ -38,6 +38,14 @@ void AppendParagraph(std::string* richText);
 void AppendPabReference(std::string* richText, uint16_t pabId);
 // Text longer than one record holds is split over several records.
 void AppendText(std::string* richText, uint32_t fontId, std::string_view text);
+// The hotspot that shows an attached file in the text: its internal name
+// (the "$FILE" item's file name) and the name shown to the reader.
+void AppendFileHotspot(std::string* richText, std::string_view internalName, std::string_view shownName);
+// Where an embedded OLE object stands in the text: `attachmentName` names
+// its storage, `className` its program identifier.
+void AppendOleObject(std::string* richText, std::string_view attachmentName, std::string_view className);
+
+inline constexpr uint16_t kHotspotTypeFile = 4;
 
 // Calls `visit` for every record of `richText` (without the data-type
 // word). kValueTooShort when a record's length runs past the value or is

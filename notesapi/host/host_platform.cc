@@ -607,7 +607,17 @@ class HostPlatform final : public Platform {
     value += EncodeOleObjectInfo(info);
     value.append(objectName).append(description).append(fieldName);
     if (value.size() % 2 != 0) value.push_back('\0');
-    return AppendItem(note, ITEM_SUMMARY, "$OLEOBJINFO", std::move(value), nullptr);
+    if (Status s = AppendItem(note, ITEM_SUMMARY, "$OLEOBJINFO", std::move(value), nullptr); s != kNoError) return s;
+    // The object's place in its rich-text field.
+    std::string progId;
+    (void)ClassToProgId(ClassIdText(classId), &progId);  // an unknown class shows no program name
+    std::string records;
+    AppendParagraph(&records);
+    AppendOleObject(&records, objectName, progId);
+    std::string field;
+    PutLe16(&field, TYPE_COMPOSITE);
+    field += records;
+    return AppendItem(note, ITEM_SIGN, fieldName.empty() ? std::string_view("Body") : fieldName, std::move(field), nullptr);
   }
 
   Status OleWriteObject(NoteHandle note, std::string_view objectName, std::u16string_view path) override {
@@ -969,6 +979,15 @@ class HostPlatform final : public Platform {
  private:
   static constexpr ModuleHandle kModule = 1;
 
+  // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" of a class identifier as stored
+  // (first three fields little-endian).
+  static std::string ClassIdText(const std::array<uint8_t, 16>& id) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", id[3], id[2],
+                  id[1], id[0], id[5], id[4], id[7], id[6], id[8], id[9], id[10], id[11], id[12], id[13], id[14], id[15]);
+    return text;
+  }
+
   static void PutLe16At(std::string* bytes, size_t at, uint16_t value) {
     if (at + 2 > bytes->size()) return;
     (*bytes)[at] = static_cast<char>(value & 0xFF);
@@ -1081,12 +1100,19 @@ class HostPlatform final : public Platform {
       AppendPabReference(&body.records, 1);
       AppendText(&body.records, kDefaultFontId, lmbcs);
     }
-    (void)WriteRichTextItems(body);  // the note is open and the records are ours
+    std::vector<std::string> attached;
     for (const host::ConvertedFile& file : converted.files) {
       std::string lmbcs;
       if (charsets_->Convert(Charset::kUtf8, Charset::kLmbcs, file.name, &lmbcs) != kNoError) lmbcs = file.name;
-      (void)AttachData(handle, file.data, lmbcs, 1, false, nullptr);  // a part that cannot be attached is left out
+      // A part that cannot be attached is left out of the view.
+      if (AttachData(handle, file.data, lmbcs, 1, false, nullptr) == kNoError) attached.push_back(lmbcs);
     }
+    for (const std::string& name : attached) {
+      AppendParagraph(&body.records);
+      AppendPabReference(&body.records, 1);
+      AppendFileHotspot(&body.records, name, name);
+    }
+    (void)WriteRichTextItems(body);  // the note is open and the records are ours
   }
 
   static bool IsPartFile(const host::StoredItem& item, const std::vector<std::string>& partFiles) {

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "notesapi/item_values.h"
+#include "notesapi/rich_text.h"
 #include "notesapi/stored_structures.h"
 #include "notesapi/platform_wrapper.h"
 #include "notesapi/scoped_handles.h"
@@ -356,6 +357,16 @@ TEST_P(PlatformConformance, OleObjectsAreInsertedWrittenOutAndRemoved) {
   EXPECT_EQ(strings.substr(ole.fileObjectNameLength, ole.descriptionLength), "Microsoft Word");
   EXPECT_EQ(strings.substr(ole.fileObjectNameLength + ole.descriptionLength, ole.fieldNameLength), "Body");
   EXPECT_EQ(ole.classId, wordDocument);
+  ItemInfo field;
+  ASSERT_EQ(p->ItemInfoByName(note.get(), "Body", &field), kNoError);
+  std::string fieldValue;
+  ASSERT_EQ(p->ItemValue(field.value, &fieldValue), kNoError);
+  std::string placed;
+  ASSERT_EQ(ForEachCdRecord(fieldValue.substr(2), [&](const CdRecord& r) {
+              if (r.signature == SIG_CD_OLEBEGIN) placed = std::string(r.body.substr(14));
+            }),
+            kNoError);
+  EXPECT_EQ(placed, "EXT12345Word.Document.8") << "the object's place in its field, with its program name";
   ItemInfo file;
   ASSERT_EQ(p->ItemInfoByName(note.get(), "$FILE", &file), kNoError);
   std::string fileValue;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "notesapi/item_values.h"
+#include "notesapi/rich_text.h"
 #include "notesapi/scoped_handles.h"
 #include "notesapi/stored_structures.h"
 #include "tests/notesapi/test_server.h"
@@ -130,6 +131,15 @@ TEST_F(MimeImportTest, ReadersSeeRichTextAndAttachments) {
   ScopedMem owner(p, text);
   std::string body(reinterpret_cast<char*>(p->MemLock(text)), length);
   EXPECT_NE(body.find("plain body"), std::string::npos) << body;
+  std::string bodyValue;
+  ASSERT_EQ(p->ItemValue(item.value, &bodyValue), kNoError);
+  std::vector<std::string> hotspots;
+  ASSERT_EQ(ForEachCdRecord(bodyValue.substr(2), [&](const CdRecord& r) {
+              if (r.signature == SIG_CD_HOTSPOTBEGIN) hotspots.emplace_back(r.body.substr(8));
+            }),
+            kNoError);
+  ASSERT_EQ(hotspots.size(), 2u) << "each attachment shown in the text";
+  EXPECT_EQ(hotspots[1], std::string("notes.txt\0notes.txt\0", 20));
   std::vector<std::string> names;
   std::vector<std::string> contents;
   for (Status s = p->ItemInfoByName(note.get(), "$FILE", &item); s == kNoError;

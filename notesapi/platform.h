@@ -222,6 +222,12 @@ class Platform {
   // "CN=John Smith/OU=Sales/O=Acme/C=US"; flat names and names already
   // canonical are returned unchanged.
   [[nodiscard]] virtual Status CanonicalizeName(std::string_view name, std::string* canonical) = 0;
+  // A new memo (Form "Memo") in the mail database `mailDb`; recipients and
+  // header items are added with the item services.
+  [[nodiscard]] virtual Status MailCreateMessage(DbHandle mailDb, NoteHandle* message) = 0;
+  // Hands the message to the router: a copy goes into "mail.box" (created
+  // when missing), with "PostedDate" set when the message has none.
+  [[nodiscard]] virtual Status MailTransferMessage(NoteHandle message) = 0;
   // The name of the server the task runs on (notes.ini ServerName).
   [[nodiscard]] virtual Status ServerName(std::string* name) = 0;
 

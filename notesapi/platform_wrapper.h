@@ -288,6 +288,14 @@ class PlatformWrapper : public Platform {
     if (Status s = Intercept("CanonicalizeName")) return s;
     return target_->CanonicalizeName(name, canonical);
   }
+  [[nodiscard]] Status MailCreateMessage(DbHandle mailDb, NoteHandle* message) override {
+    if (Status s = Intercept("MailCreateMessage")) return s;
+    return target_->MailCreateMessage(mailDb, message);
+  }
+  [[nodiscard]] Status MailTransferMessage(NoteHandle message) override {
+    if (Status s = Intercept("MailTransferMessage")) return s;
+    return target_->MailTransferMessage(message);
+  }
   [[nodiscard]] Status ServerName(std::string* name) override {
     if (Status s = Intercept("ServerName")) return s;
     return target_->ServerName(name);

@@ -781,6 +781,45 @@ class HostPlatform final : public Platform {
     *canonical = std::move(out);
     return kNoError;
   }
+  Status MailCreateMessage(DbHandle mailDb, NoteHandle* message) override {
+    NoteHandle note = kNullHandle;
+    if (Status s = NoteCreate(mailDb, &note); s != kNoError) return s;
+    if (Status s = ItemSetText(note, "Form", "Memo"); s != kNoError) {
+      (void)NoteClose(note);  // just created: nothing else holds it
+      return s;
+    }
+    *message = note;
+    return kNoError;
+  }
+  Status MailTransferMessage(NoteHandle message) override {
+    OpenNote* source = FindNote(message);
+    if (source == nullptr) return kInvalidHandle;
+    Status created = DbCreate("mail.box", "Mail box");
+    if (created != kNoError && created != kDatabaseExists) return created;
+    DbHandle box = kNullHandle;
+    if (Status s = DbOpen("mail.box", &box); s != kNoError) return s;
+    NoteHandle copy = kNullHandle;
+    Status s = NoteCreate(box, &copy);
+    for (size_t i = 0; s == kNoError && i < source->note.items.size(); ++i) {
+      const host::StoredItem& item = source->note.items[i];
+      uint16_t type = 0;
+      (void)ValueType(item.value, &type);  // too short: copied as it is
+      if (type == TYPE_OBJECT) {
+        std::string name;
+        std::string data;
+        if (ReadAttachment(message, item, &name, &data)) s = AttachData(copy, data, name, 1, false, nullptr);
+        continue;
+      }
+      host::StoredItem duplicate = item;
+      s = AppendItem(copy, duplicate.flags, duplicate.name, std::move(duplicate.value), nullptr);
+    }
+    TimeDate posted;
+    if (s == kNoError && !ItemGetTime(copy, "PostedDate", &posted)) s = ItemSetTime(copy, "PostedDate", TimeNow());
+    if (s == kNoError) s = NoteUpdate(copy, kUpdateForce);
+    if (copy != kNullHandle) (void)NoteClose(copy);  // saved or given up
+    (void)DbClose(box);
+    return s;
+  }
   Status ServerName(std::string* name) override {
     std::string value;
     if (!IniGetText("ServerName", 1023, &value) || value.empty()) return kItemNotFound;
@@ -1121,6 +1160,19 @@ class HostPlatform final : public Platform {
     if (ParseFileObject(body, &file) != kNoError || body.size() - 36 < file.fileNameLength) return false;
     std::string name(body.substr(36, file.fileNameLength));
     return std::find(partFiles.begin(), partFiles.end(), name) != partFiles.end();
+  }
+
+  // The file name and data of a "$FILE" item of an open note.
+  bool ReadAttachment(NoteHandle handle, const host::StoredItem& item, std::string* name, std::string* data) {
+    OpenNote* open = FindNote(handle);
+    OpenDatabase* db = open == nullptr ? nullptr : FindDb(open->db);
+    if (db == nullptr) return false;
+    FileObject file;
+    std::string_view body = std::string_view(item.value).substr(std::min<size_t>(2, item.value.size()));
+    if (ParseFileObject(body, &file) != kNoError || body.size() - 36 < file.fileNameLength) return false;
+    *name = std::string(body.substr(36, file.fileNameLength));
+    uint32_t flags = 0;
+    return db->store.ReadObject(file.header.rrv, data, &flags) == kNoError;
   }
 
   bool ReadAttachmentByName(NoteHandle handle, std::string_view name, std::string* data) {

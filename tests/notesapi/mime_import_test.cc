@@ -207,6 +207,39 @@ TEST_F(MimeImportTest, MalformedMessagesFailOrImportWithoutHarm) {
   EXPECT_EQ(ids.size(), 1u) << "failed imports leave no note behind";
 }
 
+TEST_F(MimeImportTest, MemosGoToTheMailBoxWithTheirAttachments) {
+  ASSERT_EQ(p->DbCreate("zulsetup.nsf", "Settings"), kNoError);
+  ScopedDb from(p);
+  ASSERT_EQ(p->DbOpen("zulsetup.nsf", from.put()), kNoError);
+  ScopedNote memo(p);
+  ASSERT_EQ(p->MailCreateMessage(from.get(), memo.put()), kNoError);
+  ASSERT_EQ(p->ItemCreateTextList(memo.get(), "SendTo", "CN=Admin/O=Tervala"), kNoError);
+  ASSERT_EQ(p->ItemAppendTextList(memo.get(), "Recipients", "admin@example.com", false), kNoError);
+  ASSERT_EQ(p->ItemSetText(memo.get(), "Subject", "warning"), kNoError);
+  std::string source = server_.directory() + "/report.txt";
+  std::ofstream(source) << "attached report";
+  ASSERT_EQ(p->AttachFile(memo.get(), std::u16string(source.begin(), source.end()), "report.txt", 1, false, nullptr),
+            kNoError);
+  ASSERT_EQ(p->MailTransferMessage(memo.get()), kNoError);
+  std::vector<NoteId> ids;
+  ASSERT_EQ(p->DbNoteIds(db.get(), &ids), kNoError);
+  ASSERT_EQ(ids.size(), 1u);
+  ScopedNote delivered(p);
+  ASSERT_EQ(p->NoteOpen(db.get(), ids[0], 0, delivered.put()), kNoError);
+  std::string text;
+  ASSERT_EQ(p->ItemGetText(delivered.get(), "Form", 20, &text), kNoError);
+  EXPECT_EQ(text, "Memo");
+  EXPECT_EQ(p->ItemTextListCount(delivered.get(), "Recipients"), 1);
+  TimeDate posted;
+  EXPECT_TRUE(p->ItemGetTime(delivered.get(), "PostedDate", &posted));
+  ItemInfo file;
+  ASSERT_EQ(p->ItemInfoByName(delivered.get(), "$FILE", &file), kNoError);
+  std::string out = server_.directory() + "/copy.txt";
+  ASSERT_EQ(p->ExtractFile(delivered.get(), file.item, std::u16string(out.begin(), out.end())), kNoError);
+  std::ifstream in(out);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "attached report");
+}
+
 TEST_F(MimeImportTest, NamesAreCanonicalised) {
   struct Case {
     const char* in;

@@ -2,6 +2,8 @@
 
 #include <gmime/gmime.h>
 
+#include "notesapi/host/internal/gobject_ptr.h"
+
 #include <memory>
 #include <mutex>
 
@@ -13,25 +15,15 @@ namespace notesapi {
 
 namespace {
 
+using host::GPtr;
+using host::GText;
+
 constexpr size_t kMaxPartBytes = 0xFFFF;  // the part header counts its data in 16 bits
 
 void InitGMime() {
   static std::once_flag once;
   std::call_once(once, [] { g_mime_init(); });
 }
-
-struct GObjectUnref {
-  void operator()(void* object) const {
-    if (object != nullptr) g_object_unref(object);
-  }
-};
-template <typename T>
-using GPtr = std::unique_ptr<T, GObjectUnref>;
-
-struct GFreeText {
-  void operator()(char* text) const { g_free(text); }
-};
-using GText = std::unique_ptr<char, GFreeText>;
 
 std::string ToLmbcs(Platform* p, const char* utf8) {
   std::string lmbcs;

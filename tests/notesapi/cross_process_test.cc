@@ -3,6 +3,7 @@
 // or when the server quits.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -223,8 +224,13 @@ TEST_F(CrossProcessTest, OneInstanceSlotPerProgramEvenAfterACrash) {
   ASSERT_EQ(::write(go[1], "xx", 2), 2);  // both start at the same moment
   std::string outcome;
   for (int i = 0; i < 2; ++i) {
+    // A child that died before answering must fail the test, not hang it.
+    pollfd ready{results[0], POLLIN, 0};
     char byte = 0;
-    ASSERT_EQ(::read(results[0], &byte, 1), 1);
+    if (::poll(&ready, 1, 30000) != 1 || ::read(results[0], &byte, 1) != 1) {
+      for (pid_t child : children) ::kill(child, SIGKILL);
+      FAIL() << "a child did not answer";
+    }
     outcome += byte;
   }
   std::sort(outcome.begin(), outcome.end());

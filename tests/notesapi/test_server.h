@@ -4,6 +4,7 @@
 #ifndef TESTS_NOTESAPI_TEST_SERVER_H_
 #define TESTS_NOTESAPI_TEST_SERVER_H_
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -41,7 +42,10 @@ class TestServer {
     options.idleWaitMillis = idleWaitMillis;
     options.echoConsole = false;
     std::unique_ptr<Platform> platform;
-    if (NewHostPlatform(options, &platform) != kNoError) std::abort();
+    if (Status s = NewHostPlatform(options, &platform); s != kNoError) {
+      std::fprintf(stderr, "cannot open the host: status 0x%04X\n", static_cast<unsigned>(s));
+      std::abort();
+    }
     return platform;
   }
 

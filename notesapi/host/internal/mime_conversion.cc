@@ -2,24 +2,14 @@
 
 #include <gmime/gmime.h>
 
+#include "notesapi/host/internal/gobject_ptr.h"
+
 #include <memory>
 #include <mutex>
 
 namespace notesapi::host {
 
 namespace {
-
-struct GObjectUnref {
-  void operator()(void* object) const {
-    if (object != nullptr) g_object_unref(object);
-  }
-};
-template <typename T>
-using GPtr = std::unique_ptr<T, GObjectUnref>;
-
-struct GFreeText {
-  void operator()(char* text) const { g_free(text); }
-};
 
 constexpr int kMaxDepth = 64;
 
@@ -65,7 +55,7 @@ Status Walk(GMimeObject* object, int depth, ConvertedMessage* out) {
   const char* filename = g_mime_part_get_filename(part);
   bool inlineText = GMIME_IS_TEXT_PART(object) && filename == nullptr && !g_mime_part_is_attachment(part);
   if (inlineText) {
-    std::unique_ptr<char, GFreeText> text(g_mime_text_part_get_text(GMIME_TEXT_PART(object)));
+    GText text(g_mime_text_part_get_text(GMIME_TEXT_PART(object)));
     if (text) SplitLines(text.get(), &out->textLines);
     return kNoError;
   }

@@ -54,7 +54,7 @@ Status NoteDatabase::Create(const std::string& file, const std::string& title) {
   if (Status s = db.Open(file, true); s != kNoError) return s;
   SqliteTransaction transaction(&db);
   if (Status s = transaction.Begin(); s != kNoError) return s;
-  if (Status s = db.Exec(kSchema); s != kNoError) return s;
+  if (Status s = db.ExecSetup(kSchema); s != kNoError) return s;
   SqliteStatement info;
   Status s = info.Prepare(db.get(),
                           "INSERT INTO dbinfo(key, value) VALUES('format', ?1), ('title', ?2), ('next_note_id', ?3)");

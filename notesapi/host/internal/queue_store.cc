@@ -36,7 +36,7 @@ Status QueueStore::Open(const std::string& serverDirectory) {
   ::mkdir(FolderOf(serverDirectory).c_str(), 0755);
   doorbell_ = FolderOf(serverDirectory) + "/doorbell";
   if (Status s = db_.Open(FolderOf(serverDirectory) + "/queues.db", true); s != kNoError) return s;
-  return db_.Exec(kSchema);
+  return db_.ExecSetup(kSchema);
 }
 
 Status QueueStore::Create(const std::string& name) {

@@ -1,5 +1,7 @@
 #include "notesapi/host/internal/sqlite_util.h"
 
+#include <chrono>
+#include <thread>
 #include <utility>
 
 namespace notesapi::host {
@@ -25,12 +27,14 @@ Status SqliteStatus(int rc, Status missingStatus) {
   }
 }
 
-SqliteDb::SqliteDb(SqliteDb&& other) noexcept : db_(std::exchange(other.db_, nullptr)) {}
+SqliteDb::SqliteDb(SqliteDb&& other) noexcept
+    : db_(std::exchange(other.db_, nullptr)), busyTimeoutMillis_(other.busyTimeoutMillis_) {}
 
 SqliteDb& SqliteDb::operator=(SqliteDb&& other) noexcept {
   if (this != &other) {
     if (db_ != nullptr) sqlite3_close_v2(db_);
     db_ = std::exchange(other.db_, nullptr);
+    busyTimeoutMillis_ = other.busyTimeoutMillis_;
   }
   return *this;
 }
@@ -49,9 +53,10 @@ Status SqliteDb::Open(const std::string& path, bool create, int busyTimeoutMilli
   }
   sqlite3_busy_timeout(db, busyTimeoutMillis);
   db_ = db;
+  busyTimeoutMillis_ = busyTimeoutMillis;
   // Reading the schema is the first access that notices a file that is not
   // a database at all.
-  if (Status s = Exec("PRAGMA journal_mode=WAL"); s != kNoError) {
+  if (Status s = ExecSetup("PRAGMA journal_mode=WAL"); s != kNoError) {
     sqlite3_close_v2(std::exchange(db_, nullptr));
     return s;
   }
@@ -63,6 +68,18 @@ Status SqliteDb::Open(const std::string& path, bool create, int busyTimeoutMilli
 }
 
 Status SqliteDb::Exec(const char* sql) { return SqliteStatus(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr)); }
+
+// Two processes creating the same file at once can get SQLITE_BUSY without
+// the busy handler being asked (switching to WAL, recovering the WAL), so
+// setup statements retry on their own within the busy timeout.
+Status SqliteDb::ExecSetup(const char* sql) {
+  constexpr int kPauseMillis = 5;
+  for (int waited = 0;; waited += kPauseMillis) {
+    Status s = Exec(sql);
+    if (s != kDatabaseLocked || waited >= busyTimeoutMillis_) return s;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPauseMillis));
+  }
+}
 
 SqliteStatement::~SqliteStatement() { sqlite3_finalize(stmt_); }
 

@@ -33,10 +33,13 @@ class SqliteDb {
   // timeout, so several processes can use it at once.
   [[nodiscard]] Status Open(const std::string& path, bool create, int busyTimeoutMillis = kDefaultBusyTimeoutMillis);
   [[nodiscard]] Status Exec(const char* sql);
+  // Exec for schema and mode statements run while opening.
+  [[nodiscard]] Status ExecSetup(const char* sql);
   sqlite3* get() const { return db_; }
 
  private:
   sqlite3* db_ = nullptr;
+  int busyTimeoutMillis_ = 0;
 };
 
 class SqliteStatement {

@@ -15,7 +15,7 @@ Status TaskRegistry::Open(const std::string& serverDirectory) {
   std::string run = serverDirectory + "/run";
   ::mkdir(run.c_str(), 0755);
   if (Status s = db_.Open(run + "/tasks.db", true); s != kNoError) return s;
-  return db_.Exec(
+  return db_.ExecSetup(
       "CREATE TABLE IF NOT EXISTS lines(id INTEGER PRIMARY KEY AUTOINCREMENT, pid INTEGER NOT NULL,"
       " task BLOB NOT NULL, text BLOB NOT NULL DEFAULT '')");
 }

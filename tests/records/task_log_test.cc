@@ -96,7 +96,12 @@ INSTANTIATE_TEST_SUITE_P(Flags, TaskLogTargets,
                                            TargetCase{0, 0, 0x06, false, false, 0, 0},
                                            TargetCase{0, 0, 0x08, false, false, 1, 0},
                                            TargetCase{0, 0, 0x10, false, false, 0, 1},
-                                           TargetCase{1, 1, 0x1E, true, true, 1, 1}));
+                                           TargetCase{1, 1, 0x1E, true, true, 1, 1}),
+                         [](const ::testing::TestParamInfo<TargetCase>& info) {
+                           const TargetCase& c = info.param;
+                           return "File" + std::to_string(c.fileFlag) + "Console" + std::to_string(c.consoleFlag) +
+                                  "Targets" + std::to_string(c.targets);
+                         });
 
 TEST_F(TaskLogTest, JournalRecordCarriesTheMessageWithoutTaskName) {
   CreateStatDatabase();

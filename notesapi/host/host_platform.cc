@@ -28,6 +28,7 @@
 #include "notesapi/host/internal/status_texts.h"
 #include "notesapi/host/internal/task_registry.h"
 #include "notesapi/host/internal/time_codec.h"
+#include "notesapi/host/mime_import.h"
 #include "notesapi/item_values.h"
 #include "notesapi/rich_text.h"
 #include "notesapi/stored_structures.h"
@@ -1103,7 +1104,7 @@ class HostPlatform final : public Platform {
       data = data.substr(0, header.byteCount);
       message.append(data.substr(0, header.boundaryLength + header.headersLength));
       std::string_view body = data.substr(header.boundaryLength + header.headersLength);
-      if (!(header.flags & 0x4)) {
+      if (!(header.flags & kMimePartBodyInDbObject)) {
         message.append(body);
         continue;
       }

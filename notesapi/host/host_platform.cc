@@ -1091,27 +1091,19 @@ class HostPlatform final : public Platform {
     auto& items = open->note.items;
     bool mime = std::any_of(items.begin(), items.end(), [](const auto& i) { return SameName(i.name, "MIME_Version"); });
     if (!mime) return;
+    auto readObject = [&](std::string_view name, std::string* data) {
+      return ReadAttachmentByName(handle, name, data) ? kNoError : kItemNotFound;
+    };
     std::string message;
     std::vector<std::string> partFiles;  // attachments that only hold large part contents
     for (const auto& item : items) {
       uint16_t type = 0;
       if (ValueType(item.value, &type) != kNoError || type != TYPE_MIME_PART) continue;
-      std::string_view stored = std::string_view(item.value).substr(2);
-      MimePartHeader header;
-      if (ParseMimePartHeader(stored, &header) != kNoError) return;
-      std::string_view data = stored.substr(StructureSize(kStructMimePart));
-      if (data.size() < header.byteCount || header.boundaryLength + header.headersLength > header.byteCount) return;
-      data = data.substr(0, header.byteCount);
-      message.append(data.substr(0, header.boundaryLength + header.headersLength));
-      std::string_view body = data.substr(header.boundaryLength + header.headersLength);
-      if (!(header.flags & kMimePartBodyInDbObject)) {
-        message.append(body);
-        continue;
+      std::string partFile;
+      if (AppendMimePart(this, std::string_view(item.value).substr(2), readObject, &message, &partFile) != kNoError) {
+        return;
       }
-      partFiles.emplace_back(body);
-      std::string content;
-      if (!ReadAttachmentByName(handle, body, &content)) return;
-      message += content;
+      if (!partFile.empty()) partFiles.push_back(std::move(partFile));
     }
     host::ConvertedMessage converted;
     if (host::ConvertMimeMessage(message, &converted) != kNoError) return;

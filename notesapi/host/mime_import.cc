@@ -2,11 +2,10 @@
 
 #include <gmime/gmime.h>
 
-#include "notesapi/host/internal/gobject_ptr.h"
-
 #include <memory>
 #include <mutex>
 
+#include "notesapi/host/internal/gobject_ptr.h"
 #include "notesapi/item_values.h"
 #include "notesapi/scoped_handles.h"
 #include "notesapi/stored_structures.h"
@@ -180,7 +179,51 @@ Status ImportMimeMessage(Platform* p, DbHandle db, std::string_view rfc822, bool
   return kNoError;
 }
 
+Status AppendMimePart(Platform* p, std::string_view stored, const ReadPartObject& readObject, std::string* message,
+                      std::string* objectName) {
+  if (objectName != nullptr) objectName->clear();
+  size_t offset = 0;
+  std::string memory;
+  if (Status s = p->ReadStructure(kStructMimePart, stored, &offset, &memory); s != kNoError) return s;
+  MimePartHeader header;
+  if (Status s = ParseMimePartHeader(memory, &header); s != kNoError) return s;
+  size_t prefix = size_t{header.boundaryLength} + header.headersLength;
+  if (stored.size() - offset < header.byteCount || prefix > header.byteCount) return kValueTooShort;
+  std::string_view data = stored.substr(offset, header.byteCount);
+  message->append(data.substr(0, prefix));
+  std::string_view body = data.substr(prefix);
+  if (!(header.flags & kMimePartBodyInDbObject)) {
+    message->append(body);
+    return kNoError;
+  }
+  if (objectName != nullptr) objectName->assign(body);
+  std::string content;
+  if (Status s = readObject(body, &content); s != kNoError) return s;
+  message->append(content);
+  return kNoError;
+}
+
 Status ExportMimeMessage(Platform* p, NoteHandle note, const std::u16string& scratchFolder, std::string* rfc822) {
+  // Large part contents come back through a temporary copy of their attachment.
+  auto readObject = [&](std::string_view name, std::string* data) -> Status {
+    ItemInfo file;
+    for (Status f = p->ItemInfoByName(note, "$FILE", &file); f == kNoError;
+         f = p->ItemInfoNext(note, file.item, "$FILE", &file)) {
+      std::string fileValue;
+      FileObject object;
+      if (p->ItemValue(file.value, &fileValue) != kNoError || fileValue.size() < 2 ||
+          ParseFileObject(std::string_view(fileValue).substr(2), &object) != kNoError) {
+        continue;
+      }
+      if (fileValue.substr(2 + 36, object.fileNameLength) != name) continue;
+      std::u16string temporary = scratchFolder + u"/export-" + std::u16string(name.begin(), name.end());
+      if (Status x = p->ExtractFile(note, file.item, temporary); x != kNoError) return x;
+      Status r = p->FileRead(temporary, data);
+      (void)p->FileDelete(temporary);  // a temporary copy
+      return r;
+    }
+    return kItemNotFound;
+  };
   std::string out;
   ItemInfo item;
   for (Status s = p->ItemInfoByName(note, "Body", &item); s == kNoError;
@@ -188,42 +231,9 @@ Status ExportMimeMessage(Platform* p, NoteHandle note, const std::u16string& scr
     if (item.type != TYPE_MIME_PART) continue;
     std::string value;
     if (Status v = p->ItemValue(item.value, &value); v != kNoError) return v;
-    std::string_view stored(value);
-    stored.remove_prefix(2);
-    size_t offset = 0;
-    std::string memory;
-    if (Status v = p->ReadStructure(kStructMimePart, stored, &offset, &memory); v != kNoError) return v;
-    MimePartHeader header;
-    if (Status v = ParseMimePartHeader(memory, &header); v != kNoError) return v;
-    if (stored.size() - offset < header.byteCount || header.boundaryLength + header.headersLength > header.byteCount) {
-      return kValueTooShort;
-    }
-    std::string_view data = stored.substr(offset, header.byteCount);
-    out.append(data.substr(0, header.boundaryLength + header.headersLength));
-    std::string_view body = data.substr(header.boundaryLength + header.headersLength);
-    if (header.flags & kMimePartBodyInDbObject) {
-      ItemInfo file;
-      bool found = false;
-      for (Status f = p->ItemInfoByName(note, "$FILE", &file); f == kNoError && !found;
-           f = p->ItemInfoNext(note, file.item, "$FILE", &file)) {
-        std::string fileValue;
-        FileObject object;
-        if (p->ItemValue(file.value, &fileValue) != kNoError || ParseFileObject(fileValue.substr(2), &object) != kNoError) {
-          continue;
-        }
-        if (fileValue.substr(2 + 36, object.fileNameLength) != body) continue;
-        found = true;
-        std::u16string temporary = scratchFolder + u"/export-" + std::u16string(body.begin(), body.end());
-        if (Status x = p->ExtractFile(note, file.item, temporary); x != kNoError) return x;
-        std::string bytes;
-        Status r = p->FileRead(temporary, &bytes);
-        (void)p->FileDelete(temporary);  // a temporary copy
-        if (r != kNoError) return r;
-        out += bytes;
-      }
-      if (!found) return kItemNotFound;
-    } else {
-      out.append(body);
+    if (value.size() < 2) return kValueTooShort;
+    if (Status v = AppendMimePart(p, std::string_view(value).substr(2), readObject, &out, nullptr); v != kNoError) {
+      return v;
     }
   }
   if (out.empty()) return kItemNotFound;

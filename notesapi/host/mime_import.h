@@ -8,6 +8,7 @@
 #ifndef NOTESAPI_HOST_MIME_IMPORT_H_
 #define NOTESAPI_HOST_MIME_IMPORT_H_
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,14 @@ struct ImportedMessage {
 // are read back through a temporary copy in `scratchFolder`.
 [[nodiscard]] Status ExportMimeMessage(Platform* platform, NoteHandle note, const std::u16string& scratchFolder,
                                        std::string* rfc822);
+
+// Appends one stored MIME part (its value after the type word) to `message`:
+// boundary line, headers and content. A part whose content lives in an
+// attachment object names that object; `readObject` fetches it by file name
+// and `objectName` (when given) reports the name, else is left empty.
+using ReadPartObject = std::function<Status(std::string_view fileName, std::string* data)>;
+[[nodiscard]] Status AppendMimePart(Platform* platform, std::string_view stored, const ReadPartObject& readObject,
+                                    std::string* message, std::string* objectName);
 
 // MIME part types and flags of the part header.
 inline constexpr uint8_t kMimePartProlog = 1;

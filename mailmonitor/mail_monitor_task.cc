@@ -175,9 +175,13 @@ Status MailMonitorTaskMain(ModuleHandle module, int argc, char** argv) {
   }
   // One running instance per server: taken atomically, and freed by the
   // system when the process ends in any way.
-  if (p->AcquireInstance(kProgramName) != kNoError) {
-    Log(JournalTaskFault, Msg::AlreadyRunning);
-    return kNoError;
+  if (Status guard = p->AcquireInstance(kProgramName); guard != kNoError) {
+    if (IsError(guard, kInstanceRunning)) {
+      Log(JournalTaskFault, Msg::AlreadyRunning);
+      return kNoError;
+    }
+    Log(JournalError, Msg::InstanceGuardFailed, guard);
+    return kTaskStartFailed;
   }
   MonitorQueues queues;
   if (StartServices(p, queues)) {

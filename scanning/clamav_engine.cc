@@ -1,8 +1,10 @@
 // The in-process engine: ClamAV's library. The only file that sees clamav.h.
 #include <clamav.h>
 
+#include <cstring>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "scanning/scan_engine.h"
 #include "scanning/scan_result.h"
@@ -30,12 +32,40 @@ HRESULT ClamavResult(cl_error_t rc) {
   }
 }
 
+// What the library reported while one scan ran. The library answers
+// "clean" for some failures it only reports as a message (a scan folder it
+// cannot create, for one), and its message callback gets no context for
+// them, so the scan in progress on this thread is found here.
+struct ScanMessages {
+  int errors = 0;
+  std::string firstError;
+};
+thread_local ScanMessages* t_activeScan = nullptr;
+
+class ActiveScan {
+ public:
+  explicit ActiveScan(ScanMessages* messages) { t_activeScan = messages; }
+  ~ActiveScan() { t_activeScan = nullptr; }
+  ActiveScan(const ActiveScan&) = delete;
+  ActiveScan& operator=(const ActiveScan&) = delete;
+};
+
+void OnEngineMessage(enum cl_msg severity, const char*, const char* message, void*) {
+  // Outside a scan the failing call's own result tells; the engine's chatter
+  // on standard error is not the task's log.
+  if (severity < CL_MSG_ERROR || t_activeScan == nullptr) return;
+  if (t_activeScan->errors++ == 0 && message != nullptr) {
+    std::string text(message);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    t_activeScan->firstError = "engine error: " + text;
+  }
+}
+
 HRESULT InitLibrary() {
   static std::once_flag once;
   static cl_error_t result = CL_SUCCESS;
   std::call_once(once, [] {
-    // The engine's own chatter on standard error is not the task's log.
-    cl_set_clcb_msg([](enum cl_msg, const char*, const char*, void*) {});
+    cl_set_clcb_msg(OnEngineMessage);
     result = cl_init(CL_INIT_DEFAULT);
   });
   return ClamavResult(result);
@@ -79,6 +109,15 @@ class ClamavEngine final : public ScanEngine {
  public:
   HRESULT Configure(const EngineSettings& settings) override {
     settings_ = settings;
+    // The library takes its options with each scan, but caches clean
+    // verdicts by content alone: once the options change, what it cached no
+    // longer holds, so the running engine stops using its cache (the next
+    // reload starts a fresh one).
+    cl_scan_options fresh = OptionsFor(settings_);
+    if (engine_ && std::memcmp(&fresh, &options_, sizeof fresh) != 0) {
+      (void)cl_engine_set_num(engine_.get(), CL_ENGINE_DISABLE_CACHE, 1);  // cannot fail on a valid engine
+    }
+    options_ = fresh;
     return S_OK;
   }
   HRESULT Start() override { return Reload(); }
@@ -102,9 +141,21 @@ class ClamavEngine final : public ScanEngine {
     const char* name = nullptr;
     unsigned long scanned = 0;
     cl_scan_options options = options_;
-    cl_error_t rc = cl_scanmap_callback(map.get(), nullptr, &name, &scanned, engine_.get(), &options, nullptr);
+    ScanMessages messages;
+    cl_error_t rc = CL_CLEAN;
+    {
+      ActiveScan active(&messages);
+      rc = cl_scanmap_callback(map.get(), nullptr, &name, &scanned, engine_.get(), &options, nullptr);
+    }
     switch (rc) {
       case CL_CLEAN:
+        // Clean only when the library reported no error on the way: an error
+        // means it did not really look. A detection stands either way.
+        if (messages.errors > 0) {
+          *verdict = VerdictError;
+          *threatName = messages.firstError;
+          return S_OK;
+        }
         *verdict = VerdictClean;
         return S_OK;
       case CL_VIRUS:
@@ -134,6 +185,8 @@ class ClamavEngine final : public ScanEngine {
     return S_OK;
   }
 
+  std::string SelfTestObject() const override { return std::string(KernelSelfTestObject()); }
+
  private:
   HRESULT Build(EnginePtr* out, uint64_t* signatures) {
     if (HRESULT hr = InitLibrary(); hr != S_OK) return hr;
@@ -154,6 +207,13 @@ class ClamavEngine final : public ScanEngine {
       return hr;
     }
     if (count == 0) return ZUL_E_BASES_NOT_LOADED;
+    unsigned int withSelfTest = count;
+    if (!settings_.selfTestSignatures.empty()) {
+      if (HRESULT hr = ClamavResult(cl_load(settings_.selfTestSignatures.c_str(), e, &withSelfTest, CL_DB_STDOPT));
+          hr != S_OK) {
+        return hr;
+      }
+    }
     if (HRESULT hr = ClamavResult(cl_engine_compile(e)); hr != S_OK) return hr;
     *out = std::move(engine);
     *signatures = count;

@@ -22,6 +22,10 @@ inline constexpr HRESULT ZUL_E_REMOTE_UNAVAILABLE = static_cast<HRESULT>(0x80040
 inline constexpr HRESULT ZUL_E_REMOTE_PROTOCOL = static_cast<HRESULT>(0x80040204);
 inline constexpr HRESULT ZUL_E_REMOTE_TIMEOUT = static_cast<HRESULT>(0x80040205);
 inline constexpr HRESULT ZUL_E_BAD_ADDRESS = static_cast<HRESULT>(0x80040206);
+// The kernel's temporary folder is missing or takes no file.
+inline constexpr HRESULT ZUL_E_TEMP_FOLDER = static_cast<HRESULT>(0x80040207);
+// The kernel did not detect its own test object.
+inline constexpr HRESULT ZUL_E_SELF_TEST = static_cast<HRESULT>(0x80040208);
 
 // A Windows error code in COM form.
 constexpr HRESULT HresultFromWin32(uint32_t code) {

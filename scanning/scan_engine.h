@@ -22,6 +22,10 @@ struct EngineSettings {
   uint32_t depthLimit = 0;
   uint32_t timeoutMillis = 0;
   uint32_t maxFiles = 0;  // files scanned inside one object; 0: engine default
+  // A signature file loaded with the bases so that the kernel's self-test
+  // object is detected whatever the bases hold; its signatures are not
+  // counted as the bases'. Empty: none.
+  std::string selfTestSignatures;
 };
 
 // Bits of KernelSettingsRecord.scanFlags ("ksFlags" digits 1 to 6).
@@ -35,7 +39,8 @@ inline constexpr uint32_t kScanHeuristics = 0x40;
 class ScanEngine {
  public:
   virtual ~ScanEngine() = default;
-  // Takes settings for the next Start or Reload.
+  // Takes settings: the scan options (flags, heuristics) apply from the next
+  // scan on; the bases, folders and limits from the next Start or Reload.
   virtual HRESULT Configure(const EngineSettings& settings) = 0;
   // Loads the bases; scanning is possible once this succeeded.
   virtual HRESULT Start() = 0;
@@ -47,7 +52,19 @@ class ScanEngine {
   virtual HRESULT Scan(std::string_view bytes, int32_t* verdict, std::string* threatName) = 0;
   // Signatures loaded (0 when the engine cannot tell) and the bases version.
   virtual HRESULT Info(uint64_t* recordCount, std::string* version) = 0;
+  // The object the kernel's self-test scans; the engine must report it
+  // infected (verdict 2), or it is not fit to scan mail.
+  virtual std::string SelfTestObject() const = 0;
 };
+
+// The self-test object of the in-process engine and the signature that
+// detects it, in the engine's body-signature format.
+std::string_view KernelSelfTestObject();
+std::string KernelSelfTestSignature();
+inline constexpr char kSelfTestThreatName[] = "Tervala.Kernel.SelfTest";
+
+// The EICAR test file, which every clamd set is expected to detect.
+std::string_view EicarTestObject();
 
 // The verdict of a detection, by the family of its name: heuristic
 // "Heuristics.Encrypted.*" is protected content, "Heuristics.Limits.Exceeded*"

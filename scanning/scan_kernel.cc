@@ -1,8 +1,12 @@
 #include "scanning/scan_kernel.h"
 
+#include <cstdio>
 #include <memory>
 
 #include "notesapi/process_platform.h"
+#include "records/message_text.h"
+#include "records/task_log.h"
+#include "records/text_conversions.h"
 #include "scanning/scan_engine.h"
 #include "settings/bases_date.h"
 
@@ -14,7 +18,10 @@ namespace {
 
 struct KernelManager {
   std::unique_ptr<ScanEngine> engine;
+  std::string spec;  // the engine chosen by InitKernel; a reload builds another of it
+  EngineSettings engineSettings;
   std::u16string basesFolder;
+  std::u16string tempFolder;
   std::string engineOverride;
 };
 
@@ -50,6 +57,87 @@ int32_t KernelBasesType(int32_t recordType) {
   return 0;
 }
 
+std::u16string ProcessTag(Platform* p) {
+  char tag[16];
+  std::snprintf(tag, sizeof tag, "%04x", static_cast<unsigned>(p->ProcessId()));
+  return std::u16string(tag, tag + std::char_traits<char>::length(tag));
+}
+
+std::string Native(std::u16string_view text) { return std::string(NotesToNative(UnicodeToNotes(text))); }
+
+// The folder the kernel's temporary folder lies in: the task work folder,
+// where the scanners write every object.
+std::u16string WorkFolderOf(std::u16string folder) {
+  while (!folder.empty() && (folder.back() == u'\\' || folder.back() == u'/')) folder.pop_back();
+  size_t separator = folder.find_last_of(u"\\/");
+  return separator == std::u16string::npos ? folder + u"\\" : folder.substr(0, separator + 1);
+}
+
+// The engine makes a folder of its own in the temporary folder for every
+// scan and does not scan without it, so the folder must exist and take a file.
+HRESULT CheckTempFolder(Platform* p, const std::u16string& folder) {
+  Status s = kBadArgument;
+  if (!folder.empty()) {
+    std::u16string probe = folder + u"\\ZELKprobe" + ProcessTag(p);
+    s = p->FileWrite(probe, "");
+    if (s == kNoError) (void)p->FileDelete(probe);  // just written
+  }
+  if (s == kNoError) return S_OK;
+  LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelTempFolderUnusable), s,
+             Native(folder).c_str());
+  return ZUL_E_TEMP_FOLDER;
+}
+
+ScanResult ScanWith(Platform* p, ScanEngine* engine, std::u16string_view scanCopy, std::string* description) {
+  std::string bytes;
+  if (p == nullptr || p->FileRead(scanCopy, &bytes) != kNoError) return ResultFailed;
+  if (bytes.empty()) return ResultClean;
+  if (engine == nullptr) return ResultFailed;
+  int32_t verdict = VerdictError;
+  std::string name;
+  if (engine->Scan(bytes, &verdict, &name) != S_OK) return ResultFailed;
+  if (!name.empty()) *description = name.substr(0, kMaxDescription);  // engine names are ASCII
+  return ResultOfVerdict(verdict);
+}
+
+// Loads the bases into `engine` (Start or Reload) with the self-test
+// signature beside them; the signature file lives only for the load.
+HRESULT LoadBases(Platform* p, ScanEngine* engine, HRESULT (ScanEngine::*load)()) {
+  KernelManager& m = Manager();
+  if (HRESULT hr = CheckTempFolder(p, m.tempFolder); hr != S_OK) return hr;
+  std::u16string signatures = m.tempFolder + u"\\tervala-selftest-" + ProcessTag(p) + u".ndb";
+  if (Status s = p->FileWrite(signatures, KernelSelfTestSignature()); s != kNoError) {
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelTempFolderUnusable), s,
+               Native(m.tempFolder).c_str());
+    return ZUL_E_TEMP_FOLDER;
+  }
+  EngineSettings settings = m.engineSettings;
+  settings.selfTestSignatures = SystemPath(signatures);
+  HRESULT hr = engine->Configure(settings);
+  if (hr == S_OK) hr = (engine->*load)();
+  (void)p->FileDelete(signatures);  // loaded or not, it has served
+  return hr;
+}
+
+// The engine scans its test object through the path every mail object takes:
+// a file in the work folder, read and scanned with the configured options.
+HRESULT SelfTest(Platform* p, ScanEngine* engine) {
+  KernelManager& m = Manager();
+  std::u16string path = WorkFolderOf(m.tempFolder) + u"ZELK" + ProcessTag(p) + u"selftest";
+  std::string description;
+  ScanResult result = ResultFailed;
+  if (Status s = p->FileWrite(path, engine->SelfTestObject()); s == kNoError) {
+    result = ScanWith(p, engine, path, &description);
+  } else {
+    description = p->StatusText(s);
+  }
+  (void)p->FileDelete(path);  // ours; missing when the write failed
+  if (result == ResultInfected) return S_OK;
+  LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelSelfTestFailed), 0, static_cast<int>(result),
+             description.c_str());
+  return ZUL_E_SELF_TEST;
+}
+
 }  // namespace
 
 void SelectKernelEngine(const std::string& spec) { Manager().engineOverride = spec; }
@@ -60,13 +148,16 @@ HRESULT InitKernel() {
   std::string spec = m.engineOverride;
   Platform* p = ProcessPlatform();
   if (spec.empty() && p != nullptr && !p->IniGetText("ZulScanKernel", 1024, &spec)) spec.clear();
-  return EngineFor(spec, &m.engine);
+  if (HRESULT hr = EngineFor(spec, &m.engine); hr != S_OK) return hr;
+  m.spec = spec;
+  return S_OK;
 }
 
 HRESULT WriteKernelSettings(const KernelSettingsRecord& settings) {
   KernelManager& m = Manager();
   if (!m.engine) return E_UNEXPECTED;
-  EngineSettings engine;
+  EngineSettings& engine = m.engineSettings;
+  engine = EngineSettings();
   engine.basesFolder = SystemPath(settings.basesFolder);
   engine.tempFolder = SystemPath(settings.tempFolder);
   engine.scanFlags = settings.scanFlags;
@@ -76,17 +167,34 @@ HRESULT WriteKernelSettings(const KernelSettingsRecord& settings) {
   engine.timeoutMillis = settings.engineTimeout > 0 ? static_cast<uint32_t>(settings.engineTimeout) : 0;
   engine.maxFiles = settings.queueSizeLimit > 0 ? static_cast<uint32_t>(settings.queueSizeLimit) : 0;
   m.basesFolder = settings.basesFolder;
+  m.tempFolder = settings.tempFolder;
   return m.engine->Configure(engine);
 }
 
 HRESULT StartKernel() {
   KernelManager& m = Manager();
-  return m.engine ? m.engine->Start() : E_UNEXPECTED;
+  Platform* p = ProcessPlatform();
+  if (!m.engine || p == nullptr) return E_UNEXPECTED;
+  HRESULT hr = LoadBases(p, m.engine.get(), &ScanEngine::Start);
+  if (hr == S_OK) hr = SelfTest(p, m.engine.get());
+  // A kernel that did not pass never scans: every scan then fails.
+  if (hr != S_OK) m.engine->Stop();
+  return hr;
 }
 
 HRESULT ReloadBases() {
   KernelManager& m = Manager();
-  return m.engine ? m.engine->Reload() : E_UNEXPECTED;
+  Platform* p = ProcessPlatform();
+  if (!m.engine || p == nullptr) return E_UNEXPECTED;
+  // The new bases go into an engine of their own; the old one scans until
+  // the new one has loaded and passed its self-test.
+  std::unique_ptr<ScanEngine> fresh;
+  HRESULT hr = EngineFor(m.spec, &fresh);
+  if (hr == S_OK) hr = LoadBases(p, fresh.get(), &ScanEngine::Reload);
+  if (hr == S_OK) hr = SelfTest(p, fresh.get());
+  if (hr != S_OK) return hr;
+  m.engine = std::move(fresh);
+  return S_OK;
 }
 
 HRESULT StopKernel() {
@@ -115,17 +223,7 @@ ScanResult ScanFile(std::u16string_view scanCopy, std::u16string_view cureCopy, 
                     bool tryCure) {
   (void)cureCopy;  // never written: the engines do not cure
   (void)tryCure;
-  KernelManager& m = Manager();
-  Platform* p = ProcessPlatform();
-  std::string bytes;
-  if (p == nullptr || p->FileRead(scanCopy, &bytes) != kNoError) return ResultFailed;
-  if (bytes.empty()) return ResultClean;
-  if (!m.engine) return ResultFailed;
-  int32_t verdict = VerdictError;
-  std::string name;
-  if (m.engine->Scan(bytes, &verdict, &name) != S_OK) return ResultFailed;
-  if (!name.empty()) *description = name.substr(0, kMaxDescription);  // engine names are ASCII
-  return ResultOfVerdict(verdict);
+  return ScanWith(ProcessPlatform(), Manager().engine.get(), scanCopy, description);
 }
 
 }  // namespace zul

@@ -2,6 +2,19 @@
 // settings, asked to scan one file at a time. Every operation returns an
 // HRESULT (0 success, negative failure) and never throws.
 //
+// The kernel says "clean" only for an object it really scanned:
+//  - its temporary folder must exist and take a file at every start and
+//    reload, or the start or reload fails (ZUL_E_TEMP_FOLDER);
+//  - after every start and reload it scans a test object of its own through
+//    the same path as mail objects (a file in the work folder, the
+//    configured options) and must detect it, or the start fails and a
+//    reload keeps the previous engine (ZUL_E_SELF_TEST);
+//  - an engine that reports an error while a scan runs makes that scan a
+//    failure (ResultFailed), whatever its return code said; a detection
+//    made on the way stands;
+//  - clamd's answer is clean only when it is exactly "OK" and a detection
+//    only when it ends in " FOUND"; anything else is a failure.
+//
 // The engine is chosen by the notes.ini variable ZulScanKernel:
 //   (not set) or "clamav"          ClamAV's library in this process
 //   "clamd:unix:/path/to/socket"   a clamd daemon on a Unix socket
@@ -27,9 +40,14 @@ inline constexpr size_t kMaxDescription = 1023;
 HRESULT InitKernel();
 // Overrides ZulScanKernel for this process (tools and tests); "" forgets it.
 void SelectKernelEngine(const std::string& spec);
+// Scan options (scanFlags, heuristics first) take effect with the next scan;
+// the bases and temporary folders and the engine limits (depth, time, files,
+// potentially unwanted programs) with the next start or reload.
 HRESULT WriteKernelSettings(const KernelSettingsRecord& settings);
+// Loads the bases and runs the self-test.
 HRESULT StartKernel();
-// Loads the bases anew; a failure keeps the loaded bases scanning.
+// Loads the bases anew into a second engine and runs its self-test; the
+// engine in use is replaced only then, so a failure keeps it scanning.
 HRESULT ReloadBases();
 // Stops and releases the engine if there is one.
 HRESULT StopKernel();

@@ -12,6 +12,8 @@
 #include <mutex>
 
 #include "notesapi/process_platform.h"
+#include "records/message_text.h"
+#include "records/task_log.h"
 
 namespace zul {
 
@@ -67,18 +69,6 @@ bool IsBlockAt(std::string_view content, size_t at) {
          static_cast<unsigned char>(block[63]) == kBlockEndByte;
 }
 
-std::vector<BasesKey> VerificationKeys() {
-  std::vector<BasesKey> keys{BuiltInBasesKey()};
-  Platform* p = ProcessPlatform();
-  std::string keyFile;
-  BasesKey siteKey;
-  if (p != nullptr && p->IniGetText("ZulBasesKeyFile", 1024, &keyFile) && !keyFile.empty()) {
-    std::u16string path(keyFile.begin(), keyFile.end());
-    if (ReadBasesKeyFile(path, &siteKey)) keys.push_back(siteKey);
-  }
-  return keys;
-}
-
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -128,6 +118,31 @@ struct XmlFree {
 }  // namespace
 
 BasesKey BuiltInBasesKey() { return BasesKey{kBuiltInKeyId, kBuiltInSecret}; }
+
+std::vector<BasesKey> VerificationKeys(std::string* problem) {
+  problem->clear();
+  Platform* p = ProcessPlatform();
+  std::string keyFile;
+  if (p == nullptr || !p->IniGetText("ZulBasesKeyFile", 1024, &keyFile) || keyFile.empty()) {
+    return {BuiltInBasesKey()};
+  }
+  // A site key replaces the built-in one, whose secret anyone with the
+  // program has; a key file that cannot be used verifies nothing.
+  std::u16string path(keyFile.begin(), keyFile.end());
+  std::string text;
+  if (Status s = p->FileRead(path, &text); s != kNoError) {
+    *problem = "the key file " + keyFile + " cannot be read: " + p->StatusText(s);
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::BasesKeyFileUnreadable), s, keyFile.c_str());
+    return {};
+  }
+  BasesKey siteKey;
+  if (!ParseBasesKey(text, &siteKey)) {
+    *problem = "the key file " + keyFile + " lacks a line KeyId=... or Secret=<hex>";
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::BasesKeyFileInvalid), 0, keyFile.c_str());
+    return {};
+  }
+  return {siteKey};
+}
 
 bool ReadBasesKeyFile(std::u16string_view path, BasesKey* key) {
   Platform* p = ProcessPlatform();
@@ -203,7 +218,8 @@ int32_t VerifySignedContent(std::string_view content, size_t* signedLength) {
   std::vector<size_t> blocks = SignatureBlocks(content);
   if (blocks.empty()) return kNoSignatureForKey;
   std::string_view signedContent = content.substr(0, blocks.back());
-  for (const BasesKey& key : VerificationKeys()) {
+  std::string problem;  // logged where it was found
+  for (const BasesKey& key : VerificationKeys(&problem)) {
     for (size_t at : blocks) {
       if (content.substr(at + kKeyIdOffset, kKeyIdSize) != key.keyId) continue;
       std::string expected = EncodeBase94(Digest(signedContent, key));

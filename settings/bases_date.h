@@ -39,6 +39,11 @@ struct BasesKey {
 // by the notes.ini variable ZulBasesKeyFile (lines "KeyId=..." and
 // "Secret=<hex>"), when there is one.
 BasesKey BuiltInBasesKey();
+// The keys that verify an index: the site's key alone when ZulBasesKeyFile
+// names one, else the built-in key. A key file that cannot be read or parsed
+// gives no key at all, never the built-in one; it is logged, and `problem`
+// says why in English for the command line.
+std::vector<BasesKey> VerificationKeys(std::string* problem);
 // False when the file cannot be read or lacks either line.
 bool ReadBasesKeyFile(std::u16string_view path, BasesKey* key);
 bool ParseBasesKey(std::string_view text, BasesKey* key);
@@ -49,7 +54,8 @@ size_t UnsignedLength(std::string_view content);
 std::string MakeSignatureBlock(std::string_view content, const BasesKey& key);
 
 // 0 and the length of the signed content, or one of the codes above. The
-// blocks are checked against the built-in key and the site's key.
+// blocks are checked against VerificationKeys(); an unusable key file is
+// logged and verifies nothing (kNoSignatureForKey).
 int32_t VerifySignedContent(std::string_view content, size_t* signedLength);
 
 // Reads, verifies and parses the index; the date of its root element

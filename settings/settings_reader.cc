@@ -302,6 +302,10 @@ bool ReadAllSettings(TaskKind task) {
   kernel.basesFolder = Updater().databaseFolder.substr(0, kMaxFolderCharacters);
   kernel.tempFolder = (General().taskWorkFolder + u"\\ftemp").substr(0, kMaxFolderCharacters);
   kernel.storeFolder = (General().taskWorkFolder + u"\\fstore").substr(0, kMaxFolderCharacters);
+  // The kernel scans nothing without its temporary folder; it checks the
+  // folder itself and reports a failure to make it.
+  CreateFolderWithParent(p, kernel.tempFolder);
+  CreateFolderWithParent(p, kernel.storeFolder);
   return true;
 }
 

@@ -105,7 +105,11 @@ Status ComputeNextUpdate() {
     UpdaterSettings& u = Updater();
     TimeDate next = u.nextUpdate;
     TimeDate now = p->TimeNow();
-    if (p->TimeCompare(now, next) > 0) {
+    // No stored time at all: the schedule starts from now, not from the
+    // first day of the calendar one step at a time.
+    bool unset = next == TimeDate();
+    if (unset) next = now;
+    if (unset || p->TimeCompare(now, next) > 0) {
       if (!u.dailyMode) {
         next = NextHourly(p, next, now, AtLeastOne(u.everyHours));
       } else if (!u.time2Enabled) {

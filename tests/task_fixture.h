@@ -72,6 +72,31 @@ class TaskTest : public ::testing::Test {
     EXPECT_EQ(host_->Translate(notesapi::kTranslateUtf8ToLmbcs, utf8, &out), notesapi::kNoError);
     return out;
   }
+  // The console lines in UTF-8, without the task prefix and the line feed.
+  std::vector<std::string> Lines() {
+    std::vector<std::string> out;
+    std::string prefix = TaskName() + ": ";
+    for (const std::string& line : platform_->lines) {
+      std::string utf8;
+      EXPECT_EQ(host_->Translate(notesapi::kTranslateLmbcsToUtf8, line, &utf8), notesapi::kNoError);
+      if (utf8.rfind(prefix, 0) == 0) utf8 = utf8.substr(prefix.size());
+      if (!utf8.empty() && utf8.back() == '\n') utf8.pop_back();
+      out.push_back(utf8);
+    }
+    return out;
+  }
+  bool Logged(const std::string& utf8) { return Count(utf8) > 0; }
+  bool LoggedStart(const std::string& prefix) {
+    for (const std::string& line : Lines()) {
+      if (line.rfind(prefix, 0) == 0) return true;
+    }
+    return false;
+  }
+  int Count(const std::string& utf8) {
+    int n = 0;
+    for (const std::string& line : Lines()) n += line == utf8 ? 1 : 0;
+    return n;
+  }
   std::string Native(const std::string& utf8) {
     std::string out;
     EXPECT_EQ(host_->Translate(notesapi::kTranslateLmbcsToNative, Lmbcs(utf8), &out), notesapi::kNoError);

@@ -65,6 +65,8 @@ int RunUtility(UtilityMode mode, const std::u16string& logFolder) {
   if (!logFolder.empty()) child.outputPath = Cut(logFolder + u"\\nZulUpdater-console.log");
   int32_t timeout = p->IniGetNumber("ZulUpdaterUtilityTimeout");
   child.timeoutSeconds = timeout > 0 ? static_cast<uint32_t>(timeout) : kDefaultUtilityTimeoutSeconds;
+  // A result left by an earlier run must never be read as this run's.
+  (void)p->FileDelete(Widen(kResultFile));  // usually there is none
   int exitCode = 0;
   Status s = p->ProcessRun(child, &exitCode);
   if (s == kProcessOutputFailed) return 1;
@@ -161,6 +163,7 @@ Status RunUpdate() {
     } else {
       Log(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalError, Msg::BrokenBasesRollingBack);
       int rolled = RunUtility(UtilityMode::kRollback, LogFolder());
+      (void)p->FileDelete(Widen(kResultFile));  // the rollback's result is not read, and must not be later
       if (rolled != 0) {
         if (rolled == 1) Log(LOG_FILE | LOG_CONSOLE, JournalError, Msg::UpdateLogFileFailed);
         if (rolled == 2) LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::UtilityStartFailed), 0, "");

@@ -173,9 +173,13 @@ Status UpdaterTaskMain(ModuleHandle module, int argc, char** argv) {
     return kFailed;
   }
   // Taken for the life of the process: the system frees it when the process ends.
-  if (p->AcquireInstance(kProgramName) != kNoError) {
-    Log(LOG_FILE | LOG_CONSOLE, JournalTaskFault, Msg::AlreadyRunning);
-    return kNoError;
+  if (Status guard = p->AcquireInstance(kProgramName); guard != kNoError) {
+    if (IsError(guard, kInstanceRunning)) {
+      Log(LOG_FILE | LOG_CONSOLE, JournalTaskFault, Msg::AlreadyRunning);
+      return kNoError;
+    }
+    Log(LOG_FILE | LOG_CONSOLE, JournalError, Msg::InstanceGuardFailed, guard);
+    return kFailed;
   }
   Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::UpdaterRegisteringQueues);
   UpdaterState state;

@@ -1,7 +1,13 @@
 #include "mailmonitor/mail_monitor_task.h"
 
+#include <filesystem>
+
 #include "mailmonitor/service_queues.h"
+#include "records/outbreak_monitor.h"
+#include "scanning/scan_engine.h"
 #include "scanning/scan_kernel.h"
+#include "tests/scanning/zip_builder.h"
+#include "tools/zulctl/settings_setup.h"
 #include "settings/settings_records.h"
 #include "tests/settings/settings_database_builder.h"
 #include "tests/task_fixture.h"
@@ -27,6 +33,35 @@ class MailMonitorTaskTest : public TaskTest {
   void TearDown() override { (void)StopKernel(); }
 
   void BuildSettings() { settings_.Build(host_.get(), "zulsetup.nsf"); }
+  // The settings exactly as "zulctl settings init --bases" leaves them, with
+  // a bases folder of the test's own.
+  std::string SettingsAsAnAdministratorMakesThem() {
+    std::string bases = server_.directory() + "/bases";
+    std::filesystem::create_directories(bases);
+    std::filesystem::copy(DEMO_BASES_DIR, bases, std::filesystem::copy_options::overwrite_existing |
+                                                     std::filesystem::copy_options::recursive);
+    std::string error;
+    EXPECT_EQ(zulctl::CreateSettingsDatabases(host_.get(), server_.directory(), bases, &error), kNoError) << error;
+    return bases;
+  }
+  void Change(const std::string& form, const std::vector<std::pair<std::string, std::string>>& items) {
+    std::string error;
+    EXPECT_EQ(zulctl::ChangeSettings(host_.get(), form, items, &error), kNoError) << error;
+  }
+  // Scans bytes through a file, as the scanners hand objects to the kernel.
+  ScanResult Scan(const std::string& bytes, std::string* description = nullptr) {
+    std::string path = server_.directory() + "/object" + std::to_string(++objects_);
+    std::ofstream(path, std::ios::binary) << bytes;
+    std::string found;
+    ScanResult result = ScanFile(std::u16string(path.begin(), path.end()), u"", &found, false);
+    if (description != nullptr) *description = found;
+    return result;
+  }
+  static std::string FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  }
+  int objects_ = 0;
   // Runs the task until its idle check has been asked `passes` times.
   Status Run(int passes) {
     platform_->stopAtIdleCall = passes;
@@ -37,36 +72,6 @@ class MailMonitorTaskTest : public TaskTest {
     ASSERT_EQ(host_->QueueOpen(queue, kQueueCreate, handle.put()), kNoError);
     ASSERT_EQ(host_->QueuePut(handle.get(), 1, message), kNoError);
   }
-  // The console lines without the task prefix, in UTF-8.
-  std::vector<std::string> Lines() {
-    std::vector<std::string> out;
-    for (const std::string& line : platform_->lines) {
-      std::string utf8;
-      EXPECT_EQ(host_->Translate(kTranslateLmbcsToUtf8, line, &utf8), kNoError);
-      if (utf8.rfind("ZulMailMonitor: ", 0) == 0) utf8 = utf8.substr(16);
-      if (!utf8.empty() && utf8.back() == '\n') utf8.pop_back();
-      out.push_back(utf8);
-    }
-    return out;
-  }
-  bool Logged(const std::string& utf8) {
-    for (const std::string& line : Lines()) {
-      if (line == utf8) return true;
-    }
-    return false;
-  }
-  bool LoggedStart(const std::string& prefix) {
-    for (const std::string& line : Lines()) {
-      if (line.rfind(prefix, 0) == 0) return true;
-    }
-    return false;
-  }
-  int Count(const std::string& utf8) {
-    int n = 0;
-    for (const std::string& line : Lines()) n += line == utf8 ? 1 : 0;
-    return n;
-  }
-
   SettingsDatabaseBuilder settings_;
 };
 
@@ -87,6 +92,73 @@ TEST_F(MailMonitorTaskTest, StartsWritesInformationAndStops) {
   EXPECT_EQ(platform_->CallCount("QueueOpen"), 4u);
   EXPECT_EQ(platform_->CallCount("QueueClose"), 4u);
   EXPECT_EQ(host_->AcquireInstance("nZulMailMonitor"), kNoError) << "released on a normal stop";
+}
+
+TEST_F(MailMonitorTaskTest, KernelOfAServerSetUpAsTheReadmeSaysDetectsAndFailsClosed) {
+  SettingsAsAnAdministratorMakesThem();
+  const std::string eicar(EicarTestObject());
+  std::vector<ScanResult> results;
+  platform_->onIdle = [&](int call) {
+    if (call != 1) return;
+    results.push_back(Scan(eicar));
+    results.push_back(Scan(FileBytes("/usr/share/clamav-testfiles/clam.exe")));
+    results.push_back(Scan(FileBytes("/usr/share/clamav-testfiles/clam.zip")));
+    results.push_back(Scan(BuildZip({{"readme.txt", "hello"}, {"eicar.com", eicar}})));
+    // The kernel's temporary folder goes away under the running task.
+    std::filesystem::remove_all(server_.directory() + "/tmp/zulmailmonitor/ftemp");
+    results.push_back(Scan(eicar));
+    results.push_back(Scan("Dear colleague, nothing to see.\n"));
+  };
+  ASSERT_EQ(Run(2), kNoError);
+  EXPECT_TRUE(Logged("Инициализация завершена.")) << Lines().back();
+  EXPECT_EQ(results, (std::vector<ScanResult>{ResultInfected, ResultInfected, ResultInfected, ResultInfected,
+                                              ResultFailed, ResultFailed}));
+}
+
+TEST_F(MailMonitorTaskTest, SettingsChangesReachTheRunningKernelAndCounters) {
+  SettingsAsAnAdministratorMakesThem();
+  Change("formKernelSettings", {{"ksFlags", "5;6"}});  // archives not opened
+  std::string zipped = BuildZip({{"eicar.com", std::string(EicarTestObject())}});
+  std::vector<ScanResult> results;
+  platform_->onIdle = [&](int call) {
+    if (call == 1) {
+      results.push_back(Scan(zipped));
+      Change("formKernelSettings", {{"ksFlags", "1;5;6"}});
+      Change("formOutbreak", {{"obValue0", "1"}, {"obWarningText0", "ALARM %c"}});
+    } else if (call == 2) {
+      results.push_back(Scan(zipped));
+      ReportScanEvent(ResultInfected, "Test.Virus");
+    }
+  };
+  ASSERT_EQ(Run(3), kNoError);
+  EXPECT_EQ(results, (std::vector<ScanResult>{ResultClean, ResultInfected})) << "the very next scan opens archives";
+  EXPECT_TRUE(LoggedStart("ALARM 1")) << "the outbreak counters took the new threshold";
+}
+
+TEST_F(MailMonitorTaskTest, UpdaterNoticeLoadsTheNewBasesOrKeepsTheOld) {
+  std::string bases = SettingsAsAnAdministratorMakesThem();
+  const std::string sample = "only the new bases know this sample";
+  std::vector<ScanResult> results;
+  platform_->onIdle = [&](int call) {
+    if (call == 1) {
+      results.push_back(Scan(sample));
+      std::ofstream(bases + "/new.ndb") << "Test.NewBases:0:*:" << "6f6e6c7920746865206e6577206261736573" << "\n";
+      Put(kUpdaterQueue, "UPDATER|COMPLETE");
+    } else if (call == 2) {
+      results.push_back(Scan(sample));
+      // A set that loads but no longer detects the kernel's test object.
+      std::ofstream(bases + "/blind.ign2") << kSelfTestThreatName << "\n";
+      std::ofstream(bases + "/newer.ndb") << "Test.NewerBases:0:*:" << "6b6e6f772074686973" << "\n";
+      Put(kUpdaterQueue, "UPDATER|COMPLETE");
+    } else if (call == 3) {
+      results.push_back(Scan("who could know this"));
+    }
+  };
+  ASSERT_EQ(Run(4), kNoError);
+  EXPECT_EQ(results, (std::vector<ScanResult>{ResultClean, ResultInfected, ResultClean}))
+      << "the failed reload kept the engine that does not know the newest signature";
+  EXPECT_EQ(Count("Ошибка перегрузки антивирусных баз."), 1);
+  EXPECT_TRUE(LoggedStart("Самопроверка ядра не пройдена"));
 }
 
 TEST_F(MailMonitorTaskTest, ShuttingDownIsWrittenOnlyFromLevelThree) {
@@ -120,6 +192,15 @@ TEST_F(MailMonitorTaskTest, SecondInstanceTouchesNothing) {
   EXPECT_EQ(Lines().back(), "Задача уже запущена. Выход.");
   EXPECT_EQ(platform_->CallCount("QueueOpen"), 0u);
   EXPECT_EQ(platform_->CallCount("QueueClose"), 0u);
+}
+
+TEST_F(MailMonitorTaskTest, GuardThatCannotCheckIsAFailedStartNotASecondInstance) {
+  BuildSettings();
+  platform_->FailCall("AcquireInstance", 1, kFileError);
+  EXPECT_EQ(Run(3), kTaskStartFailed);
+  EXPECT_EQ(Lines().back(), "Не удалось проверить, запущена ли задача. Выход. Ошибка: " + host_->StatusText(kFileError));
+  EXPECT_FALSE(Logged("Задача уже запущена. Выход."));
+  EXPECT_EQ(platform_->CallCount("QueueOpen"), 0u);
 }
 
 TEST_F(MailMonitorTaskTest, QueueThatCannotBeCreatedClosesOnlyTheOpenedOnes) {
@@ -224,15 +305,6 @@ TEST_F(MailMonitorTaskTest, UpdaterNoticeWithoutSettingsDatabaseEndsTheTask) {
   EXPECT_EQ(Lines().back().rfind("Ошибка открытия базы настроек zulsetup.nsf.\n", 0), 0u) << Lines().back();
   EXPECT_FALSE(Logged("Завершение работы.")) << "no shut-down steps";
   EXPECT_EQ(platform_->CallCount("QueueClose"), 0u);
-}
-
-TEST_F(MailMonitorTaskTest, UpdaterNoticeReloadsTheBases) {
-  BuildSettings();
-  Put(kUpdaterQueue, "UPDATER|COMPLETE");
-  ASSERT_EQ(Run(2), kNoError);
-  EXPECT_FALSE(Logged("Ошибка перегрузки антивирусных баз."));
-  EXPECT_EQ(platform_->CallCount("NoteUpdate"), 3u)
-      << "the information document at start and after the reload, and the shut-down journal record";
 }
 
 TEST_F(MailMonitorTaskTest, FailingReadsAreBoundedPerPass) {

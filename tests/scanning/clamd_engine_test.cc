@@ -24,10 +24,11 @@ using namespace notesapi;
 const std::string kEicar = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
 
 // A Unix socket peer that answers every connection with `answer` (or, when
-// empty, never answers) until it is destroyed.
+// empty, never answers) until it is destroyed; a ping gets `pong` when given.
 class FakeDaemon {
  public:
-  FakeDaemon(const std::string& path, std::string answer) : answer_(std::move(answer)) {
+  FakeDaemon(const std::string& path, std::string answer, std::string pong = "")
+      : answer_(std::move(answer)), pong_(std::move(pong)) {
     fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -42,8 +43,10 @@ class FakeDaemon {
           return;
         }
         char buffer[4096];
-        (void)!::read(client, buffer, sizeof buffer);
-        if (!answer_.empty()) (void)!::write(client, answer_.data(), answer_.size());
+        ssize_t got = ::read(client, buffer, sizeof buffer);
+        bool ping = got >= 5 && std::string(buffer, 5) == "zPING";
+        const std::string& answer = ping && !pong_.empty() ? pong_ : answer_;
+        if (!answer.empty()) (void)!::write(client, answer.data(), answer.size());
         clients_.push_back(client);  // kept open: a silent daemon never closes
       }
     });
@@ -59,6 +62,7 @@ class FakeDaemon {
  private:
   int fd_ = -1;
   std::string answer_;
+  std::string pong_;
   std::atomic<bool> stop_{false};
   std::vector<int> clients_;
   std::thread thread_;
@@ -147,6 +151,32 @@ TEST_F(ClamdEngineTest, GivesTheSameVerdictsAsTheLibrary) {
   EXPECT_EQ(count, 0u) << "clamd does not tell its signature count";
   EXPECT_FALSE(version.empty());
   EXPECT_EQ(engine_->Reload(), S_OK);
+}
+
+TEST_F(ClamdEngineTest, KernelSelfTestGoesThroughTheDaemon) {
+  std::string work = folder_ + "/work";
+  std::filesystem::create_directories(work + "/ftemp");
+  KernelSettingsRecord settings;
+  settings.tempFolder = std::u16string(work.begin(), work.end()) + u"/ftemp";
+  settings.engineTimeout = 200;
+  (void)StopKernel();
+  {
+    // A daemon that answers, but finds nothing in anything.
+    FakeDaemon blind(socket_, std::string("stream: OK\0", 11), std::string("PONG\0", 5));
+    SelectKernelEngine("clamd:unix:" + socket_);
+    ASSERT_EQ(InitKernel(), S_OK);
+    ASSERT_EQ(WriteKernelSettings(settings), S_OK);
+    EXPECT_EQ(StartKernel(), ZUL_E_SELF_TEST);
+    (void)StopKernel();
+  }
+  ::unlink(socket_.c_str());
+  if (!StartClamd()) GTEST_SKIP() << "clamd is not installed or did not start";
+  ASSERT_EQ(InitKernel(), S_OK);
+  ASSERT_EQ(WriteKernelSettings(settings), S_OK);
+  EXPECT_EQ(StartKernel(), S_OK) << "the real daemon detects EICAR";
+  EXPECT_EQ(ReloadBases(), S_OK);
+  (void)StopKernel();
+  SelectKernelEngine("");
 }
 
 TEST_F(ClamdEngineTest, MisbehavingDaemonsGiveFailuresNotHangs) {

@@ -23,6 +23,7 @@ class ScanKernelTest : public TaskTest {
     SelectKernelEngine("");
     work_ = server_.directory() + "/work";
     std::filesystem::create_directories(work_);
+    Variables().logConsole = 1;
   }
   void TearDown() override { (void)StopKernel(); }
 
@@ -43,7 +44,8 @@ class ScanKernelTest : public TaskTest {
   KernelSettingsRecord Settings(const std::string& bases) {
     KernelSettingsRecord settings;
     settings.basesFolder = Wide(bases);
-    settings.tempFolder = Wide(work_);
+    std::filesystem::create_directories(work_ + "/ftemp");
+    settings.tempFolder = Wide(work_ + "/ftemp");
     settings.scanFlags = 0x7E;
     return settings;
   }
@@ -57,6 +59,7 @@ class ScanKernelTest : public TaskTest {
     std::ofstream(path, std::ios::binary) << bytes;
     std::string found = description != nullptr ? *description : std::string();
     ScanResult result = ScanFile(Wide(path), u"", &found, false);
+    std::filesystem::remove(path);
     if (description != nullptr) *description = found;
     return result;
   }
@@ -67,9 +70,94 @@ class ScanKernelTest : public TaskTest {
     return folder;
   }
 
+  // The demo bases and a file more, in a folder of the test's own.
+  std::string DemoBasesWith(const std::string& name, const std::string& file, const std::string& content) {
+    std::string folder = work_ + "/" + name;
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy(DEMO_BASES_DIR, folder,
+                          std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
+    std::ofstream(folder + "/" + file) << content;
+    return folder;
+  }
+  // What is left in the work folder besides the kernel's own folders.
+  std::vector<std::string> Leftovers() {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(work_)) {
+      std::string name = entry.path().filename().string();
+      if (name.rfind("ZELK", 0) == 0 && name.find("selftest") != std::string::npos) names.push_back(name);
+      if (name.rfind("tervala-selftest", 0) == 0 || name.rfind("ZELKprobe", 0) == 0) names.push_back(name);
+    }
+    return names;
+  }
+
   std::string work_;
   int counter_ = 0;
 };
+
+TEST_F(ScanKernelTest, TemporaryFolderRemovedUnderARunningKernelGivesFailuresNotClean) {
+  Start(Settings(DEMO_BASES_DIR));
+  ASSERT_EQ(ScanBytes(kEicar), ResultInfected);
+  std::filesystem::remove_all(work_ + "/ftemp");
+  // The engine answers "clean" when it cannot make its scan folder.
+  std::string description;
+  EXPECT_EQ(ScanBytes(kEicar, &description), ResultFailed);
+  EXPECT_EQ(description.rfind("engine error: ", 0), 0u) << description;
+  EXPECT_NE(description.find("temporary directory"), std::string::npos) << description;
+  EXPECT_EQ(ScanBytes("Dear colleague, nothing to see.\n"), ResultFailed);
+  EXPECT_LT(ReloadBases(), 0);
+  EXPECT_EQ(ReloadBases(), ZUL_E_TEMP_FOLDER);
+  EXPECT_TRUE(Logged("Временная папка ядра " + work_ + "/ftemp недоступна. Ошибка: " +
+                     host_->StatusText(kFileNotFound)));
+  std::filesystem::create_directories(work_ + "/ftemp");
+  EXPECT_EQ(ScanBytes(kEicar), ResultInfected) << "the engine in use was kept";
+}
+
+TEST_F(ScanKernelTest, StartNeedsAUsableTemporaryFolder) {
+  KernelSettingsRecord settings = Settings(DEMO_BASES_DIR);
+  settings.tempFolder = Wide(work_ + "/never-made");
+  ASSERT_EQ(InitKernel(), S_OK);
+  ASSERT_EQ(WriteKernelSettings(settings), S_OK);
+  EXPECT_EQ(StartKernel(), ZUL_E_TEMP_FOLDER);
+  EXPECT_EQ(ScanBytes(kEicar), ResultFailed);
+  settings.tempFolder.clear();
+  ASSERT_EQ(WriteKernelSettings(settings), S_OK);
+  EXPECT_EQ(StartKernel(), ZUL_E_TEMP_FOLDER) << "no folder at all is no engine default";
+}
+
+TEST_F(ScanKernelTest, SelfTestMustDetectAtStartAndOnReload) {
+  // Bases that tell the engine to ignore the kernel's own signature load
+  // fine but detect nothing of the self-test.
+  std::string blind = DemoBasesWith("blind", "ignore.ign2", std::string(kSelfTestThreatName) + "\n");
+  ASSERT_EQ(InitKernel(), S_OK);
+  ASSERT_EQ(WriteKernelSettings(Settings(blind)), S_OK);
+  EXPECT_EQ(StartKernel(), ZUL_E_SELF_TEST);
+  EXPECT_TRUE(LoggedStart("Самопроверка ядра не пройдена: тестовый объект не обнаружен (результат 0, "));
+  EXPECT_EQ(ScanBytes(kEicar), ResultFailed) << "a kernel that failed its self-test does not scan";
+
+  Start(Settings(DEMO_BASES_DIR));
+  uint32_t count = 0;
+  std::optional<BasesDate> date;
+  ASSERT_EQ(GetBasesInfo(&count, &date), S_OK);
+  EXPECT_EQ(count, 2u) << "the self-test signature is not counted as the bases'";
+  std::string description;
+  EXPECT_EQ(ScanBytes(std::string(KernelSelfTestObject()), &description), ResultInfected);
+  EXPECT_EQ(description, std::string(kSelfTestThreatName) + ".UNOFFICIAL");
+  ASSERT_EQ(WriteKernelSettings(Settings(blind)), S_OK);
+  EXPECT_EQ(ReloadBases(), ZUL_E_SELF_TEST);
+  EXPECT_EQ(ScanBytes(std::string(KernelSelfTestObject())), ResultInfected) << "the previous engine scans on";
+  EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+}
+
+TEST_F(ScanKernelTest, ScanOptionsTakeEffectWithTheNextScan) {
+  KernelSettingsRecord settings = Settings(DEMO_BASES_DIR);
+  settings.scanFlags = 0;  // archives not opened
+  Start(settings);
+  std::string zipped = BuildZip({{"eicar.com", kEicar}});
+  EXPECT_EQ(ScanBytes(zipped), ResultClean);
+  settings.scanFlags = 0x02;
+  ASSERT_EQ(WriteKernelSettings(settings), S_OK);
+  EXPECT_EQ(ScanBytes(zipped), ResultInfected) << "without a reload";
+}
 
 TEST_F(ScanKernelTest, EveryClamavTestFileIsInfected) {
   Start(Settings(DEMO_BASES_DIR));

@@ -115,6 +115,31 @@ TEST_F(BasesDateTest, SiteKeyFromNotesIni) {
   std::ofstream(keyFile) << "KeyId=OurOwnBasesKey\nSecret=00ff10ab\n";
   SetIni("ZulBasesKeyFile", keyFile);
   EXPECT_EQ(VerifySignedContent(bySite, &length), 0);
+  // The built-in key's secret is in every copy of the program: once a site
+  // has a key of its own, an index signed with the built-in key is refused.
+  std::string byBuiltIn = content + MakeSignatureBlock(content, BuiltInBasesKey());
+  EXPECT_EQ(VerifySignedContent(byBuiltIn, &length), kNoSignatureForKey);
+  uint64_t fileTime = 0;
+  EXPECT_EQ(Read(byBuiltIn, &fileTime), E_FAIL);
+}
+
+TEST_F(BasesDateTest, UnusableKeyFileVerifiesNothingAndSaysWhy) {
+  Variables().logConsole = 1;
+  std::string content = Index("01012027 0000");
+  std::string byBuiltIn = content + MakeSignatureBlock(content, BuiltInBasesKey());
+  size_t length = 0;
+  std::string keyFile = server_.directory() + "/missing.key";
+  SetIni("ZulBasesKeyFile", keyFile);
+  EXPECT_EQ(VerifySignedContent(byBuiltIn, &length), kNoSignatureForKey) << "never falls back to the built-in key";
+  EXPECT_TRUE(Logged("Файл ключа баз " + keyFile + " не прочитан; индекс master.xml не признаётся подписанным. Ошибка: " +
+                     host_->StatusText(kFileNotFound)));
+  std::ofstream(keyFile) << "Secret=00ff\n";
+  std::string problem;
+  EXPECT_TRUE(VerificationKeys(&problem).empty());
+  EXPECT_EQ(problem, "the key file " + keyFile + " lacks a line KeyId=... or Secret=<hex>");
+  EXPECT_EQ(VerifySignedContent(byBuiltIn, &length), kNoSignatureForKey);
+  SetIni("ZulBasesKeyFile", "");
+  EXPECT_EQ(VerifySignedContent(byBuiltIn, &length), 0) << "an empty variable names no key";
 }
 
 }  // namespace

@@ -38,6 +38,13 @@ class SettingsDatabaseBuilder {
     ASSERT_TRUE(created == kNoError || created == kDatabaseExists);
     ScopedDb db(p);
     ASSERT_EQ(p->DbOpen(path, db.put()), kNoError);
+    // The tasks' work folders go into the test's own server directory, never
+    // into the root folder that an empty temporary folder names.
+    Items& general = forms["uidCommonSettings"];
+    std::string program;
+    if (!general.contains("gsTemporaryFolder") && p->IniGetText("NotesProgram", 1024, &program)) {
+      general["gsTemporaryFolder"] = T(program.substr(0, program.rfind('/')) + "/tmp");
+    }
     ScopedNote profile(p);
     ASSERT_EQ(p->ProfileOpen(db.get(), "UIDStorage", true, profile.put()), kNoError);
     for (const auto& [uidItem, items] : forms) {

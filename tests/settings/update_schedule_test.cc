@@ -107,6 +107,15 @@ TEST_F(UpdateScheduleTest, IntervalsBelowOneCountAsOne) {
   EXPECT_EQ(Stored(), "07.12.2026 11:00:00");
 }
 
+TEST_F(UpdateScheduleTest, MissingNextTimeStartsFromNow) {
+  Settings({{"usPeriodSelector", T("0")}, {"usEveryHour", N(3)}});
+  Now(7, 10, 30);
+  uint32_t adjustments = platform_->CallCount("TimeAdjust");
+  ASSERT_EQ(ComputeNextUpdate(), kNoError);
+  EXPECT_EQ(Stored(), "07.12.2026 13:30:00");
+  EXPECT_EQ(platform_->CallCount("TimeAdjust") - adjustments, 1u) << "one step from now, not thousands from day zero";
+}
+
 TEST_F(UpdateScheduleTest, FailuresAreReportedAndTheMemoryTimeStillMoves) {
   Settings({{"usPeriodSelector", T("0")}, {"usEveryHour", N(1)}, {"usNextUpdate", Time(Local(7, 8))}});
   Now(7, 9, 30);

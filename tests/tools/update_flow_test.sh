@@ -67,6 +67,8 @@ wait_for "$root/monitor.out" "Получено сообщение от апде�
 for _ in $(seq 1 100); do "$zulctl" settings show formInformation | grep -q '2027-06-15 12:30' && break; sleep 0.1; done
 "$zulctl" settings show formInformation | grep -qE 'iAVDate += "2027-06-15 12:30"' && ok || fail "information document not updated"
 [ -d "$server/bases.backup" ] && ok || fail "no backup of the previous set"
+[ -s "$server/log/nZulUpdater-basefetch.log" ] && ok || fail "the utility's log file is not $server/log/nZulUpdater-basefetch.log"
+ls "$server/log" | grep -q '\\' && fail "a log file name holds a backslash: $(ls "$server/log")" || ok
 
 # A corrupt newer set is rolled back; the monitor is not told.
 rm -rf "$root/mirror"

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "notesapi/scoped_handles.h"
+#include "scanning/scan_engine.h"
 #include "scanning/scan_kernel.h"
 #include "settings/settings_reader.h"
 #include "settings/settings_records.h"
@@ -54,15 +55,6 @@ class UpdateRunTest : public TaskTest {
                          "[ -n \"$code\" ] && echo \"$code\" > basefetch.txt\nexit 0\n";
     std::ofstream(dir_ + "/program/basefetch") << script;
     ASSERT_EQ(::chmod((dir_ + "/program/basefetch").c_str(), 0755), 0);
-  }
-  std::vector<std::string> Lines() {
-    std::vector<std::string> out;
-    for (const std::string& line : platform_->lines) {
-      std::string utf8;
-      EXPECT_EQ(host_->Translate(kTranslateLmbcsToUtf8, line, &utf8), kNoError);
-      out.push_back(utf8.substr(12, utf8.size() - 13));  // without "ZulUpdater: " and the line feed
-    }
-    return out;
   }
   int Waiting(const char* queue) {
     std::vector<QueueState> queues;
@@ -168,6 +160,28 @@ TEST_F(UpdateRunTest, MissingUtilityOrLogFolder) {
   Variables().logFileName = "";
   EXPECT_EQ(RunUpdate(), kNoError);
   EXPECT_EQ(Read(dir_ + "/calls"), "-u -P ZULLotusNotes\n") << "no log arguments";
+}
+
+TEST_F(UpdateRunTest, NoRunReadsAResultLeftByAnother) {
+  std::string blind = dir_ + "/blind";
+  std::filesystem::create_directories(blind);
+  std::filesystem::copy(DEMO_BASES_DIR, blind, std::filesystem::copy_options::recursive);
+  std::ofstream(blind + "/ignore.ign2") << kSelfTestThreatName << "\n";
+  Start(blind);
+  // New bases that load but fail the self-test; the rollback reports 0 too.
+  Utility("0\n0\n");
+  EXPECT_EQ(RunUpdate(), 0xFFFF);
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/basefetch.txt")) << "the rollback's result is not kept";
+  std::ofstream(dir_ + "/basefetch.txt") << "0\n";  // and one left by anybody else
+  std::filesystem::remove(dir_ + "/program/basefetch");
+  platform_->lines.clear();
+  EXPECT_EQ(RunUpdate(), 0xFFFF) << "a utility that cannot start never succeeds";
+  std::vector<std::string> lines = Lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "Ошибка: Не удалось запустить модуль обновления. Команда: basefetch.exe "),
+            lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Невозможно открыть файл basefetch.txt"), lines.end());
+  EXPECT_EQ(std::find(lines.begin(), lines.end(), "Проверка целостности загруженных баз."), lines.end());
 }
 
 TEST_F(UpdateRunTest, UtilityThatNeverEndsIsStopped) {

@@ -50,20 +50,6 @@ class UpdaterTaskTest : public TaskTest {
     platform_->stopAtIdleCall = passes;
     return UpdaterTaskMain(host_->ResourceModule(), 0, nullptr);
   }
-  std::vector<std::string> Lines() {
-    std::vector<std::string> out;
-    for (const std::string& line : platform_->lines) {
-      std::string utf8;
-      EXPECT_EQ(host_->Translate(kTranslateLmbcsToUtf8, line, &utf8), kNoError);
-      out.push_back(utf8.substr(12, utf8.size() - 13));
-    }
-    return out;
-  }
-  int Count(const std::string& line) {
-    int n = 0;
-    for (const std::string& l : Lines()) n += l == line ? 1 : 0;
-    return n;
-  }
   int CountStart(const std::string& prefix) {
     int n = 0;
     for (const std::string& l : Lines()) n += l.rfind(prefix, 0) == 0 ? 1 : 0;
@@ -73,6 +59,14 @@ class UpdaterTaskTest : public TaskTest {
   std::string dir_;
   SettingsDatabaseBuilder builder_;
 };
+
+TEST_F(UpdaterTaskTest, GuardThatCannotCheckIsAFailedStart) {
+  Settings("1", 3600);
+  platform_->FailCall("AcquireInstance", 1, kFileError);
+  EXPECT_EQ(Run(3), 0xFFFF);
+  EXPECT_EQ(Lines().back(), "Не удалось проверить, запущена ли задача. Выход. Ошибка: " + host_->StatusText(kFileError));
+  EXPECT_EQ(platform_->CallCount("QueueOpen"), 0u);
+}
 
 TEST_F(UpdaterTaskTest, StartsAndAnswersTheConsole) {
   Settings("1", 3600);

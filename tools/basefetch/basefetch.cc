@@ -181,6 +181,14 @@ int Rollback(const fs::path& bases, const fs::path& backup) {
   return Finish(kInstalled, "bases rolled back; the rejected set is in " + rejected.string());
 }
 
+// The updater builds its paths the Windows way; here "\\" separates folders too.
+std::string LocalPath(std::string path) {
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  return path;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -203,11 +211,11 @@ int main(int argc, char** argv) {
     } else if (arg == "-P" && i + 1 < argc) {
       product = argv[++i];
     } else if (arg == "-tf" && i + 1 < argc) {
-      g_logFile = argv[++i];
+      g_logFile = LocalPath(argv[++i]);
     } else if (arg == "-tl" && i + 1 < argc) {
       ++i;  // one level of detail only
     } else if (arg == "-c" && i + 1 < argc) {
-      configPath = argv[++i];
+      configPath = LocalPath(argv[++i]);
     } else {
       return Finish(kBadUsage, "unknown argument " + arg);
     }

@@ -1,5 +1,7 @@
 #include "tools/zulctl/bases_commands.h"
 
+#include <stdlib.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -42,11 +44,36 @@ std::string DefaultBasesFolder(notesapi::Platform* platform) {
   return program + "/bases";
 }
 
+// A temporary folder of the tool's own for the scan engine, removed at exit.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zulctl-scan.XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 HRESULT StartKernelOn(notesapi::Platform* platform, const std::string& bases, const std::string& clamd) {
+  static ScratchFolder scratch;
   if (!clamd.empty()) SelectKernelEngine("clamd:" + clamd);
   if (HRESULT hr = InitKernel(); hr != S_OK) return hr;
   KernelSettingsRecord settings = KernelSettings();
   settings.basesFolder = WideUtf8(platform, std::filesystem::absolute(bases).string());
+  // The kernel's temporary folder; its test object goes into the folder above.
+  std::error_code error;
+  if (!scratch.path().empty() && std::filesystem::create_directories(scratch.path() + "/work/ftemp", error)) {
+    settings.tempFolder = WideUtf8(platform, scratch.path() + "/work/ftemp");
+  }
   settings.scanFlags = 0x7E;  // every kind of content
   settings.depthLimitEnabled = platform->IniGetNumber("ZulScanDepthLimitEnabled");
   settings.depthLimit = platform->IniGetNumber("ZulScanDepthLimit");

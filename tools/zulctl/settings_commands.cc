@@ -9,6 +9,7 @@
 #include "settings/settings_reader.h"
 #include "settings/settings_records.h"
 #include "tools/zulctl/settings_schema.h"
+#include "tools/zulctl/settings_setup.h"
 #include "tools/zulctl/value_format.h"
 
 namespace zulctl {
@@ -23,86 +24,16 @@ int Fail(Platform* p, const std::string& what, Status status) {
   return 1;
 }
 
-std::string Lmbcs(Platform* p, const std::string& utf8) {
-  std::string out;
-  return p->Translate(kTranslateUtf8ToLmbcs, utf8, &out) == kNoError ? out : utf8;
-}
-
 bool Ini(Platform* p, const char* name, std::string* value) { return p->IniGetText(name, 1024, value) && !value->empty(); }
 
-// "HH:MM" today, "DD.MM.YYYY HH:MM", or "+Nh" from now, in local time.
-bool ParseTime(Platform* p, const std::string& text, TimeDate* time) {
-  TimeDate now = p->TimeNow();
-  int hours = 0;
-  char unit = 0;
-  if (std::sscanf(text.c_str(), "+%d%c", &hours, &unit) == 2 && unit == 'h') {
-    *time = now;
-    return p->TimeAdjust(time, hours, 0) == kNoError;
+// A failure reported by the settings setup: its own words, and the status
+// text when the status came from the server.
+int Report(Platform* p, const std::string& error, Status status) {
+  if (status == kBadArgument || status == kDatabaseExists) {
+    std::cerr << "zulctl: " << error << "\n";
+    return 1;
   }
-  LocalTime local;
-  local.gm = now;
-  if (p->TimeGmToLocal(&local) != kNoError) return false;
-  int day = 0, month = 0, year = 0, hour = 0, minute = 0;
-  char tail = 0;
-  if (std::sscanf(text.c_str(), "%d.%d.%d %d:%d%c", &day, &month, &year, &hour, &minute, &tail) == 5) {
-    if (month < 1 || month > 12 || day < 1 || day > 31 || year < 1900) return false;
-    local.day = day;
-    local.month = month;
-    local.year = year;
-  } else if (std::sscanf(text.c_str(), "%d:%d%c", &hour, &minute, &tail) != 2) {
-    return false;
-  }
-  if (hour < 0 || hour > 23 || minute < 0 || minute > 59) return false;
-  local.hour = hour;
-  local.minute = minute;
-  local.second = 0;
-  local.hundredth = 0;
-  if (p->TimeLocalToGm(&local) != kNoError) return false;
-  *time = local.gm;
-  return true;
-}
-
-Status WriteItem(Platform* p, NoteHandle note, const ItemSchema& item, const std::string& value, std::string* error) {
-  switch (item.kind) {
-    case ItemKind::kText:
-      return p->ItemSetText(note, item.name, Lmbcs(p, value));
-    case ItemKind::kNumber: {
-      char* end = nullptr;
-      double number = std::strtod(value.c_str(), &end);
-      if (value.empty() || *end != '\0') {
-        *error = item.name + " takes a number, not \"" + value + "\"";
-        return kBadArgument;
-      }
-      return p->ItemSetNumber(note, item.name, number);
-    }
-    case ItemKind::kTime: {
-      TimeDate time;
-      if (!ParseTime(p, value, &time)) {
-        *error = item.name + " takes a time: HH:MM, DD.MM.YYYY HH:MM or +Nh, not \"" + value + "\"";
-        return kBadArgument;
-      }
-      return p->ItemSetTime(note, item.name, time);
-    }
-  }
-  return kBadArgument;
-}
-
-const FormSchema* FindForm(const std::vector<FormSchema>& forms, const std::string& name) {
-  for (const FormSchema& form : forms) {
-    if (form.form == name) return &form;
-  }
-  return nullptr;
-}
-
-std::string FormList(const std::vector<FormSchema>& forms) {
-  std::string list;
-  for (const FormSchema& form : forms) list += (list.empty() ? "" : ", ") + form.form;
-  return list;
-}
-
-Status CreateIfMissing(Platform* p, const std::string& path, const char* title) {
-  Status s = p->DbCreate(path, title);
-  return s == kDatabaseExists ? kNoError : s;
+  return Fail(p, error, status);
 }
 
 int Init(Platform* p, const std::string& serverDirectory, const std::vector<std::string>& args) {
@@ -114,43 +45,12 @@ int Init(Platform* p, const std::string& serverDirectory, const std::vector<std:
       return 2;
     }
   }
-  std::string setup, stat, quarantine, program;
-  if (!Ini(p, "ZULSetupDatabase", &setup) || !Ini(p, "ZULStatDatabase", &stat) ||
-      !Ini(p, "ZULQuarantineDatabase", &quarantine)) {
-    std::cerr << "zulctl: notes.ini must name ZULSetupDatabase, ZULStatDatabase and ZULQuarantineDatabase\n";
-    return 1;
-  }
-  if (bases.empty()) bases = (Ini(p, "NotesProgram", &program) ? program : serverDirectory) + "/bases";
-  if (Status s = p->DbCreate(setup, "Tervala Anti-Virus settings"); s != kNoError) {
-    if (s == kDatabaseExists) {
-      std::cerr << "zulctl: " << setup << " already exists; nothing changed (use zulctl settings set)\n";
-      return 1;
-    }
-    return Fail(p, "cannot create " + setup, s);
-  }
-  if (Status s = CreateIfMissing(p, stat, "Tervala Anti-Virus statistics"); s != kNoError) return Fail(p, stat, s);
-  if (Status s = CreateIfMissing(p, quarantine, "Tervala Anti-Virus quarantine"); s != kNoError) {
-    return Fail(p, quarantine, s);
-  }
-  ScopedDb db(p);
-  if (Status s = p->DbOpen(setup, db.put()); s != kNoError) return Fail(p, setup, s);
-  ScopedNote uids(p);
-  if (Status s = p->ProfileOpen(db.get(), "UIDStorage", true, uids.put()); s != kNoError) return Fail(p, "UIDStorage", s);
-  for (const FormSchema& form : SettingsForms(serverDirectory + "/tmp", bases)) {
-    ScopedNote note(p);
-    Status s = p->NoteCreate(db.get(), note.put());
-    if (s == kNoError) s = p->ItemSetText(note.get(), "Form", form.form);
-    std::string error;
-    for (const ItemSchema& item : form.items) {
-      if (s == kNoError) s = WriteItem(p, note.get(), item, item.initial, &error);
-    }
-    if (s == kNoError) s = p->NoteUpdate(note.get(), kUpdateForce);
-    NoteInfo info;
-    if (s == kNoError) s = p->NoteGetInfo(note.get(), &info);
-    if (s == kNoError) s = p->ItemSetText(uids.get(), form.uidItem, UnidToText(info.unid));
-    if (s != kNoError) return Fail(p, "cannot write " + form.form + (error.empty() ? "" : ": " + error), s);
-  }
-  if (Status s = p->NoteUpdate(uids.get(), kUpdateForce); s != kNoError) return Fail(p, "UIDStorage", s);
+  std::string error;
+  if (Status s = CreateSettingsDatabases(p, serverDirectory, bases, &error); s != kNoError) return Report(p, error, s);
+  std::string setup, stat, quarantine;
+  (void)Ini(p, "ZULSetupDatabase", &setup);  // all three were checked by the setup
+  (void)Ini(p, "ZULStatDatabase", &stat);
+  (void)Ini(p, "ZULQuarantineDatabase", &quarantine);
   std::cout << "settings database " << setup << " created with every form; statistics " << stat << " and quarantine "
             << quarantine << " ready\n";
   return 0;
@@ -280,61 +180,19 @@ int Show(Platform* p, const std::vector<std::string>& args) {
 
 int Set(Platform* p, const std::vector<std::string>& args) {
   if (args.size() < 3) return 2;
-  std::vector<FormSchema> forms = SettingsForms("", "");
-  const FormSchema* form = FindForm(forms, args[1]);
-  if (form == nullptr || form->items.empty()) {
-    std::cerr << "zulctl: no settings form " << args[1] << "; the forms are " << FormList(forms) << "\n";
-    return 1;
-  }
-  std::vector<std::pair<const ItemSchema*, std::string>> changes;
+  std::vector<std::pair<std::string, std::string>> changes;
   for (size_t i = 2; i < args.size(); ++i) {
     size_t eq = args[i].find('=');
-    const ItemSchema* item = eq == std::string::npos ? nullptr : FindItem(*form, args[i].substr(0, eq));
-    if (item == nullptr) {
-      std::cerr << "zulctl: " << form->form << " has no item \"" << args[i].substr(0, eq) << "\" (write ITEM=VALUE)\n";
+    if (eq == std::string::npos) {
+      std::cerr << "zulctl: \"" << args[i] << "\" is not ITEM=VALUE\n";
       return 1;
     }
-    changes.emplace_back(item, args[i].substr(eq + 1));
+    changes.emplace_back(args[i].substr(0, eq), args[i].substr(eq + 1));
   }
-  std::string setup;
-  if (!Ini(p, "ZULSetupDatabase", &setup)) {
-    std::cerr << "zulctl: notes.ini does not name ZULSetupDatabase\n";
-    return 1;
-  }
-  ScopedDb db(p);
-  if (Status s = p->DbOpen(setup, db.put()); s != kNoError) return Fail(p, setup, s);
-  ScopedNote uids(p);
-  if (Status s = p->ProfileOpen(db.get(), "UIDStorage", false, uids.put()); s != kNoError) {
-    return Fail(p, "UIDStorage (run zulctl settings init)", s);
-  }
-  std::string text;
-  Unid unid;
-  if (p->ItemGetText(uids.get(), form->uidItem, 255, &text) != kNoError || !UnidFromText(text, &unid)) {
-    std::cerr << "zulctl: UIDStorage holds no valid " << form->uidItem << "\n";
-    return 1;
-  }
-  ScopedNote note(p);
-  if (Status s = p->NoteOpenByUnid(db.get(), unid, 0, note.put()); s != kNoError) return Fail(p, form->form, s);
-  for (const auto& [item, value] : changes) {
-    std::string error;
-    if (Status s = WriteItem(p, note.get(), *item, value, &error); s != kNoError) {
-      if (!error.empty()) std::cerr << "zulctl: " << error << "; nothing changed\n";
-      return error.empty() ? Fail(p, item->name, s) : 1;
-    }
-  }
-  if (Status s = p->NoteUpdate(note.get(), kUpdateForce); s != kNoError) return Fail(p, "cannot save " + form->form, s);
-  // Tell the tasks, as the settings database does when a document is saved.
-  std::vector<std::pair<const char*, const char*>> notices = {{"MQ$DATABASE2MAIL", "CONFIG|UPDATED"},
-                                                              {"MQ$DATABASE2UPD", "CONFIG|UPDATED"}};
-  if (form->form == "formOutbreak") notices.emplace_back("MQ$DATABASE2MAIL", "OUTBREAK|UPDATED");
-  for (const auto& [queueName, notice] : notices) {
-    ScopedQueue queue(p);
-    Status s = p->QueueOpen(queueName, kQueueCreate, queue.put());
-    if (s == kNoError) s = p->QueuePut(queue.get(), 1, notice);
-    if (s != kNoError) return Fail(p, std::string("saved, but cannot post ") + notice + " to " + queueName, s);
-  }
-  std::cout << "saved " << form->form << "; posted CONFIG|UPDATED"
-            << (form->form == "formOutbreak" ? " and OUTBREAK|UPDATED" : "") << "\n";
+  std::string error;
+  if (Status s = ChangeSettings(p, args[1], changes, &error); s != kNoError) return Report(p, error, s);
+  std::cout << "saved " << args[1] << "; posted CONFIG|UPDATED" << (args[1] == "formOutbreak" ? " and OUTBREAK|UPDATED" : "")
+            << "\n";
   return 0;
 }
 

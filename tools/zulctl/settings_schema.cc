@@ -108,4 +108,17 @@ const ItemSchema* FindItem(const FormSchema& form, const std::string& item) {
   return nullptr;
 }
 
+const FormSchema* FindForm(const std::vector<FormSchema>& forms, const std::string& name) {
+  for (const FormSchema& form : forms) {
+    if (form.form == name) return &form;
+  }
+  return nullptr;
+}
+
+std::string FormList(const std::vector<FormSchema>& forms) {
+  std::string list;
+  for (const FormSchema& form : forms) list += (list.empty() ? "" : ", ") + form.form;
+  return list;
+}
+
 }  // namespace zulctl

@@ -25,6 +25,9 @@ struct FormSchema {
 // `temporaryFolder` and `basesFolder` fill the two folder items.
 std::vector<FormSchema> SettingsForms(const std::string& temporaryFolder, const std::string& basesFolder);
 const ItemSchema* FindItem(const FormSchema& form, const std::string& item);
+const FormSchema* FindForm(const std::vector<FormSchema>& forms, const std::string& name);
+// "formA, formB, ..." for messages.
+std::string FormList(const std::vector<FormSchema>& forms);
 
 }  // namespace zulctl
 

@@ -103,6 +103,9 @@ void BM_ScanFile(benchmark::State& state) {
   std::string bases = DEMO_BASES_DIR;
   settings.basesFolder.assign(bases.begin(), bases.end());
   settings.scanFlags = 0x7E;
+  std::string temp = corpus.directory + "/work/ftemp";
+  std::filesystem::create_directories(temp);
+  settings.tempFolder.assign(temp.begin(), temp.end());
   if (zul::InitKernel() != zul::S_OK || zul::WriteKernelSettings(settings) != zul::S_OK ||
       zul::StartKernel() != zul::S_OK) {
     state.SkipWithError("kernel did not start");

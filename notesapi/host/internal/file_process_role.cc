@@ -1,0 +1,115 @@
+#include "notesapi/host/internal/file_process_role.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "notesapi/host/internal/process_runner.h"
+
+namespace notesapi::host {
+
+namespace {
+
+Status FileErrno(int error) { return error == ENOENT || error == ENOTDIR ? kFileNotFound : kFileError; }
+
+// The folder of the running program: a utility shipped beside it is found there.
+std::string ProgramFolder() {
+  char path[4096];
+  ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) return {};
+  std::string self(path, static_cast<size_t>(length));
+  size_t slash = self.rfind('/');
+  return slash == std::string::npos ? std::string() : self.substr(0, slash);
+}
+
+}  // namespace
+
+Status FileProcessRole::FileRead(std::u16string_view path, std::string* data) {
+  std::string file = s_.LocalPath(path);
+  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return FileErrno(errno);
+  std::string result;
+  char buffer[65536];
+  for (;;) {
+    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      ::close(fd);
+      return kFileError;
+    }
+    if (got == 0) break;
+    result.append(buffer, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  *data = std::move(result);
+  return kNoError;
+}
+
+Status FileProcessRole::FileWrite(std::u16string_view path, std::string_view data) {
+  return WriteFileWith(path, data, O_TRUNC);
+}
+
+Status FileProcessRole::FileAppend(std::u16string_view path, std::string_view data) {
+  return WriteFileWith(path, data, O_APPEND);
+}
+
+Status FileProcessRole::FileSize(std::u16string_view path, uint64_t* size) {
+  struct stat info {};
+  if (::stat(s_.LocalPath(path).c_str(), &info) != 0) return FileErrno(errno);
+  *size = static_cast<uint64_t>(info.st_size);
+  return kNoError;
+}
+
+Status FileProcessRole::FileDelete(std::u16string_view path) {
+  return ::unlink(s_.LocalPath(path).c_str()) == 0 ? kNoError : FileErrno(errno);
+}
+
+Status FileProcessRole::FolderCreate(std::u16string_view path) {
+  return MakeFolders(s_.LocalPath(path)) ? kNoError : kFileError;
+}
+
+Status FileProcessRole::LocalPath(std::u16string_view path, std::string* local) {
+  *local = s_.LocalPath(path);
+  return local->empty() && !path.empty() ? kCharsetError : kNoError;
+}
+
+uint32_t FileProcessRole::ProcessId() { return static_cast<uint32_t>(::getpid()); }
+
+Status FileProcessRole::ProcessRun(const ChildProcess& child, int* exitCode) {
+  std::vector<std::string> words = SplitCommandLine(s_.charsets->Utf16ToUtf8(child.commandLine));
+  // Like CreateProcess, the first word of the command line is the program's
+  // own name when an application is given; the rest are its arguments.
+  std::string program = s_.LocalPath(child.application);
+  if (program.empty()) {
+    if (words.empty()) return kProcessNotStarted;
+    program = words.front();
+  }
+  if (!words.empty()) words.erase(words.begin());
+  std::vector<std::string> folders;
+  std::string notesProgram;
+  if (s_.platform->IniGetText("NotesProgram", 1024, &notesProgram)) folders.push_back(notesProgram);
+  folders.push_back(ProgramFolder());
+  std::string output = child.outputPath.empty() ? std::string() : s_.LocalPath(child.outputPath);
+  return RunChild(program, words, output, folders, child.timeoutSeconds, exitCode);
+}
+
+Status FileProcessRole::WriteFileWith(std::u16string_view path, std::string_view data, int mode) {
+  int fd = ::open(s_.LocalPath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | mode, 0644);
+  if (fd < 0) return FileErrno(errno);
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t wrote = ::write(fd, data.data() + done, data.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      ::close(fd);
+      return kFileError;
+    }
+    done += static_cast<size_t>(wrote);
+  }
+  return ::close(fd) == 0 ? kNoError : kFileError;
+}
+
+}  // namespace notesapi::host

@@ -1,0 +1,29 @@
+// MIME mail presented for a reader: a note stored as raw MIME parts, opened
+// without asking to keep MIME raw, shows its text parts as a rich-text
+// "Body" and its other parts as "$FILE" attachments.
+#ifndef NOTESAPI_HOST_INTERNAL_MIME_VIEW_ROLE_H_
+#define NOTESAPI_HOST_INTERNAL_MIME_VIEW_ROLE_H_
+
+#include <vector>
+
+#include "notesapi/host/internal/host_state.h"
+
+namespace notesapi::host {
+
+class MimeViewRole {
+ public:
+  explicit MimeViewRole(HostState& state) : s_(state) {}
+  // Converts the open note in place; a note without "MIME_Version" is left
+  // as it is, and so is one that cannot be converted.
+  void PresentConverted(NoteHandle handle);
+
+ private:
+  bool ReadAttachmentByName(NoteHandle handle, std::string_view name, std::string* data);
+  static bool IsPartFile(const StoredItem& item, const std::vector<std::string>& partFiles);
+
+  HostState& s_;
+};
+
+}  // namespace notesapi::host
+
+#endif  // NOTESAPI_HOST_INTERNAL_MIME_VIEW_ROLE_H_

@@ -25,6 +25,7 @@ demo: build
 bench: build
 	@$(BUILD)/bench/notesapi_bench --benchmark_min_time=0.5
 	@$(BUILD)/bench/scan_kernel_bench --benchmark_min_time=2 --benchmark_repetitions=3
+	@$(BUILD)/bench/mime_import_bench --benchmark_min_time=1
 
 clean:
 	@rm -rf $(BUILD)

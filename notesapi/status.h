@@ -58,6 +58,8 @@ inline constexpr Status kInjectedFault = 0x3A1C;
 inline constexpr Status kClassNotRegistered = 0x3A1D;
 inline constexpr Status kInstanceRunning = 0x3A1E;
 inline constexpr Status kProcessTimedOut = 0x3A1F;
+inline constexpr Status kNotAMessage = 0x3A20;
+inline constexpr Status kMimeViewFailed = 0x3A21;
 
 }  // namespace notesapi
 

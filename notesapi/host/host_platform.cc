@@ -110,14 +110,14 @@ class HostPlatform final : public Platform {
   Status DbNoteIds(DbHandle db, std::vector<NoteId>* ids) override { return databases_.DbNoteIds(db, ids); }
   Status NoteCreate(DbHandle db, NoteHandle* note) override { return databases_.NoteCreate(db, note); }
   Status NoteOpen(DbHandle db, NoteId id, uint32_t openFlags, NoteHandle* note) override {
-    Status s = databases_.NoteOpen(db, id, note);
-    if (s == kNoError && (openFlags & kOpenRawMime) != kOpenRawMime) mimeView_.PresentConverted(*note);
-    return s;
+    NoteHandle opened = kNullHandle;
+    Status s = databases_.NoteOpen(db, id, &opened);
+    return Presented(s, openFlags, opened, note);
   }
   Status NoteOpenByUnid(DbHandle db, const Unid& unid, uint32_t openFlags, NoteHandle* note) override {
-    Status s = databases_.NoteOpenByUnid(db, unid, note);
-    if (s == kNoError && (openFlags & kOpenRawMime) != kOpenRawMime) mimeView_.PresentConverted(*note);
-    return s;
+    NoteHandle opened = kNullHandle;
+    Status s = databases_.NoteOpenByUnid(db, unid, &opened);
+    return Presented(s, openFlags, opened, note);
   }
   Status ProfileOpen(DbHandle db, std::string_view profileName, bool create, NoteHandle* note) override {
     return databases_.ProfileOpen(db, profileName, create, note);
@@ -288,6 +288,20 @@ class HostPlatform final : public Platform {
   }
 
  private:
+  // A MIME note opened without keeping MIME raw is presented converted, or
+  // not handed out at all.
+  Status Presented(Status opening, uint32_t openFlags, NoteHandle opened, NoteHandle* note) {
+    if (opening != kNoError) return opening;
+    if ((openFlags & kOpenRawMime) != kOpenRawMime) {
+      if (Status shown = mimeView_.PresentConverted(opened); shown != kNoError) {
+        (void)databases_.NoteClose(opened);  // never handed out raw
+        return shown;
+      }
+    }
+    *note = opened;
+    return kNoError;
+  }
+
   HostState state_;
   TaskFrameRole frame_;
   IniRole ini_;

@@ -2,9 +2,14 @@
 // "MIME_Version", the header items ("From", "SendTo", "CopyTo",
 // "BlindCopyTo", "Subject", "PostedDate", "SMTPOriginator", "Recipients")
 // and one TYPE_MIME_PART "Body" item per MIME part: the part header
-// structure, then the part's boundary line, headers and content as the
-// message carries them. A part too large for one item keeps its content in
-// an attachment object. For the host's tools (the mail hook stand-in).
+// structure, then the part's delimiter line, headers and content exactly as
+// the message carries them, line ends included. The parts in order are the
+// message byte for byte (an mbox "From " line, prologues and epilogues
+// included), so an unchanged note exports as it came. A part too large for
+// one item keeps its content in an attachment object, and a part whose
+// delimiter and headers alone are too large keeps all of itself there.
+// Address lists of any length take as many items as they need. For the
+// host's tools (the mail hook stand-in).
 #ifndef NOTESAPI_HOST_MIME_IMPORT_H_
 #define NOTESAPI_HOST_MIME_IMPORT_H_
 
@@ -20,11 +25,13 @@ namespace notesapi {
 struct ImportedMessage {
   NoteId noteId = 0;
   std::vector<std::string> recipients;  // bare addresses, as in "Recipients"
+  std::string refusal;                  // why the bytes are no message ("empty file", "no header lines")
 };
 
 // Creates and saves the note in `db`; held (item "RoutingState") when `hold`.
-// `scratchFolder` holds temporary copies of large parts. kBadArgument when
-// the text is not a mail message.
+// `scratchFolder` holds temporary copies of large parts. kNotAMessage (and
+// `refusal` says why) when the bytes are not a mail message at all; nothing
+// else is refused.
 [[nodiscard]] Status ImportMimeMessage(Platform* platform, DbHandle db, std::string_view rfc822, bool hold,
                                        const std::u16string& scratchFolder, ImportedMessage* imported);
 
@@ -49,6 +56,9 @@ inline constexpr uint8_t kMimePartMessage = 5;
 inline constexpr uint32_t kMimePartHasBoundary = 0x1;
 inline constexpr uint32_t kMimePartHasHeaders = 0x2;
 inline constexpr uint32_t kMimePartBodyInDbObject = 0x4;
+// With kMimePartBodyInDbObject: the object holds the delimiter line and the
+// headers too (the part's lengths of them are 0).
+inline constexpr uint32_t kMimePartHeadersInDbObject = 0x8;
 
 }  // namespace notesapi
 

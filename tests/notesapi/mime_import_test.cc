@@ -101,8 +101,9 @@ TEST_F(MimeImportTest, MessageBecomesHeaderItemsAndRawParts) {
   std::vector<MimePartHeader> parts = Parts(note.get());
   std::vector<int> types;
   for (const auto& part : parts) types.push_back(part.partType);
-  // message, outer prolog, inner prolog, plain, html, inner epilog, attachment, attachment, outer epilog
-  EXPECT_EQ(types, (std::vector<int>{5, 1, 1, 2, 2, 3, 2, 2, 3}));
+  // message, inner prolog (its delimiter and headers), plain, html, inner epilog, attachment, attachment,
+  // outer epilog; the outer prolog is empty and not stored
+  EXPECT_EQ(types, (std::vector<int>{5, 1, 2, 2, 3, 2, 2, 3}));
 
   std::string exported;
   ASSERT_EQ(ExportMimeMessage(p, note.get(), Scratch(), &exported), kNoError);
@@ -159,7 +160,7 @@ TEST_F(MimeImportTest, ReadersSeeRichTextAndAttachments) {
       << "the decoded bytes; the last line break belongs to the boundary";
   ScopedNote raw(p);
   ASSERT_EQ(p->NoteOpen(db.get(), imported.noteId, kOpenRawMime, raw.put()), kNoError);
-  EXPECT_EQ(Parts(raw.get()).size(), 9u) << "the stored note is unchanged";
+  EXPECT_EQ(Parts(raw.get()).size(), 8u) << "the stored note is unchanged";
 }
 
 TEST_F(MimeImportTest, LargePartsLiveInAttachmentObjects) {
@@ -190,21 +191,19 @@ TEST_F(MimeImportTest, LargePartsLiveInAttachmentObjects) {
   EXPECT_EQ(files, 1) << "the decoded attachment, not the object holding the raw part";
 }
 
-TEST_F(MimeImportTest, MalformedMessagesFailOrImportWithoutHarm) {
+TEST_F(MimeImportTest, OnlyWhatIsNoMessageIsRefusedAndItSaysWhy) {
   ImportedMessage imported;
-  EXPECT_EQ(ImportMimeMessage(p, db.get(), "", true, Scratch(), &imported), kBadArgument);
-  std::string deep = "From: a@example.com\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"b0\"\n\n";
-  for (int i = 0; i < 100; ++i) {
-    deep += "--b" + std::to_string(i) + "\nContent-Type: multipart/mixed; boundary=\"b" + std::to_string(i + 1) + "\"\n\n";
-  }
-  EXPECT_EQ(ImportMimeMessage(p, db.get(), deep, true, Scratch(), &imported), kBadArgument) << "nesting is bounded";
+  EXPECT_EQ(ImportMimeMessage(p, db.get(), "", true, Scratch(), &imported), kNotAMessage);
+  EXPECT_EQ(imported.refusal, "empty file");
+  EXPECT_EQ(ImportMimeMessage(p, db.get(), "just some words\nand more\n", true, Scratch(), &imported), kNotAMessage);
+  EXPECT_EQ(imported.refusal, "no header lines");
+  std::vector<NoteId> ids;
+  ASSERT_EQ(p->DbNoteIds(db.get(), &ids), kNoError);
+  EXPECT_TRUE(ids.empty()) << "refused files leave no note behind";
   const std::string broken =
       "From: \xff\xfe <x@example.com>\nSubject: \xd0\xbc\xd0\xb8\xd1\x80 8-bit\nMIME-Version: 1.0\n"
       "Content-Type: multipart/mixed; boundary=\"never\"\n\nno boundary ever comes\n";
   EXPECT_EQ(ImportMimeMessage(p, db.get(), broken, true, Scratch(), &imported), kNoError);
-  std::vector<NoteId> ids;
-  ASSERT_EQ(p->DbNoteIds(db.get(), &ids), kNoError);
-  EXPECT_EQ(ids.size(), 1u) << "failed imports leave no note behind";
 }
 
 TEST_F(MimeImportTest, MemosGoToTheMailBoxWithTheirAttachments) {

@@ -138,6 +138,12 @@ check "hook request waits" 0 "$zulctl" queue ls
 contains "hook request waits" "MQ\$HOOK2MAIL                                    1"
 check "mail submit missing" 1 "$zulctl" mail submit "$server/no-such.eml"
 printf 'not a mail at all' > "$server/junk.eml"
+check "mail submit junk" 1 "$zulctl" mail submit "$server/junk.eml"
+contains "mail submit junk" "(no header lines)"
+check "db extract converted" 0 "$zulctl" db extract mail.box 0x8f8 --converted "$server/extracted"
+contains "db extract converted" "clam.exe"
+check "extracted is the program" 0 cmp "$server/extracted/clam.exe" /usr/share/clamav-testfiles/clam.exe
+check "db extract bad id" 2 "$zulctl" db extract mail.box zzz "$server/extracted"
 check "mail export" 0 "$zulctl" mail export mail.box 0x8f8
 contains "mail export" "Subject: ClamAV Test File"
 "$zulctl" mail export mail.box 0x8f8 > "$server/back.eml"

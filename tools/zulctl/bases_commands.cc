@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "scanning/scan_kernel.h"
+#include "tools/zulctl/value_format.h"
 #include "settings/bases_date.h"
 
 namespace zulctl {
@@ -28,15 +29,6 @@ bool ReadWholeFile(const std::string& path, std::string* data) {
   return !in.bad();
 }
 
-std::u16string WideUtf8(notesapi::Platform* platform, const std::string& utf8) {
-  std::string lmbcs;
-  std::string utf16;
-  if (platform->Translate(notesapi::kTranslateUtf8ToLmbcs, utf8, &lmbcs) != notesapi::kNoError ||
-      platform->Translate(notesapi::kTranslateLmbcsToUnicode, lmbcs, &utf16) != notesapi::kNoError) {
-    return std::u16string(utf8.begin(), utf8.end());
-  }
-  return std::u16string(reinterpret_cast<const char16_t*>(utf16.data()), utf16.size() / 2);
-}
 
 std::string DefaultBasesFolder(notesapi::Platform* platform) {
   std::string program;

@@ -1,11 +1,14 @@
 #include "tools/zulctl/db_commands.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <cstdlib>
 #include <iostream>
 #include <vector>
 
 #include "notesapi/scoped_handles.h"
+#include "notesapi/stored_structures.h"
 #include "tools/zulctl/value_format.h"
 
 namespace zulctl {
@@ -38,7 +41,74 @@ std::string TextItem(Platform* platform, NoteHandle note, const char* name) {
   return ToUtf8(platform, text);
 }
 
+// Opens one note by its ID as stored, or as a reader sees it with `converted`.
+int OpenNote(Platform* platform, const std::string& path, const std::string& noteIdText, bool converted, ScopedDb* db,
+             ScopedNote* note) {
+  char* end = nullptr;
+  unsigned long id = std::strtoul(noteIdText.c_str(), &end, 0);
+  if (noteIdText.empty() || *end != '\0' || id == 0 || id > 0xFFFFFFFFUL) {
+    std::cerr << "zulctl: not a note ID: " << noteIdText << " (write it as 0x8F8 or 2296)\n";
+    return 2;
+  }
+  if (Status s = platform->DbOpen(ToLmbcs(platform, path), db->put()); s != kNoError) return Fail(platform, path, s);
+  uint32_t flags = converted ? 0 : kOpenRawMime;
+  if (Status s = platform->NoteOpen(db->get(), static_cast<NoteId>(id), flags, note->put()); s != kNoError) {
+    return Fail(platform, "note 0x" + Hex(static_cast<uint32_t>(id), 0), s);
+  }
+  return 0;
+}
+
+// The name an attachment is written under: its shown name, made safe for a
+// file system and unique in `written`.
+std::string OutputName(const std::string& shown, std::vector<std::string>* written) {
+  std::string name = shown;
+  for (char& c : name) {
+    if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20) c = '_';
+  }
+  if (name.empty() || name == "." || name == "..") name = "attachment";
+  std::string candidate = name;
+  for (int n = 2; std::find(written->begin(), written->end(), candidate) != written->end(); ++n) {
+    candidate = std::to_string(n) + "-" + name;
+  }
+  written->push_back(candidate);
+  return candidate;
+}
+
 }  // namespace
+
+int ExtractNote(Platform* platform, const std::string& path, const std::string& noteIdText, bool converted,
+                const std::string& folder) {
+  ScopedDb db(platform);
+  ScopedNote note(platform);
+  if (int code = OpenNote(platform, path, noteIdText, converted, &db, &note); code != 0) return code;
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) {
+    std::cerr << "zulctl: cannot create " << folder << ": " << error.message() << "\n";
+    return 1;
+  }
+  std::vector<std::string> written;
+  ItemInfo item;
+  for (Status s = platform->ItemInfoByName(note.get(), "$FILE", &item); s == kNoError;
+       s = platform->ItemInfoNext(note.get(), item.item, "$FILE", &item)) {
+    std::string value;
+    FileObject file;
+    if (platform->ItemValue(item.value, &value) != kNoError || value.size() < 2 ||
+        ParseFileObject(std::string_view(value).substr(2), &file) != kNoError ||
+        value.size() < size_t{38} + file.fileNameLength) {
+      std::cerr << "zulctl: a damaged attachment item is left out\n";
+      continue;
+    }
+    std::string name = OutputName(ToUtf8(platform, value.substr(38, file.fileNameLength)), &written);
+    std::string target = folder + "/" + name;
+    if (Status st = platform->ExtractFile(note.get(), item.item, WideUtf8(platform, target)); st != kNoError) {
+      return Fail(platform, "cannot write " + target, st);
+    }
+    std::printf("%s\t%llu bytes\n", target.c_str(), static_cast<unsigned long long>(std::filesystem::file_size(target, error)));
+  }
+  if (written.empty()) std::printf("no attachments\n");
+  return 0;
+}
 
 int ListDatabase(Platform* platform, const std::string& path) {
   ScopedDb db(platform);
@@ -73,19 +143,9 @@ int ListDatabase(Platform* platform, const std::string& path) {
 }
 
 int ShowNote(Platform* platform, const std::string& path, const std::string& noteIdText, bool converted) {
-  char* end = nullptr;
-  unsigned long id = std::strtoul(noteIdText.c_str(), &end, 0);
-  if (noteIdText.empty() || *end != '\0' || id == 0 || id > 0xFFFFFFFFUL) {
-    std::cerr << "zulctl: not a note ID: " << noteIdText << " (write it as 0x8F8 or 2296)\n";
-    return 2;
-  }
   ScopedDb db(platform);
-  if (Status s = platform->DbOpen(ToLmbcs(platform, path), db.put()); s != kNoError) return Fail(platform, path, s);
   ScopedNote note(platform);
-  uint32_t flags = converted ? 0 : kOpenRawMime;
-  if (Status s = platform->NoteOpen(db.get(), static_cast<NoteId>(id), flags, note.put()); s != kNoError) {
-    return Fail(platform, "note 0x" + Hex(static_cast<uint32_t>(id), 0), s);
-  }
+  if (int code = OpenNote(platform, path, noteIdText, converted, &db, &note); code != 0) return code;
   NoteInfo info;
   (void)platform->NoteGetInfo(note.get(), &info);  // the note was just opened
   std::string created;

@@ -1,4 +1,4 @@
-// zulctl db ls / db show: the notes of a database as a person reads them.
+// zulctl db ls / show / extract: the notes of a database as a person reads them.
 #ifndef TOOLS_ZULCTL_DB_COMMANDS_H_
 #define TOOLS_ZULCTL_DB_COMMANDS_H_
 
@@ -12,6 +12,11 @@ namespace zulctl {
 int ListDatabase(notesapi::Platform* platform, const std::string& path);
 // MIME mail is shown as stored, or as a reader sees it with `converted`.
 int ShowNote(notesapi::Platform* platform, const std::string& path, const std::string& noteIdText, bool converted);
+
+// Writes every attachment of one note into `folder` under its shown name, so
+// an administrator sees exactly what the scanner would see.
+int ExtractNote(notesapi::Platform* platform, const std::string& path, const std::string& noteIdText, bool converted,
+                const std::string& folder);
 
 }  // namespace zulctl
 

@@ -88,7 +88,8 @@ int Submit(Platform* p, const std::string& serverDirectory, const std::vector<st
     std::string message((std::istreambuf_iterator<char>(in)), {});
     ImportedMessage imported;
     if (Status s = ImportMimeMessage(p, box.get(), message, hold, scratch, &imported); s != kNoError) {
-      std::cerr << "zulctl: " << file << " not submitted: " << p->StatusText(s) << "\n";
+      std::cerr << "zulctl: " << file << " not submitted: " << p->StatusText(s)
+                << (imported.refusal.empty() ? "" : " (" + imported.refusal + ")") << "\n";
       ++failed;
       continue;
     }

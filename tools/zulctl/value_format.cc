@@ -128,4 +128,14 @@ std::string FormatValue(Platform* platform, std::string_view value) {
   }
 }
 
+std::u16string WideUtf8(notesapi::Platform* platform, const std::string& utf8) {
+  std::string lmbcs;
+  std::string utf16;
+  if (platform->Translate(notesapi::kTranslateUtf8ToLmbcs, utf8, &lmbcs) != notesapi::kNoError ||
+      platform->Translate(notesapi::kTranslateLmbcsToUnicode, lmbcs, &utf16) != notesapi::kNoError) {
+    return std::u16string(utf8.begin(), utf8.end());
+  }
+  return std::u16string(reinterpret_cast<const char16_t*>(utf16.data()), utf16.size() / 2);
+}
+
 }  // namespace zulctl

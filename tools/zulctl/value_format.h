@@ -14,6 +14,8 @@ std::string TypeName(uint16_t type);
 // values show their size and first bytes in hex.
 std::string FormatValue(notesapi::Platform* platform, std::string_view value);
 std::string ToUtf8(notesapi::Platform* platform, std::string_view lmbcs);
+// A UTF-8 path as the platform's file services take it.
+std::u16string WideUtf8(notesapi::Platform* platform, const std::string& utf8);
 
 }  // namespace zulctl
 

@@ -53,6 +53,7 @@ constexpr const char* kUsage =
     "  db create PATH [TITLE]     create an empty database\n"
     "  db ls PATH                 list the notes of a database\n"
     "  db show PATH NOTEID        print every item of one note\n"
+    "  db extract PATH NOTEID DIR write every attachment of one note to DIR\n"
     "\n"
     "'zulctl VERB --help' tells more about one verb.\n";
 
@@ -135,8 +136,12 @@ constexpr VerbHelp kVerbHelp[] = {
     {"ini", "usage: zulctl ini get NAME | zulctl ini set NAME VALUE\nReads or writes a notes.ini variable.\n"},
     {"db",
      "usage: zulctl db create PATH [TITLE] | zulctl db ls PATH | zulctl db show PATH NOTEID [--converted]\n"
+     "       zulctl db extract PATH NOTEID [--converted] DIR\n"
      "show prints MIME mail as stored (raw parts); --converted as a reader sees it\n"
      "(a rich-text Body and the attachments).\n"
+     "extract writes the attachments of a note to DIR: as stored, or with\n"
+     "--converted every attachment of the reader's view, which is what the scanner\n"
+     "reads.\n"
      "PATH is relative to the data directory. NOTEID is hexadecimal with 0x, or\n"
      "decimal. Texts are shown in UTF-8.\n"},
 };
@@ -356,6 +361,10 @@ int Db(Platform* platform, const std::vector<std::string>& args) {
   if (args.size() == 3 && args[0] == "show") return zulctl::ShowNote(platform, args[1], args[2], false);
   if (args.size() == 4 && args[0] == "show" && args[3] == "--converted") {
     return zulctl::ShowNote(platform, args[1], args[2], true);
+  }
+  if (args.size() == 4 && args[0] == "extract") return zulctl::ExtractNote(platform, args[1], args[2], false, args[3]);
+  if (args.size() == 5 && args[0] == "extract" && args[3] == "--converted") {
+    return zulctl::ExtractNote(platform, args[1], args[2], true, args[4]);
   }
   return BadUsage("db");
 }

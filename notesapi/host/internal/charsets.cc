@@ -27,6 +27,7 @@ Status Charsets::Create(const std::string& nativeCodePage, std::unique_ptr<Chars
   if (charsets->native_ != nullptr) charsets->utf16_ = OpenConverter("UTF-16LE", &code);
   if (charsets->utf16_ != nullptr) charsets->utf8_ = OpenConverter("UTF-8", &code);
   if (Status s = IcuStatus(code); s != kNoError) return s;
+  charsets->nativeName_ = nativeCodePage;
   *out = std::move(charsets);
   return kNoError;
 }
@@ -73,6 +74,43 @@ Status Charsets::Convert(Charset from, Charset to, std::string_view in, std::str
   result.resize(static_cast<size_t>(length));
   *out = std::move(result);
   return kNoError;
+}
+
+Status Charsets::DecodeNamed(const std::string& charset, std::string_view in, std::string* utf8) {
+  UErrorCode code = U_ZERO_ERROR;
+  UConverter* source = OpenConverter(charset.c_str(), &code);
+  if (source == nullptr) return kCharsetError;
+  std::vector<UChar> unicode(in.size() * 2 + 2);
+  int32_t units = ucnv_toUChars(source, unicode.data(), static_cast<int32_t>(unicode.size()), in.data(),
+                                static_cast<int32_t>(in.size()), &code);
+  ucnv_close(source);
+  if (Status s = IcuStatus(code); s != kNoError) return s;
+  ucnv_reset(utf8_);
+  std::string result(static_cast<size_t>(units) * 4 + 4, '\0');
+  int32_t length = ucnv_fromUChars(utf8_, result.data(), static_cast<int32_t>(result.size()), unicode.data(), units,
+                                   &code);
+  if (Status s = IcuStatus(code); s != kNoError) return s;
+  result.resize(static_cast<size_t>(length));
+  *utf8 = std::move(result);
+  return kNoError;
+}
+
+bool Charsets::IsUtf8(std::string_view bytes) {
+  constexpr size_t kBad = 9;
+  for (size_t i = 0; i < bytes.size();) {
+    unsigned char c = static_cast<unsigned char>(bytes[i]);
+    size_t extra = c < 0x80                ? 0
+                   : c >= 0xC2 && c <= 0xDF ? 1
+                   : c >= 0xE0 && c <= 0xEF ? 2
+                   : c >= 0xF0 && c <= 0xF4 ? 3
+                                            : kBad;
+    if (extra == kBad || bytes.size() - i - 1 < extra) return false;
+    for (size_t k = 1; k <= extra; ++k) {
+      if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += extra + 1;
+  }
+  return true;
 }
 
 std::string Charsets::Utf16ToUtf8(std::u16string_view in) {

@@ -27,6 +27,12 @@ class Charsets {
   // Characters the target cannot hold become its substitute character.
   [[nodiscard]] Status Convert(Charset from, Charset to, std::string_view in, std::string* out);
 
+  // Text in the character set a MIME part names, to UTF-8; kCharsetError
+  // for a name ICU does not know.
+  [[nodiscard]] Status DecodeNamed(const std::string& charset, std::string_view in, std::string* utf8);
+  static bool IsUtf8(std::string_view bytes);
+  const std::string& NativeName() const { return nativeName_; }
+
   // Convenience forms for paths and display; invalid input gives substitutes.
   std::string Utf16ToUtf8(std::u16string_view in);
   std::u16string Utf8ToUtf16(std::string_view in);
@@ -39,6 +45,7 @@ class Charsets {
   UConverter* native_ = nullptr;
   UConverter* utf16_ = nullptr;
   UConverter* utf8_ = nullptr;
+  std::string nativeName_;
 };
 
 }  // namespace notesapi::host

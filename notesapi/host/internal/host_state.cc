@@ -66,7 +66,7 @@ bool MakeFolders(const std::string& path) {
   std::string partial;
   std::stringstream parts(path);
   std::string part;
-  if (!path.empty() && path[0] == '/') partial = "/";
+  if (!path.empty() && path[0] == '/') partial.assign(1, '/');
   while (std::getline(parts, part, '/')) {
     if (part.empty()) continue;
     partial += part;

@@ -156,18 +156,28 @@ Status ItemRole::ItemAppendTextList(NoteHandle note, std::string_view name, std:
   return ReplaceItem(s_, note, name, std::move(value));
 }
 
+// A text list too long for one item is stored as several list items of one
+// name, read as one list in their order.
 Status ItemRole::TextList(NoteHandle note, std::string_view name, std::vector<std::string>* entries) {
-  const StoredItem* item = nullptr;
-  if (Status st = FirstItem(s_, note, name, &item); st != kNoError) return st;
+  const StoredItem* first = nullptr;
+  if (Status st = FirstItem(s_, note, name, &first); st != kNoError) return st;
   uint16_t type = 0;
-  if (Status st = ValueType(item->value, &type); st != kNoError) return st;
+  if (Status st = ValueType(first->value, &type); st != kNoError) return st;
   if (type == TYPE_TEXT) {
     std::string text;
-    (void)DecodeTextValue(item->value, &text);  // the type was checked just above
+    (void)DecodeTextValue(first->value, &text);  // the type was checked just above
     *entries = {text};
     return kNoError;
   }
-  return DecodeTextListValue(item->value, entries);
+  std::vector<std::string> all;
+  for (const StoredItem& item : s_.FindNote(note)->note.items) {
+    if (!SameName(item.name, name) || ValueType(item.value, &type) != kNoError || type != TYPE_TEXT_LIST) continue;
+    std::vector<std::string> part;
+    if (Status st = DecodeTextListValue(item.value, &part); st != kNoError) return st;
+    all.insert(all.end(), std::make_move_iterator(part.begin()), std::make_move_iterator(part.end()));
+  }
+  *entries = std::move(all);
+  return kNoError;
 }
 
 }  // namespace notesapi::host

@@ -1,82 +1,105 @@
 #include "notesapi/host/internal/mime_conversion.h"
 
-#include <gmime/gmime.h>
-
-#include "notesapi/host/internal/gobject_ptr.h"
-
-#include <memory>
-#include <mutex>
+#include "notesapi/host/internal/mime_structure.h"
+#include "notesapi/transfer_decoding.h"
 
 namespace notesapi::host {
 
 namespace {
 
-constexpr int kMaxDepth = 64;
+bool HasContent(std::string_view bytes) { return bytes.find_first_not_of(" \t\r\n") != std::string_view::npos; }
 
-std::string Decoded(GMimePart* part) {
-  GMimeDataWrapper* content = g_mime_part_get_content(part);
-  if (content == nullptr) return {};
-  GPtr<GMimeStream> stream(g_mime_stream_mem_new());
-  g_mime_data_wrapper_write_to_stream(content, stream.get());
-  GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream.get()));
-  return std::string(reinterpret_cast<const char*>(bytes->data), bytes->len);
-}
+class Presenter {
+ public:
+  Presenter(std::string_view message, Charsets& charsets, ConvertedMessage* out)
+      : message_(message), charsets_(charsets), out_(*out) {}
 
-void SplitLines(const std::string& text, std::vector<std::string>* lines) {
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (end < text.size() || !line.empty()) lines->push_back(line);
-    start = end + 1;
-  }
-}
-
-Status Walk(GMimeObject* object, int depth, ConvertedMessage* out) {
-  if (depth > kMaxDepth) return kBadArgument;
-  if (GMIME_IS_MULTIPART(object)) {
-    GMimeMultipart* multipart = GMIME_MULTIPART(object);
-    for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i) {
-      if (Status s = Walk(g_mime_multipart_get_part(multipart, i), depth + 1, out); s != kNoError) return s;
+  void Present(const MimeStructure& structure, size_t index) {
+    const MimeEntity& e = structure.entities[index];
+    switch (e.kind) {
+      case MimeEntityKind::kLeaf:
+        PresentLeaf(e);
+        return;
+      case MimeEntityKind::kRaw:
+        // Not split any further: the entity as it stands, headers and all.
+        AddFile(e.headers.filename, ".eml", Range(e.boundaryEnd, e.end));
+        return;
+      case MimeEntityKind::kMultipart:
+        if (HasContent(Range(e.headersEnd, e.prologueEnd))) AddFile("", ".txt", Range(e.headersEnd, e.prologueEnd));
+        for (size_t child : e.children) Present(structure, child);
+        if (HasContent(Range(e.closingEnd, e.end))) AddFile("", ".txt", Range(e.closingEnd, e.end));
+        return;
+      case MimeEntityKind::kMessage:
+        for (size_t child : e.children) Present(structure, child);
+        return;
     }
-    return kNoError;
   }
-  if (GMIME_IS_MESSAGE_PART(object)) {
-    GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
-    if (inner != nullptr && g_mime_message_get_mime_part(inner) != nullptr) {
-      return Walk(g_mime_message_get_mime_part(inner), depth + 1, out);
+
+ private:
+  std::string_view Range(size_t from, size_t to) const { return message_.substr(from, to > from ? to - from : 0); }
+
+  void PresentLeaf(const MimeEntity& e) {
+    const MimeHeaders& h = e.headers;
+    std::string decoded = DecodeTransferEncoding(h.transferEncoding, Range(e.headersEnd, e.end));
+    bool inlineText = h.type == "text" && !h.attachment && h.filename.empty();
+    // Text with zero bytes in it is no text a reader sees: it goes as a file.
+    if (!inlineText || decoded.find('\0') != std::string::npos) {
+      AddFile(h.filename, h.type == "text" ? ".txt" : h.type == "message" ? ".eml" : ".dat", std::move(decoded));
+      return;
     }
-    return kNoError;
+    AddText(ToUtf8(h.charset, decoded));
+    for (EmbeddedFile& file : FindEmbeddedFiles(decoded)) AddFile(file.name, ".dat", std::move(file.data));
   }
-  if (!GMIME_IS_PART(object)) return kNoError;
-  GMimePart* part = GMIME_PART(object);
-  const char* filename = g_mime_part_get_filename(part);
-  bool inlineText = GMIME_IS_TEXT_PART(object) && filename == nullptr && !g_mime_part_is_attachment(part);
-  if (inlineText) {
-    GText text(g_mime_text_part_get_text(GMIME_TEXT_PART(object)));
-    if (text) SplitLines(text.get(), &out->textLines);
-    return kNoError;
+
+  std::string ToUtf8(const std::string& charset, const std::string& bytes) {
+    std::string utf8;
+    bool plainAscii = charset.empty() || charset == "us-ascii" || charset == "US-ASCII";
+    if (!plainAscii && charsets_.DecodeNamed(charset, bytes, &utf8) == kNoError) return utf8;
+    // Undeclared or unknown: UTF-8 when it is that, else the native code page,
+    // never Latin-1.
+    if (Charsets::IsUtf8(bytes)) return bytes;
+    if (charsets_.DecodeNamed(charsets_.NativeName(), bytes, &utf8) == kNoError) return utf8;
+    return bytes;
   }
-  std::string name = filename != nullptr ? filename : "part" + std::to_string(out->files.size() + 1) + ".dat";
-  out->files.push_back(ConvertedFile{name, Decoded(part)});
-  return kNoError;
-}
+
+  void AddText(const std::string& text) {
+    size_t start = 0;
+    for (;;) {
+      size_t feed = text.find('\n', start);
+      if (feed == std::string::npos) {
+        if (start < text.size()) out_.textLines.push_back(text.substr(start));
+        return;
+      }
+      out_.textLines.push_back(text.substr(start, feed - start));
+      start = feed + 1;
+      if (start == text.size()) {
+        out_.textLines.emplace_back();  // the text ended with its line end
+        return;
+      }
+    }
+  }
+
+  void AddFile(const std::string& name, const char* extension, std::string_view data) {
+    AddFile(name, extension, std::string(data));
+  }
+  void AddFile(const std::string& name, const char* extension, std::string data) {
+    std::string shown = name.empty() ? "part" + std::to_string(out_.files.size() + 1) + extension : name;
+    out_.files.push_back(ConvertedFile{std::move(shown), std::move(data)});
+  }
+
+  std::string_view message_;
+  Charsets& charsets_;
+  ConvertedMessage& out_;
+};
 
 }  // namespace
 
-Status ConvertMimeMessage(std::string_view rfc822, ConvertedMessage* converted) {
-  static std::once_flag once;
-  std::call_once(once, [] { g_mime_init(); });
-  GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(rfc822.data(), rfc822.size()));
-  GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-  GPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), nullptr));
-  if (!message || g_mime_message_get_mime_part(message.get()) == nullptr) return kBadArgument;
+void ConvertMimeMessage(std::string_view message, Charsets& charsets, ConvertedMessage* converted) {
+  MimeStructure structure;
+  ParseMimeStructure(message, charsets.NativeName(), &structure);
   ConvertedMessage result;
-  if (Status s = Walk(g_mime_message_get_mime_part(message.get()), 0, &result); s != kNoError) return s;
+  Presenter(message, charsets, &result).Present(structure, 0);
   *converted = std::move(result);
-  return kNoError;
 }
 
 }  // namespace notesapi::host

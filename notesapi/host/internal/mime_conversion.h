@@ -1,6 +1,9 @@
 // What a MIME message looks like once converted for a reader: its text
-// parts as plain text and its other parts as files. The host presents MIME
-// notes this way when they are opened without keeping MIME raw.
+// parts as plain text and everything else as files. Every leaf the structure
+// reaches is presented, at any depth; what the structure cannot place (a
+// prologue or epilogue with content, a part beyond the nesting limit) is a
+// file of its own, never left out. The host presents MIME notes this way when
+// they are opened without keeping MIME raw.
 #ifndef NOTESAPI_HOST_INTERNAL_MIME_CONVERSION_H_
 #define NOTESAPI_HOST_INTERNAL_MIME_CONVERSION_H_
 
@@ -8,22 +11,24 @@
 #include <string_view>
 #include <vector>
 
+#include "notesapi/host/internal/charsets.h"
 #include "notesapi/status.h"
 
 namespace notesapi::host {
 
 struct ConvertedFile {
-  std::string name;  // UTF-8
+  std::string name;  // UTF-8, as the message names it (not yet unique)
   std::string data;  // decoded
 };
 
 struct ConvertedMessage {
-  std::vector<std::string> textLines;  // UTF-8, one paragraph each
+  // UTF-8, one paragraph each; a carriage return before a line feed stays
+  // at the end of its paragraph, so the text keeps its line ends.
+  std::vector<std::string> textLines;
   std::vector<ConvertedFile> files;
 };
 
-// kBadArgument when the bytes are not a mail message.
-[[nodiscard]] Status ConvertMimeMessage(std::string_view rfc822, ConvertedMessage* converted);
+void ConvertMimeMessage(std::string_view message, Charsets& charsets, ConvertedMessage* converted);
 
 }  // namespace notesapi::host
 

@@ -9,42 +9,78 @@
 
 namespace notesapi::host {
 
-void MimeViewRole::PresentConverted(NoteHandle handle) {
+namespace {
+
+// A file name of the view: control bytes would cut it short in places.
+std::string CleanName(std::string name) {
+  for (char& c : name) {
+    if (static_cast<unsigned char>(c) < 0x20) c = '_';
+  }
+  return name.empty() ? std::string("part.dat") : name;
+}
+
+// Two attachments of one name get internal names of their own ("a~2.txt"),
+// so each can be found, removed or replaced alone; readers see the name
+// the message gave.
+std::string UniqueName(const std::string& name, const std::vector<std::string>& used) {
+  auto taken = [&](const std::string& candidate) {
+    return std::any_of(used.begin(), used.end(), [&](const std::string& u) { return SameName(u, candidate); });
+  };
+  if (!taken(name)) return name;
+  size_t dot = name.rfind('.');
+  if (dot == 0 || dot == std::string::npos) dot = name.size();
+  for (int n = 2;; ++n) {
+    std::string candidate = name.substr(0, dot) + "~" + std::to_string(n) + name.substr(dot);
+    if (!taken(candidate)) return candidate;
+  }
+}
+
+}  // namespace
+
+Status MimeViewRole::Rebuild(NoteHandle handle, std::string* message, std::vector<std::string>* partFiles) {
   OpenNote* open = s_.FindNote(handle);
-  OpenDatabase* db = open == nullptr ? nullptr : s_.FindDb(open->db);
-  if (db == nullptr) return;
-  auto& items = open->note.items;
-  bool mime = std::any_of(items.begin(), items.end(), [](const auto& i) { return SameName(i.name, "MIME_Version"); });
-  if (!mime) return;
   auto readObject = [&](std::string_view name, std::string* data) {
     return ReadAttachmentByName(handle, name, data) ? kNoError : kItemNotFound;
   };
-  std::string message;
-  std::vector<std::string> partFiles;  // attachments that only hold large part contents
-  for (const auto& item : items) {
+  for (const auto& item : open->note.items) {
     uint16_t type = 0;
     if (ValueType(item.value, &type) != kNoError || type != TYPE_MIME_PART) continue;
     std::string partFile;
-    if (AppendMimePart(s_.platform, std::string_view(item.value).substr(2), readObject, &message, &partFile) !=
-        kNoError) {
-      return;
+    if (Status st = AppendMimePart(s_.platform, std::string_view(item.value).substr(2), readObject, message, &partFile);
+        st != kNoError) {
+      return st;
     }
-    if (!partFile.empty()) partFiles.push_back(std::move(partFile));
+    if (!partFile.empty()) partFiles->push_back(std::move(partFile));
   }
+  return kNoError;
+}
+
+Status MimeViewRole::PresentConverted(NoteHandle handle) {
+  OpenNote* open = s_.FindNote(handle);
+  OpenDatabase* db = open == nullptr ? nullptr : s_.FindDb(open->db);
+  if (db == nullptr) return kInvalidHandle;
+  auto& items = open->note.items;
+  bool mime = std::any_of(items.begin(), items.end(), [](const auto& i) { return SameName(i.name, "MIME_Version"); });
+  if (!mime) return kNoError;
+  std::string message;
+  std::vector<std::string> partFiles;  // attachments that only hold large part contents
+  if (Rebuild(handle, &message, &partFiles) != kNoError) return kMimeViewFailed;
   ConvertedMessage converted;
-  if (ConvertMimeMessage(message, &converted) != kNoError) return;
+  ConvertMimeMessage(message, *s_.charsets, &converted);
   std::vector<StoredItem> kept;
+  std::vector<std::string> used;
   for (auto& item : items) {
     uint16_t type = 0;
     (void)ValueType(item.value, &type);  // too short: kept as it is
     if (type == TYPE_MIME_PART || SameName(item.name, "MIME_Version")) continue;
-    if (type == TYPE_OBJECT && IsPartFile(item, partFiles)) {
-      // Saving the converted note lets the raw part's object go.
-      FileObject file;
-      if (ParseFileObject(std::string_view(item.value).substr(2), &file) == kNoError) {
-        open->note.detachedObjects.push_back(file.header.rrv);
-      }
+    FileObject file;
+    bool attachment = type == TYPE_OBJECT && ParseFileObject(std::string_view(item.value).substr(2), &file) == kNoError;
+    if (attachment && IsPartFile(item, partFiles)) {
+      open->note.detachedObjects.push_back(file.header.rrv);  // saving the converted note lets the raw part go
       continue;
+    }
+    if (attachment && item.value.size() >= size_t{38} + file.fileNameLength) {
+      used.push_back(item.value.substr(2 + 36, file.fileNameLength));
     }
     kept.push_back(std::move(item));
   }
@@ -53,24 +89,25 @@ void MimeViewRole::PresentConverted(NoteHandle handle) {
   AppendPabDefinition(&body.records, 1);
   for (const std::string& line : converted.textLines) {
     std::string lmbcs;
-    if (s_.charsets->Convert(Charset::kUtf8, Charset::kLmbcs, line, &lmbcs) != kNoError) lmbcs = line;
+    if (s_.charsets->Convert(Charset::kUtf8, Charset::kLmbcs, line, &lmbcs) != kNoError) return kMimeViewFailed;
     AppendParagraph(&body.records);
     AppendPabReference(&body.records, 1);
     AppendText(&body.records, kDefaultFontId, lmbcs);
   }
-  std::vector<std::string> attached;
   for (const ConvertedFile& file : converted.files) {
-    std::string lmbcs;
-    if (s_.charsets->Convert(Charset::kUtf8, Charset::kLmbcs, file.name, &lmbcs) != kNoError) lmbcs = file.name;
-    // A part that cannot be attached is left out of the view.
-    if (AttachData(s_, handle, file.data, lmbcs, 1, false, nullptr) == kNoError) attached.push_back(lmbcs);
-  }
-  for (const std::string& name : attached) {
+    std::string shown;
+    if (s_.charsets->Convert(Charset::kUtf8, Charset::kLmbcs, CleanName(file.name), &shown) != kNoError) {
+      shown = CleanName(file.name);
+    }
+    std::string internal = UniqueName(shown, used);
+    used.push_back(internal);
+    // A part that cannot be presented fails the view: never a view without it.
+    if (AttachData(s_, handle, file.data, internal, 1, false, nullptr) != kNoError) return kMimeViewFailed;
     AppendParagraph(&body.records);
     AppendPabReference(&body.records, 1);
-    AppendFileHotspot(&body.records, name, name);
+    AppendFileHotspot(&body.records, internal, shown);
   }
-  (void)WriteRichTextItems(s_, body);  // the note is open and the records are ours
+  return WriteRichTextItems(s_, body) == kNoError ? kNoError : kMimeViewFailed;
 }
 
 bool MimeViewRole::IsPartFile(const StoredItem& item, const std::vector<std::string>& partFiles) {

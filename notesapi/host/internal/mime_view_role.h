@@ -1,6 +1,8 @@
 // MIME mail presented for a reader: a note stored as raw MIME parts, opened
 // without asking to keep MIME raw, shows its text parts as a rich-text
-// "Body" and its other parts as "$FILE" attachments.
+// "Body" and every other part as a "$FILE" attachment. A reader never gets
+// a MIME note presented raw when it asked for the converted form: when the
+// view cannot be built, the open fails.
 #ifndef NOTESAPI_HOST_INTERNAL_MIME_VIEW_ROLE_H_
 #define NOTESAPI_HOST_INTERNAL_MIME_VIEW_ROLE_H_
 
@@ -14,12 +16,13 @@ class MimeViewRole {
  public:
   explicit MimeViewRole(HostState& state) : s_(state) {}
   // Converts the open note in place; a note without "MIME_Version" is left
-  // as it is, and so is one that cannot be converted.
-  void PresentConverted(NoteHandle handle);
+  // as it is. kMimeViewFailed when the view cannot be built.
+  [[nodiscard]] Status PresentConverted(NoteHandle handle);
 
  private:
   bool ReadAttachmentByName(NoteHandle handle, std::string_view name, std::string* data);
   static bool IsPartFile(const StoredItem& item, const std::vector<std::string>& partFiles);
+  Status Rebuild(NoteHandle handle, std::string* message, std::vector<std::string>* partFiles);
 
   HostState& s_;
 };

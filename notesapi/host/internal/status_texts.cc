@@ -48,6 +48,8 @@ constexpr StatusTextEntry kTexts[] = {
     {kClassNotRegistered, "Class is not registered"},
     {kInstanceRunning, "Another instance of the program is running"},
     {kProcessTimedOut, "Child process did not end in time and was stopped"},
+    {kNotAMessage, "Not a mail message"},
+    {kMimeViewFailed, "The MIME message cannot be presented converted"},
 };
 
 }  // namespace

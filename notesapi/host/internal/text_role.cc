@@ -33,7 +33,7 @@ std::string TextRole::StatusText(Status status) { return TextOfStatus(status).su
 
 void TextRole::ConsoleLine(std::string_view text) {
   std::string utf8;
-  if (s_.charsets->Convert(Charset::kLmbcs, Charset::kUtf8, text, &utf8) != kNoError) utf8 = "?";
+  if (s_.charsets->Convert(Charset::kLmbcs, Charset::kUtf8, text, &utf8) != kNoError) utf8.assign(1, '?');
   while (!utf8.empty() && (utf8.back() == '\n' || utf8.back() == '\r')) utf8.pop_back();
   if (s_.options.echoConsole) {
     std::fwrite(utf8.data(), 1, utf8.size(), stdout);

@@ -9,6 +9,7 @@
 #include "mailmonitor/service_queues.h"
 #include "notesapi/process_platform.h"
 #include "records/message_text.h"
+#include "records/notifications.h"
 #include "records/outbreak_monitor.h"
 #include "records/task_log.h"
 #include "scanning/scan_kernel.h"
@@ -163,6 +164,7 @@ Status MailMonitorTaskMain(ModuleHandle module, int argc, char** argv) {
   Platform* p = ProcessPlatform();
   ReplaceStatusLine(p);
   SetTaskName(kMailMonitorTaskName);
+  SetSystemWarningSender(SendSystemWarning);
   (void)LoadMessageLibrary(kMessageLibraryName);  // the built-in texts serve without it
   if (!ReadServerVariables(TaskKind::kMailMonitor)) {
     Log(JournalError, Msg::ConfigReadErrorExit);

@@ -1,7 +1,9 @@
 #include "mailmonitor/queue_handlers.h"
 
+#include <cctype>
 #include <optional>
 
+#include "mailmonitor/current_document.h"
 #include "mailmonitor/server_variables.h"
 #include "mailmonitor/service_queues.h"
 #include "mailmonitor/version_text.h"
@@ -10,6 +12,7 @@
 #include "records/message_text.h"
 #include "records/outbreak_monitor.h"
 #include "records/task_log.h"
+#include "scanning/scan_driver.h"
 #include "scanning/scan_kernel.h"
 #include "settings/settings_reader.h"
 #include "settings/settings_records.h"
@@ -38,13 +41,105 @@ void PutHookCommand(Platform* p, QueueHandle queue, const std::string& text, con
   if (Contains(text, command)) (void)p->QueuePut(queue, 1, message);  // not reported, as the console expects no answer
 }
 
+uint32_t HexValue(char c) {
+  if (c >= '0' && c <= '9') return static_cast<uint32_t>(c - '0');
+  return static_cast<uint32_t>(std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
+}
+
+void SetStatus(const char* text) { (void)ProcessPlatform()->StatusLineSetDefaultText(text); }  // shown only
+
+// Opens, scans and releases one held document; every outcome but a saved
+// release leaves it held.
+void HandleHeldDocument(Platform* p, DbHandle db, NoteId noteId) {
+  NoteHandle note = kNullHandle;
+  if (Status s = p->NoteOpen(db, noteId, kOpenRawMime, &note); s != kNoError) {
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::DocumentOpenFailed), s, noteId);
+    return;
+  }
+  ItemInfo routing;
+  if (p->ItemInfoByName(note, "RoutingState", &routing) != kNoError) {
+    // Already released, or never held: not the monitor's to scan and save again.
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::DocumentNotHeld), 0, noteId);
+    (void)p->NoteClose(note);
+    return;
+  }
+  bool released = true;
+  if (Monitor().scanningOff == 0) {
+    Status s = ScanMailDocument(db, &note, Monitor().monitoredObjects, noteId);
+    if (ErrorOf(s) != kNoError) {
+      LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::DocumentScanFailed), s, noteId);
+      released = false;
+    }
+  }
+  if (released) {
+    (void)ReleaseDocument(&note);  // a failure shows in the save
+    Status s = note == kNullHandle ? kInvalidHandle : p->NoteUpdate(note, kUpdateRelease);
+    if (s != kNoError) {
+      LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::DocumentSendFailed), s, noteId);
+    } else if (LogLevelAbove(kLogFromLevel3)) {
+      LogMessage(LOG_FILE | LOG_CONSOLE, JournalInformation, MessageText(Msg::DocumentProcessed), 0, noteId);
+    }
+  }
+  if (note != kNullHandle) (void)p->NoteClose(note);
+}
+
 }  // namespace
 
+bool ParseHookRequest(const std::string& text, HookRequest* request) {
+  HookRequest parsed;
+  size_t at = 0;
+  uint32_t* numbers[] = {&parsed.first, &parsed.noteId, &parsed.third};
+  for (uint32_t* number : numbers) {
+    size_t digits = 0;
+    uint32_t value = 0;
+    while (at < text.size() && digits < 8 && std::isxdigit(static_cast<unsigned char>(text[at]))) {
+      value = value << 4 | HexValue(text[at]);
+      ++at;
+      ++digits;
+    }
+    if (digits == 0 || at >= text.size() || text[at] != '|') return false;
+    ++at;
+    *number = value;
+  }
+  size_t end = at;
+  while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) ++end;
+  if (end == at) return false;
+  parsed.path = text.substr(at, end - at);
+  *request = std::move(parsed);
+  return true;
+}
+
 QueueOutcome HandleHookRequest(const std::string& text) {
-  // Scanning the held document comes with the scan driver; until then the
-  // request is only logged.
+  Platform* p = ProcessPlatform();
+  SetStatus("Scanning mail.");
   LogReceived(Msg::HookRequestReceived, text);
+  HookRequest request;
+  if (!ParseHookRequest(text, &request)) {
+    // Nothing of an earlier request may stand in for what this one lacks.
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::HookRequestMalformed), 0, text.c_str());
+    SetStatus("Idle task");
+    return QueueOutcome::kContinue;
+  }
+  ScopedDb db(p);
+  if (Status s = p->DbOpen(request.path, db.put()); s != kNoError) {
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::MailDatabaseOpenFailed), s, request.path.c_str());
+    SetStatus("Idle task");
+    return QueueOutcome::kStopDraining;
+  }
+  CurrentDocument() = CurrentDocumentRecord{db.get(), request.noteId};
+  HandleHeldDocument(p, db.get(), request.noteId);
+  CurrentDocument() = CurrentDocumentRecord{};
+  SetStatus("Idle task");
   return QueueOutcome::kContinue;
+}
+
+Status ReleaseDocument(NoteHandle* note) {
+  Platform* p = ProcessPlatform();
+  if (*note != kNullHandle) (void)p->NoteClose(*note);
+  *note = kNullHandle;
+  const CurrentDocumentRecord& current = CurrentDocument();
+  if (p->NoteOpen(current.db, current.noteId, kOpenRawMime, note) != kNoError) *note = kNullHandle;
+  return p->ItemDelete(*note, "RoutingState");
 }
 
 QueueOutcome HandleUpdaterMessage(const std::string& text) {

@@ -2,7 +2,10 @@
 #ifndef MAILMONITOR_QUEUE_HANDLERS_H_
 #define MAILMONITOR_QUEUE_HANDLERS_H_
 
+#include <cstdint>
 #include <string>
+
+#include "notesapi/platform.h"
 
 namespace zul {
 
@@ -13,7 +16,22 @@ enum class QueueOutcome {
   kEndTask,       // return from the task at once, without the shut-down steps
 };
 
+// A hook request: "%08x|%08x|%08x|%s", the second number the note ID of the
+// held document, the text the database path up to the first white space.
+struct HookRequest {
+  uint32_t first = 0;
+  uint32_t noteId = 0;
+  uint32_t third = 0;
+  std::string path;
+};
+// False (and `request` unchanged) when the text does not have that form.
+bool ParseHookRequest(const std::string& text, HookRequest* request);
+
 QueueOutcome HandleHookRequest(const std::string& text);
+// Gives the held document of CurrentDocument back to the router: `note`
+// (closed first) is reopened as stored and loses "RoutingState"; the caller
+// saves it with kUpdateRelease and closes it.
+notesapi::Status ReleaseDocument(notesapi::NoteHandle* note);
 QueueOutcome HandleUpdaterMessage(const std::string& text);
 QueueOutcome HandleConsoleCommand(const std::string& text);
 QueueOutcome HandleDatabaseMessage(const std::string& text);

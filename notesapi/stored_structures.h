@@ -78,6 +78,20 @@ struct MimePartHeader {  // 639: 20 bytes, followed by boundary, headers and dat
   uint16_t headersLength = 0;
 };
 
+// MIME part types and flags of the part header.
+inline constexpr uint8_t kMimePartProlog = 1;
+inline constexpr uint8_t kMimePartBody = 2;
+inline constexpr uint8_t kMimePartEpilog = 3;
+inline constexpr uint8_t kMimePartMessage = 5;
+inline constexpr uint32_t kMimePartHasBoundary = 0x1;
+inline constexpr uint32_t kMimePartHasHeaders = 0x2;
+// The part's data is in an attachment object of the note, whose file name
+// is the part's stored data.
+inline constexpr uint32_t kMimePartBodyInDbObject = 0x4;
+// With kMimePartBodyInDbObject: the object holds the delimiter line and the
+// headers too (the part's lengths of them are 0).
+inline constexpr uint32_t kMimePartHeadersInDbObject = 0x8;
+
 // Each reads the in-memory form of its structure; kValueTooShort when the
 // bytes are fewer than the structure.
 [[nodiscard]] Status ParseObjectDescriptor(std::string_view memory, ObjectDescriptor* out);

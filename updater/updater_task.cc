@@ -7,6 +7,7 @@
 #include "mailmonitor/version_text.h"
 #include "notesapi/process_platform.h"
 #include "records/message_text.h"
+#include "records/notifications.h"
 #include "records/task_log.h"
 #include "settings/settings_reader.h"
 #include "settings/settings_records.h"
@@ -163,6 +164,7 @@ Status UpdaterTaskMain(ModuleHandle module, int argc, char** argv) {
   ReplaceStatusLine(p);
   (void)LoadMessageLibrary(kMessageLibraryName);  // the built-in texts serve without it
   SetTaskName(kUpdaterTaskName);
+  SetSystemWarningSender(SendSystemWarning);
   if (!ReadServerVariables(TaskKind::kUpdater)) {
     Log(LOG_FILE | LOG_CONSOLE, JournalError, Msg::UpdaterConfigReadErrorExit);
     return kFailed;

@@ -89,6 +89,14 @@ Status InitServerDirectory(const std::string& directory, const std::string& serv
     out << NotesIniTemplate(absolute, serverName);
     if (!out.flush()) return kFileError;
   }
+  {
+    // Attached in place of every object the mail monitor removes.
+    std::ofstream out(directory + "/program/zuldummy.txt", std::ios::binary);
+    out << "This attachment was removed by Tervala Anti-Virus: it was infected, could not be checked,\r\n"
+           "or is not allowed by the mail policy of this server. Ask your mail administrator for the original,\r\n"
+           "which is kept in quarantine.\r\n";
+    if (!out.flush()) return kFileError;
+  }
   host::QueueStore queues;
   if (Status s = queues.Open(directory); s != kNoError) return s;
   // The hook of each hooked task reads its command queue.

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "notesapi/platform.h"
+#include "notesapi/stored_structures.h"  // the part types and flags
 
 namespace notesapi {
 
@@ -47,18 +48,6 @@ struct ImportedMessage {
 using ReadPartObject = std::function<Status(std::string_view fileName, std::string* data)>;
 [[nodiscard]] Status AppendMimePart(Platform* platform, std::string_view stored, const ReadPartObject& readObject,
                                     std::string* message, std::string* objectName);
-
-// MIME part types and flags of the part header.
-inline constexpr uint8_t kMimePartProlog = 1;
-inline constexpr uint8_t kMimePartBody = 2;
-inline constexpr uint8_t kMimePartEpilog = 3;
-inline constexpr uint8_t kMimePartMessage = 5;
-inline constexpr uint32_t kMimePartHasBoundary = 0x1;
-inline constexpr uint32_t kMimePartHasHeaders = 0x2;
-inline constexpr uint32_t kMimePartBodyInDbObject = 0x4;
-// With kMimePartBodyInDbObject: the object holds the delimiter line and the
-// headers too (the part's lengths of them are 0).
-inline constexpr uint32_t kMimePartHeadersInDbObject = 0x8;
 
 }  // namespace notesapi
 

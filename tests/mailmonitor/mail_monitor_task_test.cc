@@ -237,8 +237,10 @@ TEST_F(MailMonitorTaskTest, QueuesAreServedInPassOrder) {
   Put(kUpdaterQueue, "UPDATER|STARTED");
   Put(kHookQueue, "00000000|000008f8|00000000|mail.box");
   ASSERT_EQ(Run(2), kNoError);
-  std::vector<std::string> lines = Lines();
-  std::vector<std::string> received(lines.begin() + 5, lines.begin() + 9);
+  std::vector<std::string> received;
+  for (const std::string& line : Lines()) {
+    if (line.rfind("Получен", 0) == 0) received.push_back(line);
+  }
   EXPECT_EQ(received, (std::vector<std::string>{"Получен запрос от перехватчика: '00000000|000008f8|00000000|mail.box'",
                                                 "Получено сообщение от апдейтера: 'UPDATER|STARTED'",
                                                 "Получено сообщение с консоли: 'UNKNOWN COMMAND'",

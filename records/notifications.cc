@@ -1,0 +1,257 @@
+#include "records/notifications.h"
+
+#include <algorithm>
+#include <array>
+
+#include "notesapi/process_platform.h"
+#include "notesapi/scoped_handles.h"
+#include "records/mail_items.h"
+#include "records/message_text.h"
+#include "records/task_log.h"
+#include "records/text_conversions.h"
+#include "settings/settings_records.h"
+
+namespace zul {
+
+using namespace notesapi;
+
+namespace {
+
+constexpr size_t kMaxTemplate = 1023;
+constexpr size_t kMaxItemText = 1023;
+constexpr size_t kMaxSubject = 1024;
+constexpr char kMailBox[] = "mail.box";
+
+std::array<std::optional<std::string>, 3> g_lists;
+// Built for one SendNotifications call with a document, read by SendMemo.
+std::optional<std::string> g_headerBlock;
+
+std::optional<std::string>* ListOf(int audience) {
+  switch (audience) {
+    case kAudienceRecipients: return &g_lists[0];
+    case kAudienceSender: return &g_lists[1];
+    case kAudienceAdministrators: return &g_lists[2];
+    default: return nullptr;
+  }
+}
+
+void Trace(Msg message) {
+  if (LogLevelAbove(kLogFromLevel4)) LogMessage(LOG_FILE | LOG_CONSOLE, JournalInformation, "%s", 0, MessageText(message));
+}
+
+std::string Separator() { return std::string(104, '-') + " \n"; }
+
+const char* KindLabel(int32_t kind) {
+  switch (kind) {
+    case KindAttachment: return MessageText(Msg::KindAttachment);
+    case KindOle: return MessageText(Msg::KindOleObject);
+    case KindText: return MessageText(Msg::KindText);
+    case KindMimePart: return MessageText(Msg::KindMime);
+    case KindOther: return MessageText(Msg::KindUnknown);
+    default: return "";
+  }
+}
+
+const char* ActionText(int32_t action) {
+  if (action == ActionPass || action == ActionReplaceCured) return MessageText(Msg::ActionSkipped);
+  if (action == ActionDelete) return MessageText(Msg::ActionDeleted);
+  return "";
+}
+
+std::string Subject(Msg audience, std::string_view suffix) {
+  std::string native = std::string(MessageText(audience)) + ": " + std::string(suffix);
+  return NativeToNotesWithin(native, kMaxSubject);
+}
+
+// Puts `text` as rich text in front of every "Body" item of the note. A
+// result too large for memory comes back as a file and is taken from there.
+Status PrependToBody(NoteHandle note, std::string_view text) {
+  Platform* p = ProcessPlatform();
+  CompoundTextHandle rich = kNullHandle;
+  if (Status s = TextToRichText(text, &rich); s != kNoError) return s;
+  if (Status s = p->CompoundTextAssimilateItem(rich, note, "Body"); s != kNoError) {
+    MemHandle none = kNullHandle;
+    uint32_t length = 0;
+    std::u16string file;
+    (void)p->CompoundTextClose(rich, &none, &length, &file);  // abandoned
+    if (none != kNullHandle) (void)p->MemFree(none);
+    if (!file.empty()) (void)p->FileDelete(file);
+    return s;
+  }
+  (void)p->ItemDelete(note, "Body");  // none is fine
+  MemHandle buffer = kNullHandle;
+  uint32_t length = 0;
+  std::u16string file;
+  if (Status s = p->CompoundTextClose(rich, &buffer, &length, &file); s != kNoError) return s;
+  if (buffer != kNullHandle) {
+    Status s = p->ItemAppendFromMemory(note, 0, "Body", buffer, length);
+    (void)p->MemFree(buffer);
+    return s;
+  }
+  CompoundTextHandle onNote = kNullHandle;
+  Status s = p->CompoundTextCreate(note, "Body", &onNote);
+  if (s == kNoError) {
+    Status assimilated = p->CompoundTextAssimilateFile(onNote, file);
+    MemHandle unused = kNullHandle;
+    uint32_t unusedLength = 0;
+    std::u16string unusedFile;
+    s = p->CompoundTextClose(onNote, &unused, &unusedLength, &unusedFile);
+    if (assimilated != kNoError) s = assimilated;
+  }
+  (void)p->FileDelete(file);
+  return s;
+}
+
+}  // namespace
+
+void ClearNotifications() {
+  for (auto& list : g_lists) list.reset();
+}
+
+void AppendNotification(int audience, std::string_view text) {
+  std::optional<std::string>* list = ListOf(audience);
+  if (list == nullptr) return;
+  if (!*list) list->emplace();
+  (*list)->append(text);
+}
+
+const std::optional<std::string>& NotificationList(int audience) {
+  static const std::optional<std::string> kNone;
+  std::optional<std::string>* list = ListOf(audience);
+  return list == nullptr ? kNone : *list;
+}
+
+void FillReportTemplate(std::string_view stampText, ObjectRecord* record) {
+  std::string templ(NotesToNative(stampText));
+  templ.resize(std::min(templ.size(), kMaxTemplate));
+  std::string out;
+  for (size_t i = 0; i < templ.size(); ++i) {
+    if (templ[i] != '%') {
+      out += templ[i];
+      continue;
+    }
+    if (++i == templ.size()) break;  // a "%" at the end is dropped
+    switch (templ[i]) {
+      case 'a': out += ActionText(record->action); break;
+      case 'n': out += NotesToNative(record->objectName); break;
+      case 'q': out += MessageText(record->quarantine ? Msg::Yes : Msg::No); break;
+      case 'r': out += std::to_string(record->result); break;
+      case 't': out += KindLabel(record->kind); break;
+      case 'v': out += record->description; break;
+      default: break;  // both characters dropped
+    }
+  }
+  out.resize(std::min(out.size(), kMaxTemplate));
+  record->reportText = NativeToNotesWithin(out, kMaxReportText) + "\n";
+}
+
+Status FillMessageBody(NoteHandle note, std::string_view reportText, bool /*mime*/) {
+  Platform* p = ProcessPlatform();
+  std::string report = Separator() + "Tervala Anti-Virus Report\n" + Separator() + std::string(reportText) + Separator();
+  if (!HasItem(note, "Body")) {
+    if (Status s = p->ItemSetText(note, "Body", NativeToNotes(MessageText(Msg::BodyRemoved))); s != kNoError) return s;
+  }
+  return PrependToBody(note, report);
+}
+
+Status TextToRichText(std::string_view text, CompoundTextHandle* richText) {
+  Platform* p = ProcessPlatform();
+  CompoundTextHandle rich = kNullHandle;
+  if (Status s = p->CompoundTextCreate(kNullHandle, "", &rich); s != kNoError) return s;
+  uint32_t style = 0;
+  Status s = p->CompoundTextDefineStyle(rich, "Normal", &style);
+  if (s == kNoError) s = p->CompoundTextAddText(rich, style, kMemoFontId, text, "\r\n");
+  if (s != kNoError) {
+    MemHandle buffer = kNullHandle;
+    uint32_t length = 0;
+    std::u16string file;
+    (void)p->CompoundTextClose(rich, &buffer, &length, &file);  // abandoned
+    if (buffer != kNullHandle) (void)p->MemFree(buffer);
+    if (!file.empty()) (void)p->FileDelete(file);
+    return s;
+  }
+  *richText = rich;
+  return kNoError;
+}
+
+Status SendMemo(DbHandle db, std::string_view body, std::string_view addresses, std::string_view subject) {
+  Platform* p = ProcessPlatform();
+  ScopedDb mailBox(p);
+  if (db == kNullHandle) {
+    // A system warning has no mail file of its own: the memo goes out
+    // through the server's mail box.
+    if (Status s = p->DbOpen(kMailBox, mailBox.put()); s != kNoError) return s;
+    db = mailBox.get();
+  }
+  ScopedNote memo(p);
+  if (Status s = p->MailCreateMessage(db, memo.put()); s != kNoError) return s;
+  std::string list(addresses.substr(0, kMaxItemText));
+  bool first = true;
+  for (const std::string& piece : AddressPieces(list)) {
+    std::string canonical;
+    if (p->CanonicalizeName(piece, &canonical) != kNoError) canonical = piece;
+    canonical.resize(std::min<size_t>(canonical.size(), 255));
+    for (const char* item : {"Recipients", "SendTo"}) {
+      (void)(first ? p->ItemCreateTextList(memo.get(), item, canonical)
+                   : p->ItemAppendTextList(memo.get(), item, canonical, true));
+    }
+    first = false;
+  }
+  if (first) {
+    (void)p->ItemSetText(memo.get(), "Recipients", "");
+    (void)p->ItemSetText(memo.get(), "SendTo", "");
+  }
+  (void)p->ItemSetText(memo.get(), "Form", "Memo");
+  (void)p->ItemSetText(memo.get(), "From", "Tervala Anti-Virus");
+  (void)p->ItemSetText(memo.get(), "Subject", subject);
+  (void)PrependToBody(memo.get(), body);
+  if (g_headerBlock) (void)PrependToBody(memo.get(), *g_headerBlock);
+  return p->MailTransferMessage(memo.get());
+}
+
+void SendNotifications(DbHandle db, NoteHandle note, std::string_view suffix) {
+  bool any = std::any_of(g_lists.begin(), g_lists.end(), [](const auto& list) { return list.has_value(); });
+  if (any && note != kNullHandle) {
+    Trace(Msg::CreatingHeader);
+    std::string header;
+    auto line = [&](const char* item, const char* label, const char* end) {
+      std::string text = MailItemText(note, item, kMaxItemText);
+      if (!text.empty()) header += std::string(label) + " : " + text + end;
+    };
+    line("From", "From", "\n");
+    line("SMTPOriginator", "SMTPFrom", "\n");
+    line("Recipients", "Recipients", "\n");
+    line("Subject", "Subject", "\n\n");
+    g_headerBlock = std::move(header);
+  }
+  if (any) {
+    if (const auto& admins = NotificationList(kAudienceAdministrators)) {
+      Trace(Msg::NotifyingAdministrator);
+      (void)SendMemo(db, *admins, General().administrators, Subject(Msg::SubjectToAdministrator, suffix));
+    }
+    if (const auto& recipients = NotificationList(kAudienceRecipients); recipients && note != kNullHandle) {
+      Trace(Msg::NotifyingRecipient);
+      (void)SendMemo(db, *recipients, MailItemText(note, "Recipients", kMaxItemText),
+                     Subject(Msg::SubjectToRecipient, suffix));
+    }
+    if (const auto& sender = NotificationList(kAudienceSender); sender && note != kNullHandle) {
+      Trace(Msg::NotifyingSender);
+      const char* item = HasItem(note, "SMTPOriginator") ? "SMTPOriginator" : "From";
+      (void)SendMemo(db, *sender, MailItemText(note, item, kMaxItemText), Subject(Msg::SubjectToSender, suffix));
+    }
+  }
+  Trace(Msg::ClearingHeader);
+  g_headerBlock.reset();
+}
+
+void SendSystemWarning(std::string_view notesLine) {
+  // Its own memo, not the lists: a warning raised in the middle of a walk
+  // must not take the reports of that very mail with it.
+  std::optional<std::string> header = std::move(g_headerBlock);
+  g_headerBlock.reset();
+  (void)SendMemo(kNullHandle, notesLine, General().administrators,
+                 Subject(Msg::SubjectToAdministrator, MessageText(Msg::SystemWarning)));
+  g_headerBlock = std::move(header);
+}
+
+}  // namespace zul

@@ -1,0 +1,381 @@
+#include "scanning/object_scanners.h"
+
+#include <algorithm>
+
+#include "notesapi/process_platform.h"
+#include "notesapi/stored_structures.h"
+#include "notesapi/transfer_decoding.h"
+#include "notesapi/types.h"
+#include "records/message_text.h"
+#include "records/task_log.h"
+#include "records/text_conversions.h"
+#include "scanning/object_filters.h"
+#include "scanning/scan_kernel.h"
+#include "scanning/temporary_paths.h"
+#include "settings/settings_records.h"
+
+namespace zul {
+
+using namespace notesapi;
+
+namespace {
+
+KernelScanFunction g_kernelScan = nullptr;
+
+constexpr uint32_t kTargets = LOG_FILE | LOG_CONSOLE;
+
+// Catalogue texts give UTF-16 names as "%S"; the log takes native text.
+std::string WithNativeNames(const char* format) {
+  std::string text(format);
+  for (size_t at = text.find("%S"); at != std::string::npos; at = text.find("%S", at + 2)) text[at + 1] = 's';
+  return text;
+}
+
+std::string Native(std::string_view notes) { return std::string(NotesToNative(notes)); }
+
+void LogWriteError(Msg message, Status status, const ObjectRecord& record) {
+  LogMessage(kTargets, JournalError, WithNativeNames(MessageText(message)).c_str(), status,
+             Native(record.objectName).c_str());
+}
+
+void Trace(int level, Msg message) {
+  if (LogLevelAbove(level)) LogMessage(kTargets, JournalInformation, "%s", 0, MessageText(message));
+}
+
+void CommonWriteFailure(ObjectRecord* record) {
+  record->result = ResultNotProcessed;
+  record->description = MessageText(Msg::FileWriteFailed);
+}
+
+void CommonScanStep(ObjectRecord* record, Msg closing) {
+  record->description.clear();
+  KernelScanFunction scan = g_kernelScan != nullptr ? g_kernelScan : ScanFile;
+  record->result = scan(PathForFiles(record->scanCopyPath), PathForFiles(record->cureCopyPath), &record->description,
+                        KernelOptions().tryCure != 0);
+  if (record->description.empty()) record->description = Native(record->objectName);
+  if (LogLevelAbove(kLogFromLevel4)) LogMessage(kTargets, JournalInformation, MessageText(closing), 0, record->result);
+}
+
+// The item's value without its data type, or false when it cannot be read.
+bool ItemBytes(const ObjectRecord& record, std::string* bytes) {
+  std::string value;
+  if (ProcessPlatform()->ItemValue(record.value, &value) != kNoError || value.size() < 2) return false;
+  *bytes = value.substr(2);
+  return true;
+}
+
+// Text that ends `length` bytes after `offset`, or false when the value is shorter.
+bool TextAt(std::string_view bytes, size_t* offset, size_t length, std::string* text) {
+  if (*offset > bytes.size() || bytes.size() - *offset < length) return false;
+  text->assign(bytes.substr(*offset, length));
+  *offset += length;
+  return true;
+}
+
+void FilterOut(ObjectRecord* record, ScanResult result, int level, Msg message) {
+  record->result = result;
+  record->description = Native(record->objectName);
+  if (LogLevelAbove(level)) LogMessage(kTargets, JournalInformation, "%s", 0, MessageText(message));
+}
+
+const char* HostTypeName(uint16_t host) {
+  switch (host) {
+    case HOST_MSDOS: return "HOST_MSDOS";
+    case HOST_OLE: return "HOST_OLE";
+    case HOST_MAC: return "HOST_MAC";
+    case HOST_UNKNOWN: return "HOST_UNKNOWN";
+    case HOST_HPFS: return "HOST_HPFS";
+    case HOST_OLELIB: return "HOST_OLELIB";
+    case HOST_BYTEARRAY_EXT: return "HOST_BYTEARRAY_EXT";
+    case HOST_BYTEARRAY_PAGE: return "HOST_BYTEARRAY_PAGE";
+    case HOST_CDSTORAGE: return "HOST_CDSTORAGE";
+    case HOST_STREAM: return "HOST_STREAM";
+    default: return "UNKNOWN HOST TYPE";
+  }
+}
+
+const char* CompressionName(uint16_t compression) {
+  if (compression == 0) return "Not compressed";
+  if (compression == 1) return "Huffman encoded";
+  return "Unknown compress method";
+}
+
+// How much a result says about danger: a detection beats a failure, a
+// failure beats clean, so a second look at an object can only add warnings.
+int Weight(int32_t result) {
+  switch (result) {
+    case ResultInfected:
+    case ResultVerdict4:
+    case ResultVerdict7:
+    case ResultVerdict5:
+      return 2;
+    case ResultClean:
+      return 0;
+    default:
+      return 1;
+  }
+}
+
+// The value of a header in a block of header lines, lower case, or "".
+std::string HeaderValue(std::string_view headers, std::string_view name) {
+  size_t start = 0;
+  while (start < headers.size()) {
+    size_t end = headers.find('\n', start);
+    if (end == std::string_view::npos) end = headers.size();
+    std::string_view line = headers.substr(start, end - start);
+    if (line.size() > name.size() && line[name.size()] == ':' &&
+        std::equal(name.begin(), name.end(), line.begin(),
+                   [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)); })) {
+      std::string value(line.substr(name.size() + 1));
+      std::transform(value.begin(), value.end(), value.begin(), [](unsigned char c) { return std::tolower(c); });
+      value.erase(0, value.find_first_not_of(" \t"));
+      value.erase(value.find_last_not_of(" \t\r") + 1);
+      return value;
+    }
+    start = end + 1;
+  }
+  return {};
+}
+
+// The content of the attachment named `fileName`, for parts kept in objects.
+Status ReadPartObject(NoteHandle note, std::string_view fileName, std::u16string_view scratch, std::string* data) {
+  Platform* p = ProcessPlatform();
+  ItemInfo file;
+  for (Status s = p->ItemInfoByName(note, "$FILE", &file); s == kNoError; s = p->ItemInfoNext(note, file.item, "$FILE", &file)) {
+    std::string value;
+    FileObject object;
+    if (p->ItemValue(file.value, &value) != kNoError || value.size() < 2 ||
+        ParseFileObject(std::string_view(value).substr(2), &object) != kNoError ||
+        value.size() < size_t{38} + object.fileNameLength || value.compare(38, object.fileNameLength, fileName) != 0) {
+      continue;
+    }
+    if (Status s = p->ExtractFile(note, file.item, scratch); s != kNoError) return s;
+    return p->FileRead(scratch, data);
+  }
+  return kItemNotFound;
+}
+
+// Scans the decoded form of a part as a second object and keeps the worse
+// of the two results.
+void ScanDecoded(ObjectRecord* record, const std::string& decoded) {
+  ObjectRecord second = *record;
+  second.scanCopyPath = DrawTemporaryPath(record->scanCopyPath);
+  second.cureCopyPath = DrawTemporaryPath(second.scanCopyPath);
+  if (WriteBufferToFile(PathForFiles(second.scanCopyPath), decoded) != 0) {
+    CommonWriteFailure(&second);
+  } else {
+    CommonScanStep(&second, Msg::MimePartScanned);
+  }
+  (void)ProcessPlatform()->FileDelete(PathForFiles(second.scanCopyPath));
+  (void)ProcessPlatform()->FileDelete(PathForFiles(second.cureCopyPath));
+  if (Weight(second.result) > Weight(record->result)) {
+    record->result = second.result;
+    record->description = second.description;
+  }
+}
+
+}  // namespace
+
+void SetKernelScanFunction(KernelScanFunction scan) { g_kernelScan = scan; }
+
+int WriteBufferToFile(std::u16string_view path, std::string_view data) {
+  return ProcessPlatform()->FileWrite(path, data) == kNoError ? 0 : -1;
+}
+
+Status ScanRichTextItem(ObjectRecord* record) {
+  Platform* p = ProcessPlatform();
+  ItemInfo info;
+  if (Status s = p->ItemQuery(record->item, &info); s != kNoError) {
+    LogWriteError(Msg::RichTextWriteFailed, s, *record);
+    CommonWriteFailure(record);
+    return s;
+  }
+  MemHandle text = kNullHandle;
+  uint32_t length = 0;
+  if (Status s = p->ConvertRichTextToText(info.value, "\n", 65535, &text, &length); s != kNoError) {
+    LogWriteError(Msg::RichTextWriteFailed, s, *record);
+    CommonWriteFailure(record);
+    return s;
+  }
+  uint8_t* bytes = p->MemLock(text);
+  size_t size = bytes == nullptr ? 0 : std::min<size_t>(length, p->MemSize(text));
+  std::string_view content(reinterpret_cast<const char*>(bytes), size);
+  if (bytes == nullptr || WriteBufferToFile(PathForFiles(record->scanCopyPath), content) != 0) {
+    LogWriteError(Msg::RichTextWriteFailed, 0, *record);
+    CommonWriteFailure(record);
+  } else {
+    Trace(kLogFromLevel4, Msg::RichTextWritten);
+    CommonScanStep(record, Msg::RichTextScanned);
+  }
+  p->MemUnlock(text);
+  (void)p->MemFree(text);
+  return kNoError;
+}
+
+Status ScanOleObject(ObjectRecord* record) {
+  Platform* p = ProcessPlatform();
+  record->kind = KindOle;
+  std::string bytes;
+  std::string memory;
+  size_t offset = 0;
+  OleObjectInfo info;
+  Status read = ItemBytes(*record, &bytes) ? p->ReadStructure(kStructOleObjectInfo, bytes, &offset, &memory) : kValueTooShort;
+  if (read == kNoError) read = ParseOleObjectInfo(memory, &info);
+  if (read == kNoError && !(TextAt(bytes, &offset, info.fileObjectNameLength, &record->objectName) &&
+                            TextAt(bytes, &offset, info.descriptionLength, &record->oleDescription) &&
+                            TextAt(bytes, &offset, info.fieldNameLength, &record->oleFieldName))) {
+    read = kValueTooShort;
+  }
+  record->scanCopyPath = DrawTemporaryPath();
+  record->cureCopyPath = DrawTemporaryPath(record->scanCopyPath);
+  if (read != kNoError) {
+    LogWriteError(Msg::OleWriteFailed, read, *record);
+    CommonWriteFailure(record);
+    return read;
+  }
+  record->objectName.resize(std::min(record->objectName.size(), kMaxObjectName));
+  record->oleDescription.resize(std::min(record->oleDescription.size(), kMaxOleText));
+  record->oleFieldName.resize(std::min(record->oleFieldName.size(), kMaxOleText));
+  record->oleClass = info.classId;
+  if (Status s = p->OleWriteObject(record->note, record->objectName, PathForFiles(record->scanCopyPath)); s != kNoError) {
+    LogWriteError(Msg::OleWriteFailed, s, *record);
+    CommonWriteFailure(record);
+    return s;
+  }
+  Trace(kLogFromLevel4, Msg::OleWritten);
+  if (Monitor().sizeLimitEnabled) {
+    uint64_t size = 0;
+    (void)p->FileSize(PathForFiles(record->scanCopyPath), &size);  // it was just written
+    uint32_t size32 = size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(size);
+    if (LogLevelAbove(kLogFromLevel4)) LogMessage(kTargets, JournalInformation, "OLE Size is %d.", 0, static_cast<int>(size32));
+    if (IsTooLarge(size32, true, Monitor().sizeLimit)) {
+      FilterOut(record, ResultTooLarge, kLogFromLevel1, Msg::ObjectTooLarge);
+      return kNoError;
+    }
+  }
+  CommonScanStep(record, Msg::OleScanned);
+  return kNoError;
+}
+
+Status ScanAttachment(ObjectRecord* record) {
+  Platform* p = ProcessPlatform();
+  std::string bytes;
+  std::string memory;
+  size_t offset = 0;
+  ObjectDescriptor descriptor;
+  Status read = ItemBytes(*record, &bytes) ? p->ReadStructure(kStructObjectDescriptor, bytes, &offset, &memory) : kValueTooShort;
+  if (read == kNoError) read = ParseObjectDescriptor(memory, &descriptor);
+  if (read == kNoError && descriptor.objectType != 0) return SKIP_OBJECT;
+  FileObject file;
+  offset = 0;
+  if (read == kNoError) read = p->ReadStructure(kStructFileObject, bytes, &offset, &memory);
+  if (read == kNoError) read = ParseFileObject(memory, &file);
+  if (read == kNoError && !TextAt(bytes, &offset, file.fileNameLength, &record->objectName)) read = kValueTooShort;
+  if (read != kNoError) {
+    // A damaged descriptor hides what the item holds: never a silent pass.
+    record->kind = KindAttachment;
+    LogWriteError(Msg::FileExtractFailed, read, *record);
+    CommonWriteFailure(record);
+    return read;
+  }
+  record->objectName.resize(std::min(record->objectName.size(), kMaxObjectName));
+  uint16_t host = file.hostType & 0x0F00;
+  uint16_t compression = file.compressionType & 0x000F;
+  if (LogLevelAbove(kLogFromLevel3)) {
+    LogMessage(kTargets, JournalInformation, MessageText(Msg::FileTrace), 0, Native(record->objectName).c_str(),
+               HostTypeName(host), CompressionName(compression), static_cast<int>(file.fileSize));
+  }
+  if (LogLevelAbove(kLogFromLevel4)) {
+    LogMessage(kTargets, JournalInformation, "--- hNote     = 0%04x", 0, record->note);
+    LogMessage(kTargets, JournalInformation, "--- ItemValue = 0%04x:0%04x", 0, record->value.block, record->value.pool);
+    LogMessage(kTargets, JournalInformation, "--- ItemBlock = 0%04x:0%04x", 0, record->item.block, record->item.pool);
+  }
+  if (host != HOST_MSDOS && host != HOST_UNKNOWN && host != HOST_HPFS) return SKIP_OBJECT;
+  record->kind = KindAttachment;
+  record->scanCopyPath = DrawTemporaryPath();
+  record->cureCopyPath = DrawTemporaryPath(record->scanCopyPath);
+  if (LogLevelAbove(kLogFromLevel4)) {
+    LogMessage(kTargets, JournalInformation, "Try to NSFNoteExtractFile %s.", 0, Native(record->scanCopyPath).c_str());
+  }
+  if (Status s = p->ExtractFile(record->note, record->item, PathForFiles(record->scanCopyPath)); s != kNoError) {
+    if (IsError(s, kAttachmentEncrypted)) {
+      record->result = KernelOptions().encryptedObjects ? ResultClean : ResultNotProcessed;
+      record->description = MessageText(Msg::AttachmentEncrypted);
+      return s;
+    }
+    LogWriteError(Msg::FileExtractFailed, s, *record);
+    CommonWriteFailure(record);
+    return s;
+  }
+  Trace(kLogFromLevel4, Msg::FileWritten);
+  const MonitorSettings& monitor = Monitor();
+  if (IsTooLarge(file.fileSize, monitor.sizeLimitEnabled != 0, monitor.sizeLimit)) {
+    FilterOut(record, ResultTooLarge, kLogFromLevel1, Msg::ObjectTooLarge);
+    return kNoError;
+  }
+  if (IsExcludedByType(PathForFiles(record->scanCopyPath), monitor.typeFilter)) {
+    FilterOut(record, ResultFilteredByType, kLogFromLevel1, Msg::FilteredByType);
+    return kNoError;
+  }
+  if (MatchesNameFilter(Native(record->objectName), monitor.nameFilter)) {
+    FilterOut(record, ResultFilteredByName, kLogFromLevel1, Msg::FilteredByName);
+    return kNoError;
+  }
+  CommonScanStep(record, Msg::FileScanned);
+  return kNoError;
+}
+
+Status ScanMimePart(ObjectRecord* record) {
+  Platform* p = ProcessPlatform();
+  std::string bytes;
+  std::string memory;
+  size_t offset = 0;
+  MimePartHeader header;
+  Status read = ItemBytes(*record, &bytes) ? p->ReadStructure(kStructMimePart, bytes, &offset, &memory) : kValueTooShort;
+  if (read == kNoError) read = ParseMimePartHeader(memory, &header);
+  std::string data;
+  if (read == kNoError && !TextAt(bytes, &offset, header.byteCount, &data)) read = kValueTooShort;
+  if (read == kNoError && header.byteCount == 0) {
+    // Nothing stored, nothing to scan: clean under its own name, never the
+    // previous object's result.
+    record->result = ResultClean;
+    record->description = Native(record->objectName);
+    return kNoError;
+  }
+  size_t prefix = size_t{header.boundaryLength} + header.headersLength;
+  if (read == kNoError && prefix > data.size()) read = kValueTooShort;
+  if (read == kNoError && (header.flags & kMimePartBodyInDbObject)) {
+    std::string content;
+    read = ReadPartObject(record->note, data.substr(prefix), PathForFiles(record->scanCopyPath), &content);
+    data = data.substr(0, prefix) + content;
+  }
+  if (read != kNoError || WriteBufferToFile(PathForFiles(record->scanCopyPath), data) != 0) {
+    LogWriteError(Msg::FileExtractFailed, 0, *record);
+    CommonWriteFailure(record);
+    return kNoError;
+  }
+  Trace(kLogFromLevel4, Msg::MimePartWritten);
+  CommonScanStep(record, Msg::MimePartScanned);
+  // Stored data "as is" hides a base64 or quoted-printable payload from the
+  // kernel; the decoded body is scanned too.
+  std::string_view headers = std::string_view(data).substr(header.boundaryLength, header.headersLength);
+  std::string encoding = HeaderValue(headers, "content-transfer-encoding");
+  std::string_view body = std::string_view(data).substr(prefix);
+  std::string decoded = DecodeTransferEncoding(encoding, body);
+  if (decoded != body) ScanDecoded(record, decoded);
+  return kNoError;
+}
+
+Status ScanScriptObject(ObjectRecord* record) {
+  std::string bytes;
+  if (!ItemBytes(*record, &bytes) || WriteBufferToFile(PathForFiles(record->scanCopyPath), bytes) != 0) {
+    LogWriteError(Msg::FileExtractFailed, 0, *record);
+    CommonWriteFailure(record);
+    return kNoError;
+  }
+  Trace(kLogFromLevel4, Msg::LsWritten);
+  CommonScanStep(record, Msg::LsScanned);
+  return kNoError;
+}
+
+}  // namespace zul

@@ -1,0 +1,39 @@
+// One scanner per kind of object: each writes its item out to the record's
+// scan copy, applies the filters that belong to the kind, has the kernel scan
+// the copy and leaves a result and a description in the record. A copy that
+// cannot be written is result 5 ("not processed"), never clean.
+#ifndef SCANNING_OBJECT_SCANNERS_H_
+#define SCANNING_OBJECT_SCANNERS_H_
+
+#include <string>
+#include <string_view>
+
+#include "notesapi/status.h"
+#include "scanning/object_record.h"
+
+namespace zul {
+
+// 0 when the whole buffer is in the file (created or replaced), -1 otherwise.
+int WriteBufferToFile(std::u16string_view path, std::string_view data);
+
+// Each returns 0 when the record holds a result; SKIP_OBJECT (attachments
+// only) when the item holds no file to scan; any other value is the status
+// of a failed extraction, with result 5 (or the encrypted-attachment result)
+// already in the record.
+notesapi::Status ScanRichTextItem(ObjectRecord* record);
+notesapi::Status ScanOleObject(ObjectRecord* record);
+notesapi::Status ScanAttachment(ObjectRecord* record);
+// The stored part is scanned as it is and, when its transfer encoding
+// hides the content, decoded as well; a detection in either counts.
+notesapi::Status ScanMimePart(ObjectRecord* record);
+notesapi::Status ScanScriptObject(ObjectRecord* record);
+
+// The kernel call the scanners make; tests may put a double in its place
+// (nullptr restores the kernel).
+using KernelScanFunction = ScanResult (*)(std::u16string_view scanCopy, std::u16string_view cureCopy,
+                                          std::string* description, bool tryCure);
+void SetKernelScanFunction(KernelScanFunction scan);
+
+}  // namespace zul
+
+#endif  // SCANNING_OBJECT_SCANNERS_H_

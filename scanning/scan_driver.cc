@@ -1,0 +1,328 @@
+#include "scanning/scan_driver.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mailmonitor/current_document.h"
+#include "mailmonitor/server_variables.h"
+#include "notesapi/process_platform.h"
+#include "records/journal_records.h"
+#include "records/mail_items.h"
+#include "records/message_text.h"
+#include "records/notifications.h"
+#include "records/outbreak_monitor.h"
+#include "records/quarantine.h"
+#include "records/task_log.h"
+#include "records/text_conversions.h"
+#include "scanning/object_record.h"
+#include "scanning/object_scanners.h"
+#include "scanning/temporary_paths.h"
+#include "settings/settings_records.h"
+
+namespace zul {
+
+using namespace notesapi;
+
+namespace {
+
+constexpr uint32_t kTargets = LOG_FILE | LOG_CONSOLE;
+constexpr size_t kMaxSender = 1023;
+
+struct DataTypeNameEntry {
+  uint16_t type;
+  const char* name;
+};
+
+constexpr DataTypeNameEntry kDataTypeNames[] = {
+    {0x100, "TYPE_ERROR"},         {0x200, "TYPE_UNAVAILABLE"},     {0x500, "TYPE_TEXT"},
+    {0x501, "TYPE_TEXT_LIST"},     {0x300, "TYPE_NUMBER"},          {0x301, "TYPE_NUMBER_RANGE"},
+    {0x400, "TYPE_TIME"},          {0x401, "TYPE_TIME_RANGE"},      {0x600, "TYPE_FORMULA"},
+    {0x700, "TYPE_USERID"},        {0, "TYPE_INVALID_OR_UNKNOWN"},  {1, "TYPE_COMPOSITE"},
+    {2, "TYPE_COLLATION"},         {3, "TYPE_OBJECT"},              {4, "TYPE_NOTEREF_LIST"},
+    {5, "TYPE_VIEW_FORMAT"},       {6, "TYPE_ICON"},                {7, "TYPE_NOTELINK_LIST"},
+    {8, "TYPE_SIGNATURE"},         {9, "TYPE_SEAL"},                {10, "TYPE_SEALDATA"},
+    {11, "TYPE_SEAL_LIST"},        {12, "TYPE_HIGHLIGHTS"},         {13, "TYPE_WORKSHEET_DATA"},
+    {14, "TYPE_USERDATA"},         {15, "TYPE_QUERY"},              {16, "TYPE_ACTION"},
+    {17, "TYPE_ASSISTANT_INFO"},   {18, "TYPE_VIEWMAP_DATASET"},    {19, "TYPE_VIEWMAP_LAYOUT"},
+    {20, "TYPE_LSOBJECT"},         {21, "TYPE_HTML"},               {25, "TYPE_MIME_PART"},
+    {0x502, "TYPE_RFC822_TEXT"},
+};
+
+void Log(int level, uint16_t type, Msg message, Status status = 0) {
+  if (level == kLogAlways || LogLevelAbove(level)) LogMessage(kTargets, type, "%s", status, MessageText(message));
+}
+
+void Trace(const char* text, Status status = 0, uint16_t type = JournalInformation) {
+  LogMessage(kTargets, type, "%s", status, text);
+}
+
+class DocumentScan {
+ public:
+  DocumentScan(DbHandle db, NoteHandle note, uint8_t mask, NoteId noteId)
+      : p_(ProcessPlatform()), db_(db), note_(note), mask_(mask), noteId_(noteId) {}
+
+  NoteHandle note() const { return note_; }
+
+  Status Run() {
+    mime_ = HasItem(note_, "MIME_Version");
+    if (mime_) ReopenConverted();
+    ClearNotifications();
+    (void)OpenQuarantineDocument(note_, noteId_, db_);  // a missing quarantine shows in the adds
+    ItemInfo item;
+    Status s = p_->ItemInfoFirst(note_, &item);
+    if (s != kNoError && !IsError(s, kItemNotFound)) {
+      Log(kLogAlways, JournalError, Msg::ItemAccessError, s);
+      return ErrorExit(s);
+    }
+    record_ = ObjectRecord();
+    record_.note = note_;
+    record_.db = db_;
+    while (s == kNoError) {
+      HandleItem(item);
+      s = p_->ItemInfoNext(note_, item.item, {}, &item);
+      if (s != kNoError && !IsError(s, kItemNotFound)) {
+        Log(kLogAlways, JournalError, Msg::NextItemAccessError, s);
+        return ErrorExit(s);
+      }
+    }
+    return FinalPhase();
+  }
+
+ private:
+  void ReopenConverted() {
+    NoteInfo info;
+    (void)p_->NoteGetInfo(note_, &info);  // the note is open
+    if (LogLevelAbove(kLogFromLevel3)) Trace("ReOpen MIME NOTE");
+    if (Status s = p_->NoteClose(note_); s != kNoError) {
+      Trace("ERROR CD-CONVERT NOTE(2)", s, JournalError);
+      return;
+    }
+    note_ = kNullHandle;
+    if (Status s = p_->NoteOpenByUnid(db_, info.unid, 0, &note_); s == kNoError) return;
+    else Trace("ERROR CD-CONVERT NOTE(3)", s, JournalError);
+    note_ = kNullHandle;
+    if (LogLevelAbove(kLogFromLevel3)) LogMessage(kTargets, JournalInformation, "H_NOTE_BEFORE 0x%08x", 0, note_);
+    // The stored parts are scanned instead, raw.
+    const CurrentDocumentRecord& current = CurrentDocument();
+    if (Status s = p_->NoteOpen(current.db, current.noteId, kOpenRawMime, &note_); s != kNoError) {
+      note_ = kNullHandle;
+      Trace("ERROR CD-CONVERT NOTE(4)", s, JournalError);
+    }
+    if (LogLevelAbove(kLogFromLevel3)) LogMessage(kTargets, JournalInformation, "H_NOTE_AFTRER 0x%08x", 0, note_);
+  }
+
+  void PrepareRecord(const ItemInfo& item) {
+    record_.valueLength = item.valueLength;
+    record_.value = item.value;
+    record_.item = item.item;
+    record_.kind = KindOther;
+    record_.result = ResultClean;
+    record_.description.clear();
+    record_.reportText.clear();
+    record_.scanCopyPath.clear();
+    record_.cureCopyPath.clear();
+  }
+
+  void DrawPaths() {
+    record_.scanCopyPath = DrawTemporaryPath();
+    record_.cureCopyPath = DrawTemporaryPath(record_.scanCopyPath);
+  }
+
+  void HandleItem(const ItemInfo& item) {
+    PrepareRecord(item);
+    ItemInfo named;
+    std::string name = p_->ItemQuery(item.item, &named) == kNoError ? named.name : item.name;
+    name.resize(std::min(name.size(), kMaxObjectName));
+    record_.objectName = name;
+    Status scanned = kNoError;
+    if (name.find("$OLEOBJINFO") != std::string::npos) {
+      if (!(mask_ & MonitorOle)) return;
+      scanned = ScanOleObject(&record_);
+    } else {
+      switch (item.type) {
+        case TYPE_COMPOSITE:
+          if (!(mask_ & MonitorBody)) {
+            if (Monitor().quarantineBody) {
+              record_.quarantine = 0;
+              record_.kind = KindText;
+              (void)AddToQuarantine(record_);
+            }
+            return;
+          }
+          record_.kind = KindText;
+          DrawPaths();
+          scanned = ScanRichTextItem(&record_);
+          break;
+        case TYPE_OBJECT:
+          if (!(mask_ & MonitorAttachments)) return;
+          scanned = ScanAttachment(&record_);
+          break;
+        case TYPE_LSOBJECT:
+          if (!(mask_ & MonitorScripts)) return;
+          record_.kind = KindScript;
+          DrawPaths();
+          scanned = ScanScriptObject(&record_);
+          break;
+        case TYPE_MIME_PART:
+          if (!(mask_ & MonitorBody)) return;
+          record_.kind = KindMimePart;
+          DrawPaths();
+          scanned = ScanMimePart(&record_);
+          break;
+        default:
+          if (LogLevelAbove(kLogFromLevel3)) {
+            LogMessage(kTargets, JournalInformation, MessageText(Msg::TypeNotSupported), 0, DataTypeName(item.type),
+                       std::string(NotesToNative(name)).c_str());
+          }
+          return;
+      }
+    }
+    if (scanned == SKIP_OBJECT) {
+      DeleteCopies(false);
+      return;
+    }
+    ReactToResult();
+  }
+
+  void ReactToResult() {
+    ReportScanEvent(record_.result, record_.description);
+    int32_t result = record_.result >= 0 && record_.result < static_cast<int32_t>(kObjectActionCount) ? record_.result
+                                                                                                     : ResultFailed;
+    const ObjectActionEntry entry = ObjectActions()[static_cast<size_t>(result)];
+    record_.quarantine = entry.quarantine;
+    record_.action = entry.action;
+    Log(kLogFromLevel4, JournalInformation, Msg::FillingObjectTemplate);
+    FillReportTemplate(entry.stampText, &record_);
+    if (LogLevelAbove(kLogFromLevel4)) {
+      LogMessage(kTargets, JournalInformation, MessageText(Msg::TemplateTrace), 0,
+                 std::string(NotesToNative(record_.reportText)).c_str());
+    }
+    // Every object that needs removal or replacement is queued: none may
+    // reach the recipient because others came first.
+    bool queued = record_.action == ActionDelete || record_.action == ActionReplaceCured;
+    if (queued) queue_.push_back(record_);
+    if (Monitor().quarantineBody || record_.quarantine) (void)AddToQuarantine(record_);
+    Log(kLogFromLevel4, JournalInformation, Msg::BuildingNotificationLists);
+    if (entry.notifyFlags & AddToBody) {
+      if (!bodyReport_) bodyReport_.emplace();
+      bodyReport_->append(record_.reportText);
+    }
+    if (entry.notifyFlags & NotifySender) AppendNotification(kAudienceSender, record_.reportText);
+    if (entry.notifyFlags & NotifyRecipients) AppendNotification(kAudienceRecipients, record_.reportText);
+    if (entry.notifyFlags & NotifyAdmin) AppendNotification(kAudienceAdministrators, record_.reportText);
+    if (entry.notifyFlags & RecordStatistics) {
+      std::string sender = MailItemText(note_, "SMTPOriginator", kMaxSender);
+      if (sender.empty()) sender = MailItemText(note_, "From", kMaxSender);
+      (void)WriteVirusRecord(Variables().statDatabase, static_cast<uint16_t>(entry.recordType), record_.description,
+                             sender);
+    }
+    Log(kLogFromLevel4, JournalInformation, Msg::DeletingFile);
+    DeleteCopies(queued && record_.action == ActionReplaceCured && record_.result == ResultCured);
+  }
+
+  void DeleteCopies(bool keepCure) {
+    if (!record_.scanCopyPath.empty()) (void)p_->FileDelete(PathForFiles(record_.scanCopyPath));
+    if (!keepCure && !record_.cureCopyPath.empty()) (void)p_->FileDelete(PathForFiles(record_.cureCopyPath));
+  }
+
+  void Attach(const std::u16string& file, const std::string& name) {
+    (void)p_->AttachFile(note_, file, name, 1, false, nullptr);
+  }
+
+  void ApplyReplacement(const ObjectRecord& r) {
+    std::u16string placeholder = PathForFiles(NativeToNotes(Variables().placeholderFile));
+    std::u16string cure = PathForFiles(r.cureCopyPath);
+    if (r.action == ActionDelete) {
+      if (r.kind == KindOle) {
+        (void)p_->OleRemoveObject(note_, r.objectName);
+        return;
+      }
+      if (r.kind == KindMimePart) {
+        mimePartRemoved_ = true;
+        if (LogLevelAbove(kLogFromLevel3)) {
+          LogMessage(kTargets, JournalInformation, "MIME PART NAMED %s", 0, std::string(NotesToNative(r.objectName)).c_str());
+        }
+      }
+      (void)p_->ItemDeleteByBlock(note_, r.item);
+      if (r.kind != KindText) Attach(placeholder, r.objectName);
+      return;
+    }
+    if (r.kind == KindOle) {
+      (void)p_->OleRemoveObject(note_, r.objectName);
+      (void)p_->OleInsertObject(note_, cure, r.objectName, r.oleClass, r.oleDescription, r.oleFieldName);
+    } else {
+      (void)p_->ItemDeleteByBlock(note_, r.item);
+      // Cured content only where there is some; otherwise the placeholder,
+      // never the original object.
+      uint64_t size = 0;
+      Attach(r.result == ResultCured && p_->FileSize(cure, &size) == kNoError ? cure : placeholder, r.objectName);
+    }
+    (void)p_->FileDelete(cure);
+  }
+
+  Status FinalPhase() {
+    Log(kLogFromLevel4, JournalInformation, Msg::RemovingInfectedObjects);
+    for (const ObjectRecord& r : queue_) ApplyReplacement(r);
+    Log(kLogFromLevel4, JournalInformation, Msg::ClosingQuarantine);
+    (void)CloseQuarantineDocument(note_, mime_);
+    if (bodyReport_) {
+      Log(kLogFromLevel4, JournalInformation, Msg::FillingMailBody);
+      if (!mimePartRemoved_) (void)FillMessageBody(note_, *bodyReport_, mime_);
+    }
+    Log(kLogFromLevel4, JournalInformation, Msg::SendingNotifications);
+    SendNotifications(db_, note_, MessageText(Msg::ScanReport));
+    Log(kLogFromLevel4, JournalInformation, Msg::FreeingNotificationLists);
+    ClearNotifications();
+    if (queue_.empty() && !bodyReport_) {
+      if (LogLevelAbove(kLogFromLevel4)) LogMessage(kTargets, JournalInformation, "Note 0x%04x passed w/o update.", 0, note_);
+      return kNoError;
+    }
+    if (Status s = p_->NoteUpdate(note_, kUpdateForce); s != kNoError) {
+      // The stored note still holds what the scan removed: it must not be
+      // released.
+      LogMessage(kTargets, JournalError, MessageText(Msg::ScanDocumentSendFailed), s, note_);
+      return s;
+    }
+    if (LogLevelAbove(kLogFromLevel3)) LogMessage(kTargets, JournalInformation, MessageText(Msg::ScanDocumentProcessed), 0, note_);
+    return kNoError;
+  }
+
+  // The walk could not finish: nothing is removed, notified or saved, and
+  // the failure goes back so that the document stays held.
+  Status ErrorExit(Status failure) {
+    (void)CloseQuarantineDocument(note_, mime_);
+    ClearNotifications();
+    for (const ObjectRecord& r : queue_) (void)p_->FileDelete(PathForFiles(r.cureCopyPath));
+    return failure;
+  }
+
+  Platform* p_;
+  DbHandle db_;
+  NoteHandle note_;
+  uint8_t mask_;
+  NoteId noteId_;
+  bool mime_ = false;
+  bool mimePartRemoved_ = false;
+  ObjectRecord record_;
+  std::vector<ObjectRecord> queue_;
+  std::optional<std::string> bodyReport_;
+};
+
+}  // namespace
+
+const char* DataTypeName(uint16_t type) {
+  for (const DataTypeNameEntry& entry : kDataTypeNames) {
+    if (entry.type == type) return entry.name;
+  }
+  return "UNKNOWN DATA TYPE";
+}
+
+Status ScanMailDocument(DbHandle db, NoteHandle* note, uint8_t monitoredObjects, NoteId noteId) {
+  DocumentScan scan(db, *note, monitoredObjects, noteId);
+  Status s = scan.Run();
+  *note = scan.note();
+  return s;
+}
+
+}  // namespace zul

@@ -1,0 +1,36 @@
+#include "scanning/temporary_paths.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "notesapi/process_platform.h"
+#include "records/text_conversions.h"
+#include "settings/settings_records.h"
+
+namespace zul {
+
+namespace {
+
+// Enough for any folder that could hold a file at all; past it the
+// generator repeats and the last name is used.
+constexpr int kMaxDraws = 100000;
+
+}  // namespace
+
+std::string DrawTemporaryPath(std::string_view taken) {
+  notesapi::Platform* p = notesapi::ProcessPlatform();
+  std::string folder(UnicodeToNotes(General().taskWorkFolder));
+  std::string path;
+  for (int draw = 0; draw < kMaxDraws; ++draw) {
+    char name[32];
+    std::snprintf(name, sizeof name, "ZELK%04x%04d", p->ProcessId(), std::rand() % 32768);
+    path = folder + name;
+    uint64_t size = 0;
+    if (path != taken && p->FileSize(PathForFiles(path), &size) != notesapi::kNoError) return path;
+  }
+  return path;
+}
+
+std::u16string PathForFiles(std::string_view notesPath) { return std::u16string(NotesToUnicode(notesPath)); }
+
+}  // namespace zul

@@ -1,0 +1,376 @@
+// Held mail through the running monitor: the hook request, the walk, the
+// reactions and the release, on mail made by the host's own import and
+// memos made through the mail services, with the real kernel and bases.
+#include <filesystem>
+#include <map>
+
+#include "mailmonitor/mail_monitor_task.h"
+#include "mailmonitor/queue_handlers.h"
+#include "mailmonitor/service_queues.h"
+#include "notesapi/host/mime_import.h"
+#include "notesapi/stored_structures.h"
+#include "scanning/object_scanners.h"
+#include "scanning/scan_kernel.h"
+#include "settings/settings_records.h"
+#include "tests/settings/settings_database_builder.h"
+#include "tests/task_fixture.h"
+#include "tools/zulctl/settings_setup.h"
+
+namespace zul::testing {
+namespace {
+
+using namespace notesapi;
+
+const std::string kEicar = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
+
+struct Attachment {
+  std::string name;  // UTF-8
+  std::string data;
+};
+
+class ScanDriverTest : public TaskTest {
+ protected:
+  void SetUp() override {
+    (void)StopKernel();
+    SelectKernelEngine("");
+    SetKernelScanFunction(nullptr);
+    ResetSettingsRecords();
+    SetIni("ZulMailMonitorLogConsole", "1");
+    SetIni("ZulMailMonitorLogFileFlag", "0");
+    SetIni("ZulMailMonitorLogLevel", "3");
+    std::string bases = server_.directory() + "/bases";
+    std::filesystem::create_directories(bases);
+    std::filesystem::copy(DEMO_BASES_DIR, bases, std::filesystem::copy_options::recursive);
+    std::string error;
+    ASSERT_EQ(zulctl::CreateSettingsDatabases(host_.get(), server_.directory(), bases, &error), kNoError) << error;
+    ASSERT_EQ(host_->DbCreate("mail.box", "Mail box"), kNoError);
+  }
+  void TearDown() override {
+    SetKernelScanFunction(nullptr);
+    (void)StopKernel();
+  }
+
+  void Change(const std::string& form, const std::vector<std::pair<std::string, std::string>>& items) {
+    std::string error;
+    ASSERT_EQ(zulctl::ChangeSettings(host_.get(), form, items, &error), kNoError) << error;
+  }
+  std::u16string Wide(const std::string& path) { return std::u16string(path.begin(), path.end()); }
+  void Post(NoteId id, const std::string& path = "mail.box") {
+    char text[64];
+    std::snprintf(text, sizeof text, "%08x|%08x|%08x|%s", 0u, id, 0u, path.c_str());
+    PostText(text);
+  }
+  void PostText(const std::string& text) {
+    ScopedQueue queue(host_.get());
+    ASSERT_EQ(host_->QueueOpen(kHookQueue, kQueueCreate, queue.put()), kNoError);
+    ASSERT_EQ(host_->QueuePut(queue.get(), 1, text), kNoError);
+  }
+  NoteId SubmitMime(const std::string& message) {
+    ScopedDb box(host_.get());
+    EXPECT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+    ImportedMessage imported;
+    EXPECT_EQ(ImportMimeMessage(host_.get(), box.get(), message, true, Wide(server_.directory()), &imported), kNoError);
+    Post(imported.noteId);
+    return imported.noteId;
+  }
+  // A held Notes memo with a rich-text body and attachments.
+  NoteId SubmitMemo(const std::vector<Attachment>& attachments) {
+    ScopedDb box(host_.get());
+    EXPECT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+    ScopedNote memo(host_.get());
+    EXPECT_EQ(host_->MailCreateMessage(box.get(), memo.put()), kNoError);
+    EXPECT_EQ(host_->ItemSetText(memo.get(), "From", "CN=Ivan/O=Tervala"), kNoError);
+    EXPECT_EQ(host_->ItemCreateTextList(memo.get(), "Recipients", "CN=Anna/O=Tervala"), kNoError);
+    EXPECT_EQ(host_->ItemSetText(memo.get(), "Subject", "files"), kNoError);
+    EXPECT_EQ(host_->ItemSetText(memo.get(), "RoutingState", "HOLD"), kNoError);
+    int n = 0;
+    for (const Attachment& a : attachments) {
+      std::string path = server_.directory() + "/attach" + std::to_string(++n);
+      std::ofstream(path, std::ios::binary) << a.data;
+      EXPECT_EQ(host_->AttachFile(memo.get(), Wide(path), Lmbcs(a.name), 1, false, nullptr), kNoError);
+    }
+    EXPECT_EQ(host_->NoteUpdate(memo.get(), kUpdateForce), kNoError);
+    NoteInfo info;
+    EXPECT_EQ(host_->NoteGetInfo(memo.get(), &info), kNoError);
+    Post(info.noteId);
+    return info.noteId;
+  }
+  Status Run(int passes = 2) {
+    platform_->idleCalls = 0;
+    platform_->stopAtIdleCall = passes;
+    return MailMonitorTaskMain(host_->ResourceModule(), 0, nullptr);
+  }
+  bool Held(NoteId id, const char* db = "mail.box") {
+    ScopedDb box(host_.get());
+    ScopedNote note(host_.get());
+    EXPECT_EQ(host_->DbOpen(db, box.put()), kNoError);
+    EXPECT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, note.put()), kNoError);
+    ItemInfo item;
+    return host_->ItemInfoByName(note.get(), "RoutingState", &item) == kNoError;
+  }
+  // The attachments of the stored note, by shown name (UTF-8).
+  std::vector<Attachment> Files(NoteId id, const char* db = "mail.box") {
+    std::vector<Attachment> files;
+    ScopedDb box(host_.get());
+    ScopedNote note(host_.get());
+    EXPECT_EQ(host_->DbOpen(db, box.put()), kNoError);
+    EXPECT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, note.put()), kNoError);
+    ItemInfo item;
+    for (Status s = host_->ItemInfoByName(note.get(), "$FILE", &item); s == kNoError;
+         s = host_->ItemInfoNext(note.get(), item.item, "$FILE", &item)) {
+      std::string value;
+      EXPECT_EQ(host_->ItemValue(item.value, &value), kNoError);
+      FileObject file;
+      EXPECT_EQ(ParseFileObject(value.substr(2), &file), kNoError);
+      std::string out = server_.directory() + "/extracted";
+      EXPECT_EQ(host_->ExtractFile(note.get(), item.item, Wide(out)), kNoError);
+      std::string utf8;
+      EXPECT_EQ(host_->Translate(kTranslateLmbcsToUtf8, value.substr(38, file.fileNameLength), &utf8), kNoError);
+      files.push_back({utf8, ReadFile(out)});
+    }
+    return files;
+  }
+  std::map<std::string, std::string> FilesByName(NoteId id) {
+    std::map<std::string, std::string> files;
+    for (const Attachment& a : Files(id)) files[a.name] = a.data;
+    return files;
+  }
+  std::string BodyText(NoteId id) {
+    ScopedDb box(host_.get());
+    ScopedNote note(host_.get());
+    EXPECT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+    EXPECT_EQ(host_->NoteOpen(box.get(), id, 0, note.put()), kNoError);
+    ItemInfo item;
+    std::string text;
+    for (Status s = host_->ItemInfoByName(note.get(), "Body", &item); s == kNoError;
+         s = host_->ItemInfoNext(note.get(), item.item, "Body", &item)) {
+      MemHandle block = kNullHandle;
+      uint32_t length = 0;
+      if (host_->ConvertRichTextToText(item.value, "\n", 0, &block, &length) != kNoError) continue;
+      text.append(reinterpret_cast<char*>(host_->MemLock(block)), length);
+      host_->MemUnlock(block);
+      (void)host_->MemFree(block);
+    }
+    std::string utf8;
+    EXPECT_EQ(host_->Translate(kTranslateLmbcsToUtf8, text, &utf8), kNoError);
+    return utf8;
+  }
+  // The position of the first item of that name in the stored note.
+  uint32_t ItemIndex(NoteId id, const char* name) {
+    ScopedDb box(host_.get());
+    ScopedNote note(host_.get());
+    EXPECT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+    EXPECT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, note.put()), kNoError);
+    uint32_t index = 0;
+    ItemInfo item;
+    for (Status s = host_->ItemInfoFirst(note.get(), &item); s == kNoError;
+         s = host_->ItemInfoNext(note.get(), item.item, {}, &item), ++index) {
+      if (item.name == name) return index;
+    }
+    return index;
+  }
+  size_t NoteCount(const char* db) {
+    ScopedDb handle(host_.get());
+    EXPECT_EQ(host_->DbOpen(db, handle.put()), kNoError);
+    std::vector<NoteId> ids;
+    EXPECT_EQ(host_->DbNoteIds(handle.get(), &ids), kNoError);
+    return ids.size();
+  }
+  // What the scan left in the work folder besides the kernel's own folders.
+  std::vector<std::string> LeftOver() {
+    std::vector<std::string> files;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(server_.directory() + "/tmp/zulmailmonitor", ignored)) {
+      if (entry.is_regular_file()) files.push_back(entry.path().filename().string());
+    }
+    return files;
+  }
+  const std::string placeholder_ = ReadFile(server_.directory() + "/program/zuldummy.txt");
+};
+
+const char kMimeWithEicar[] =
+    "From: Ivan <ivan@example.com>\nTo: anna@example.com\nSubject: report\nMIME-Version: 1.0\n"
+    "Content-Type: multipart/mixed; boundary=\"b\"\n\n"
+    "--b\nContent-Type: text/plain; charset=utf-8\n\nsee the files\n"
+    "--b\nContent-Type: application/octet-stream; name=\"=?UTF-8?B?0L7RgtGH0ZHRgi5jb20=?=\"\n"
+    "Content-Transfer-Encoding: base64\n\n"
+    "WDVPIVAlQEFQWzRcUFpYNTQoUF4pN0NDKTd9JEVJQ0FSLVNUQU5EQVJELUFOVElWSVJVUy1URVNU\nLUZJTEUhJEgrSCo=\n"
+    "--b\nContent-Type: application/octet-stream; name=\"notes.bin\"\n\nclean bytes\r\nkept as sent\n--b--\n";
+
+TEST_F(ScanDriverTest, InfectedMimeMailIsCleanedReportedQuarantinedAndReleased) {
+  NoteId id = SubmitMime(kMimeWithEicar);
+  ASSERT_EQ(Run(), kNoError);
+  EXPECT_FALSE(Held(id)) << "released after the scan";
+  std::map<std::string, std::string> files = FilesByName(id);
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files["отчёт.com"], placeholder_) << "the infected object is replaced under its own name";
+  EXPECT_EQ(files["notes.bin"], "clean bytes\r\nkept as sent") << "clean objects byte for byte";
+  std::string body = BodyText(id);
+  EXPECT_NE(body.find("Tervala Anti-Virus Report"), std::string::npos) << body;
+  EXPECT_NE(body.find("отчёт.com"), std::string::npos) << body;
+  EXPECT_LT(body.find("Tervala Anti-Virus Report"), body.find("see the files")) << "the report comes first";
+  EXPECT_EQ(NoteCount("zulquarantine.nsf"), 1u);
+  EXPECT_GE(NoteCount("zulstat.nsf"), 1u);
+  EXPECT_TRUE(LeftOver().empty());
+  EXPECT_TRUE(Logged("Документ 0x08f8 обработан.")) << Lines().back();
+}
+
+TEST_F(ScanDriverTest, WithoutAConvertedViewTheStoredPartsAreScannedDecoded) {
+  NoteId id = SubmitMime(kMimeWithEicar);
+  {
+    ScopedDb box(host_.get());
+    ScopedNote raw(host_.get());
+    ASSERT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+    ASSERT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, raw.put()), kNoError);
+    std::string damaged = std::string("\x19\x00", 2) + "\x01\x02";  // too short for a part header
+    ASSERT_EQ(host_->ItemAppend(raw.get(), 0, "Body", damaged, nullptr), kNoError);
+    ASSERT_EQ(host_->NoteUpdate(raw.get(), kUpdateForce), kNoError);
+  }
+  ASSERT_EQ(Run(), kNoError);
+  EXPECT_TRUE(LoggedStart("ERROR CD-CONVERT NOTE(3)"));
+  EXPECT_FALSE(Held(id));
+  std::map<std::string, std::string> files = FilesByName(id);
+  EXPECT_EQ(files.count("Body"), 1u) << "parts removed: the base64 payload was found once decoded";
+  EXPECT_TRUE(Logged("MIME PART NAMED Body"));
+  std::string exported;
+  {
+    ScopedDb box(host_.get());
+    ScopedNote raw(host_.get());
+    ASSERT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+    ASSERT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, raw.put()), kNoError);
+    (void)ExportMimeMessage(host_.get(), raw.get(), Wide(server_.directory()), &exported);
+  }
+  EXPECT_EQ(exported.find("WDVPIVAlQEFQWzRcUFpYNTQo"), std::string::npos) << "the payload is gone";
+  EXPECT_TRUE(LeftOver().empty());
+}
+
+TEST_F(ScanDriverTest, CleanMailIsReleasedExactlyAsItCame) {
+  const std::string message = "From: a@example.com\nTo: b@example.com\nSubject: hi\n\nhello\r\n";
+  NoteId id = SubmitMime(message);
+  ASSERT_EQ(Run(), kNoError);
+  EXPECT_FALSE(Held(id));
+  ScopedDb box(host_.get());
+  ScopedNote note(host_.get());
+  ASSERT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+  ASSERT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, note.put()), kNoError);
+  std::string exported;
+  ASSERT_EQ(ExportMimeMessage(host_.get(), note.get(), Wide(server_.directory()), &exported), kNoError);
+  EXPECT_EQ(exported, message);
+  EXPECT_EQ(NoteCount("zulquarantine.nsf"), 0u);
+}
+
+TEST_F(ScanDriverTest, FiltersActInOrderSizeTypeName) {
+  Change("formMonitorSettings", {{"msSizeValue", "1"}, {"msTypeEnabled", "0"}});
+  std::string big = "MZ" + std::string(1022, 'x');  // exactly the limit: passes the size test
+  NoteId id = SubmitMemo({{"limit.dat", big},
+                          {"large.exe", big + "y"},
+                          {"program.txt", "MZ rest"},
+                          {"gif87.exe", "GIF87a..."},
+                          {"photo.gif", "GIF89a..."}});
+  ASSERT_EQ(Run(), kNoError);
+  EXPECT_FALSE(Held(id));
+  std::map<std::string, std::string> files = FilesByName(id);
+  ASSERT_EQ(files.size(), 5u);
+  EXPECT_EQ(files["limit.dat"], placeholder_) << "at the limit it is tested further: an executable by its content";
+  EXPECT_EQ(files["large.exe"], big + "y") << "too large decides first: reported, kept (the default passes it)";
+  EXPECT_EQ(files["program.txt"], placeholder_) << "an executable whatever its name";
+  EXPECT_EQ(files["gif87.exe"], placeholder_) << "GIF87a is of unknown type, but the name filter takes *.EXE";
+  EXPECT_EQ(files["photo.gif"], "GIF89a...") << "images are not excluded";
+  EXPECT_TRUE(Logged("Объект отфильтрован по типу."));
+  EXPECT_TRUE(Logged("Объект отфильтрован по имени."));
+  EXPECT_TRUE(Logged("Размер объекта больше разрешенного."));
+  EXPECT_TRUE(LeftOver().empty());
+}
+
+TEST_F(ScanDriverTest, EveryOneOfThreeHundredInfectedObjectsIsRemoved) {
+  std::vector<Attachment> many;
+  for (int i = 0; i < 300; ++i) many.push_back({"e" + std::to_string(i) + ".txt", kEicar});
+  NoteId id = SubmitMemo(many);
+  ASSERT_EQ(Run(), kNoError);
+  EXPECT_FALSE(Held(id));
+  std::vector<Attachment> files = Files(id);
+  ASSERT_EQ(files.size(), 300u);
+  for (const Attachment& file : files) EXPECT_EQ(file.data, placeholder_) << file.name;
+  EXPECT_TRUE(LeftOver().empty());
+}
+
+ScanResult CuringKernel(std::u16string_view, std::u16string_view cureCopy, std::string* description, bool) {
+  *description = "Test.Cured";
+  (void)ProcessPlatform()->FileWrite(cureCopy, "cured content");
+  return ResultCured;
+}
+
+TEST_F(ScanDriverTest, CuredObjectsReplaceTheOriginals) {
+  NoteId id = SubmitMemo({{"doc.bin", "infected but curable"}});
+  SetKernelScanFunction(CuringKernel);
+  ASSERT_EQ(Run(), kNoError);
+  std::vector<Attachment> files = Files(id);
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].name, "doc.bin");
+  EXPECT_EQ(files[0].data, "cured content");
+  EXPECT_TRUE(LeftOver().empty()) << "the cure copy goes once it is attached";
+}
+
+TEST_F(ScanDriverTest, ScanningOffReleasesUnscanned) {
+  Change("formMonitorSettings", {{"msDisableTask", "0"}});
+  NoteId id = SubmitMemo({{"e.com", kEicar}});
+  ASSERT_EQ(Run(), kNoError);
+  EXPECT_FALSE(Held(id));
+  EXPECT_EQ(Files(id)[0].data, kEicar) << "switched off by the administrator";
+  EXPECT_TRUE(Logged("Документ 0x08f8 обработан."));
+}
+
+TEST_F(ScanDriverTest, FailuresKeepTheMailHeld) {
+  NoteId first = SubmitMemo({{"e.com", kEicar}});
+  platform_->FailCall("NoteUpdate", 1, kDatabaseLocked, 0);
+  ASSERT_EQ(Run(), kNoError);
+  EXPECT_TRUE(Held(first)) << "a cleaned note that could not be saved is not released";
+  EXPECT_EQ(Files(first)[0].data, kEicar) << "and the stored note still has the object: it must stay held";
+  EXPECT_TRUE(LoggedStart("Ошибка отправки документа 0x"));
+  EXPECT_TRUE(LoggedStart("Ошибка антивирусной проверки документа 0x08f8."));
+  platform_->ClearFaults();
+  platform_->lines.clear();
+
+  NoteId second = SubmitMemo({{"a.txt", "clean"}, {"e.com", kEicar}});
+  // The walk fails on the item after the first attachment, once that one is scanned.
+  platform_->FailCall("ItemInfoNext", platform_->CallCount("ItemInfoNext") + ItemIndex(second, "$FILE") + 1,
+                      kDatabaseCorrupt);
+  ASSERT_EQ(Run(), kNoError);
+  EXPECT_TRUE(Held(second)) << "a walk that stopped half way is no scan";
+  EXPECT_TRUE(LoggedStart("Ошибка доступа к элементу..")) << ::testing::PrintToString(Lines());
+  EXPECT_TRUE(LeftOver().empty());
+}
+
+TEST_F(ScanDriverTest, BadRequestsTouchNoDocument) {
+  NoteId id = SubmitMemo({{"a.txt", "clean"}});
+  PostText("garbage without fields");
+  PostText("00000000|zz|00000000|mail.box");
+  Post(id, "../outside.nsf");
+  Post(0x4242);
+  ASSERT_EQ(Run(3), kNoError);
+  EXPECT_FALSE(Held(id)) << "the good request before them was served";
+  EXPECT_TRUE(Logged("Запрос перехватчика отклонён: неверный формат 'garbage without fields'."));
+  EXPECT_TRUE(Logged("Запрос перехватчика отклонён: неверный формат '00000000|zz|00000000|mail.box'."));
+  EXPECT_TRUE(LoggedStart("Ошибка открытия базы ../outside.nsf."));
+  EXPECT_TRUE(LoggedStart("Ошибка открытия документа 0x4242."));
+  platform_->lines.clear();
+  Post(id);
+  ASSERT_EQ(Run(), kNoError);
+  EXPECT_TRUE(Logged("Документ 0x08f8 не задержан; запрос пропущен."))
+      << "a released note is not saved again" << ::testing::PrintToString(Lines());
+}
+
+TEST(HookRequestTest, ParsesExactlyTheHookFormat) {
+  HookRequest request;
+  ASSERT_TRUE(ParseHookRequest("00000001|000008f8|0000000a|mail.box trailing", &request));
+  EXPECT_EQ(request.noteId, 0x8f8u);
+  EXPECT_EQ(request.path, "mail.box") << "the path ends at white space";
+  HookRequest kept = request;
+  for (const char* bad : {"", "|||", "1|2|3|", "123456789|1|1|x", "1|2|x", "1 |2|3|mail.box"}) {
+    EXPECT_FALSE(ParseHookRequest(bad, &request)) << bad;
+    EXPECT_EQ(request.noteId, kept.noteId) << "nothing of a bad request is taken";
+  }
+}
+
+}  // namespace
+}  // namespace zul::testing

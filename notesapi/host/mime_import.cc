@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 
+#include "notesapi/host/memo_export.h"
 #include "notesapi/host/internal/gobject_ptr.h"
 #include "notesapi/host/internal/mime_structure.h"
 #include "notesapi/item_values.h"
@@ -325,7 +326,8 @@ Status ExportMimeMessage(Platform* p, NoteHandle note, const std::u16string& scr
     }
     any = true;
   }
-  if (!any) return kItemNotFound;
+  // A memo, or mail the scan changed and saved as its readers see it.
+  if (!any) return ComposeMemoMessage(p, note, scratchFolder, rfc822);
   *rfc822 = std::move(out);
   return kNoError;
 }

@@ -109,12 +109,14 @@ class ScanDriverTest : public TaskTest {
     return host_->ItemInfoByName(note.get(), "RoutingState", &item) == kNoError;
   }
   // The attachments of the stored note, by shown name (UTF-8).
-  std::vector<Attachment> Files(NoteId id, const char* db = "mail.box") {
+  std::vector<Attachment> Files(NoteId id, const char* db = "mail.box") { return FilesOf(db, id, kOpenRawMime); }
+  std::vector<Attachment> ConvertedFiles(const char* db, NoteId id) { return FilesOf(db, id, 0); }
+  std::vector<Attachment> FilesOf(const char* db, NoteId id, uint32_t flags) {
     std::vector<Attachment> files;
     ScopedDb box(host_.get());
     ScopedNote note(host_.get());
     EXPECT_EQ(host_->DbOpen(db, box.put()), kNoError);
-    EXPECT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, note.put()), kNoError);
+    EXPECT_EQ(host_->NoteOpen(box.get(), id, flags, note.put()), kNoError);
     ItemInfo item;
     for (Status s = host_->ItemInfoByName(note.get(), "$FILE", &item); s == kNoError;
          s = host_->ItemInfoNext(note.get(), item.item, "$FILE", &item)) {
@@ -211,6 +213,28 @@ TEST_F(ScanDriverTest, InfectedMimeMailIsCleanedReportedQuarantinedAndReleased) 
   EXPECT_LT(body.find("Tervala Anti-Virus Report"), body.find("see the files")) << "the report comes first";
   EXPECT_EQ(NoteCount("zulquarantine.nsf"), 1u);
   EXPECT_GE(NoteCount("zulstat.nsf"), 1u);
+
+  // What leaves the server: a well-formed message with the report, the
+  // text, the clean attachment as sent and the placeholder under the name.
+  std::string exported;
+  {
+    ScopedDb box(host_.get());
+    ScopedNote note(host_.get());
+    ASSERT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+    ASSERT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, note.put()), kNoError);
+    ASSERT_EQ(ExportMimeMessage(host_.get(), note.get(), Wide(server_.directory()), &exported), kNoError);
+  }
+  EXPECT_NE(exported.find("Tervala Anti-Virus Report"), std::string::npos) << exported;
+  EXPECT_NE(exported.find("see the files"), std::string::npos);
+  ASSERT_EQ(host_->DbCreate("mail/anna.nsf", "Anna"), kNoError);
+  ScopedDb anna(host_.get());
+  ASSERT_EQ(host_->DbOpen("mail/anna.nsf", anna.put()), kNoError);
+  ImportedMessage delivered;
+  ASSERT_EQ(ImportMimeMessage(host_.get(), anna.get(), exported, false, Wide(server_.directory()), &delivered), kNoError);
+  std::map<std::string, std::string> received;
+  for (const Attachment& a : ConvertedFiles("mail/anna.nsf", delivered.noteId)) received[a.name] = a.data;
+  EXPECT_EQ(received["отчёт.com"], placeholder_);
+  EXPECT_EQ(received["notes.bin"], "clean bytes\r\nkept as sent");
   EXPECT_TRUE(LeftOver().empty());
   EXPECT_TRUE(Logged("Документ 0x08f8 обработан.")) << Lines().back();
 }

@@ -1,0 +1,128 @@
+#include "notesapi/host/memo_export.h"
+
+#include <algorithm>
+
+#include "notesapi/scoped_handles.h"
+#include "notesapi/stored_structures.h"
+
+namespace notesapi {
+
+namespace {
+
+constexpr char kBoundary[] = "=_tervala_memo_part_boundary";
+
+std::string Base64Lines(std::string_view bytes) {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t group = static_cast<uint8_t>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) group |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) group |= static_cast<uint8_t>(bytes[i + 2]);
+    out += kAlphabet[group >> 18];
+    out += kAlphabet[group >> 12 & 63];
+    out += i + 1 < bytes.size() ? kAlphabet[group >> 6 & 63] : '=';
+    out += i + 2 < bytes.size() ? kAlphabet[group & 63] : '=';
+    if (i % 57 == 54) out += '\n';
+  }
+  if (!out.empty() && out.back() != '\n') out += '\n';
+  return out;
+}
+
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80 || c == '\n' || c == '\r') return false;
+  }
+  return true;
+}
+
+// A header text: as it is when plain ASCII, else one RFC 2047 encoded word.
+std::string HeaderText(std::string_view utf8) {
+  if (IsAscii(utf8)) return std::string(utf8);
+  std::string b64 = Base64Lines(utf8);
+  b64.erase(std::remove(b64.begin(), b64.end(), '\n'), b64.end());
+  return "=?UTF-8?B?" + b64 + "?=";
+}
+
+std::string Utf8(Platform* p, std::string_view lmbcs) {
+  std::string utf8;
+  return p->Translate(kTranslateLmbcsToUtf8, lmbcs, &utf8) == kNoError ? utf8 : std::string(lmbcs);
+}
+
+// A text or text-list item as one header value, entries joined by ", ".
+std::string ItemText(Platform* p, NoteHandle note, const char* name) {
+  std::string joined;
+  uint16_t count = p->ItemTextListCount(note, name);
+  for (uint16_t i = 0; i < count; ++i) {
+    std::string entry;
+    if (p->ItemTextListEntry(note, name, i, &entry) != kNoError) break;
+    if (!joined.empty()) joined += ", ";
+    joined += entry;
+  }
+  return Utf8(p, joined);
+}
+
+Status BodyText(Platform* p, NoteHandle note, std::string* text) {
+  ItemInfo item;
+  for (Status s = p->ItemInfoByName(note, "Body", &item); s == kNoError;
+       s = p->ItemInfoNext(note, item.item, "Body", &item)) {
+    if (item.type == TYPE_TEXT) {
+      std::string plain;
+      if (p->ItemGetText(note, "Body", 65535, &plain) == kNoError) text->append(plain);
+      continue;
+    }
+    if (item.type != TYPE_COMPOSITE) continue;
+    MemHandle block = kNullHandle;
+    uint32_t length = 0;
+    if (Status c = p->ConvertRichTextToText(item.value, "\n", 0, &block, &length); c != kNoError) return c;
+    ScopedMem owner(p, block);
+    text->append(reinterpret_cast<const char*>(p->MemLock(block)), length);
+    p->MemUnlock(block);
+  }
+  *text = Utf8(p, *text);
+  return kNoError;
+}
+
+}  // namespace
+
+Status ComposeMemoMessage(Platform* p, NoteHandle note, const std::u16string& scratchFolder, std::string* rfc822) {
+  std::string out;
+  auto header = [&](const char* name, const std::string& value) {
+    if (!value.empty()) out += std::string(name) + ": " + HeaderText(value) + "\n";
+  };
+  header("From", ItemText(p, note, "From"));
+  header("To", ItemText(p, note, "SendTo"));
+  header("Cc", ItemText(p, note, "CopyTo"));
+  header("Subject", ItemText(p, note, "Subject"));
+  out += "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"" + std::string(kBoundary) + "\"\n\n";
+  std::string body;
+  if (Status s = BodyText(p, note, &body); s != kNoError) return s;
+  out += "--" + std::string(kBoundary) + "\nContent-Type: text/plain; charset=utf-8\nContent-Transfer-Encoding: 8bit\n\n";
+  out += body;
+  if (!body.empty() && body.back() != '\n') out += '\n';
+  ItemInfo file;
+  for (Status s = p->ItemInfoByName(note, "$FILE", &file); s == kNoError;
+       s = p->ItemInfoNext(note, file.item, "$FILE", &file)) {
+    std::string value;
+    FileObject object;
+    if (Status v = p->ItemValue(file.value, &value); v != kNoError) return v;
+    if (value.size() < 2 || ParseFileObject(std::string_view(value).substr(2), &object) != kNoError ||
+        value.size() < size_t{38} + object.fileNameLength) {
+      return kValueTooShort;  // never a message that silently lacks an attachment
+    }
+    std::string name = Utf8(p, value.substr(38, object.fileNameLength));
+    std::u16string temporary = scratchFolder + u"/memo-export.tmp";
+    if (Status x = p->ExtractFile(note, file.item, temporary); x != kNoError) return x;
+    std::string data;
+    Status r = p->FileRead(temporary, &data);
+    (void)p->FileDelete(temporary);
+    if (r != kNoError) return r;
+    out += "--" + std::string(kBoundary) + "\nContent-Type: application/octet-stream; name=\"" + HeaderText(name) +
+           "\"\nContent-Disposition: attachment; filename=\"" + HeaderText(name) +
+           "\"\nContent-Transfer-Encoding: base64\n\n" + Base64Lines(data);
+  }
+  out += "--" + std::string(kBoundary) + "--\n";
+  *rfc822 = std::move(out);
+  return kNoError;
+}
+
+}  // namespace notesapi

@@ -63,20 +63,38 @@ std::string Subject(Msg audience, std::string_view suffix) {
   return NativeToNotesWithin(native, kMaxSubject);
 }
 
-// Puts `text` as rich text in front of every "Body" item of the note. A
-// result too large for memory comes back as a file and is taken from there.
+// Ends a compound text that is not wanted after all.
+void Abandon(CompoundTextHandle rich) {
+  Platform* p = ProcessPlatform();
+  MemHandle buffer = kNullHandle;
+  uint32_t length = 0;
+  std::u16string file;
+  (void)p->CompoundTextClose(rich, &buffer, &length, &file);
+  if (buffer != kNullHandle) (void)p->MemFree(buffer);
+  if (!file.empty()) (void)p->FileDelete(file);
+}
+
+// Puts `text` as rich text in front of the note's "Body": rich text is
+// appended as it is, a plain text body as text, and a note without a body
+// gets the text alone. A result too large for memory comes back as a file
+// and is taken from there.
 Status PrependToBody(NoteHandle note, std::string_view text) {
   Platform* p = ProcessPlatform();
+  ItemInfo body;
+  bool hasBody = p->ItemInfoByName(note, "Body", &body) == kNoError;
+  std::string combined(text);
+  if (hasBody && body.type == TYPE_TEXT) {
+    std::string plain;
+    (void)p->ItemGetText(note, "Body", 65535, &plain);  // an unreadable text body reads as empty
+    combined += plain;
+  }
   CompoundTextHandle rich = kNullHandle;
-  if (Status s = TextToRichText(text, &rich); s != kNoError) return s;
-  if (Status s = p->CompoundTextAssimilateItem(rich, note, "Body"); s != kNoError) {
-    MemHandle none = kNullHandle;
-    uint32_t length = 0;
-    std::u16string file;
-    (void)p->CompoundTextClose(rich, &none, &length, &file);  // abandoned
-    if (none != kNullHandle) (void)p->MemFree(none);
-    if (!file.empty()) (void)p->FileDelete(file);
-    return s;
+  if (Status s = TextToRichText(combined, &rich); s != kNoError) return s;
+  if (hasBody && body.type == TYPE_COMPOSITE) {
+    if (Status s = p->CompoundTextAssimilateItem(rich, note, "Body"); s != kNoError) {
+      Abandon(rich);
+      return s;
+    }
   }
   (void)p->ItemDelete(note, "Body");  // none is fine
   MemHandle buffer = kNullHandle;
@@ -162,12 +180,7 @@ Status TextToRichText(std::string_view text, CompoundTextHandle* richText) {
   Status s = p->CompoundTextDefineStyle(rich, "Normal", &style);
   if (s == kNoError) s = p->CompoundTextAddText(rich, style, kMemoFontId, text, "\r\n");
   if (s != kNoError) {
-    MemHandle buffer = kNullHandle;
-    uint32_t length = 0;
-    std::u16string file;
-    (void)p->CompoundTextClose(rich, &buffer, &length, &file);  // abandoned
-    if (buffer != kNullHandle) (void)p->MemFree(buffer);
-    if (!file.empty()) (void)p->FileDelete(file);
+    Abandon(rich);
     return s;
   }
   *richText = rich;

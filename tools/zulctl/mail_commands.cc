@@ -9,6 +9,7 @@
 #include "notesapi/host/mime_import.h"
 #include "notesapi/item_values.h"
 #include "notesapi/scoped_handles.h"
+#include "tools/zulctl/mail_report.h"
 #include "notesapi/stored_structures.h"
 
 namespace zulctl {
@@ -139,7 +140,7 @@ std::string ShortName(const std::string& address) {
 }
 
 // Copies every item; attachments carry their data into the other database.
-Status CopyNote(Platform* p, NoteHandle from, DbHandle to, const std::u16string& scratch) {
+Status CopyNote(Platform* p, NoteHandle from, DbHandle to, const std::u16string& scratch, NoteId* copied) {
   ScopedNote target(p);
   if (Status s = p->NoteCreate(to, target.put()); s != kNoError) return s;
   ItemInfo item;
@@ -159,7 +160,11 @@ Status CopyNote(Platform* p, NoteHandle from, DbHandle to, const std::u16string&
     }
     if (Status c = p->ItemCopy(target.get(), item.item); c != kNoError) return c;
   }
-  return p->NoteUpdate(target.get(), kUpdateForce);
+  if (Status s = p->NoteUpdate(target.get(), kUpdateForce); s != kNoError) return s;
+  NoteInfo info;
+  if (Status s = p->NoteGetInfo(target.get(), &info); s != kNoError) return s;
+  *copied = info.noteId;
+  return kNoError;
 }
 
 int Route(Platform* p, const std::string& serverDirectory) {
@@ -187,13 +192,15 @@ int Route(Platform* p, const std::string& serverDirectory) {
       std::string path = "mail/" + ShortName(address) + ".nsf";
       Status c = p->DbCreate(path, address);
       ScopedDb mail(p);
+      NoteId copied = 0;
       if ((c != kNoError && c != kDatabaseExists) || p->DbOpen(path, mail.put()) != kNoError ||
-          CopyNote(p, note.get(), mail.get(), Wide(serverDirectory + "/run")) != kNoError) {
+          CopyNote(p, note.get(), mail.get(), Wide(serverDirectory + "/run"), &copied) != kNoError) {
         std::cerr << "zulctl: 0x" << std::hex << id << std::dec << " not delivered to " << address << "\n";
         ok = false;
         continue;
       }
-      std::printf("0x%X delivered to %s (%s)\n", id, address.c_str(), path.c_str());
+      // The note ID in the recipient's database is what mail export and report take.
+      std::printf("0x%X delivered to %s as note 0x%X of %s\n", id, address.c_str(), copied, path.c_str());
     }
     if (ok) {
       (void)note.close();  // closed before it is deleted
@@ -230,6 +237,7 @@ int MailCommand(Platform* p, const std::string& serverDirectory, const std::vect
   if (args[0] == "submit") return Submit(p, serverDirectory, args);
   if (args[0] == "route" && args.size() == 1) return Route(p, serverDirectory);
   if (args[0] == "export") return Export(p, serverDirectory, args);
+  if (args[0] == "report" && args.size() == 3) return MailReport(p, serverDirectory, args[1], args[2]);
   return 2;
 }
 

@@ -122,6 +122,7 @@ constexpr VerbHelp kVerbHelp[] = {
      "status: the updater status document (1 idle, 2 updating) and usNextUpdate.\n"},
     {"mail",
      "usage: zulctl mail submit [--task NAME] [--memo] FILE... | mail route | mail export DB NOTEID\n"
+     "       zulctl mail report DB NOTEID\n"
      "--memo stores a message as a Notes memo (rich-text Body and attachments)\n"
      "instead of MIME mail.\n"
      "submit: the mail hook of task NAME (default SMTP): stores each message in\n"
@@ -132,7 +133,10 @@ constexpr VerbHelp kVerbHelp[] = {
      "announced is reported and the tool exits 1.\n"
      "route: every message in mail.box that is no longer held goes to mail/<name>.nsf\n"
      "of each recipient and leaves mail.box; held ones stay.\n"
-     "export: writes the message of a note back as RFC 822 on standard output.\n"},
+     "export: writes the message of a note back as RFC 822 on standard output.\n"
+     "report: what a reader of the note gets: subject, sender, the scan report in\n"
+     "its body and every attachment with its size (placeholders of removed objects\n"
+     "are marked).\n"},
     {"ini", "usage: zulctl ini get NAME | zulctl ini set NAME VALUE\nReads or writes a notes.ini variable.\n"},
     {"db",
      "usage: zulctl db create PATH [TITLE] | zulctl db ls PATH | zulctl db show PATH NOTEID [--converted]\n"

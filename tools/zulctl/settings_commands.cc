@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 
 #include "mailmonitor/server_variables.h"
@@ -40,7 +41,10 @@ int Init(Platform* p, const std::string& serverDirectory, const std::vector<std:
   std::string bases;
   for (size_t i = 1; i < args.size(); ++i) {
     if (args[i] == "--bases" && i + 1 < args.size()) {
-      bases = args[++i];
+      // The tasks run in their own directories: a relative folder would
+      // name another place for them.
+      std::error_code ignored;
+      bases = std::filesystem::absolute(args[++i], ignored).lexically_normal().string();
     } else {
       return 2;
     }

@@ -16,7 +16,9 @@
 #include "tools/zulctl/bases_commands.h"
 #include "tools/zulctl/db_commands.h"
 #include "tools/zulctl/mail_commands.h"
+#include "tools/zulctl/quarantine_commands.h"
 #include "tools/zulctl/settings_commands.h"
+#include "tools/zulctl/stats_commands.h"
 
 using namespace notesapi;
 
@@ -49,7 +51,12 @@ constexpr const char* kUsage =
     "  mail submit [--task NAME] FILE...\n"
     "                             put RFC 822 messages into mail.box, held for scanning\n"
     "  mail route                 deliver released mail to mail/<name>.nsf\n"
-    "  mail export DB NOTEID      print a MIME message as RFC 822\n"
+    "  mail export DB NOTEID      print a message as RFC 822\n"
+    "  mail report DB NOTEID      what the reader of a mail got: report and attachments\n"
+    "  quarantine ls|show|export|release|purge\n"
+    "                             what the mail monitor took out of mail\n"
+    "  stats [--since DATE] [--prometheus]\n"
+    "                             detections and journal records counted\n"
     "  db create PATH [TITLE]     create an empty database\n"
     "  db ls PATH                 list the notes of a database\n"
     "  db show PATH NOTEID        print every item of one note\n"
@@ -137,6 +144,25 @@ constexpr VerbHelp kVerbHelp[] = {
      "report: what a reader of the note gets: subject, sender, the scan report in\n"
      "its body and every attachment with its size (placeholders of removed objects\n"
      "are marked).\n"},
+    {"quarantine",
+     "usage: zulctl quarantine ls [--since YYYY-MM-DD] [--sender TEXT] [--recipient TEXT]\n"
+     "       zulctl quarantine show ID | export ID DIR | release ID [--to ADDRESS]\n"
+     "       zulctl quarantine purge --older-than DAYS\n"
+     "What the mail monitor took out of mail (ZULQuarantineDatabase).\n"
+     "ls: one line a document; --sender and --recipient match parts of the addresses.\n"
+     "show: the mail's addressing, the reports of its objects and the objects.\n"
+     "export: the quarantined objects as files in DIR.\n"
+     "release: sends the objects (or the whole message, when it was kept) to the\n"
+     "original recipients or to ADDRESS, through mail.box and the router, not held\n"
+     "and not scanned again; the document records who released it to whom and when,\n"
+     "and a second release is refused.\n"
+     "purge: deletes documents quarantined more than DAYS days ago.\n"},
+    {"stats",
+     "usage: zulctl stats [--since YYYY-MM-DD] [--prometheus]\n"
+     "Counts of the statistics database (ZULStatDatabase): detections by type and by\n"
+     "threat name, journal records by type and task, and both per day.\n"
+     "--prometheus prints the totals in the Prometheus text format, for the node\n"
+     "exporter's textfile collector.\n"},
     {"ini", "usage: zulctl ini get NAME | zulctl ini set NAME VALUE\nReads or writes a notes.ini variable.\n"},
     {"db",
      "usage: zulctl db create PATH [TITLE] | zulctl db ls PATH | zulctl db show PATH NOTEID [--converted]\n"
@@ -445,6 +471,14 @@ int main(int argc, char** argv) {
     return code == 2 ? BadUsage("settings") : code;
   }
   if (verb == "log") return Log(platform.get(), serverDirectory, args);
+  if (verb == "quarantine") {
+    int code = zulctl::QuarantineCommand(platform.get(), serverDirectory, args);
+    return code == 2 ? BadUsage("quarantine") : code;
+  }
+  if (verb == "stats") {
+    int code = zulctl::StatsCommand(platform.get(), args);
+    return code == 2 ? BadUsage("stats") : code;
+  }
   std::cerr << "zulctl: unknown verb '" << verb << "'\n" << kUsage;
   return 2;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "notesapi/item_values.h"
+#include "notesapi/stored_structures.h"
 
 namespace notesapi::host {
 
@@ -64,7 +65,33 @@ Status ItemRole::ItemCopy(NoteHandle target, BlockId item) {
   const StoredItem* found = s_.FindItemByBlock(item);
   if (found == nullptr || s_.FindNote(target) == nullptr) return kInvalidHandle;
   StoredItem copy = *found;  // copied before the target may grow
+  if (Status st = CopyObjectData(item.pool, target, &copy); st != kNoError) return st;
   return AppendItem(s_, target, copy.flags, copy.name, std::move(copy.value), nullptr);
+}
+
+// An attachment's data lives in an object of its database: the copy gets an
+// object of its own, so it stays readable in another database and outlives
+// the original's removal.
+Status ItemRole::CopyObjectData(NoteHandle source, NoteHandle target, StoredItem* copy) {
+  uint16_t type = 0;
+  FileObject file;
+  if (ValueType(copy->value, &type) != kNoError || type != TYPE_OBJECT ||
+      ParseFileObject(std::string_view(copy->value).substr(2), &file) != kNoError || file.header.objectType != 0) {
+    return kNoError;  // no object behind it
+  }
+  OpenNote* from = s_.FindNote(source);
+  OpenNote* to = s_.FindNote(target);
+  OpenDatabase* fromDb = from == nullptr ? nullptr : s_.FindDb(from->db);
+  OpenDatabase* toDb = to == nullptr ? nullptr : s_.FindDb(to->db);
+  if (fromDb == nullptr || toDb == nullptr) return kInvalidHandle;
+  std::string data;
+  uint32_t flags = 0;
+  if (Status st = fromDb->store.ReadObject(file.header.rrv, &data, &flags); st != kNoError) return st;
+  uint32_t objectId = 0;
+  if (Status st = toDb->store.InsertObject(data, flags, &objectId); st != kNoError) return st;
+  to->note.attachedObjects.push_back(objectId);
+  for (int i = 0; i < 4; ++i) copy->value[2 + 2 + i] = static_cast<char>(objectId >> (8 * i) & 0xFF);
+  return kNoError;
 }
 
 Status ItemRole::ItemAppend(NoteHandle note, uint16_t flags, std::string_view name, std::string_view value,

@@ -32,6 +32,7 @@ class ItemRole {
   Status ItemAppendTextList(NoteHandle note, std::string_view name, std::string_view entry, bool allowDuplicates);
 
  private:
+  Status CopyObjectData(NoteHandle source, NoteHandle target, StoredItem* copy);
   Status TextList(NoteHandle note, std::string_view name, std::vector<std::string>* entries);
 
   HostState& s_;

@@ -1,0 +1,19 @@
+// zulctl quarantine: what the mail monitor took out of mail, listed, shown,
+// written out, released to its recipients and purged.
+#ifndef TOOLS_ZULCTL_QUARANTINE_COMMANDS_H_
+#define TOOLS_ZULCTL_QUARANTINE_COMMANDS_H_
+
+#include <string>
+#include <vector>
+
+#include "notesapi/platform.h"
+
+namespace zulctl {
+
+// Returns the exit code; 2 asks the caller to print the usage.
+int QuarantineCommand(notesapi::Platform* platform, const std::string& serverDirectory,
+                      const std::vector<std::string>& args);
+
+}  // namespace zulctl
+
+#endif  // TOOLS_ZULCTL_QUARANTINE_COMMANDS_H_

@@ -12,6 +12,7 @@
 #include "records/notifications.h"
 #include "records/outbreak_monitor.h"
 #include "records/task_log.h"
+#include "records/text_conversions.h"
 #include "scanning/scan_kernel.h"
 #include "settings/settings_reader.h"
 #include "settings/settings_records.h"
@@ -136,6 +137,10 @@ bool StartServices(Platform* p, MonitorQueues& queues) {
   }
   if (HRESULT hr = StartKernel(); hr != S_OK) {
     LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelStartFailedExit), 0, static_cast<unsigned>(hr));
+    // Most often the folder is missing or holds no bases: say which one.
+    std::string folder(UnicodeToNotes(KernelSettings().basesFolder));
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelBasesFolder), 0,
+               std::string(NotesToNative(folder)).c_str());
     return false;
   }
   Log(JournalInformation, Msg::OutbreakSubsystem);
@@ -186,16 +191,19 @@ Status MailMonitorTaskMain(ModuleHandle module, int argc, char** argv) {
     return kTaskStartFailed;
   }
   MonitorQueues queues;
-  if (StartServices(p, queues)) {
-    switch (MainLoop(p, queues)) {
-      case LoopEnd::kStopAsked:
-        (void)p->ReleaseInstance(kProgramName);  // held since start-up
-        break;
-      case LoopEnd::kQuitting:
-        break;  // the server is going away: the slot goes with the process
-      case LoopEnd::kEndTask:
-        return kNoError;
-    }
+  if (!StartServices(p, queues)) {
+    // A service manager must see a start that failed.
+    ShutDown(p, queues);
+    return kTaskStartFailed;
+  }
+  switch (MainLoop(p, queues)) {
+    case LoopEnd::kStopAsked:
+      (void)p->ReleaseInstance(kProgramName);  // held since start-up
+      break;
+    case LoopEnd::kQuitting:
+      break;  // the server is going away: the slot goes with the process
+    case LoopEnd::kEndTask:
+      return kNoError;
   }
   ShutDown(p, queues);
   return kNoError;

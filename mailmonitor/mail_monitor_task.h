@@ -11,8 +11,8 @@ namespace zul {
 inline constexpr char kMailMonitorTaskName[] = "ZulMailMonitor";
 inline constexpr notesapi::Status kTaskStartFailed = 0xFFFF;
 
-// 0xFFFF when the notes.ini variables or the settings cannot be read at
-// start; 0 in every other case. Needs the process platform.
+// 0xFFFF when the start fails (notes.ini variables, settings, a second
+// instance, queues, kernel, outbreak monitoring); 0 after a normal end. Needs the process platform.
 notesapi::Status MailMonitorTaskMain(notesapi::ModuleHandle module, int argc, char** argv);
 
 // One periodic step: "AddInDayHasElapsed" at level 3, reload of the bases,

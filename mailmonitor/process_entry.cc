@@ -18,6 +18,9 @@ void PrintFailure(const std::string& text) {
   std::fflush(stdout);
 }
 
+// What both tasks return from a start that failed.
+constexpr Status kTaskFailedStart = 0xFFFF;
+
 }  // namespace
 
 int RunAddInProcess(int argc, char** argv, TaskMainFunction taskMain) {
@@ -33,7 +36,12 @@ int RunAddInProcess(int argc, char** argv, TaskMainFunction taskMain) {
   SetProcessPlatform(platform.get());
   Status run = platform->AddInStart();
   if (run == kNoError) run = platform->AddInEnd(taskMain(platform->ResourceModule(), argc, argv));
-  if (run != kNoError && (run & kStatusShownBit) == 0) PrintFailure(platform->StatusText(run));
+  if (ErrorOf(run) == ErrorOf(kTaskFailedStart)) {
+    // The task has said what failed; the code alone would name nothing.
+    PrintFailure("the task did not start: the lines above and its log file say why");
+  } else if (run != kNoError && (run & kStatusShownBit) == 0) {
+    PrintFailure(platform->StatusText(run));
+  }
   SetProcessPlatform(nullptr);
   return run == kNoError ? 0 : -1;
 }

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "notesapi/host/internal/attachment_role.h"
@@ -355,9 +356,13 @@ Status NewHostPlatform(const HostOptions& options, std::unique_ptr<Platform>* pl
   if (dataDirectory.empty() || dataDirectory[0] != '/') dataDirectory = serverDirectory + "/" + dataDirectory;
   if (!host::MakeFolders(dataDirectory)) return kFileError;
   std::unique_ptr<host::Charsets> charsets;
-  if (Status s = host::Charsets::Create(ini.Get("ZulNativeCodePage").value_or("windows-1251"), &charsets);
-      s != kNoError) {
-    return s;
+  std::string codePage = ini.Get("ZulNativeCodePage").value_or("windows-1251");
+  if (host::Charsets::Create(codePage, &charsets) != kNoError) {
+    // A wrong code page must not lock the administrator out of the server
+    // that would let it be set right.
+    std::fprintf(stderr, "warning: notes.ini ZulNativeCodePage=%s is no code page known here; windows-1251 is used\n",
+                 codePage.c_str());
+    if (Status s = host::Charsets::Create("windows-1251", &charsets); s != kNoError) return s;
   }
   auto host = std::make_unique<HostPlatform>(options, serverDirectory, dataDirectory, std::move(charsets));
   if (Status s = host->Open(); s != kNoError) return s;

@@ -206,7 +206,7 @@ TEST_F(MailMonitorTaskTest, GuardThatCannotCheckIsAFailedStartNotASecondInstance
 TEST_F(MailMonitorTaskTest, QueueThatCannotBeCreatedClosesOnlyTheOpenedOnes) {
   BuildSettings();
   platform_->FailCall("QueueOpen", 3, kQueueNameTooLong);
-  ASSERT_EQ(Run(3), kNoError);
+  ASSERT_EQ(Run(3), kTaskStartFailed) << "a failed start is no normal end";
   EXPECT_EQ(Lines()[2], "Ошибка открытия очереди MQ$HOOK2MAIL. Выход. Ошибка: " +
                             host_->StatusText(kQueueNameTooLong));
   EXPECT_EQ(platform_->CallCount("QueueClose"), 2u);
@@ -216,7 +216,7 @@ TEST_F(MailMonitorTaskTest, QueueThatCannotBeCreatedClosesOnlyTheOpenedOnes) {
 TEST_F(MailMonitorTaskTest, KernelFailuresEndTheStart) {
   BuildSettings();
   SetIni("ZulScanKernel", "nothing-like-a-kernel");
-  ASSERT_EQ(Run(3), kNoError);
+  ASSERT_EQ(Run(3), kTaskStartFailed) << "a failed start is no normal end";
   EXPECT_TRUE(Logged("Ошибка инициализации подсистемы сканирования (80040206). Выход."));
   EXPECT_EQ(platform_->CallCount("QueueClose"), 4u);
   // A failed start keeps the slot until the process ends; this test frees it.
@@ -225,7 +225,7 @@ TEST_F(MailMonitorTaskTest, KernelFailuresEndTheStart) {
   settings_.forms["uidUpdaterSettings"] = {{"usDatabaseFolder", T(server_.directory() + "/no-bases")}};
   settings_.Build(host_.get(), "zulsetup.nsf");
   platform_->lines.clear();
-  ASSERT_EQ(Run(3), kNoError);
+  ASSERT_EQ(Run(3), kTaskStartFailed) << "a failed start is no normal end";
   EXPECT_TRUE(LoggedStart("Не удалось запустить ядро (80070002). Выход.")) << Lines().back();
   EXPECT_FALSE(LoggedStart("Инициализация завершена."));
 }

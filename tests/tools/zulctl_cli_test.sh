@@ -72,6 +72,13 @@ check "quit cancel" 0 "$zulctl" quit --cancel
 check "explicit ini argument" 0 env -u ZUL_NOTES_INI "$zulctl" "=$server/srv/notes.ini" ini get ServerName
 contains "explicit ini argument" "CN=Demo/O=Tervala"
 check "no ini anywhere" 1 env -u ZUL_NOTES_INI "$zulctl" ini get ServerName
+check "bad code page" 0 "$zulctl" ini set ZulNativeCodePage klingon-42
+check "bad code page warned" 0 "$zulctl" ini get ZulNativeCodePage
+contains "bad code page warned" "warning: notes.ini ZulNativeCodePage=klingon-42 is no code page known here"
+check "code page set back" 0 "$zulctl" ini set ZulNativeCodePage windows-1251
+check "second server" 0 "$zulctl" init "$server/other"
+check "settings init without bases" 0 env ZUL_NOTES_INI="$server/other/notes.ini" "$zulctl" settings init
+contains "settings init without bases" "does not exist yet, and the mail monitor does not start"
 
 # The task log as the tasks write it, read back by an administrator.
 check "stat database" 0 "$zulctl" db create zulstat.nsf Statistics
@@ -116,6 +123,29 @@ check "settings set bad time" 1 "$zulctl" settings set formUpdaterSettings usNex
 check "settings set time" 0 "$zulctl" settings set formUpdaterSettings usNextUpdate=31.12.2026\ 03:00
 check "settings set unknown item" 1 "$zulctl" settings set formMonitorSettings msNothing=1
 check "settings set unknown form" 1 "$zulctl" settings set formNothing a=1
+check "settings set negative size" 1 "$zulctl" settings set formMonitorSettings msSizeValue=-1
+contains "settings set negative size" "msSizeValue cannot be negative; nothing changed"
+check "settings set unknown digit" 1 "$zulctl" settings set formObjectActions acNotify2=0\;7
+contains "settings set unknown digit" "acNotify2 takes the digits 0124"
+check "settings kept" 0 "$zulctl" settings show formMonitorSettings
+contains "settings kept" "-> size limit ON: 2048 KiB"
+
+# Quitting waits for the tasks, and the next start runs normally.
+"$zulctl" settings set formMonitorSettings msDisableTask=1 >/dev/null
+(cd "$server/srv" && exec "$bin/nZulMailMonitor" > "$server/monitor1.txt" 2>&1) &
+for _ in $(seq 1 200); do "$zulctl" tasks | grep -q 'Idle task' && break; sleep 0.05; done
+check "quit waits" 0 "$zulctl" quit --wait 20
+contains "quit waits" "ZulMailMonitor"
+contains "quit waits" "ended"
+contains "quit waits" "all tasks ended; the server takes new starts"
+wait
+(cd "$server/srv" && exec "$bin/nZulMailMonitor" > "$server/monitor2.txt" 2>&1) &
+started=no
+for _ in $(seq 1 200); do "$zulctl" tasks | grep -q 'Idle task' && started=yes && break; sleep 0.05; done
+[ "$started" = yes ] && passed=$((passed + 1)) || { echo "FAIL restart after quit"; failures=$((failures + 1)); }
+check "quit again" 0 "$zulctl" quit
+wait
+check "quit bad wait" 2 "$zulctl" quit --wait soon
 
 # Scanning from the command line.
 check "bases info" 0 "$zulctl" bases info "$bin/demo-bases"
@@ -125,6 +155,9 @@ contains "scan infected" "infected	2	Tervala.Test.ClamAV-TestFile"
 echo "clean" > "$server/clean.txt"
 check "scan clean" 0 "$zulctl" scan --bases "$bin/demo-bases" "$server/clean.txt"
 check "scan without bases" 2 "$zulctl" scan --bases "$server/nothing" "$server/clean.txt"
+check "scan as the monitor does" 1 "$zulctl" scan /usr/share/clamav-testfiles/clam.zip
+contains "scan as the monitor does" "infected	2	Tervala.Test.ClamAV-TestFile"
+check "scan without a server" 1 env -u ZUL_NOTES_INI "$zulctl" scan --bases "$bin/demo-bases" /usr/share/clamav-testfiles/clam.exe
 cp "$bin/demo-bases/master.xml" "$server/master.xml"
 sed -i 's/UpdateDate="[0-9]*/UpdateDate="01012001/' "$server/master.xml"
 mkdir -p "$server/altered" && cp "$bin/demo-bases/demo.hdb" "$server/master.xml" "$server/altered/"
@@ -137,6 +170,10 @@ contains "mail submit" "held in mail.box; request 00000000|000008f8|00000000|mai
 check "hook request waits" 0 "$zulctl" queue ls
 contains "hook request waits" "MQ\$HOOK2MAIL                                    1"
 check "mail submit missing" 1 "$zulctl" mail submit "$server/no-such.eml"
+check "mail submit folder" 1 "$zulctl" mail submit "$server"
+contains "mail submit folder" "is a folder, not a file; not submitted"
+check "bases sign folder" 1 "$zulctl" bases sign "$server"
+contains "bases sign folder" "is a folder, not a file"
 printf 'not a mail at all' > "$server/junk.eml"
 check "mail submit junk" 1 "$zulctl" mail submit "$server/junk.eml"
 contains "mail submit junk" "(no header lines)"

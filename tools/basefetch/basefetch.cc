@@ -30,6 +30,8 @@
 #include <sstream>
 #include <string>
 
+#include "tools/common/file_read.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -86,8 +88,9 @@ std::string FindConfiguration(const std::string& given) {
 
 // "DDMMYYYY HHMM" of the index as a sortable YYYYMMDDHHMM, or -1.
 long long IndexDate(const fs::path& index) {
-  std::ifstream in(index, std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(in)), {});
+  std::string text;
+  std::string why;
+  if (!tools::ReadWholeFile(index.string(), &text, &why)) return -1;
   size_t at = text.find("UpdateDate=\"");
   if (at == std::string::npos) return -1;
   unsigned day = 0, month = 0, year = 0, hour = 0, minute = 0;
@@ -191,7 +194,7 @@ std::string LocalPath(std::string path) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   char mode = 0;
   std::string product;
   std::string configPath;
@@ -233,4 +236,16 @@ int main(int argc, char** argv) {
   if (config["Source"] == "freshclam") return UpdateWithFreshclam(config, bases, staging, backup);
   if (config["Mirror"].empty()) return Finish(kBadConfiguration, "basefetch.conf names neither Mirror= nor Source=freshclam");
   return UpdateFromMirror(config["Mirror"], bases, staging, backup);
+}
+
+int main(int argc, char** argv) {
+  // Whatever happens, the updater gets an exit code and a line, not an abort.
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "basefetch: unexpected failure: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "basefetch: unexpected failure\n");
+  }
+  return 2;
 }

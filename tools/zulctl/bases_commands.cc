@@ -8,7 +8,10 @@
 #include <iostream>
 #include <optional>
 
+#include "mailmonitor/server_variables.h"
 #include "scanning/scan_kernel.h"
+#include "settings/settings_reader.h"
+#include "tools/common/file_read.h"
 #include "tools/zulctl/value_format.h"
 #include "settings/bases_date.h"
 
@@ -23,10 +26,10 @@ constexpr const char* kResultNames[] = {"clean",          "cured",          "inf
                                         "filtered (type)", "filtered (name)", "incomplete"};
 
 bool ReadWholeFile(const std::string& path, std::string* data) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  data->assign(std::istreambuf_iterator<char>(in), {});
-  return !in.bad();
+  std::string why;
+  if (tools::ReadWholeFile(path, data, &why)) return true;
+  std::cerr << "zulctl: " << path << " " << why << "\n";
+  return false;
 }
 
 
@@ -34,6 +37,17 @@ std::string DefaultBasesFolder(notesapi::Platform* platform) {
   std::string program;
   if (!platform->IniGetText("NotesProgram", 1024, &program) || program.empty()) program = ".";
   return program + "/bases";
+}
+
+std::string ToUtf8Path(notesapi::Platform* platform, const std::u16string& path) {
+  std::string lmbcs;
+  std::string utf8;
+  std::string utf16(reinterpret_cast<const char*>(path.data()), path.size() * 2);
+  if (platform->Translate(notesapi::kTranslateUnicodeToLmbcs, utf16, &lmbcs) != notesapi::kNoError ||
+      platform->Translate(notesapi::kTranslateLmbcsToUtf8, lmbcs, &utf8) != notesapi::kNoError) {
+    return "?";
+  }
+  return utf8;
 }
 
 // A temporary folder of the tool's own for the scan engine, removed at exit.
@@ -55,21 +69,38 @@ class ScratchFolder {
   std::string path_;
 };
 
+// The kernel as the mail monitor runs it: its settings database's bases
+// folder and kernel settings, so a scan here agrees with the monitor.
+bool ReadMonitorKernelSettings(std::string* problem) {
+  if (!ReadServerVariables(TaskKind::kMailMonitor)) {
+    *problem = "notes.ini lacks the databases of the mail monitor";
+    return false;
+  }
+  if (!ReadAllSettings(TaskKind::kMailMonitor)) {
+    *problem = "the settings database cannot be read (zulctl settings init makes one)";
+    return false;
+  }
+  return true;
+}
+
 HRESULT StartKernelOn(notesapi::Platform* platform, const std::string& bases, const std::string& clamd) {
   static ScratchFolder scratch;
   if (!clamd.empty()) SelectKernelEngine("clamd:" + clamd);
   if (HRESULT hr = InitKernel(); hr != S_OK) return hr;
   KernelSettingsRecord settings = KernelSettings();
-  settings.basesFolder = WideUtf8(platform, std::filesystem::absolute(bases).string());
+  bool monitorSettings = bases.empty();
+  if (!monitorSettings) settings.basesFolder = WideUtf8(platform, std::filesystem::absolute(bases).string());
   // The kernel's temporary folder; its test object goes into the folder above.
   std::error_code error;
   if (!scratch.path().empty() && std::filesystem::create_directories(scratch.path() + "/work/ftemp", error)) {
     settings.tempFolder = WideUtf8(platform, scratch.path() + "/work/ftemp");
   }
-  settings.scanFlags = 0x7E;  // every kind of content
-  settings.depthLimitEnabled = platform->IniGetNumber("ZulScanDepthLimitEnabled");
-  settings.depthLimit = platform->IniGetNumber("ZulScanDepthLimit");
-  settings.queueSizeLimit = platform->IniGetNumber("ZulQueueSizeLimit");
+  if (!monitorSettings) {
+    settings.scanFlags = 0x7E;  // every kind of content
+    settings.depthLimitEnabled = platform->IniGetNumber("ZulScanDepthLimitEnabled");
+    settings.depthLimit = platform->IniGetNumber("ZulScanDepthLimit");
+    settings.queueSizeLimit = platform->IniGetNumber("ZulQueueSizeLimit");
+  }
   if (HRESULT hr = WriteKernelSettings(settings); hr != S_OK) return hr;
   return StartKernel();
 }
@@ -162,10 +193,20 @@ int ScanFiles(notesapi::Platform* platform, const std::vector<std::string>& args
     }
   }
   if (paths.empty()) return 2;
-  if (bases.empty()) bases = DefaultBasesFolder(platform);
+  std::string shown = bases;
+  if (bases.empty() && clamd.empty()) {
+    std::string problem;
+    if (!ReadMonitorKernelSettings(&problem)) {
+      std::fprintf(stderr, "zulctl: %s; give the bases with --bases DIR\n", problem.c_str());
+      return 2;
+    }
+    shown = "the mail monitor's bases folder " + ToUtf8Path(platform, KernelSettings().basesFolder);
+  } else if (bases.empty()) {
+    bases = DefaultBasesFolder(platform);
+  }
   if (HRESULT hr = StartKernelOn(platform, bases, clamd); hr != S_OK) {
     std::fprintf(stderr, "zulctl: the scan kernel did not start (0x%08X) with %s\n", static_cast<unsigned>(hr),
-                 clamd.empty() ? bases.c_str() : clamd.c_str());
+                 clamd.empty() ? shown.c_str() : clamd.c_str());
     return 2;
   }
   std::vector<std::string> files;

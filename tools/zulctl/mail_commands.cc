@@ -9,6 +9,7 @@
 #include "notesapi/host/mime_import.h"
 #include "notesapi/item_values.h"
 #include "notesapi/scoped_handles.h"
+#include "tools/common/file_read.h"
 #include "tools/zulctl/mail_report.h"
 #include "notesapi/stored_structures.h"
 
@@ -80,13 +81,13 @@ int Submit(Platform* p, const std::string& serverDirectory, const std::vector<st
   std::u16string scratch = Wide(serverDirectory + "/run");
   int failed = 0;
   for (const std::string& file : files) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-      std::cerr << "zulctl: cannot read " << file << "; not submitted\n";
+    std::string message;
+    std::string why;
+    if (!tools::ReadWholeFile(file, &message, &why)) {
+      std::cerr << "zulctl: " << file << " " << why << "; not submitted\n";
       ++failed;
       continue;
     }
-    std::string message((std::istreambuf_iterator<char>(in)), {});
     ImportedMessage imported;
     if (Status s = ImportMimeMessage(p, box.get(), message, hold, scratch, &imported); s != kNoError) {
       std::cerr << "zulctl: " << file << " not submitted: " << p->StatusText(s)

@@ -57,6 +57,18 @@ int Init(Platform* p, const std::string& serverDirectory, const std::vector<std:
   (void)Ini(p, "ZULQuarantineDatabase", &quarantine);
   std::cout << "settings database " << setup << " created with every form; statistics " << stat << " and quarantine "
             << quarantine << " ready\n";
+  std::string folder = bases;
+  if (folder.empty()) {
+    std::string program;
+    folder = (Ini(p, "NotesProgram", &program) ? program : serverDirectory) + "/bases";
+  }
+  std::error_code missing;
+  if (!std::filesystem::is_directory(folder, missing)) {
+    std::cout << "note: the bases folder " << folder << " does not exist yet, and the mail monitor does not start\n"
+              << "without bases. Put bases there: run the updater (zulctl update now, with basefetch set up),\n"
+              << "copy the demo bases (build/demo-bases), or ClamAV's own (/var/lib/clamav, from freshclam);\n"
+              << "or name another folder with zulctl settings set formUpdaterSettings usDatabaseFolder=DIR\n";
+  }
   return 0;
 }
 

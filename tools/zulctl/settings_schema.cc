@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <cstdlib>
+
 namespace zulctl {
 
 namespace {
@@ -121,6 +123,53 @@ std::string FormList(const std::vector<FormSchema>& forms) {
   std::string list;
   for (const FormSchema& form : forms) list += (list.empty() ? "" : ", ") + form.form;
   return list;
+}
+
+}  // namespace zulctl
+
+namespace zulctl {
+
+namespace {
+
+struct KeywordRule {
+  const char* stem;  // item name, or the stem of indexed items
+  const char* digits;
+};
+
+// The digits each keyword list is read for; anything else would be ignored
+// by the tasks without a word.
+constexpr KeywordRule kKeywordRules[] = {
+    {"msMonitoredObjects", "012"}, {"msTypeEnabled", "01234"}, {"ksFlags", "123456"}, {"usBasesType", "0123"},
+    {"acNotify", "0124"},          {"acStat", "01"},          {"acAction", "01"},    {"acQuarantine", "01"},
+    {"obPeriodSelector", "12345"}, {"usPeriodSelector", "01"},
+};
+
+bool StartsWith(const std::string& text, const char* stem) { return text.rfind(stem, 0) == 0; }
+
+}  // namespace
+
+std::string ValueProblem(const ItemSchema& item, const std::string& value) {
+  if (item.kind == ItemKind::kNumber) {
+    char* end = nullptr;
+    double number = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end != '\0') return item.name + " takes a number, not \"" + value + "\"";
+    if (number < 0) return item.name + " cannot be negative";
+    if (item.name == "msSizeValue" && number > 4194303) return "msSizeValue is in KiB and at most 4194303 (4 GiB)";
+    if (number > 2147483647) return item.name + " is at most 2147483647";
+    return {};
+  }
+  if (item.kind != ItemKind::kText) return {};
+  for (const KeywordRule& rule : kKeywordRules) {
+    if (!StartsWith(item.name, rule.stem)) continue;
+    for (char c : value) {
+      if (c == ';' || c == ' ' || c == ',') continue;
+      if (std::string(rule.digits).find(c) == std::string::npos) {
+        return item.name + " takes the digits " + rule.digits + " separated by \";\", not \"" + value + "\"";
+      }
+    }
+    return {};
+  }
+  return {};
 }
 
 }  // namespace zulctl

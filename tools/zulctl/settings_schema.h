@@ -28,6 +28,9 @@ const ItemSchema* FindItem(const FormSchema& form, const std::string& item);
 const FormSchema* FindForm(const std::vector<FormSchema>& forms, const std::string& name);
 // "formA, formB, ..." for messages.
 std::string FormList(const std::vector<FormSchema>& forms);
+// Why a value cannot mean what the tasks read from the item (a negative
+// size, an unknown keyword digit, ...); empty when it can.
+std::string ValueProblem(const ItemSchema& item, const std::string& value);
 
 }  // namespace zulctl
 

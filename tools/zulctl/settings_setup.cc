@@ -143,6 +143,8 @@ Status ChangeSettings(Platform* p, const std::string& formName,
     if (item == nullptr) {
       return Failed(error, form->form + " has no item \"" + name + "\" (write ITEM=VALUE)", kBadArgument);
     }
+    // Every value is checked before anything is written.
+    if (std::string why = ValueProblem(*item, value); !why.empty()) return Failed(error, why + "; nothing changed", kBadArgument);
     items.emplace_back(item, value);
   }
   std::string setup;

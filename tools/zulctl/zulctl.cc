@@ -1,12 +1,16 @@
 // zulctl: the administrator's command line for an embedded server directory.
 // It finds the server the way the tasks do: an argument "=path/to/notes.ini",
 // else ZUL_NOTES_INI, else ./notes.ini.
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "notesapi/host/host_admin.h"
@@ -30,7 +34,8 @@ constexpr const char* kUsage =
     "Verbs:\n"
     "  init DIR [--server NAME]   make a new server directory with a commented notes.ini\n"
     "  tell TASK COMMAND...       send a console command to a task\n"
-    "  quit [--cancel]            tell the server's tasks to stop (or clear that)\n"
+    "  quit [--wait SECONDS] [--cancel]\n"
+    "                             stop the server's tasks and wait until they have ended\n"
     "  tasks                      show the status lines of running tasks\n"
     "  queue ls                   show each message queue and its waiting messages\n"
     "  ini get NAME               print a notes.ini variable\n"
@@ -81,10 +86,13 @@ constexpr VerbHelp kVerbHelp[] = {
      "TASK in upper case, as the server console does. The task must have created\n"
      "its queue once; a task that is down reads the command when it starts.\n"},
     {"quit",
-     "usage: zulctl quit [--cancel]\n"
+     "usage: zulctl quit [--wait SECONDS] | zulctl quit --cancel\n"
      "Marks the server as quitting: every task's stop check says yes and every\n"
-     "queue read reports that the queue is shutting down. --cancel clears the mark\n"
-     "so tasks can be started again.\n"},
+     "queue read reports that the queue is shutting down. Then waits (30 s unless\n"
+     "--wait says otherwise) until the running tasks have ended, reports which\n"
+     "ended and which did not, and clears the mark, so the next start runs\n"
+     "normally. When a task did not end, the mark stays and the exit code is 1;\n"
+     "--cancel clears the mark at once.\n"},
     {"tasks", "usage: zulctl tasks\nShows the status line of every running task: process id, task name, text.\n"},
     {"queue",
      "usage: zulctl queue ls\n"
@@ -210,7 +218,7 @@ int Fail(const std::string& what, Status status, Platform* platform = nullptr) {
   if (platform != nullptr) {
     std::cerr << platform->StatusText(status);
   } else {
-    std::cerr << "status";
+    std::cerr << HostStatusText(status);
   }
   std::cerr << " (0x" << std::hex << ErrorOf(status) << std::dec << ")\n";
   return 1;
@@ -272,11 +280,47 @@ int Tell(Platform* platform, const std::vector<std::string>& args) {
   return 0;
 }
 
+std::vector<TaskState> RunningTasks(const std::string& serverDirectory) {
+  std::vector<TaskState> tasks;
+  (void)ListTasks(serverDirectory, &tasks);  // an unreadable list reads as empty
+  return tasks;
+}
+
+// Asks the running tasks to stop, waits (bounded) until they have ended,
+// says which did and which did not, and clears the flag again, so that the
+// next start runs normally.
 int Quit(const std::string& serverDirectory, const std::vector<std::string>& args) {
-  bool cancel = args.size() == 1 && args[0] == "--cancel";
-  if (!args.empty() && !cancel) return BadUsage("quit");
-  if (Status s = SetServerQuitting(serverDirectory, !cancel); s != kNoError) return Fail("cannot set quit", s);
-  std::cout << (cancel ? "server no longer quitting\n" : "server quitting: tasks stop at their next check\n");
+  if (args.size() == 1 && args[0] == "--cancel") {
+    if (Status s = SetServerQuitting(serverDirectory, false); s != kNoError) return Fail("cannot clear quit", s);
+    std::cout << "server no longer quitting\n";
+    return 0;
+  }
+  long wait = 30;
+  if (args.size() == 2 && args[0] == "--wait") {
+    char* end = nullptr;
+    wait = std::strtol(args[1].c_str(), &end, 10);
+    if (args[1].empty() || *end != '\0' || wait < 0 || wait > 86400) return BadUsage("quit");
+  } else if (!args.empty()) {
+    return BadUsage("quit");
+  }
+  std::vector<TaskState> before = RunningTasks(serverDirectory);
+  if (Status s = SetServerQuitting(serverDirectory, true); s != kNoError) return Fail("cannot set quit", s);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(wait);
+  std::vector<TaskState> left = RunningTasks(serverDirectory);
+  while (!left.empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    left = RunningTasks(serverDirectory);
+  }
+  for (const TaskState& task : before) {
+    bool running = std::any_of(left.begin(), left.end(), [&](const TaskState& t) { return t.pid == task.pid; });
+    std::printf("%-20s (pid %u) %s\n", task.task.c_str(), task.pid, running ? "did not end in time" : "ended");
+  }
+  if (!left.empty()) {
+    std::printf("%zu task(s) still running; the server stays quitting (zulctl quit --cancel clears it)\n", left.size());
+    return 1;
+  }
+  if (Status s = SetServerQuitting(serverDirectory, false); s != kNoError) return Fail("cannot clear quit", s);
+  std::printf("%s\n", before.empty() ? "no task was running" : "all tasks ended; the server takes new starts");
   return 0;
 }
 
@@ -399,9 +443,27 @@ int Db(Platform* platform, const std::vector<std::string>& args) {
   return BadUsage("db");
 }
 
+// A throw-away server directory for commands that need no server of their own.
+bool MakeScratchServer(std::string* notesIni) {
+  static std::string directory;
+  struct Remover {
+    ~Remover() {
+      std::error_code ignored;
+      if (!directory.empty()) std::filesystem::remove_all(directory, ignored);
+    }
+  };
+  static Remover remover;
+  std::string pattern = (std::filesystem::temp_directory_path() / "zulctl-server.XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) return false;
+  directory = pattern;
+  if (InitServerDirectory(directory + "/srv", "CN=zulctl/O=Tervala") != kNoError) return false;
+  *notesIni = directory + "/srv/notes.ini";
+  return true;
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   std::vector<std::string> words;
   for (int i = 1; i < argc; ++i) {
     if (argv[i][0] != '=') words.emplace_back(argv[i]);
@@ -421,8 +483,12 @@ int main(int argc, char** argv) {
 
   std::string notesIni;
   if (Status s = LocateNotesIni(argc, argv, &notesIni); s != kNoError) {
-    std::cerr << "zulctl: no notes.ini found (give =path/to/notes.ini or set ZUL_NOTES_INI)\n";
-    return 1;
+    // A scan with its own bases needs no server, like any command-line scanner.
+    bool standaloneScan = verb == "scan" && std::find(args.begin(), args.end(), "--bases") != args.end();
+    if (!standaloneScan || !MakeScratchServer(&notesIni)) {
+      std::cerr << "zulctl: no notes.ini found (give =path/to/notes.ini or set ZUL_NOTES_INI)\n";
+      return 1;
+    }
   }
   std::string serverDirectory = ServerDirectoryOf(notesIni);
   if (verb == "quit") return Quit(serverDirectory, args);
@@ -480,5 +546,18 @@ int main(int argc, char** argv) {
     return code == 2 ? BadUsage("stats") : code;
   }
   std::cerr << "zulctl: unknown verb '" << verb << "'\n" << kUsage;
+  return 2;
+}
+
+int main(int argc, char** argv) {
+  // No verb ends on an uncaught exception: anything unexpected is a message
+  // and exit code 2.
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "zulctl: unexpected failure: " << e.what() << "\n";
+  } catch (...) {
+    std::cerr << "zulctl: unexpected failure\n";
+  }
   return 2;
 }

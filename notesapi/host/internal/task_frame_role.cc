@@ -42,6 +42,11 @@ Status TaskFrameRole::AddInStart() {
   InstallStopSignals();
   startMicros_ = s_.options.clock->NowMicros();
   intervals_.clear();
+  bool quitting = false;
+  if (s_.queues.Quitting(&quitting) == kNoError && quitting) {
+    // Otherwise the task would end at once without a word.
+    s_.platform->ConsoleLine("the server is quitting: this task ends at once (zulctl quit --cancel clears that)");
+  }
   return kNoError;
 }
 

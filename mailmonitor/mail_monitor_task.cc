@@ -170,7 +170,7 @@ Status MailMonitorTaskMain(ModuleHandle module, int argc, char** argv) {
   ReplaceStatusLine(p);
   SetTaskName(kMailMonitorTaskName);
   SetSystemWarningSender(SendSystemWarning);
-  (void)LoadMessageLibrary(kMessageLibraryName);  // the built-in texts serve without it
+  (void)LoadMessageLibrary(ConfiguredMessageLibrary());  // the built-in texts serve without it
   if (!ReadServerVariables(TaskKind::kMailMonitor)) {
     Log(JournalError, Msg::ConfigReadErrorExit);
     return kTaskStartFailed;

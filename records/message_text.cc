@@ -54,6 +54,15 @@ bool LoadMessageLibrary(std::u16string_view fileName) {
   return platform->LibraryLoad(fileName, &g_library) == kNoError;
 }
 
+std::u16string ConfiguredMessageLibrary() {
+  Platform* platform = ProcessPlatform();
+  std::string name;
+  if (platform == nullptr || !platform->IniGetText("ZulMessageLibrary", 255, &name) || name.empty()) {
+    return kMessageLibraryName;
+  }
+  return std::u16string(name.begin(), name.end());  // a file name: ASCII
+}
+
 void FreeMessageLibrary() {
   Platform* platform = ProcessPlatform();
   if (g_library != kNullHandle && platform != nullptr) (void)platform->LibraryFree(g_library);  // nothing to do on failure

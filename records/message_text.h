@@ -16,6 +16,8 @@ inline constexpr char16_t kMessageLibraryName[] = u"zelklocale.dll";
 // up in the server's program directory, then the working folder. False when
 // it cannot be loaded; the built-in texts are then used.
 bool LoadMessageLibrary(std::u16string_view fileName);
+// The library a site chose (notes.ini ZulMessageLibrary), else zelklocale.dll.
+std::u16string ConfiguredMessageLibrary();
 void FreeMessageLibrary();
 
 // A library text is copied into the next of 100 areas of 1024 bytes (at most

@@ -162,7 +162,7 @@ Status UpdaterTaskMain(ModuleHandle module, int argc, char** argv) {
   (void)argv;
   Platform* p = ProcessPlatform();
   ReplaceStatusLine(p);
-  (void)LoadMessageLibrary(kMessageLibraryName);  // the built-in texts serve without it
+  (void)LoadMessageLibrary(ConfiguredMessageLibrary());  // the built-in texts serve without it
   SetTaskName(kUpdaterTaskName);
   SetSystemWarningSender(SendSystemWarning);
   if (!ReadServerVariables(TaskKind::kUpdater)) {

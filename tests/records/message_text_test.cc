@@ -1,8 +1,11 @@
 #include "records/message_text.h"
 
+#include <cstring>
+#include <filesystem>
 #include <map>
 #include <set>
 
+#include "records/english_messages.h"
 #include "records/message_catalogue.h"
 #include "tests/notesapi/string_library_builder.h"
 #include "tests/task_fixture.h"
@@ -47,6 +50,55 @@ TEST_F(MessageTextTest, LibraryTextsStayValidForAHundredFurtherTexts) {
   (void)MessageText(Msg::AlreadyRunning);
   EXPECT_STREQ(first, "other") << "the hundredth further text takes the area";
   EXPECT_EQ(std::string(MessageText(Msg::InitialisationComplete)).size(), 1023u);
+}
+
+// The printf conversions of a text, in order ("%%" is none); the case of
+// the hex letters is no difference.
+std::vector<std::string> FormatSequences(const std::string& text) {
+  std::vector<std::string> sequences;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') continue;
+    size_t end = i + 1;
+    if (end < text.size() && text[end] == '%') {
+      i = end;
+      continue;
+    }
+    while (end < text.size() && std::strchr("-+ #0123456789.lh", text[end]) != nullptr) ++end;
+    if (end < text.size()) {
+      std::string sequence = text.substr(i, end - i + 1);
+      for (char& c : sequence) c = static_cast<char>(c == 'X' ? 'x' : c);
+      sequences.push_back(sequence);
+    }
+    i = end;
+  }
+  return sequences;
+}
+
+TEST(EnglishLibraryTest, EveryIdHasAnEnglishTextWithTheSameFormatSequences) {
+  size_t count = 0;
+  const MessageEntry* entries = MessageCatalogue(&count);
+  size_t englishCount = 0;
+  const EnglishMessage* english = EnglishMessages(&englishCount);
+  std::map<uint16_t, std::string> byId;
+  for (size_t i = 0; i < englishCount; ++i) {
+    EXPECT_TRUE(byId.emplace(english[i].id, english[i].utf8).second) << "one English text per id: " << english[i].id;
+  }
+  for (size_t i = 0; i < count; ++i) {
+    auto it = byId.find(entries[i].id);
+    ASSERT_NE(it, byId.end()) << "no English text for " << entries[i].id;
+    EXPECT_EQ(FormatSequences(it->second), FormatSequences(entries[i].builtInUtf8)) << entries[i].id;
+  }
+  EXPECT_EQ(FormatSequences("%d of %08X, %%, %s"), (std::vector<std::string>{"%d", "%08x", "%s"}));
+}
+
+TEST_F(MessageTextTest, TheEnglishLibraryIsChosenInNotesIni) {
+  std::filesystem::copy_file(ENGLISH_LIBRARY, server_.directory() + "/program/zelklocale-en.dll");
+  SetIni("NotesProgram", server_.directory() + "/program");
+  SetIni("ZulMessageLibrary", "zelklocale-en.dll");
+  ASSERT_TRUE(LoadMessageLibrary(ConfiguredMessageLibrary()));
+  EXPECT_STREQ(MessageText(Msg::Initialising), "Initialising...");
+  EXPECT_STREQ(MessageText(Msg::DocumentProcessed), "Document 0x%04x processed.");
+  FreeMessageLibrary();
 }
 
 TEST(MessageCatalogueTest, EveryMessageHasItsIdAndBuiltInText) {

@@ -34,6 +34,11 @@ contains() {  # contains NAME TEXT
 
 check "init" 0 "$zulctl" init "$server/srv"
 check "init again refuses" 1 "$zulctl" init "$server/srv"
+check "init in English" 0 "$zulctl" init "$server/english" --language en
+check "English library named" 0 "$zulctl" "=$server/english/notes.ini" ini get ZulMessageLibrary
+contains "English library named" "zelklocale-en.dll"
+check "English library installed" 0 test -s "$server/english/program/zelklocale-en.dll"
+check "init unknown language" 2 "$zulctl" init "$server/klingon" --language tlh
 export ZUL_NOTES_INI="$server/srv/notes.ini"
 
 for verb in init tell quit tasks queue ini db log bases scan settings mail update; do

@@ -32,7 +32,8 @@ constexpr const char* kUsage =
     "usage: zulctl [=path/to/notes.ini] VERB [ARGS...]\n"
     "\n"
     "Verbs:\n"
-    "  init DIR [--server NAME]   make a new server directory with a commented notes.ini\n"
+    "  init DIR [--server NAME] [--language en|ru]\n"
+    "                             make a new server directory with a commented notes.ini\n"
     "  tell TASK COMMAND...       send a console command to a task\n"
     "  quit [--wait SECONDS] [--cancel]\n"
     "                             stop the server's tasks and wait until they have ended\n"
@@ -76,10 +77,13 @@ struct VerbHelp {
 
 constexpr VerbHelp kVerbHelp[] = {
     {"init",
-     "usage: zulctl init DIR [--server NAME]\n"
+     "usage: zulctl init DIR [--server NAME] [--language en|ru]\n"
      "Creates DIR (if needed) with notes.ini, data/, program/, log/ and run/.\n"
      "NAME is the server's name (default CN=Demo/O=Tervala). Refuses a DIR that\n"
-     "already has a notes.ini.\n"},
+     "already has a notes.ini.\n"
+     "--language en installs the English message library (zelklocale-en.dll) in\n"
+     "program/ and names it in notes.ini (ZulMessageLibrary); the tasks then log\n"
+     "in English. The built-in texts are Russian (ru).\n"},
     {"tell",
      "usage: zulctl tell TASK COMMAND...\n"
      "Puts the command words, joined by blanks, on the queue \"MQ$\" followed by\n"
@@ -241,12 +245,45 @@ std::string ToLmbcs(Platform* platform, const std::string& utf8) {
   return platform->Translate(kTranslateUtf8ToLmbcs, utf8, &lmbcs) == kNoError ? lmbcs : utf8;
 }
 
+// The English message library comes with the programs, beside zulctl.
+std::string BesideThisProgram(const std::string& file) {
+  std::error_code error;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? file : (self.parent_path() / file).string();
+}
+
+// Installs the message library of a language into the server's program
+// folder and names it in notes.ini for the tasks.
+int ChooseLanguage(const std::string& directory, const std::string& language) {
+  if (language == "ru") return 0;  // the built-in texts
+  std::string library = "zelklocale-" + language + ".dll";
+  std::error_code error;
+  std::filesystem::copy_file(BesideThisProgram(library), directory + "/program/" + library,
+                             std::filesystem::copy_options::overwrite_existing, error);
+  if (error) {
+    std::cerr << "zulctl: no message library for language " << language << " (" << BesideThisProgram(library)
+              << ": " << error.message() << ")\n";
+    return 1;
+  }
+  HostOptions options;
+  options.notesIni = directory + "/notes.ini";
+  options.echoConsole = false;
+  std::unique_ptr<Platform> platform;
+  Status s = NewHostPlatform(options, &platform);
+  if (s == kNoError) s = platform->IniSetText("ZulMessageLibrary", library);
+  if (s != kNoError) return Fail("cannot name the message library in notes.ini", s, platform.get());
+  return 0;
+}
+
 int Init(const std::vector<std::string>& args) {
   if (args.empty()) return BadUsage("init");
   std::string server = "CN=Demo/O=Tervala";
+  std::string language = "ru";
   for (size_t i = 1; i < args.size(); ++i) {
     if (args[i] == "--server" && i + 1 < args.size()) {
       server = args[++i];
+    } else if (args[i] == "--language" && i + 1 < args.size() && (args[i + 1] == "en" || args[i + 1] == "ru")) {
+      language = args[++i];
     } else {
       return BadUsage("init");
     }
@@ -257,6 +294,7 @@ int Init(const std::vector<std::string>& args) {
     return 1;
   }
   if (s != kNoError) return Fail("cannot initialise " + args[0], s);
+  if (int code = ChooseLanguage(args[0], language); code != 0) return code;
   std::cout << "server directory " << args[0] << " ready; use it with ZUL_NOTES_INI=" << args[0] << "/notes.ini\n";
   return 0;
 }

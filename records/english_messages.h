@@ -1,0 +1,20 @@
+// The English texts of the message catalogue, one per id, from which the
+// English message library is built.
+#ifndef RECORDS_ENGLISH_MESSAGES_H_
+#define RECORDS_ENGLISH_MESSAGES_H_
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zul {
+
+struct EnglishMessage {
+  uint16_t id;
+  const char* utf8;
+};
+
+const EnglishMessage* EnglishMessages(size_t* count);
+
+}  // namespace zul
+
+#endif  // RECORDS_ENGLISH_MESSAGES_H_

@@ -26,6 +26,7 @@ bench: build
 	@$(BUILD)/bench/notesapi_bench --benchmark_min_time=0.5
 	@$(BUILD)/bench/scan_kernel_bench --benchmark_min_time=2 --benchmark_repetitions=3
 	@$(BUILD)/bench/mime_import_bench --benchmark_min_time=1
+	@bench/mail_flow_bench.py $(BUILD) --mails 200
 
 clean:
 	@rm -rf $(BUILD)

@@ -4,11 +4,20 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <fstream>
 
 namespace notesapi::host {
 
 namespace {
-bool ProcessLives(uint32_t pid) { return pid != 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
+// A process that has ended but not been waited for (a zombie) lives no more.
+bool ProcessLives(uint32_t pid) {
+  if (pid == 0 || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM)) return false;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;  // no /proc: trust the signal test
+  size_t close = line.rfind(')');
+  return close == std::string::npos || close + 2 >= line.size() || line[close + 2] != 'Z';
+}
 }  // namespace
 
 Status TaskRegistry::Open(const std::string& serverDirectory) {

@@ -14,6 +14,7 @@
 #include "records/task_log.h"
 #include "records/text_conversions.h"
 #include "scanning/scan_kernel.h"
+#include "scanning/temporary_paths.h"
 #include "settings/settings_reader.h"
 #include "settings/settings_records.h"
 #include "settings/settings_writer.h"
@@ -190,6 +191,8 @@ Status MailMonitorTaskMain(ModuleHandle module, int argc, char** argv) {
     Log(JournalError, Msg::InstanceGuardFailed, guard);
     return kTaskStartFailed;
   }
+  // The one instance: what a monitor that died left in the work folder goes.
+  (void)RemoveLeftoverCopies();
   MonitorQueues queues;
   if (!StartServices(p, queues)) {
     // A service manager must see a start that failed.

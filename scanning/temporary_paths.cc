@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "notesapi/process_platform.h"
 #include "records/text_conversions.h"
@@ -32,5 +33,20 @@ std::string DrawTemporaryPath(std::string_view taken) {
 }
 
 std::u16string PathForFiles(std::string_view notesPath) { return std::u16string(NotesToUnicode(notesPath)); }
+
+int RemoveLeftoverCopies() {
+  std::string folder;
+  if (notesapi::ProcessPlatform()->LocalPath(General().taskWorkFolder, &folder) != notesapi::kNoError) return 0;
+  int removed = 0;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    std::error_code ignored;
+    if (entry.is_regular_file(ignored) && entry.path().filename().string().rfind("ZELK", 0) == 0 &&
+        std::filesystem::remove(entry.path(), ignored)) {
+      ++removed;
+    }
+  }
+  return removed;
+}
 
 }  // namespace zul

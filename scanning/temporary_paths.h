@@ -14,6 +14,9 @@ namespace zul {
 std::string DrawTemporaryPath(std::string_view taken = {});
 // The UTF-16 form of a record's path, as file services take it.
 std::u16string PathForFiles(std::string_view notesPath);
+// Removes the copies a task that died in the middle of a scan left behind;
+// only for the one running instance, at its start. Returns how many.
+int RemoveLeftoverCopies();
 
 }  // namespace zul
 

@@ -116,6 +116,12 @@ Status ListQueues(const std::string& serverDirectory, std::vector<QueueState>* q
   return kNoError;
 }
 
+Status WaitingMessages(const std::string& serverDirectory, const std::string& queue, std::vector<std::string>* messages) {
+  host::QueueStore store;
+  if (Status s = store.Open(serverDirectory); s != kNoError) return s;
+  return store.Waiting(queue, messages);
+}
+
 Status ListTasks(const std::string& serverDirectory, std::vector<TaskState>* tasks) {
   host::TaskRegistry registry;
   if (Status s = registry.Open(serverDirectory); s != kNoError) return s;

@@ -29,6 +29,9 @@ struct TaskState {
 // already holds a notes.ini.
 [[nodiscard]] Status InitServerDirectory(const std::string& directory, const std::string& serverName);
 [[nodiscard]] Status ListQueues(const std::string& serverDirectory, std::vector<QueueState>* queues);
+// The messages waiting in one queue, read without taking them.
+[[nodiscard]] Status WaitingMessages(const std::string& serverDirectory, const std::string& queue,
+                                     std::vector<std::string>* messages);
 // Running tasks only; lines left by ended processes are forgotten.
 [[nodiscard]] Status ListTasks(const std::string& serverDirectory, std::vector<TaskState>* tasks);
 // Sets or clears the server's quitting flag: while set, every queue read

@@ -10,6 +10,7 @@
 #include "notesapi/item_values.h"
 #include "notesapi/scoped_handles.h"
 #include "tools/common/file_read.h"
+#include "tools/zulctl/mail_recovery.h"
 #include "tools/zulctl/mail_report.h"
 #include "notesapi/stored_structures.h"
 
@@ -239,6 +240,8 @@ int MailCommand(Platform* p, const std::string& serverDirectory, const std::vect
   if (args[0] == "route" && args.size() == 1) return Route(p, serverDirectory);
   if (args[0] == "export") return Export(p, serverDirectory, args);
   if (args[0] == "report" && args.size() == 3) return MailReport(p, serverDirectory, args[1], args[2]);
+  if (args[0] == "held" && args.size() == 1) return ListHeldMail(p, serverDirectory);
+  if (args[0] == "requeue" && args.size() == 1) return RequeueHeldMail(p, serverDirectory);
   return 2;
 }
 

@@ -59,6 +59,7 @@ constexpr const char* kUsage =
     "  mail route                 deliver released mail to mail/<name>.nsf\n"
     "  mail export DB NOTEID      print a message as RFC 822\n"
     "  mail report DB NOTEID      what the reader of a mail got: report and attachments\n"
+    "  mail held | mail requeue   held mail and its hook requests; request the missing ones\n"
     "  quarantine ls|show|export|release|purge\n"
     "                             what the mail monitor took out of mail\n"
     "  stats [--since DATE] [--prometheus]\n"
@@ -141,7 +142,7 @@ constexpr VerbHelp kVerbHelp[] = {
      "status: the updater status document (1 idle, 2 updating) and usNextUpdate.\n"},
     {"mail",
      "usage: zulctl mail submit [--task NAME] [--memo] FILE... | mail route | mail export DB NOTEID\n"
-     "       zulctl mail report DB NOTEID\n"
+     "       zulctl mail report DB NOTEID | mail held | mail requeue\n"
      "--memo stores a message as a Notes memo (rich-text Body and attachments)\n"
      "instead of MIME mail.\n"
      "submit: the mail hook of task NAME (default SMTP): stores each message in\n"
@@ -153,6 +154,11 @@ constexpr VerbHelp kVerbHelp[] = {
      "route: every message in mail.box that is no longer held goes to mail/<name>.nsf\n"
      "of each recipient and leaves mail.box; held ones stay.\n"
      "export: writes the message of a note back as RFC 822 on standard output.\n"
+     "held: every held document in mail.box with its age and whether a hook request\n"
+     "waits for it.\n"
+     "requeue: posts a hook request for every held document that has none waiting\n"
+     "(after a monitor died in the middle of a scan; the service unit runs it before\n"
+     "each start).\n"
      "report: what a reader of the note gets: subject, sender, the scan report in\n"
      "its body and every attachment with its size (placeholders of removed objects\n"
      "are marked).\n"},

@@ -153,4 +153,17 @@ Status QueueStore::List(std::vector<QueueSummary>* queues) {
   }
 }
 
+Status QueueStore::Waiting(const std::string& name, std::vector<std::string>* messages) {
+  SqliteStatement query;
+  Status s = query.Prepare(db_.get(), "SELECT body FROM messages WHERE queue = ? ORDER BY priority DESC, id");
+  if (s != kNoError) return s;
+  query.BindText(1, name);
+  messages->clear();
+  for (bool row = true;;) {
+    if (s = query.Step(&row); s != kNoError) return s;
+    if (!row) return kNoError;
+    messages->push_back(query.ColumnBlob(0));
+  }
+}
+
 }  // namespace notesapi::host

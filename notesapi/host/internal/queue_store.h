@@ -37,6 +37,8 @@ class QueueStore {
   [[nodiscard]] Status Quitting(bool* quitting);
   [[nodiscard]] Status SetQuitting(bool quitting);
   [[nodiscard]] Status List(std::vector<QueueSummary>* queues);
+  // The messages waiting in a queue, in reading order, left in place.
+  [[nodiscard]] Status Waiting(const std::string& name, std::vector<std::string>* messages);
 
  private:
   void RingDoorbell();

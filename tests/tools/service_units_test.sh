@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# The service units, checked by systemd's own verifier where it exists, with
+# the programs of this build in place of the installed ones.
+set -u
+bin=$(cd "$1" && pwd)
+units=$(cd "$(dirname "$0")/../../packaging/systemd" && pwd)
+command -v systemd-analyze >/dev/null || { echo "systemd-analyze not here: skipped"; exit 0; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$bin/zulctl" init "$work/srv" >/dev/null
+instance=$(systemd-escape --path "$work/srv")
+failures=0
+for unit in zul-mailmonitor@.service zul-updater@.service; do
+  sed "s|/usr/local/bin/|$bin/|g" "$units/$unit" > "$work/${unit/@/@$instance}"
+  grep -q '^Restart=on-failure' "$units/$unit" || { echo "FAIL $unit: no Restart=on-failure"; failures=$((failures + 1)); }
+done
+grep -q 'ExecStartPre=.*mail requeue' "$units/zul-mailmonitor@.service" || { echo "FAIL no requeue before start"; failures=$((failures + 1)); }
+if ! out=$(cd "$work" && systemd-analyze verify --man=no "$work/zul-mailmonitor@$instance.service" "$work/zul-updater@$instance.service" 2>&1); then
+  # Without a running systemd the verifier cannot load its own manager; only
+  # complaints about the units themselves count.
+  if grep -v -e 'Failed to' -e 'not running' -e 'bus' -e 'D-Bus' <<<"$out" | grep -q .; then
+    echo "FAIL systemd-analyze verify:"; echo "$out" | sed 's/^/    /'; failures=$((failures + 1))
+  fi
+fi
+echo "$failures failures"
+[ "$failures" -eq 0 ]

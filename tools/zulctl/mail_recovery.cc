@@ -1,0 +1,107 @@
+#include "tools/zulctl/mail_recovery.h"
+
+#include <cstdio>
+#include <iostream>
+#include <set>
+#include <vector>
+
+#include "notesapi/host/host_admin.h"
+#include "notesapi/scoped_handles.h"
+
+namespace zulctl {
+
+using namespace notesapi;
+
+namespace {
+
+constexpr char kMailBox[] = "mail.box";
+constexpr char kHookQueue[] = "MQ$HOOK2MAIL";
+
+struct HeldMail {
+  NoteId id = 0;
+  double ageSeconds = 0;
+  bool requestWaits = false;
+};
+
+// The note IDs that waiting hook requests for mail.box name.
+std::set<NoteId> RequestedNotes(const std::string& serverDirectory) {
+  std::set<NoteId> ids;
+  std::vector<std::string> waiting;
+  if (WaitingMessages(serverDirectory, kHookQueue, &waiting) != kNoError) return ids;
+  for (const std::string& request : waiting) {
+    unsigned first = 0, id = 0, third = 0;
+    char path[256] = {};
+    if (std::sscanf(request.c_str(), "%8x|%8x|%8x|%255s", &first, &id, &third, path) == 4 &&
+        std::string(path) == kMailBox) {
+      ids.insert(id);
+    }
+  }
+  return ids;
+}
+
+Status FindHeld(Platform* p, const std::string& serverDirectory, std::vector<HeldMail>* held) {
+  ScopedDb box(p);
+  if (Status s = p->DbOpen(kMailBox, box.put()); s != kNoError) return s;
+  std::vector<NoteId> ids;
+  if (Status s = p->DbNoteIds(box.get(), &ids); s != kNoError) return s;
+  std::set<NoteId> requested = RequestedNotes(serverDirectory);
+  TimeDate now = p->TimeNow();
+  for (NoteId id : ids) {
+    ScopedNote note(p);
+    if (p->NoteOpen(box.get(), id, kOpenRawMime, note.put()) != kNoError) continue;
+    ItemInfo routing;
+    if (p->ItemInfoByName(note.get(), "RoutingState", &routing) != kNoError) continue;
+    NoteInfo info;
+    (void)p->NoteGetInfo(note.get(), &info);  // the note is open
+    held->push_back({id, p->TimeDifferenceSeconds(now, info.modified), requested.count(id) > 0});
+  }
+  return kNoError;
+}
+
+}  // namespace
+
+int ListHeldMail(Platform* p, const std::string& serverDirectory) {
+  std::vector<HeldMail> held;
+  if (Status s = FindHeld(p, serverDirectory, &held); s != kNoError) {
+    std::cerr << "zulctl: " << kMailBox << ": " << p->StatusText(s) << "\n";
+    return 1;
+  }
+  std::printf("%-10s %10s  %s\n", "NOTEID", "AGE (s)", "REQUEST");
+  for (const HeldMail& mail : held) {
+    std::printf("0x%-8X %10.0f  %s\n", mail.id, mail.ageSeconds, mail.requestWaits ? "waiting" : "none (zulctl mail requeue)");
+  }
+  std::printf("%zu held\n", held.size());
+  return 0;
+}
+
+int RequeueHeldMail(Platform* p, const std::string& serverDirectory) {
+  std::vector<HeldMail> held;
+  if (Status s = FindHeld(p, serverDirectory, &held); s != kNoError) {
+    if (IsError(s, kDatabaseNotFound)) {
+      std::printf("no mail.box: nothing held\n");
+      return 0;
+    }
+    std::cerr << "zulctl: " << kMailBox << ": " << p->StatusText(s) << "\n";
+    return 1;
+  }
+  ScopedQueue queue(p);
+  if (Status s = p->QueueOpen(kHookQueue, kQueueCreate, queue.put()); s != kNoError) {
+    std::cerr << "zulctl: " << kHookQueue << ": " << p->StatusText(s) << "\n";
+    return 1;
+  }
+  int posted = 0;
+  for (const HeldMail& mail : held) {
+    if (mail.requestWaits) continue;
+    char request[64];
+    std::snprintf(request, sizeof request, "%08x|%08x|%08x|%s", 0u, mail.id, 0u, kMailBox);
+    if (Status s = p->QueuePut(queue.get(), 1, request); s != kNoError) {
+      std::cerr << "zulctl: request for 0x" << std::hex << mail.id << std::dec << " not posted: " << p->StatusText(s) << "\n";
+      return 1;
+    }
+    ++posted;
+  }
+  std::printf("%zu held, %d request(s) posted\n", held.size(), posted);
+  return 0;
+}
+
+}  // namespace zulctl

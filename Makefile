@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build check demo bench clean
+.PHONY: all deps configure build check check-asan fuzz demo bench clean
 
 all: build
 
@@ -18,6 +18,25 @@ build: configure
 
 check: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+ASAN_BUILD ?= build-asan
+check-asan: deps
+	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_FLAGS="-O1 -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer" \
+	  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
+	  UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+# Every fuzz target for FUZZ_SECONDS each, from the seed corpora in tests/fuzz/corpus.
+FUZZ_SECONDS ?= 60
+FUZZ_BUILD ?= build-fuzz
+fuzz: deps
+	@CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) -DZUL_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
+	@scripts/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 demo: build
 	@scripts/demo $(BUILD)

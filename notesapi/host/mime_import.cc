@@ -192,7 +192,7 @@ Status WriteParts(Platform* p, NoteHandle note, std::string_view rfc822, const h
 }
 
 // The summary items of the message's own header block.
-Status WriteSummary(Platform* p, NoteHandle note, std::string_view headerBlock, bool hold,
+Status WriteSummary(Platform* p, NoteHandle note, std::string_view headerBlock, bool hold, const MessageEnvelope* envelope,
                     std::vector<std::string>* recipients) {
   InitGMime();
   if (headerBlock.substr(0, 5) == "From ") {  // the mbox separator is no header
@@ -221,6 +221,11 @@ Status WriteSummary(Platform* p, NoteHandle note, std::string_view headerBlock, 
     Addresses(g_mime_message_get_addresses(message.get(), GMIME_ADDRESS_TYPE_CC), &cc, recipients);
     Addresses(g_mime_message_get_addresses(message.get(), GMIME_ADDRESS_TYPE_BCC), &bcc, recipients);
   }
+  if (envelope != nullptr) {
+    // The MTA's envelope decides who gets the mail, not the headers.
+    *recipients = envelope->recipients;
+    fromBare = {envelope->sender};
+  }
   TimeDate posted = p->TimeNow();
   if (GDateTime* date = message ? g_mime_message_get_date(message.get()) : nullptr) {
     int64_t micros = static_cast<int64_t>(g_date_time_to_unix(date)) * 1000000;
@@ -232,7 +237,9 @@ Status WriteSummary(Platform* p, NoteHandle note, std::string_view headerBlock, 
   Status s = p->ItemSetText(note, "Form", "Memo");
   if (s == kNoError) s = p->ItemSetText(note, "MIME_Version", "1.0");
   if (s == kNoError && !from.empty()) s = p->ItemSetText(note, "From", ToLmbcs(p, SummaryText(from[0].c_str()).c_str()));
-  if (s == kNoError && !fromBare.empty()) s = p->ItemSetText(note, "SMTPOriginator", SummaryText(fromBare[0].c_str()));
+  if (s == kNoError && !fromBare.empty() && !fromBare[0].empty()) {
+    s = p->ItemSetText(note, "SMTPOriginator", SummaryText(fromBare[0].c_str()));
+  }
   if (s == kNoError) s = SetList(p, note, "SendTo", to);
   if (s == kNoError) s = SetList(p, note, "CopyTo", cc);
   if (s == kNoError) s = SetList(p, note, "BlindCopyTo", bcc);
@@ -247,6 +254,11 @@ Status WriteSummary(Platform* p, NoteHandle note, std::string_view headerBlock, 
 
 Status ImportMimeMessage(Platform* p, DbHandle db, std::string_view rfc822, bool hold,
                          const std::u16string& scratchFolder, ImportedMessage* imported) {
+  return ImportMimeMessage(p, db, rfc822, hold, scratchFolder, nullptr, imported);
+}
+
+Status ImportMimeMessage(Platform* p, DbHandle db, std::string_view rfc822, bool hold, const std::u16string& scratchFolder,
+                         const MessageEnvelope* envelope, ImportedMessage* imported) {
   imported->refusal = RefusalOf(rfc822);
   if (!imported->refusal.empty()) return kNotAMessage;
   host::MimeStructure structure;
@@ -255,7 +267,8 @@ Status ImportMimeMessage(Platform* p, DbHandle db, std::string_view rfc822, bool
   ScopedNote note(p);
   if (Status s = p->NoteCreate(db, note.put()); s != kNoError) return s;
   std::vector<std::string> recipients;
-  if (Status s = WriteSummary(p, note.get(), rfc822.substr(0, root.headersEnd), hold, &recipients); s != kNoError) {
+  if (Status s = WriteSummary(p, note.get(), rfc822.substr(0, root.headersEnd), hold, envelope, &recipients);
+      s != kNoError) {
     return s;
   }
   if (Status s = WriteParts(p, note.get(), rfc822, structure, scratchFolder); s != kNoError) return s;

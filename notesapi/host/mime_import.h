@@ -36,6 +36,16 @@ struct ImportedMessage {
 [[nodiscard]] Status ImportMimeMessage(Platform* platform, DbHandle db, std::string_view rfc822, bool hold,
                                        const std::u16string& scratchFolder, ImportedMessage* imported);
 
+// The SMTP envelope of a message an MTA hands over: its sender becomes
+// "SMTPOriginator" and its recipients "Recipients", whatever the headers say.
+struct MessageEnvelope {
+  std::string sender;
+  std::vector<std::string> recipients;
+};
+[[nodiscard]] Status ImportMimeMessage(Platform* platform, DbHandle db, std::string_view rfc822, bool hold,
+                                       const std::u16string& scratchFolder, const MessageEnvelope* envelope,
+                                       ImportedMessage* imported);
+
 // The message a MIME note holds, rebuilt from its "Body" parts; large parts
 // are read back through a temporary copy in `scratchFolder`.
 [[nodiscard]] Status ExportMimeMessage(Platform* platform, NoteHandle note, const std::u16string& scratchFolder,

@@ -11,6 +11,7 @@
 #include "notesapi/scoped_handles.h"
 #include "tools/common/file_read.h"
 #include "tools/zulctl/mail_recovery.h"
+#include "tools/zulctl/mail_relay.h"
 #include "tools/zulctl/mail_report.h"
 #include "notesapi/stored_structures.h"
 
@@ -60,20 +61,86 @@ bool HookHolds(Platform* p, const std::string& serverDirectory, const std::strin
   return state == "holding";
 }
 
+// Exit codes of sysexits.h, as an MTA's pipe delivery understands them.
+constexpr int kExitDataError = 65;  // not a message: the MTA bounces it
+constexpr int kExitTempFail = 75;   // not stored now: the MTA keeps it and retries
+
+int ReadStandardInput(std::string* data) {
+  char buffer[65536];
+  size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) data->append(buffer, got);
+  return std::ferror(stdin) ? -1 : 0;
+}
+
+// One message from an MTA: 0 only once the note is committed and its hook
+// request posted; a message that cannot be stored now stays with the MTA.
+int SubmitFromStandardInput(Platform* p, const std::string& serverDirectory, const std::string& task,
+                            const MessageEnvelope* envelope) {
+  std::string message;
+  if (ReadStandardInput(&message) != 0) {
+    std::cerr << "zulctl: standard input cannot be read; not submitted\n";
+    return kExitTempFail;
+  }
+  Status created = p->DbCreate(kMailBox, "Mail box");
+  ScopedDb box(p);
+  Status s = created == kNoError || created == kDatabaseExists ? p->DbOpen(kMailBox, box.put()) : created;
+  if (s != kNoError) {
+    std::cerr << "zulctl: mail.box: " << p->StatusText(s) << "; the message stays with the sender's MTA\n";
+    return kExitTempFail;
+  }
+  bool hold = HookHolds(p, serverDirectory, task);
+  ImportedMessage imported;
+  s = ImportMimeMessage(p, box.get(), message, hold, Wide(serverDirectory + "/run"), envelope, &imported);
+  if (s == kNotAMessage) {
+    std::cerr << "zulctl: not a mail message (" << imported.refusal << ")\n";
+    return kExitDataError;
+  }
+  if (s != kNoError) {
+    std::cerr << "zulctl: not stored: " << p->StatusText(s) << "; the message stays with the sender's MTA\n";
+    return kExitTempFail;
+  }
+  if (!hold) return 0;
+  char request[300];
+  std::snprintf(request, sizeof request, "%08x|%08x|%08x|%s", 0u, imported.noteId, 0u, kMailBox);
+  ScopedQueue queue(p);
+  s = p->QueueOpen("MQ$HOOK2MAIL", kQueueCreate, queue.put());
+  if (s == kNoError) s = p->QueuePut(queue.get(), 1, request);
+  if (s != kNoError) {
+    (void)p->NoteDelete(box.get(), imported.noteId);  // never held without a request; the MTA retries
+    std::cerr << "zulctl: the hook request cannot be posted: " << p->StatusText(s) << "\n";
+    return kExitTempFail;
+  }
+  return 0;
+}
+
 int Submit(Platform* p, const std::string& serverDirectory, const std::vector<std::string>& args) {
   std::string task = "SMTP";
   bool memo = false;
   std::vector<std::string> files;
+  MessageEnvelope envelope;
+  bool haveEnvelope = false;
   for (size_t i = 1; i < args.size(); ++i) {
     if (args[i] == "--task" && i + 1 < args.size()) {
       task = args[++i];
     } else if (args[i] == "--memo") {
       memo = true;
+    } else if (args[i] == "--from" && i + 1 < args.size()) {
+      envelope.sender = args[++i];
+      haveEnvelope = true;
+    } else if (args[i] == "--to") {
+      haveEnvelope = true;
+      while (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0 && args[i + 1] != "-") envelope.recipients.push_back(args[++i]);
     } else {
       files.push_back(args[i]);
     }
   }
   if (files.empty()) return 2;
+  bool fromStdin = files.size() == 1 && files[0] == "-";
+  if (haveEnvelope && (!fromStdin || envelope.recipients.empty())) {
+    std::cerr << "zulctl: --from and --to take one message from standard input (-) and at least one recipient\n";
+    return 2;
+  }
+  if (fromStdin) return SubmitFromStandardInput(p, serverDirectory, task, haveEnvelope ? &envelope : nullptr);
   Status created = p->DbCreate(kMailBox, "Mail box");
   if (created != kNoError && created != kDatabaseExists) return Fail(p, kMailBox, created);
   ScopedDb box(p);
@@ -169,7 +236,7 @@ Status CopyNote(Platform* p, NoteHandle from, DbHandle to, const std::u16string&
   return kNoError;
 }
 
-int Route(Platform* p, const std::string& serverDirectory) {
+int Route(Platform* p, const std::string& serverDirectory, bool summary = true) {
   ScopedDb box(p);
   if (Status s = p->DbOpen(kMailBox, box.put()); s != kNoError) return Fail(p, kMailBox, s);
   std::vector<NoteId> ids;
@@ -209,7 +276,8 @@ int Route(Platform* p, const std::string& serverDirectory) {
       if (p->NoteDelete(box.get(), id) == kNoError) ++delivered;
     }
   }
-  std::printf("%d delivered, %d still held\n", delivered, held);
+  if (summary) std::printf("%d delivered, %d still held\n", delivered, held);
+  std::fflush(stdout);
   return 0;
 }
 
@@ -238,6 +306,24 @@ int MailCommand(Platform* p, const std::string& serverDirectory, const std::vect
   if (args.empty()) return 2;
   if (args[0] == "submit") return Submit(p, serverDirectory, args);
   if (args[0] == "route" && args.size() == 1) return Route(p, serverDirectory);
+  if (args[0] == "route" && args.size() >= 2 && args[1] == "--follow") {
+    std::string relay;
+    std::string task = "SMTP";
+    for (size_t i = 2; i < args.size(); ++i) {
+      if (args[i] == "--relay" && i + 1 < args.size()) {
+        relay = args[++i];
+      } else if (args[i] == "--task" && i + 1 < args.size()) {
+        task = args[++i];
+      } else {
+        return 2;
+      }
+    }
+    if (!relay.empty() && relay != "sendmail" && relay.rfind("sendmail:", 0) != 0) return 2;
+    std::string sendmail = relay == "sendmail" ? "/usr/sbin/sendmail" : relay.empty() ? "" : relay.substr(9);
+    return FollowMailBox(p, serverDirectory, task, sendmail,
+                         [&] { (void)HookHolds(p, serverDirectory, task); },
+                         [&] { (void)Route(p, serverDirectory, false); });
+  }
   if (args[0] == "export") return Export(p, serverDirectory, args);
   if (args[0] == "report" && args.size() == 3) return MailReport(p, serverDirectory, args[1], args[2]);
   if (args[0] == "held" && args.size() == 1) return ListHeldMail(p, serverDirectory);

@@ -142,6 +142,8 @@ constexpr VerbHelp kVerbHelp[] = {
      "status: the updater status document (1 idle, 2 updating) and usNextUpdate.\n"},
     {"mail",
      "usage: zulctl mail submit [--task NAME] [--memo] FILE... | mail route | mail export DB NOTEID\n"
+     "       zulctl mail submit [--task NAME] --from SENDER --to RCPT... -\n"
+     "       zulctl mail route --follow [--relay sendmail[:PATH]] [--task NAME]\n"
      "       zulctl mail report DB NOTEID | mail held | mail requeue\n"
      "--memo stores a message as a Notes memo (rich-text Body and attachments)\n"
      "instead of MIME mail.\n"
@@ -151,8 +153,18 @@ constexpr VerbHelp kVerbHelp[] = {
      "monitor (HOOK PAUSE/RESUME/INFO) arrive on MQ$ZULMAILHOOK<NAME> and are applied\n"
      "first; the state is kept between runs. A message that cannot be stored or\n"
      "announced is reported and the tool exits 1.\n"
+     "With -, one message comes from standard input (an MTA's pipe delivery), with\n"
+     "its SMTP envelope: SMTPOriginator from --from, Recipients from --to, not from\n"
+     "the headers. Exit codes as sysexits.h: 0 only once it is stored and announced,\n"
+     "65 when it is no mail message, 75 when the server cannot store it now (the MTA\n"
+     "keeps it and retries).\n"
      "route: every message in mail.box that is no longer held goes to mail/<name>.nsf\n"
      "of each recipient and leaves mail.box; held ones stay.\n"
+     "route --follow: the same as a daemon until the server quits (status line\n"
+     "ZulRouter in zulctl tasks), serving the hook commands of its task at once.\n"
+     "With --relay, released messages (and the monitor's memos) go to the MTA:\n"
+     "sendmail -G -i -f SENDER -- RCPT..., default /usr/sbin/sendmail; a message\n"
+     "the MTA does not take stays in mail.box and is tried again with back-off.\n"
      "export: writes the message of a note back as RFC 822 on standard output.\n"
      "held: every held document in mail.box with its age and whether a hook request\n"
      "waits for it.\n"
@@ -487,6 +499,12 @@ int Db(Platform* platform, const std::vector<std::string>& args) {
   return BadUsage("db");
 }
 
+// A message handed over by an MTA's pipe: failures to reach the server are
+// temporary for it.
+bool FromMta(const std::string& verb, const std::vector<std::string>& args) {
+  return verb == "mail" && !args.empty() && args[0] == "submit" && args.back() == "-";
+}
+
 // A throw-away server directory for commands that need no server of their own.
 bool MakeScratchServer(std::string* notesIni) {
   static std::string directory;
@@ -531,7 +549,7 @@ int Run(int argc, char** argv) {
     bool standaloneScan = verb == "scan" && std::find(args.begin(), args.end(), "--bases") != args.end();
     if (!standaloneScan || !MakeScratchServer(&notesIni)) {
       std::cerr << "zulctl: no notes.ini found (give =path/to/notes.ini or set ZUL_NOTES_INI)\n";
-      return 1;
+      return FromMta(verb, args) ? 75 : 1;  // EX_TEMPFAIL: the MTA keeps the message and retries
     }
   }
   std::string serverDirectory = ServerDirectoryOf(notesIni);
@@ -542,7 +560,10 @@ int Run(int argc, char** argv) {
   HostOptions options;
   options.notesIni = notesIni;
   std::unique_ptr<Platform> platform;
-  if (Status s = NewHostPlatform(options, &platform); s != kNoError) return Fail("cannot open the server", s);
+  if (Status s = NewHostPlatform(options, &platform); s != kNoError) {
+    Fail("cannot open the server", s);
+    return FromMta(verb, args) ? 75 : 1;
+  }
   SetProcessPlatform(platform.get());
   if (verb == "tell") return Tell(platform.get(), args);
   if (verb == "bases") {

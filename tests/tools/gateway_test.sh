@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Gateway mode against a stand-in for the MTA's sendmail: mail from the MTA's
+# pipe with its envelope, scanned by the running monitor, relayed back with
+# the envelope; a hand-over the MTA refuses stays and is retried.
+set -u
+bin=$(cd "$1" && pwd)
+zulctl="$bin/zulctl"
+root=$(mktemp -d)
+pids=()
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$root"' EXIT
+failures=0
+passed=0
+ok() { passed=$((passed + 1)); }
+fail() { echo "FAIL $*"; failures=$((failures + 1)); }
+
+cat > "$root/sendmail" <<SH
+#!/bin/sh
+# Refuses while the file "refuse" exists, as an MTA that cannot queue now.
+[ -e "$root/refuse" ] && exit 75
+n=\$(ls "$root"/relayed.* 2>/dev/null | wc -l)
+echo "\$*" > "$root/relayed.\$n.args"
+cat > "$root/relayed.\$n.eml"
+SH
+chmod +x "$root/sendmail"
+
+"$zulctl" init "$root/srv" >/dev/null
+export ZUL_NOTES_INI="$root/srv/notes.ini"
+"$zulctl" settings init --bases "$bin/demo-bases" >/dev/null
+(cd "$root/srv" && exec "$bin/nZulMailMonitor" > "$root/monitor.txt" 2>&1) &
+pids+=($!)
+for _ in $(seq 1 200); do "$zulctl" tasks | grep -q 'Idle task' && break; sleep 0.05; done
+
+message='From: Header Sender <header@example.com>\nTo: header-to@example.com\nSubject: through the gateway\n\nhello\n'
+printf "$message" | "$zulctl" mail submit --from envelope@example.com --to anna@example.com bob@example.com - \
+  && ok || fail "submit from the MTA"
+"$zulctl" db show mail.box 0x8f8 > "$root/show.txt"
+grep -q 'SMTPOriginator .*envelope@example.com' "$root/show.txt" && ok || fail "envelope sender: $(grep SMTPOriginator "$root/show.txt")"
+grep -q 'Recipients .*anna@example.com.*bob@example.com' "$root/show.txt" && ok || fail "envelope recipients: $(grep Recipients "$root/show.txt")"
+printf 'no header here\n' | "$zulctl" mail submit --from a@example.com --to b@example.com -
+[ $? -eq 65 ] && ok || fail "not a message is not 65"
+printf "$message" | "$zulctl" "=$root/nowhere/notes.ini" mail submit --from a@example.com --to b@example.com -
+[ $? -eq 75 ] && ok || fail "no server is not 75 (temporary)"
+"$zulctl" mail submit --to b@example.com "$root/show.txt" >/dev/null 2>&1
+[ $? -eq 2 ] && ok || fail "an envelope for files is not refused"
+
+touch "$root/refuse"
+("$zulctl" mail route --follow --relay "sendmail:$root/sendmail" > "$root/router.txt" 2>&1) &
+pids+=($!)
+for _ in $(seq 1 200); do grep -q 'not relayed' "$root/router.txt" && break; sleep 0.05; done
+grep -q '0x8F8 not relayed (.*exited with 75); kept in mail.box' "$root/router.txt" && ok || fail "refusal: $(cat "$root/router.txt")"
+"$zulctl" tasks | grep -q 'ZulRouter' && ok || fail "no router status line"
+rm "$root/refuse"
+for _ in $(seq 1 200); do [ -e "$root/relayed.0.eml" ] && break; sleep 0.05; done
+[ "$(cat "$root/relayed.0.args" 2>/dev/null)" = "-G -i -f envelope@example.com -- anna@example.com bob@example.com" ] && ok \
+  || fail "relay arguments: $(cat "$root/relayed.0.args" 2>/dev/null)"
+cmp -s "$root/relayed.0.eml" <(printf "$message") && ok || fail "relayed message is not the original"
+
+"$zulctl" tell zulmailmonitor HOOK INFO SMTP >/dev/null
+for _ in $(seq 1 100); do grep -q 'Mail hook SMTP: holding' "$root/srv/server.log" && break; sleep 0.05; done
+grep -q 'Mail hook SMTP: holding' "$root/srv/server.log" && ok || fail "hook command not served at once"
+
+"$zulctl" quit --wait 20 > "$root/quit.txt" && ok || fail "quit: $(cat "$root/quit.txt")"
+grep -q 'ZulRouter.*ended' "$root/quit.txt" && ok || fail "router did not end: $(cat "$root/quit.txt")"
+wait
+pids=()
+echo "$passed passed, $failures failed"
+[ "$failures" -eq 0 ]

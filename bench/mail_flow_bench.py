@@ -74,10 +74,12 @@ def main():
     parser.add_argument("build")
     parser.add_argument("--mails", type=int, default=200)
     parser.add_argument("--bases", default=None)
+    parser.add_argument("--reload-with", default=None,
+                        help="halfway through, install this bases set and tell the monitor to reload")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     zulctl = os.path.join(build, "zulctl")
-    bases = os.path.abspath(args.bases or os.path.join(build, "demo-bases"))
+    source_bases = os.path.abspath(args.bases or os.path.join(build, "demo-bases"))
     root = tempfile.mkdtemp(prefix="zulbench-flow.")
     monitor = None
     try:
@@ -85,6 +87,8 @@ def main():
         env = dict(os.environ, ZUL_NOTES_INI=os.path.join(server, "notes.ini"))
         run = lambda *a: subprocess.run([zulctl, *a], env=env, check=True, stdout=subprocess.DEVNULL)
         run("init", server)
+        bases = os.path.join(root, "bases")  # the monitor's own folder, so a reload can change it
+        shutil.copytree(source_bases, bases)
         run("settings", "init", "--bases", bases)
         os.makedirs(os.path.join(root, "mail"))
         os.makedirs(os.path.join(root, "objects"))
@@ -114,7 +118,15 @@ def main():
         subprocess.run([zulctl, "mail", "submit", *mails], env=env, check=True, stdout=subprocess.DEVNULL)
         deadline = start + 3600
         done = lambda: [n for n in received if n in released and released[n] >= received[n]]
+        reloaded_at = None
         while len(done()) < len(mails) and time.monotonic() < deadline and monitor.poll() is None:
+            if args.reload_with and reloaded_at is None and len(done()) >= len(mails) // 2:
+                for name in os.listdir(bases):
+                    os.remove(os.path.join(bases, name))
+                for name in os.listdir(args.reload_with):
+                    shutil.copy(os.path.join(args.reload_with, name), bases)
+                subprocess.run([zulctl, "tell", "update2mail", "UPDATER|COMPLETE"], env=env, stdout=subprocess.DEVNULL)
+                reloaded_at = time.monotonic()
             time.sleep(0.01)
         finished = done()
         monitor_seconds = max(released[n] for n in finished) - start
@@ -130,7 +142,18 @@ def main():
         kernel_start = kernel_scan([tiny])
         kernel_seconds = max(kernel_scan([os.path.join(root, "objects")]) - kernel_start, 1e-6)
 
-        print(f"bases: {bases}")
+        peak = "?"
+        try:
+            for status_line in open(f"/proc/{monitor.pid}/status"):
+                if status_line.startswith("VmHWM:"):
+                    peak = status_line.split(":")[1].strip()
+        except OSError:
+            pass
+        print(f"bases: {source_bases}" + (f", reloaded halfway with {args.reload_with}" if args.reload_with else ""))
+        print(f"monitor peak resident size: {peak}")
+        if reloaded_at is not None:
+            after = [released[n] - received[n] for n in finished if received[n] >= reloaded_at - 5]
+            print(f"longest hook-to-release latency around the reload: {max(after) * 1000:.0f} ms")
         print(f"mails: {len(finished)}/{len(mails)} released, {n_objects} objects (attachments and bodies)")
         print(f"monitor: {monitor_seconds:.2f} s, {len(mails) / monitor_seconds:.1f} mails/s, "
               f"{n_objects / monitor_seconds:.1f} objects/s")

@@ -8,32 +8,7 @@ server=$(mktemp -d)
 testfiles=/usr/share/clamav-testfiles
 monitor=
 trap '[ -n "$monitor" ] && kill "$monitor" 2>/dev/null; wait 2>/dev/null; rm -rf "$server"' EXIT
-failures=0
-passed=0
-
-check() {  # check NAME EXPECTED_EXIT COMMAND... ; output in $out
-  local name=$1 expected=$2
-  shift 2
-  out=$("$@" 2>&1)
-  local code=$?
-  if [ "$code" -ne "$expected" ]; then
-    echo "FAIL $name: exit $code, expected $expected"
-    echo "$out" | sed 's/^/    /'
-    failures=$((failures + 1))
-  else
-    passed=$((passed + 1))
-  fi
-}
-
-contains() {  # contains NAME TEXT
-  if ! grep -qF -- "$2" <<<"$out"; then
-    echo "FAIL $1: output lacks '$2'"
-    echo "$out" | sed 's/^/    /'
-    failures=$((failures + 1))
-  else
-    passed=$((passed + 1))
-  fi
-}
+source "$(dirname "$0")/checks.sh"
 
 check "init" 0 "$zulctl" init "$server/srv"
 export ZUL_NOTES_INI="$server/srv/notes.ini"

@@ -28,7 +28,7 @@ Status AttachmentRole::ExtractFile(NoteHandle note, BlockId item, std::u16string
   if (Status st = AttachmentOf(s_, note, item, &file, &db); st != kNoError) return st;
   std::string data;
   uint32_t flags = 0;
-  if (Status st = db->store.ReadObject(file.header.rrv, &data, &flags); st != kNoError) return st;
+  if (Status st = ReadNoteObject(s_, note, file.header.rrv, &data, &flags); st != kNoError) return st;
   if (flags & kObjectEncrypted) return kAttachmentEncrypted;
   if (data.size() != file.fileSize) return kDatabaseCorrupt;
   return s_.platform->FileWrite(path, data);
@@ -40,9 +40,11 @@ Status AttachmentRole::DetachFile(NoteHandle note, BlockId item) {
   if (Status st = AttachmentOf(s_, note, item, &file, &db); st != kNoError) return st;
   OpenNote* open = s_.FindNote(note);
   auto& attached = open->note.attachedObjects;
-  auto pending = std::find(attached.begin(), attached.end(), file.header.rrv);
-  if (pending != attached.end()) {
-    attached.erase(pending);
+  auto unsaved = std::find(attached.begin(), attached.end(), file.header.rrv);
+  if (open->pendingObjects.erase(file.header.rrv) > 0) {
+    // never stored: nothing to remove
+  } else if (unsaved != attached.end()) {
+    attached.erase(unsaved);
     (void)db->store.DeleteObject(file.header.rrv);  // never saved: an orphan at worst
   } else {
     open->note.detachedObjects.push_back(file.header.rrv);

@@ -119,6 +119,7 @@ Status DatabaseRole::NoteUpdate(NoteHandle note, uint16_t updateFlags) {
   if (open == nullptr) return kInvalidHandle;
   OpenDatabase* db = s_.FindDb(open->db);
   if (db == nullptr) return kInvalidHandle;
+  if (Status st = StorePendingObjects(s_, open); st != kNoError) return st;
   return db->store.Save(&open->note, (updateFlags & kUpdateForce) != 0, s_.platform->TimeNow());
 }
 

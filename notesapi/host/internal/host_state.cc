@@ -157,9 +157,7 @@ Status AttachData(HostState& s, NoteHandle note, std::string_view data, std::str
   if (db == nullptr) return kInvalidHandle;
   if (name.empty() || name.size() > 0xFFFF) return kBadArgument;
   if (data.size() > 0xFFFFFFFFu) return kItemTooLarge;
-  uint32_t objectId = 0;
-  if (Status st = db->store.InsertObject(data, encrypted ? kObjectEncrypted : 0, &objectId); st != kNoError) return st;
-  open->note.attachedObjects.push_back(objectId);
+  uint32_t objectId = AddPendingObject(open, std::string(data), encrypted ? kObjectEncrypted : 0);
   FileObject file;
   file.header.objectType = kObjectFile;
   file.header.rrv = objectId;
@@ -215,7 +213,55 @@ bool ReadAttachment(HostState& s, NoteHandle handle, const StoredItem& item, std
   if (!FileNameOf(item, &file, &shown)) return false;
   *name = std::string(shown);
   uint32_t flags = 0;
-  return db->store.ReadObject(file.header.rrv, data, &flags) == kNoError;
+  return ReadNoteObject(s, handle, file.header.rrv, data, &flags) == kNoError;
+}
+
+uint32_t AddPendingObject(OpenNote* open, std::string data, uint32_t flags) {
+  uint32_t id = open->nextPendingObject++;
+  open->pendingObjects[id] = PendingObject{std::move(data), flags};
+  return id;
+}
+
+Status ReadNoteObject(HostState& s, NoteHandle note, uint32_t object, std::string* data, uint32_t* flags) {
+  OpenNote* open = s.FindNote(note);
+  OpenDatabase* db = open == nullptr ? nullptr : s.FindDb(open->db);
+  if (db == nullptr) return kInvalidHandle;
+  if (auto it = open->pendingObjects.find(object); it != open->pendingObjects.end()) {
+    *data = it->second.data;
+    *flags = it->second.flags;
+    return kNoError;
+  }
+  return db->store.ReadObject(object, data, flags);
+}
+
+Status StorePendingObjects(HostState& s, OpenNote* open) {
+  OpenDatabase* db = s.FindDb(open->db);
+  if (db == nullptr) return kInvalidHandle;
+  std::vector<StoredItem> items = open->note.items;  // rewritten here, kept only when all went in
+  std::vector<uint32_t> inserted;
+  Status st = kNoError;
+  for (StoredItem& item : items) {
+    uint16_t type = 0;
+    FileObject file;
+    if (ValueType(item.value, &type) != kNoError || type != TYPE_OBJECT ||
+        ParseFileObject(std::string_view(item.value).substr(2), &file) != kNoError) {
+      continue;
+    }
+    auto pending = open->pendingObjects.find(file.header.rrv);
+    if (pending == open->pendingObjects.end()) continue;
+    uint32_t stored = 0;
+    if (st = db->store.InsertObject(pending->second.data, pending->second.flags, &stored); st != kNoError) break;
+    inserted.push_back(stored);
+    for (int i = 0; i < 4; ++i) item.value[2 + 2 + i] = static_cast<char>(stored >> (8 * i) & 0xFF);
+  }
+  if (st != kNoError) {
+    for (uint32_t object : inserted) (void)db->store.DeleteObject(object);  // never named by a saved note
+    return st;
+  }
+  open->note.items = std::move(items);
+  open->note.attachedObjects.insert(open->note.attachedObjects.end(), inserted.begin(), inserted.end());
+  open->pendingObjects.clear();
+  return kNoError;
 }
 
 Status FindAttachmentItem(HostState& s, NoteHandle note, std::string_view name, BlockId* found) {

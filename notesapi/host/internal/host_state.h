@@ -29,10 +29,23 @@ struct OpenDatabase {
   std::string file;
 };
 
+// An attachment's data not yet in the database: it goes there with the
+// note's next save, and with the note when it is closed unsaved, so reading
+// a note (a converted MIME view) writes nothing.
+struct PendingObject {
+  std::string data;
+  uint32_t flags = 0;
+};
+
+// Object numbers of pending objects, above any the database gives.
+inline constexpr uint32_t kFirstPendingObject = 0xF0000000u;
+
 struct OpenNote {
   DbHandle db = kNullHandle;
   StoredNote note;
   uint16_t nextBlock = 1;
+  std::map<uint32_t, PendingObject> pendingObjects;
+  uint32_t nextPendingObject = kFirstPendingObject;
 };
 
 struct CompoundText {
@@ -95,6 +108,13 @@ void Describe(NoteHandle note, const StoredItem& item, ItemInfo* info);
 // A "$FILE" item for `data`, kept as an object stored with the note's next save.
 [[nodiscard]] Status AttachData(HostState& s, NoteHandle note, std::string_view data, std::string_view name,
                                 uint16_t compression, bool encrypted, BlockId* item);
+// A new object of the note, pending until its save.
+uint32_t AddPendingObject(OpenNote* open, std::string data, uint32_t flags);
+// The data of an object of an open note: pending, or in its database.
+[[nodiscard]] Status ReadNoteObject(HostState& s, NoteHandle note, uint32_t object, std::string* data, uint32_t* flags);
+// Moves the pending objects that items still name into the database and
+// points the items at them; on failure nothing is changed.
+[[nodiscard]] Status StorePendingObjects(HostState& s, OpenNote* open);
 // The file object of a "$FILE" item of an open note, and its database.
 [[nodiscard]] Status AttachmentOf(HostState& s, NoteHandle note, BlockId item, FileObject* file, OpenDatabase** db);
 // The file name and data of a "$FILE" item of an open note.

@@ -86,10 +86,8 @@ Status ItemRole::CopyObjectData(NoteHandle source, NoteHandle target, StoredItem
   if (fromDb == nullptr || toDb == nullptr) return kInvalidHandle;
   std::string data;
   uint32_t flags = 0;
-  if (Status st = fromDb->store.ReadObject(file.header.rrv, &data, &flags); st != kNoError) return st;
-  uint32_t objectId = 0;
-  if (Status st = toDb->store.InsertObject(data, flags, &objectId); st != kNoError) return st;
-  to->note.attachedObjects.push_back(objectId);
+  if (Status st = ReadNoteObject(s_, source, file.header.rrv, &data, &flags); st != kNoError) return st;
+  uint32_t objectId = AddPendingObject(to, std::move(data), flags);
   for (int i = 0; i < 4; ++i) copy->value[2 + 2 + i] = static_cast<char>(objectId >> (8 * i) & 0xFF);
   return kNoError;
 }

@@ -1,3 +1,4 @@
+#include "tools/zulctl/cli_support.h"
 #include "tools/zulctl/db_commands.h"
 
 #include <algorithm>
@@ -17,18 +18,6 @@ using namespace notesapi;
 
 namespace {
 
-int Fail(Platform* platform, const std::string& what, Status status) {
-  std::cerr << "zulctl: " << what << ": " << platform->StatusText(status) << " (status 0x" << std::hex
-            << ErrorOf(status) << std::dec << ")\n";
-  return 1;
-}
-
-std::string ToLmbcs(Platform* platform, const std::string& utf8) {
-  std::string lmbcs;
-  if (platform->Translate(kTranslateUtf8ToLmbcs, utf8, &lmbcs) != kNoError) return utf8;
-  return lmbcs;
-}
-
 std::string Hex(uint32_t value, int width) {
   char text[16];
   std::snprintf(text, sizeof text, "%0*X", width, value);
@@ -44,16 +33,12 @@ std::string TextItem(Platform* platform, NoteHandle note, const char* name) {
 // Opens one note by its ID as stored, or as a reader sees it with `converted`.
 int OpenNote(Platform* platform, const std::string& path, const std::string& noteIdText, bool converted, ScopedDb* db,
              ScopedNote* note) {
-  char* end = nullptr;
-  unsigned long id = std::strtoul(noteIdText.c_str(), &end, 0);
-  if (noteIdText.empty() || *end != '\0' || id == 0 || id > 0xFFFFFFFFUL) {
-    std::cerr << "zulctl: not a note ID: " << noteIdText << " (write it as 0x8F8 or 2296)\n";
-    return 2;
-  }
+  NoteId id = 0;
+  if (!ParseNoteId(noteIdText, &id)) return 2;
   if (Status s = platform->DbOpen(ToLmbcs(platform, path), db->put()); s != kNoError) return Fail(platform, path, s);
   uint32_t flags = converted ? 0 : kOpenRawMime;
-  if (Status s = platform->NoteOpen(db->get(), static_cast<NoteId>(id), flags, note->put()); s != kNoError) {
-    return Fail(platform, "note 0x" + Hex(static_cast<uint32_t>(id), 0), s);
+  if (Status s = platform->NoteOpen(db->get(), id, flags, note->put()); s != kNoError) {
+    return Fail(platform, "note 0x" + Hex(id, 0), s);
   }
   return 0;
 }

@@ -1,3 +1,4 @@
+#include "tools/zulctl/cli_support.h"
 #include "tools/zulctl/mail_commands.h"
 
 #include <cstdio>
@@ -22,18 +23,6 @@ using namespace notesapi;
 namespace {
 
 constexpr char kMailBox[] = "mail.box";
-
-int Fail(Platform* p, const std::string& what, Status status) {
-  std::cerr << "zulctl: " << what << ": " << p->StatusText(status) << "\n";
-  return 1;
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
 
 std::u16string Wide(const std::string& path) { return std::u16string(path.begin(), path.end()); }
 
@@ -283,13 +272,12 @@ int Route(Platform* p, const std::string& serverDirectory, bool summary = true) 
 
 int Export(Platform* p, const std::string& serverDirectory, const std::vector<std::string>& args) {
   if (args.size() != 3) return 2;
-  char* end = nullptr;
-  unsigned long id = std::strtoul(args[2].c_str(), &end, 0);
-  if (*end != '\0' || id == 0) return 2;
+  NoteId id = 0;
+  if (!ParseNoteId(args[2], &id)) return 2;
   ScopedDb db(p);
   if (Status s = p->DbOpen(args[1], db.put()); s != kNoError) return Fail(p, args[1], s);
   ScopedNote note(p);
-  if (Status s = p->NoteOpen(db.get(), static_cast<NoteId>(id), kOpenRawMime, note.put()); s != kNoError) {
+  if (Status s = p->NoteOpen(db.get(), id, kOpenRawMime, note.put()); s != kNoError) {
     return Fail(p, args[2], s);
   }
   std::string message;

@@ -7,6 +7,7 @@
 
 #include "notesapi/scoped_handles.h"
 #include "notesapi/stored_structures.h"
+#include "tools/zulctl/cli_support.h"
 #include "tools/zulctl/value_format.h"
 
 namespace zulctl {
@@ -59,20 +60,13 @@ std::string ReadWhole(Platform* p, const std::u16string& path) {
 }  // namespace
 
 int MailReport(Platform* p, const std::string& serverDirectory, const std::string& database, const std::string& noteIdText) {
-  char* end = nullptr;
-  unsigned long id = std::strtoul(noteIdText.c_str(), &end, 0);
-  if (noteIdText.empty() || *end != '\0' || id == 0 || id > 0xFFFFFFFFUL) {
-    std::cerr << "zulctl: not a note ID: " << noteIdText << " (write it as 0x8F8 or 2296)\n";
-    return 2;
-  }
+  NoteId id = 0;
+  if (!ParseNoteId(noteIdText, &id)) return 2;
   ScopedDb db(p);
   ScopedNote note(p);
   Status s = p->DbOpen(database, db.put());
-  if (s == kNoError) s = p->NoteOpen(db.get(), static_cast<NoteId>(id), 0, note.put());
-  if (s != kNoError) {
-    std::cerr << "zulctl: " << database << " " << noteIdText << ": " << p->StatusText(s) << "\n";
-    return 1;
-  }
+  if (s == kNoError) s = p->NoteOpen(db.get(), id, 0, note.put());
+  if (s != kNoError) return Fail(p, database + " " + noteIdText, s);
   std::string program;
   (void)p->IniGetText("NotesProgram", 1024, &program);
   std::string placeholder = ReadWhole(p, WideUtf8(p, program + "/zuldummy.txt"));

@@ -1,3 +1,4 @@
+#include "tools/zulctl/cli_support.h"
 #include "tools/zulctl/quarantine_commands.h"
 
 #include <cstdio>
@@ -18,26 +19,10 @@ namespace {
 
 constexpr char kMailBox[] = "mail.box";
 
-int Fail(Platform* p, const std::string& what, Status status) {
-  std::cerr << "zulctl: " << what << ": " << p->StatusText(status) << "\n";
-  return 1;
-}
-
 std::string QuarantinePath(Platform* p) {
   std::string path;
   if (!p->IniGetText("ZULQuarantineDatabase", 1024, &path) || path.empty()) path = "zulquarantine.nsf";
   return path;
-}
-
-bool ParseId(const std::string& text, NoteId* id) {
-  char* end = nullptr;
-  unsigned long value = std::strtoul(text.c_str(), &end, 0);
-  if (text.empty() || *end != '\0' || value == 0 || value > 0xFFFFFFFFUL) {
-    std::cerr << "zulctl: not a note ID: " << text << " (write it as 0x8F8 or 2296)\n";
-    return false;
-  }
-  *id = static_cast<NoteId>(value);
-  return true;
 }
 
 std::string Text(Platform* p, NoteHandle note, const char* item) {
@@ -155,7 +140,7 @@ int ListDocuments(Platform* p, const std::vector<std::string>& args) {
 }
 
 int Open(Platform* p, const std::string& idText, ScopedDb* db, ScopedNote* note, NoteId* id) {
-  if (!ParseId(idText, id)) return 2;
+  if (!ParseNoteId(idText, id)) return 2;
   std::string path = QuarantinePath(p);
   if (Status s = p->DbOpen(path, db->put()); s != kNoError) return Fail(p, path, s);
   if (Status s = p->NoteOpen(db->get(), *id, kOpenRawMime, note->put()); s != kNoError) {

@@ -1,3 +1,4 @@
+#include "tools/zulctl/cli_support.h"
 #include "tools/zulctl/settings_commands.h"
 
 #include <cstdio>
@@ -19,11 +20,6 @@ using namespace notesapi;
 using namespace zul;
 
 namespace {
-
-int Fail(Platform* p, const std::string& what, Status status) {
-  std::cerr << "zulctl: " << what << ": " << p->StatusText(status) << "\n";
-  return 1;
-}
 
 bool Ini(Platform* p, const char* name, std::string* value) { return p->IniGetText(name, 1024, value) && !value->empty(); }
 

@@ -1,0 +1,166 @@
+#include "tools/zulctl/server_commands.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <thread>
+
+#include "notesapi/host/host_admin.h"
+#include "notesapi/host/host_platform.h"
+#include "notesapi/scoped_handles.h"
+#include "tools/zulctl/cli_support.h"
+#include "tools/zulctl/usage_text.h"
+
+namespace zulctl {
+
+using namespace notesapi;
+
+namespace {
+
+// The English message library comes with the programs, beside zulctl.
+std::string BesideThisProgram(const std::string& file) {
+  std::error_code error;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? file : (self.parent_path() / file).string();
+}
+
+// Installs the message library of a language into the server's program
+// folder and names it in notes.ini for the tasks.
+int ChooseLanguage(const std::string& directory, const std::string& language) {
+  if (language == "ru") return 0;  // the built-in texts
+  std::string library = "zelklocale-" + language + ".dll";
+  std::error_code error;
+  std::filesystem::copy_file(BesideThisProgram(library), directory + "/program/" + library,
+                             std::filesystem::copy_options::overwrite_existing, error);
+  if (error) {
+    std::cerr << "zulctl: no message library for language " << language << " (" << BesideThisProgram(library)
+              << ": " << error.message() << ")\n";
+    return 1;
+  }
+  HostOptions options;
+  options.notesIni = directory + "/notes.ini";
+  options.echoConsole = false;
+  std::unique_ptr<Platform> platform;
+  Status s = NewHostPlatform(options, &platform);
+  if (s == kNoError) s = platform->IniSetText("ZulMessageLibrary", library);
+  if (s != kNoError) return Fail(platform.get(), "cannot name the message library in notes.ini", s);
+  return 0;
+}
+
+std::vector<TaskState> RunningTasks(const std::string& serverDirectory) {
+  std::vector<TaskState> tasks;
+  (void)ListTasks(serverDirectory, &tasks);  // an unreadable list reads as empty
+  return tasks;
+}
+}  // namespace
+
+
+
+int Init(const std::vector<std::string>& args) {
+  if (args.empty()) return BadUsage("init");
+  std::string server = "CN=Demo/O=Tervala";
+  std::string language = "ru";
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--server" && i + 1 < args.size()) {
+      server = args[++i];
+    } else if (args[i] == "--language" && i + 1 < args.size() && (args[i + 1] == "en" || args[i + 1] == "ru")) {
+      language = args[++i];
+    } else {
+      return BadUsage("init");
+    }
+  }
+  Status s = InitServerDirectory(args[0], server);
+  if (s == kDatabaseExists) {
+    std::cerr << "zulctl: " << args[0] << " already has a notes.ini; nothing changed\n";
+    return 1;
+  }
+  if (s != kNoError) return Fail(nullptr, "cannot initialise " + args[0], s);
+  if (int code = ChooseLanguage(args[0], language); code != 0) return code;
+  std::cout << "server directory " << args[0] << " ready; use it with ZUL_NOTES_INI=" << args[0] << "/notes.ini\n";
+  return 0;
+}
+
+int Tell(Platform* platform, const std::vector<std::string>& args) {
+  if (args.size() < 2) return BadUsage("tell");
+  std::string command;
+  for (size_t i = 1; i < args.size(); ++i) command += (i > 1 ? " " : "") + args[i];
+  std::string queueName = "MQ$" + Upper(args[0]);
+  ScopedQueue queue(platform);
+  Status s = platform->QueueOpen(queueName, kQueueOpenExisting, queue.put());
+  if (IsError(s, kQueueNotFound)) {
+    std::cerr << "zulctl: no task reads " << queueName << " (it has never run here); nothing sent\n";
+    return 1;
+  }
+  if (s != kNoError) return Fail(platform, "cannot open " + queueName, s);
+  if (s = platform->QueuePut(queue.get(), 1, ToLmbcs(platform, command)); s != kNoError) {
+    return Fail(platform, "cannot send to " + queueName, s);
+  }
+  std::cout << "sent to " << queueName << ": " << command << "\n";
+  return 0;
+}
+
+
+// Asks the running tasks to stop, waits (bounded) until they have ended,
+// says which did and which did not, and clears the flag again, so that the
+// next start runs normally.
+int Quit(const std::string& serverDirectory, const std::vector<std::string>& args) {
+  if (args.size() == 1 && args[0] == "--cancel") {
+    if (Status s = SetServerQuitting(serverDirectory, false); s != kNoError) return Fail(nullptr, "cannot clear quit", s);
+    std::cout << "server no longer quitting\n";
+    return 0;
+  }
+  long wait = 30;
+  if (args.size() == 2 && args[0] == "--wait") {
+    char* end = nullptr;
+    wait = std::strtol(args[1].c_str(), &end, 10);
+    if (args[1].empty() || *end != '\0' || wait < 0 || wait > 86400) return BadUsage("quit");
+  } else if (!args.empty()) {
+    return BadUsage("quit");
+  }
+  std::vector<TaskState> before = RunningTasks(serverDirectory);
+  if (Status s = SetServerQuitting(serverDirectory, true); s != kNoError) return Fail(nullptr, "cannot set quit", s);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(wait);
+  std::vector<TaskState> left = RunningTasks(serverDirectory);
+  while (!left.empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    left = RunningTasks(serverDirectory);
+  }
+  for (const TaskState& task : before) {
+    bool running = std::any_of(left.begin(), left.end(), [&](const TaskState& t) { return t.pid == task.pid; });
+    std::printf("%-20s (pid %u) %s\n", task.task.c_str(), task.pid, running ? "did not end in time" : "ended");
+  }
+  if (!left.empty()) {
+    std::printf("%zu task(s) still running; the server stays quitting (zulctl quit --cancel clears it)\n", left.size());
+    return 1;
+  }
+  if (Status s = SetServerQuitting(serverDirectory, false); s != kNoError) return Fail(nullptr, "cannot clear quit", s);
+  std::printf("%s\n", before.empty() ? "no task was running" : "all tasks ended; the server takes new starts");
+  return 0;
+}
+
+int Tasks(const std::string& serverDirectory) {
+  std::vector<TaskState> tasks;
+  if (Status s = ListTasks(serverDirectory, &tasks); s != kNoError) return Fail(nullptr, "cannot read the task list", s);
+  std::printf("%-8s %-20s %s\n", "PID", "TASK", "STATUS");
+  for (const TaskState& task : tasks) std::printf("%-8u %-20s %s\n", task.pid, task.task.c_str(), task.text.c_str());
+  if (tasks.empty()) std::printf("(no task running)\n");
+  return 0;
+}
+
+int Queues(const std::string& serverDirectory, const std::vector<std::string>& args) {
+  if (args.size() != 1 || args[0] != "ls") return BadUsage("queue");
+  std::vector<QueueState> queues;
+  if (Status s = ListQueues(serverDirectory, &queues); s != kNoError) return Fail(nullptr, "cannot read the queues", s);
+  std::printf("%-40s %8s %12s\n", "QUEUE", "WAITING", "SET ASIDE");
+  for (const QueueState& queue : queues) {
+    std::printf("%-40s %8lld %12lld\n", queue.name.c_str(), static_cast<long long>(queue.waiting),
+                static_cast<long long>(queue.deadLetters));
+  }
+  return 0;
+}
+
+}  // namespace zulctl

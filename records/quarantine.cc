@@ -189,7 +189,11 @@ Status AddToQuarantine(const ObjectRecord& record) {
       return AppendOleField(q.note, record, progId);
     }
   } else if (q.note != kNullHandle) {
-    s = p->AttachFile(q.note, PathForFiles(record.scanCopyPath), record.objectName, 1, false, nullptr);
+    uint64_t size = 0;
+    std::u16string copy = PathForFiles(record.scanCopyPath);
+    // An object that could not be written out is kept as the item it is.
+    bool written = !record.scanCopyPath.empty() && p->FileSize(copy, &size) == kNoError;
+    s = written ? p->AttachFile(q.note, copy, record.objectName, 1, false, nullptr) : p->ItemCopy(q.note, record.item);
     if (s == kNoError) return kNoError;
   }
   LogError(Msg::QuarantineObjectFailed, s);
@@ -233,7 +237,7 @@ Status CloseQuarantineDocument(NoteHandle mail, bool /*mime*/) {
   if (saved != kNoError) LogError(Msg::QuarantineDocumentFailed, saved);
   q.listText.reset();
   CloseDocumentAndDatabase();
-  return kNoError;
+  return saved;  // the copies the reports promise exist only once saved
 }
 
 }  // namespace zul

@@ -202,7 +202,11 @@ class DocumentScan {
     // reach the recipient because others came first.
     bool queued = record_.action == ActionDelete || record_.action == ActionReplaceCured;
     if (queued) queue_.push_back(record_);
-    if (Monitor().quarantineBody || record_.quarantine) (void)AddToQuarantine(record_);
+    if (record_.quarantine) {
+      if (Status s = AddToQuarantine(record_); s != kNoError) QuarantineFailed(s);
+    } else if (Monitor().quarantineBody) {
+      (void)AddToQuarantine(record_);  // kept only beside an object whose reaction asks for a copy
+    }
     Log(kLogFromLevel4, JournalInformation, Msg::BuildingNotificationLists);
     if (entry.notifyFlags & AddToBody) {
       if (!bodyReport_) bodyReport_.emplace();
@@ -226,72 +230,98 @@ class DocumentScan {
     if (!keepCure && !record_.cureCopyPath.empty()) (void)p_->FileDelete(PathForFiles(record_.cureCopyPath));
   }
 
-  void Attach(const std::u16string& file, const std::string& name) {
-    (void)p_->AttachFile(note_, file, name, 1, false, nullptr);
+  Status Attach(const std::u16string& file, const std::string& name) {
+    return p_->AttachFile(note_, file, name, 1, false, nullptr);
   }
 
-  void ApplyReplacement(const ObjectRecord& r) {
+  Status ApplyReplacement(const ObjectRecord& r) {
     std::u16string placeholder = PathForFiles(NativeToNotes(Variables().placeholderFile));
     std::u16string cure = PathForFiles(r.cureCopyPath);
     if (r.action == ActionDelete) {
-      if (r.kind == KindOle) {
-        (void)p_->OleRemoveObject(note_, r.objectName);
-        return;
-      }
+      if (r.kind == KindOle) return p_->OleRemoveObject(note_, r.objectName);
       if (r.kind == KindMimePart) {
         mimePartRemoved_ = true;
         if (LogLevelAbove(kLogFromLevel3)) {
           LogMessage(kTargets, JournalInformation, "MIME PART NAMED %s", 0, std::string(NotesToNative(r.objectName)).c_str());
         }
       }
-      (void)p_->ItemDeleteByBlock(note_, r.item);
-      if (r.kind != KindText) Attach(placeholder, r.objectName);
-      return;
+      if (Status s = p_->ItemDeleteByBlock(note_, r.item); s != kNoError) return s;
+      return r.kind == KindText ? kNoError : Attach(placeholder, r.objectName);
     }
+    Status s = kNoError;
     if (r.kind == KindOle) {
-      (void)p_->OleRemoveObject(note_, r.objectName);
-      (void)p_->OleInsertObject(note_, cure, r.objectName, r.oleClass, r.oleDescription, r.oleFieldName);
+      s = p_->OleRemoveObject(note_, r.objectName);
+      if (s == kNoError) s = p_->OleInsertObject(note_, cure, r.objectName, r.oleClass, r.oleDescription, r.oleFieldName);
     } else {
-      (void)p_->ItemDeleteByBlock(note_, r.item);
+      s = p_->ItemDeleteByBlock(note_, r.item);
       // Cured content only where there is some; otherwise the placeholder,
       // never the original object.
       uint64_t size = 0;
-      Attach(r.result == ResultCured && p_->FileSize(cure, &size) == kNoError ? cure : placeholder, r.objectName);
+      if (s == kNoError) {
+        s = Attach(r.result == ResultCured && p_->FileSize(cure, &size) == kNoError ? cure : placeholder, r.objectName);
+      }
     }
-    (void)p_->FileDelete(cure);
+    (void)p_->FileDelete(cure);  // a cure copy left behind is removed at the next start
+    return s;
   }
 
+  // A copy the reaction asks for could not be made: the object must not be
+  // removed without it, so the mail stays held and the administrators learn
+  // which quarantine database failed.
+  void QuarantineFailed(Status s) {
+    if (failed_ == kNoError) failed_ = s;
+    LogMessage(kTargets | LOG_ADMIN, JournalError, MessageText(Msg::QuarantineCopyFailed), s,
+               Variables().quarantineDatabase.c_str(), noteId_);
+  }
+
+  // Every change is made in memory first and saved once; a step that fails
+  // leaves the stored mail as it was, held, for the next attempt. The memos
+  // go only after the save, so a retry never sends them twice.
   Status FinalPhase() {
+    if (failed_ != kNoError) return ErrorExit(failed_);
     Log(kLogFromLevel4, JournalInformation, Msg::RemovingInfectedObjects);
-    for (const ObjectRecord& r : queue_) ApplyReplacement(r);
+    for (const ObjectRecord& r : queue_) {
+      if (Status s = ApplyReplacement(r); s != kNoError) {
+        LogMessage(kTargets, JournalError, "Object %s not removed", s, std::string(NotesToNative(r.objectName)).c_str());
+        return ErrorExit(s);
+      }
+    }
     Log(kLogFromLevel4, JournalInformation, Msg::ClosingQuarantine);
-    (void)CloseQuarantineDocument(note_, mime_);
+    if (Status s = CloseQuarantineDocument(note_, mime_); s != kNoError) {
+      QuarantineFailed(s);
+      return ErrorExit(s, false);
+    }
     if (bodyReport_) {
       Log(kLogFromLevel4, JournalInformation, Msg::FillingMailBody);
-      if (!mimePartRemoved_) (void)FillMessageBody(note_, *bodyReport_, mime_);
+      if (!mimePartRemoved_) {
+        if (Status s = FillMessageBody(note_, *bodyReport_, mime_); s != kNoError) {
+          LogMessage(kTargets, JournalError, "Report not written into document 0x%04x", s, noteId_);
+          return ErrorExit(s, false);
+        }
+      }
+    }
+    if (!queue_.empty() || bodyReport_) {
+      if (Status s = p_->NoteUpdate(note_, kUpdateForce); s != kNoError) {
+        // The stored note still holds what the scan removed: it must not be
+        // released.
+        LogMessage(kTargets, JournalError, MessageText(Msg::ScanDocumentSendFailed), s, note_);
+        return ErrorExit(s, false);
+      }
+      if (LogLevelAbove(kLogFromLevel3)) LogMessage(kTargets, JournalInformation, MessageText(Msg::ScanDocumentProcessed), 0, note_);
+    } else if (LogLevelAbove(kLogFromLevel4)) {
+      LogMessage(kTargets, JournalInformation, "Note 0x%04x passed w/o update.", 0, note_);
     }
     Log(kLogFromLevel4, JournalInformation, Msg::SendingNotifications);
     SendNotifications(db_, note_, MessageText(Msg::ScanReport));
     Log(kLogFromLevel4, JournalInformation, Msg::FreeingNotificationLists);
     ClearNotifications();
-    if (queue_.empty() && !bodyReport_) {
-      if (LogLevelAbove(kLogFromLevel4)) LogMessage(kTargets, JournalInformation, "Note 0x%04x passed w/o update.", 0, note_);
-      return kNoError;
-    }
-    if (Status s = p_->NoteUpdate(note_, kUpdateForce); s != kNoError) {
-      // The stored note still holds what the scan removed: it must not be
-      // released.
-      LogMessage(kTargets, JournalError, MessageText(Msg::ScanDocumentSendFailed), s, note_);
-      return s;
-    }
-    if (LogLevelAbove(kLogFromLevel3)) LogMessage(kTargets, JournalInformation, MessageText(Msg::ScanDocumentProcessed), 0, note_);
     return kNoError;
   }
 
   // The walk could not finish: nothing is removed, notified or saved, and
   // the failure goes back so that the document stays held.
-  Status ErrorExit(Status failure) {
-    (void)CloseQuarantineDocument(note_, mime_);
+  Status ErrorExit(Status failure, bool closeQuarantine = true) {
+    if (closeQuarantine) (void)CloseQuarantineDocument(note_, mime_);  // the failure that ends the run is reported
     ClearNotifications();
     for (const ObjectRecord& r : queue_) (void)p_->FileDelete(PathForFiles(r.cureCopyPath));
     return failure;
@@ -304,6 +334,7 @@ class DocumentScan {
   NoteId noteId_;
   bool mime_ = false;
   bool mimePartRemoved_ = false;
+  Status failed_ = kNoError;
   ObjectRecord record_;
   std::vector<ObjectRecord> queue_;
   std::optional<std::string> bodyReport_;

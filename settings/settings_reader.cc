@@ -136,9 +136,9 @@ Status ReadObjectActions(DbHandle db) {
       entry.notifyFlags |= RecordStatistics;
     }
     std::string quarantine = TextItem(p, note.get(), Indexed("acQuarantine", i), kKeywordBuffer);
-    entry.quarantine = !quarantine.empty() && quarantine[0] == '0' ? 1 : 0;
+    entry.quarantine = !quarantine.empty() && quarantine[0] == kKeepCopyKeyword[0] ? 1 : 0;
     std::string action = TextItem(p, note.get(), Indexed("acAction", i), kKeywordBuffer);
-    entry.action = !action.empty() && action[0] == '0' ? ActionPass : ActionDelete;
+    entry.action = !action.empty() && action[0] == kPassKeyword[0] ? ActionPass : ActionDelete;
     entry.stampText = NulsToLineFeeds(TextItem(p, note.get(), Indexed("acStamp", i), kStampBuffer));
   }
   // A clean object is never touched; a cured one is always replaced.

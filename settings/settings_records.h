@@ -47,6 +47,15 @@ inline constexpr int32_t ActionPass = 0;
 inline constexpr int32_t ActionDelete = 1;
 inline constexpr int32_t ActionReplaceCured = 2;
 
+// The action table's keywords as its items store them: "acQuarantine<n>"
+// keeps a copy when it begins with kKeepCopyKeyword, "acAction<n>" passes
+// the object only when it begins with kPassKeyword. The reader and the
+// tool that writes the defaults both use these.
+inline constexpr char kKeepCopyKeyword[] = "0";
+inline constexpr char kNoCopyKeyword[] = "";
+inline constexpr char kPassKeyword[] = "0";
+inline constexpr char kDeleteKeyword[] = "1";
+
 struct ObjectActionEntry {
   uint32_t recordType = 0;
   uint8_t notifyFlags = 0;

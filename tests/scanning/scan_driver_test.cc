@@ -100,6 +100,11 @@ class ScanDriverTest : public TaskTest {
     platform_->stopAtIdleCall = passes;
     return MailMonitorTaskMain(host_->ResourceModule(), 0, nullptr);
   }
+  std::string Joined() {
+    std::string all;
+    for (const std::string& line : Lines()) all += line + "\n";
+    return all;
+  }
   bool Held(NoteId id, const char* db = "mail.box") {
     ScopedDb box(host_.get());
     ScopedNote note(host_.get());
@@ -252,7 +257,7 @@ TEST_F(ScanDriverTest, WithoutAConvertedViewTheStoredPartsAreScannedDecoded) {
   }
   ASSERT_EQ(Run(), kNoError);
   EXPECT_TRUE(LoggedStart("ERROR CD-CONVERT NOTE(3)"));
-  EXPECT_FALSE(Held(id));
+  EXPECT_FALSE(Held(id)) << Joined();
   std::map<std::string, std::string> files = FilesByName(id);
   EXPECT_EQ(files.count("Body"), 1u) << "parts removed: the base64 payload was found once decoded";
   EXPECT_TRUE(Logged("MIME PART NAMED Body"));
@@ -346,11 +351,13 @@ TEST_F(ScanDriverTest, ScanningOffReleasesUnscanned) {
 
 TEST_F(ScanDriverTest, FailuresKeepTheMailHeld) {
   NoteId first = SubmitMemo({{"e.com", kEicar}});
-  platform_->FailCall("NoteUpdate", 1, kDatabaseLocked, 0);
+  // The start's information document, the statistics record and the
+  // quarantine document are saved before the mail.
+  platform_->FailCall("NoteUpdate", 4, kDatabaseLocked, 0);
   ASSERT_EQ(Run(), kNoError);
   EXPECT_TRUE(Held(first)) << "a cleaned note that could not be saved is not released";
   EXPECT_EQ(Files(first)[0].data, kEicar) << "and the stored note still has the object: it must stay held";
-  EXPECT_TRUE(LoggedStart("Ошибка отправки документа 0x"));
+  EXPECT_TRUE(LoggedStart("Ошибка отправки документа 0x")) << Joined();
   EXPECT_TRUE(LoggedStart("Ошибка антивирусной проверки документа 0x08f8."));
   platform_->ClearFaults();
   platform_->lines.clear();

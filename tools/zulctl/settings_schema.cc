@@ -4,33 +4,40 @@
 
 #include <cstdlib>
 
+#include "settings/settings_records.h"
+
 namespace zulctl {
 
 namespace {
 
 struct ActionDefaults {
-  const char* action;      // "0" pass, "1" delete
-  const char* quarantine;  // "0" keeps a copy in quarantine, "" does not
+  const char* action;
+  const char* quarantine;
   const char* notify;      // "0" recipients, "1" sender, "2" administrators, "4" report in the body
   const char* statistics;  // "1" writes a statistics record
   const char* stamp;
 };
 
-// One entry per scan result: what a careful site does with it.
+constexpr const char* kPass = zul::kPassKeyword;
+constexpr const char* kDelete = zul::kDeleteKeyword;
+constexpr const char* kCopy = zul::kKeepCopyKeyword;
+constexpr const char* kNoCopy = zul::kNoCopyKeyword;
+
+// One entry per scan result: what a careful site does with it. An object
+// that could not be checked, or whose check did not finish, does not reach
+// the recipient unchecked; its original is kept in quarantine.
 const ActionDefaults kActions[11] = {
-    {"0", "", "", "", ""},
-    {"0", "", "0;2;4", "1", "%t \"%n\": объект вылечен (%v)."},
-    {"1", "0", "0;2;4", "1", "%t \"%n\": обнаружен вирус %v. %a. Копия в карантине: %q."},
-    {"1", "0", "0;2;4", "1", "%t \"%n\": подозрение на вредоносный объект (%v). %a. Копия в карантине: %q."},
-    {"0", "0", "0;2;4", "1", "%t \"%n\": защищенный объект, проверка невозможна (%v). %a. Копия в карантине: %q."},
-    // An object that could not be checked does not reach the recipient
-    // unchecked; its original is kept in quarantine.
-    {"1", "1", "0;2;4", "1", "%t \"%n\": объект не обработан (%v). %a. Копия в карантине: %q."},
-    {"1", "1", "0;2;4", "1", "%t \"%n\": ошибка проверки (%v). %a. Копия в карантине: %q."},
-    {"0", "", "4", "1", "%t \"%n\": размер больше разрешенного, объект не проверялся. %a."},
-    {"1", "0", "0;4", "1", "%t \"%n\": тип файла запрещен. %a. Копия в карантине: %q."},
-    {"1", "0", "0;4", "1", "%t \"%n\": имя файла запрещено. %a. Копия в карантине: %q."},
-    {"0", "0", "2;4", "1", "%t \"%n\": проверка не завершена, превышен предел (%v). %a. Копия в карантине: %q."},
+    {kPass, kNoCopy, "", "", ""},
+    {kPass, kNoCopy, "0;2;4", "1", "%t \"%n\": объект вылечен (%v)."},
+    {kDelete, kCopy, "0;2;4", "1", "%t \"%n\": обнаружен вирус %v. %a. Копия в карантине: %q."},
+    {kDelete, kCopy, "0;2;4", "1", "%t \"%n\": подозрение на вредоносный объект (%v). %a. Копия в карантине: %q."},
+    {kPass, kCopy, "0;2;4", "1", "%t \"%n\": защищенный объект, проверка невозможна (%v). %a. Копия в карантине: %q."},
+    {kDelete, kCopy, "0;2;4", "1", "%t \"%n\": объект не обработан (%v). %a. Копия в карантине: %q."},
+    {kDelete, kCopy, "0;2;4", "1", "%t \"%n\": ошибка проверки (%v). %a. Копия в карантине: %q."},
+    {kPass, kNoCopy, "4", "1", "%t \"%n\": размер больше разрешенного, объект не проверялся. %a."},
+    {kDelete, kCopy, "0;4", "1", "%t \"%n\": тип файла запрещен. %a. Копия в карантине: %q."},
+    {kDelete, kCopy, "0;4", "1", "%t \"%n\": имя файла запрещено. %a. Копия в карантине: %q."},
+    {kDelete, kCopy, "0;2;4", "1", "%t \"%n\": проверка не завершена, превышен предел (%v). %a. Копия в карантине: %q."},
 };
 
 struct RuleDefaults {

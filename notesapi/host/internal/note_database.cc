@@ -1,6 +1,12 @@
 #include "notesapi/host/internal/note_database.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
 
 #include "notesapi/item_values.h"
 
@@ -48,8 +54,9 @@ TimeDate DecodeTimeBytes(const std::string& bytes) {
   return time;
 }
 
-Status NoteDatabase::Create(const std::string& file, const std::string& title) {
-  if (FileExists(file)) return kDatabaseExists;
+namespace {
+
+Status WriteEmptyDatabase(const std::string& file, const std::string& title) {
   SqliteDb db;
   if (Status s = db.Open(file, true); s != kNoError) return s;
   SqliteTransaction transaction(&db);
@@ -66,11 +73,39 @@ Status NoteDatabase::Create(const std::string& file, const std::string& title) {
   return transaction.Commit();
 }
 
+}  // namespace
+
+// The database is built whole under a name of its own and then linked to
+// its path, which fails if the path exists: another process never sees a
+// half-made database there, and of two creators exactly one wins.
+Status NoteDatabase::Create(const std::string& file, const std::string& title) {
+  if (FileExists(file)) return kDatabaseExists;
+  std::string building = file + ".XXXXXX";
+  int fd = ::mkstemp(building.data());
+  if (fd < 0) return kFileError;
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  (void)::fchmod(fd, 0644 & ~mask);  // as a database file made in place would be
+  ::close(fd);
+  Status s = WriteEmptyDatabase(building, title);  // closed, its log folded in, once this returns
+  if (s == kNoError && ::link(building.c_str(), file.c_str()) != 0) s = errno == EEXIST ? kDatabaseExists : kFileError;
+  for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((building + suffix).c_str());
+  return s;
+}
+
 Status NoteDatabase::Open(const std::string& file, int busyTimeoutMillis) {
   if (Status s = db_.Open(file, false, busyTimeoutMillis); s != kNoError) return s;
-  // A file that SQLite reads but that is not one of ours counts as damaged.
+  // A busy file is busy, not damaged: only a file SQLite reads but that is
+  // not one of ours counts as damaged.
+  constexpr int kPauseMillis = 5;
   SqliteStatement format;
-  if (format.Prepare(db_.get(), "SELECT value FROM dbinfo WHERE key = 'format'") != kNoError) return kDatabaseCorrupt;
+  for (int waited = 0;; waited += kPauseMillis) {
+    Status s = format.Prepare(db_.get(), "SELECT value FROM dbinfo WHERE key = 'format'");
+    if (s == kNoError) break;
+    if (s != kDatabaseLocked) return kDatabaseCorrupt;
+    if (waited >= busyTimeoutMillis) return kDatabaseLocked;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPauseMillis));
+  }
   bool row = false;
   if (Status s = format.Step(&row); s != kNoError) return s;
   if (!row || format.ColumnInt(0) != kFormatVersion) return kDatabaseCorrupt;

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "mailmonitor/held_mail_retry.h"
 #include "mailmonitor/queue_handlers.h"
 #include "mailmonitor/server_variables.h"
 #include "mailmonitor/service_queues.h"
@@ -84,6 +85,7 @@ DrainEnd Drain(Platform* p, Queue& queue) {
 }
 
 LoopEnd MainLoop(Platform* p, MonitorQueues& queues) {
+  HeldMailRetry retry(ConfiguredRetryDelay(p));
   if (p->AddInIdle()) return LoopEnd::kStopAsked;
   for (;;) {
     if (p->AddInShouldTerminate()) return LoopEnd::kStopAsked;
@@ -93,6 +95,8 @@ LoopEnd MainLoop(Platform* p, MonitorQueues& queues) {
       if (end == DrainEnd::kEndTask) return LoopEnd::kEndTask;
     }
     if (p->AddInIntervalElapsed(kPeriodicInterval)) RunPeriodicStep();
+    // After the hook queue is drained: a request still due is one nobody posted.
+    if (p->AddInIntervalElapsed(HeldMailRetry::kSweepSeconds)) retry.Sweep(p, queues.hook.handle);
     if (p->AddInIdle()) return LoopEnd::kStopAsked;
   }
 }

@@ -2,6 +2,10 @@
 #ifndef MAILMONITOR_SERVICE_QUEUES_H_
 #define MAILMONITOR_SERVICE_QUEUES_H_
 
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
 namespace zul {
 
 inline constexpr char kDatabaseQueue[] = "MQ$DATABASE2MAIL";
@@ -13,6 +17,16 @@ inline constexpr char kHookCommandQueuePrefix[] = "MQ$ZULMAILHOOK";
 inline constexpr char kConfigUpdated[] = "CONFIG|UPDATED";
 inline constexpr char kOutbreakUpdated[] = "OUTBREAK|UPDATED";
 inline constexpr char kUpdaterComplete[] = "UPDATER|COMPLETE";
+
+inline constexpr char kMailBoxPath[] = "mail.box";
+
+// The request the hook puts on kHookQueue for a held document:
+// "%08x|%08x|%08x|%s" with the note ID second and the mail box path last.
+inline std::string FormatHookRequest(uint32_t noteId, const char* mailBox = kMailBoxPath) {
+  char text[300];
+  std::snprintf(text, sizeof text, "%08x|%08x|%08x|%.255s", 0u, noteId, 0u, mailBox);
+  return text;
+}
 
 // A queue read asks for at most this many bytes.
 inline constexpr size_t kMaxQueueMessage = 255;

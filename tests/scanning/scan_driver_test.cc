@@ -372,6 +372,36 @@ TEST_F(ScanDriverTest, FailuresKeepTheMailHeld) {
   EXPECT_TRUE(LeftOver().empty());
 }
 
+TEST_F(ScanDriverTest, HeldMailIsRetriedByTheMonitorItself) {
+  NoteId id = SubmitMemo({{"e.com", kEicar}});
+  platform_->FailCall("ItemDeleteByBlock", 1, kDatabaseLocked);
+  ASSERT_EQ(Run(), kNoError);
+  ASSERT_TRUE(Held(id));
+  EXPECT_EQ(Files(id)[0].data, kEicar);
+  platform_->lines.clear();
+  // No request waits for it now; the monitor's own sweep posts one once
+  // the document has been held for the retry delay.
+  platform_->onIdle = [this](int) { clock_->AdvanceSeconds(20); };
+  ASSERT_EQ(Run(3), kNoError);
+  EXPECT_TRUE(Held(id)) << "not before the delay";
+  ASSERT_EQ(Run(6), kNoError);
+  EXPECT_FALSE(Held(id)) << Joined();
+  EXPECT_EQ(Files(id)[0].data, placeholder_);
+  EXPECT_EQ(Count("Получен запрос от перехватчика: '00000000|000008f8|00000000|mail.box'"), 1);
+}
+
+TEST_F(ScanDriverTest, RetriesBackOffAndEndInOneWarning) {
+  SetIni("ZulMailMonitorRetryDelay", "10");
+  NoteId id = SubmitMemo({{"e.com", kEicar}});
+  platform_->FailCall("ItemDeleteByBlock", 1, kDatabaseLocked, 0);
+  platform_->onIdle = [this](int) { clock_->AdvanceSeconds(10); };
+  // Tries at 10, 30, 70, 150 and 310 s of age; the warning at 630 s.
+  ASSERT_EQ(Run(100), kNoError);
+  EXPECT_TRUE(Held(id));
+  EXPECT_EQ(Count("Получен запрос от перехватчика: '00000000|000008f8|00000000|mail.box'"), 6) << Joined();
+  EXPECT_EQ(Count("Документ 0x08f8 задержан: 5 попыток проверки не удались; повторите запрос: zulctl mail requeue."), 1);
+}
+
 TEST_F(ScanDriverTest, BadRequestsTouchNoDocument) {
   NoteId id = SubmitMemo({{"a.txt", "clean"}});
   PostText("garbage without fields");

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "mailmonitor/service_queues.h"
 #include "notesapi/host/mime_import.h"
 #include "notesapi/item_values.h"
 #include "notesapi/scoped_handles.h"
@@ -89,8 +90,7 @@ int SubmitFromStandardInput(Platform* p, const std::string& serverDirectory, con
     return kExitTempFail;
   }
   if (!hold) return 0;
-  char request[300];
-  std::snprintf(request, sizeof request, "%08x|%08x|%08x|%s", 0u, imported.noteId, 0u, kMailBox);
+  std::string request = zul::FormatHookRequest(imported.noteId, kMailBox);
   ScopedQueue queue(p);
   s = p->QueueOpen("MQ$HOOK2MAIL", kQueueCreate, queue.put());
   if (s == kNoError) s = p->QueuePut(queue.get(), 1, request);
@@ -169,8 +169,7 @@ int Submit(Platform* p, const std::string& serverDirectory, const std::vector<st
                   Upper(task).c_str());
       continue;
     }
-    char request[300];
-    std::snprintf(request, sizeof request, "%08x|%08x|%08x|%s", 0u, imported.noteId, 0u, kMailBox);
+    std::string request = zul::FormatHookRequest(imported.noteId, kMailBox);
     ScopedQueue queue(p);
     Status s = p->QueueOpen("MQ$HOOK2MAIL", kQueueCreate, queue.put());
     if (s == kNoError) s = p->QueuePut(queue.get(), 1, request);
@@ -181,7 +180,7 @@ int Submit(Platform* p, const std::string& serverDirectory, const std::vector<st
       ++failed;
       continue;
     }
-    std::printf("0x%X %s: held in mail.box; request %s posted\n", imported.noteId, file.c_str(), request);
+    std::printf("0x%X %s: held in mail.box; request %s posted\n", imported.noteId, file.c_str(), request.c_str());
   }
   return failed == 0 ? 0 : 1;
 }

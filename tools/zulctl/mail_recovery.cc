@@ -5,6 +5,8 @@
 #include <set>
 #include <vector>
 
+#include "mailmonitor/queue_handlers.h"
+#include "mailmonitor/service_queues.h"
 #include "notesapi/host/host_admin.h"
 #include "notesapi/scoped_handles.h"
 
@@ -29,12 +31,8 @@ std::set<NoteId> RequestedNotes(const std::string& serverDirectory) {
   std::vector<std::string> waiting;
   if (WaitingMessages(serverDirectory, kHookQueue, &waiting) != kNoError) return ids;
   for (const std::string& request : waiting) {
-    unsigned first = 0, id = 0, third = 0;
-    char path[256] = {};
-    if (std::sscanf(request.c_str(), "%8x|%8x|%8x|%255s", &first, &id, &third, path) == 4 &&
-        std::string(path) == kMailBox) {
-      ids.insert(id);
-    }
+    zul::HookRequest parsed;
+    if (zul::ParseHookRequest(request, &parsed) && parsed.path == kMailBox) ids.insert(parsed.noteId);
   }
   return ids;
 }
@@ -92,8 +90,7 @@ int RequeueHeldMail(Platform* p, const std::string& serverDirectory) {
   int posted = 0;
   for (const HeldMail& mail : held) {
     if (mail.requestWaits) continue;
-    char request[64];
-    std::snprintf(request, sizeof request, "%08x|%08x|%08x|%s", 0u, mail.id, 0u, kMailBox);
+    std::string request = zul::FormatHookRequest(mail.id, kMailBox);
     if (Status s = p->QueuePut(queue.get(), 1, request); s != kNoError) {
       std::cerr << "zulctl: request for 0x" << std::hex << mail.id << std::dec << " not posted: " << p->StatusText(s) << "\n";
       return 1;

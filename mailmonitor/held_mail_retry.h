@@ -18,10 +18,11 @@ class HeldMailRetry {
  public:
   static constexpr int kMaxAttempts = 5;
   static constexpr uint32_t kDefaultDelaySeconds = 60;
-  // How often the mail box is looked through.
-  static constexpr uint32_t kSweepSeconds = 15;
-
   explicit HeldMailRetry(uint32_t delaySeconds) : delaySeconds_(delaySeconds) {}
+
+  // How often the mail box is looked through: every 15 s, or at the delay
+  // when that is shorter.
+  uint32_t SweepSeconds() const { return delaySeconds_ < 15 ? delaySeconds_ : 15; }
 
   // Posts the requests that are due onto `hookQueue`. Failures are logged;
   // the next sweep tries again.

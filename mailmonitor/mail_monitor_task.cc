@@ -96,7 +96,7 @@ LoopEnd MainLoop(Platform* p, MonitorQueues& queues) {
     }
     if (p->AddInIntervalElapsed(kPeriodicInterval)) RunPeriodicStep();
     // After the hook queue is drained: a request still due is one nobody posted.
-    if (p->AddInIntervalElapsed(HeldMailRetry::kSweepSeconds)) retry.Sweep(p, queues.hook.handle);
+    if (p->AddInIntervalElapsed(retry.SweepSeconds())) retry.Sweep(p, queues.hook.handle);
     if (p->AddInIdle()) return LoopEnd::kStopAsked;
   }
 }

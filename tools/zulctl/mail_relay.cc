@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <iostream>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "notesapi/host/mime_import.h"
@@ -125,16 +126,79 @@ std::vector<std::string> ListItem(Platform* p, NoteHandle note, const char* name
   return entries;
 }
 
+// Item that records, in the message itself, that its hand-over began.
+constexpr char kHandOverItem[] = "$ZulHandOver";
+
+// What the relay knows between passes. A message is handed over exactly
+// once while the relay runs: its hand-over is recorded before sendmail is
+// called, and a message sendmail took is never handed over again, even
+// when it cannot be removed from mail.box yet.
+struct RelayState {
+  std::map<NoteId, Retry> retries;
+  std::set<NoteId> handedOver;  // taken by sendmail, still to be removed
+  std::set<NoteId> recorded;    // hand-over recorded by this run
+  bool recordFailing = false;   // the last record could not be written
+  Retry recordRetry;
+};
+
+void BackOff(Retry* r) {
+  ++r->failures;
+  r->next = Clock::now() + std::chrono::seconds(std::min(kMaxBackoffSeconds, 1 << std::min(r->failures, 9)));
+}
+
+// Removes messages sendmail already took; false while mail.box refuses.
+bool RemoveHandedOver(Platform* p, DbHandle box, RelayState* state) {
+  for (auto it = state->handedOver.begin(); it != state->handedOver.end();) {
+    Status s = p->NoteDelete(box, *it);
+    if (s != kNoError && !IsError(s, kNoteNotFound)) {
+      std::fprintf(stderr, "zulctl: 0x%X was handed over but cannot be removed from mail.box: %s; not handed over again\n",
+                   *it, p->StatusText(s).c_str());
+      return false;
+    }
+    state->recorded.erase(*it);
+    it = state->handedOver.erase(it);
+  }
+  return true;
+}
+
+// Records that the hand-over of `note` begins. A message found so marked
+// by an earlier run may have reached the next hop already: it goes again,
+// the one duplicate a crash can cause, and the log says so.
+bool RecordHandOver(Platform* p, NoteHandle note, NoteId id, RelayState* state) {
+  if (state->recorded.count(id)) return true;
+  ItemInfo item;
+  if (p->ItemInfoByName(note, kHandOverItem, &item) == kNoError) {
+    std::printf("0x%X was being handed over when an earlier relay stopped; handing it over again\n", id);
+  }
+  Status s = p->ItemSetText(note, kHandOverItem, "1");
+  if (s == kNoError) s = p->NoteUpdate(note, kUpdateForce);
+  if (s != kNoError) {
+    if (!state->recordFailing) {
+      std::fprintf(stderr, "zulctl: cannot record a hand-over in mail.box (%s); nothing is handed over until it can\n",
+                   p->StatusText(s).c_str());
+    }
+    state->recordFailing = true;
+    BackOff(&state->recordRetry);
+    return false;
+  }
+  if (state->recordFailing) std::printf("hand-overs are recorded again; relaying goes on\n");
+  state->recordFailing = false;
+  state->recordRetry = Retry();
+  state->recorded.insert(id);
+  return true;
+}
+
 // Relays every released message of mail.box whose retry time has come.
-void RelayReleased(Platform* p, const std::string& serverDirectory, const std::string& sendmail,
-                   std::map<NoteId, Retry>* retries) {
+void RelayReleased(Platform* p, const std::string& serverDirectory, const std::string& sendmail, RelayState* state) {
+  if (state->recordFailing && Clock::now() < state->recordRetry.next) return;
   ScopedDb box(p);
   if (p->DbOpen(kMailBox, box.put()) != kNoError) return;  // nothing arrived yet
+  if (!RemoveHandedOver(p, box.get(), state)) return;
   std::vector<NoteId> ids;
   if (p->DbNoteIds(box.get(), &ids) != kNoError) return;
   for (NoteId id : ids) {
-    auto retry = retries->find(id);
-    if (retry != retries->end() && Clock::now() < retry->second.next) continue;
+    auto retry = state->retries.find(id);
+    if (retry != state->retries.end() && Clock::now() < retry->second.next) continue;
     ScopedNote note(p);
     if (p->NoteOpen(box.get(), id, kOpenRawMime, note.put()) != kNoError) continue;
     ItemInfo routing;
@@ -156,24 +220,26 @@ void RelayReleased(Platform* p, const std::string& serverDirectory, const std::s
       why = "no recipient";
     } else if (Status s = ExportMimeMessage(p, note.get(), scratch, &message); s != kNoError) {
       why = "cannot be written out: " + p->StatusText(s);
+    } else if (!RecordHandOver(p, note.get(), id, state)) {
+      return;  // said once; the record is tried again after a pause, never the hand-over alone
     } else {
       sent = HandOver(sendmail, sender, recipients, message, &why);
     }
     if (sent) {
       (void)note.close();  // closed before it is deleted
-      if (p->NoteDelete(box.get(), id) == kNoError) {
-        std::printf("0x%X relayed to %zu recipient(s) through %s\n", id, recipients.size(), sendmail.c_str());
-      }
-      retries->erase(id);
+      std::printf("0x%X relayed to %zu recipient(s) through %s\n", id, recipients.size(), sendmail.c_str());
+      state->retries.erase(id);
+      state->handedOver.insert(id);
+      if (!RemoveHandedOver(p, box.get(), state)) break;
       continue;
     }
-    Retry& r = (*retries)[id];
-    ++r.failures;
-    int seconds = std::min(kMaxBackoffSeconds, 1 << std::min(r.failures, 9));
-    r.next = Clock::now() + std::chrono::seconds(seconds);
+    Retry& r = state->retries[id];
+    BackOff(&r);
+    int seconds = static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(r.next - Clock::now()).count() + 1);
     std::printf("0x%X not relayed (%s); kept in mail.box, next try in %d s\n", id, why.c_str(), seconds);
   }
   std::fflush(stdout);
+  std::fflush(stderr);
 }
 
 }  // namespace
@@ -190,7 +256,7 @@ int FollowMailBox(Platform* p, const std::string& serverDirectory, const std::st
   if (!p->IniGetText("Directory", 1024, &data) || data.empty()) data = "data";
   if (data[0] != '/') data = serverDirectory + "/" + data;
   ChangeWatch watch({data, serverDirectory + "/run/mq"});
-  std::map<NoteId, Retry> retries;
+  RelayState state;
   std::printf("%s (hook of %s served; zulctl quit stops it)\n", what.c_str(), task.c_str());
   std::fflush(stdout);
   while (!p->AddInShouldTerminate()) {
@@ -198,7 +264,7 @@ int FollowMailBox(Platform* p, const std::string& serverDirectory, const std::st
     if (sendmail.empty()) {
       deliverLocally();
     } else {
-      RelayReleased(p, serverDirectory, sendmail, &retries);
+      RelayReleased(p, serverDirectory, sendmail, &state);
     }
     watch.Wait();
   }

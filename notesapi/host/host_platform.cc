@@ -364,7 +364,20 @@ Status NewHostPlatform(const HostOptions& options, std::unique_ptr<Platform>* pl
                  codePage.c_str());
     if (Status s = host::Charsets::Create("windows-1251", &charsets); s != kNoError) return s;
   }
-  auto host = std::make_unique<HostPlatform>(options, serverDirectory, dataDirectory, std::move(charsets));
+  HostOptions chosen = options;
+  // A site (or a test) may let writes wait longer or shorter for another
+  // process's write to end.
+  if (std::optional<std::string> wait = ini.Get("ZulDatabaseBusyTimeout")) {
+    char* end = nullptr;
+    long millis = std::strtol(wait->c_str(), &end, 10);
+    if (end != wait->c_str() && *end == '\0' && millis >= 0 && millis <= 600000) {
+      chosen.busyTimeoutMillis = static_cast<int>(millis);
+    } else {
+      std::fprintf(stderr, "warning: notes.ini ZulDatabaseBusyTimeout=%s is no number of milliseconds; %d is used\n",
+                   wait->c_str(), options.busyTimeoutMillis);
+    }
+  }
+  auto host = std::make_unique<HostPlatform>(chosen, serverDirectory, dataDirectory, std::move(charsets));
   if (Status s = host->Open(); s != kNoError) return s;
   *platform = std::move(host);
   return kNoError;

@@ -31,10 +31,19 @@ class UpdateRunTest : public TaskTest {
     SetIni("ZulUpdaterLogFileName", dir_ + "/log/zulupdater.log");
     SetIni("ZulUpdaterLogLevel", "3");
     SetIni("NotesProgram", dir_ + "/program");
+    // The updater would also find a basefetch on PATH: the test's own
+    // utility is the only one it may see.
+    if (const char* path = std::getenv("PATH")) savedPath_ = path;
+    std::filesystem::create_directories(dir_ + "/no-tools");
+    ::setenv("PATH", (dir_ + "/no-tools").c_str(), 1);
     SetTaskName("ZulUpdater");
     ASSERT_EQ(host_->DbCreate("zulstat.nsf", "Statistics"), kNoError);
   }
-  void TearDown() override { (void)StopKernel(); }
+  void TearDown() override {
+    (void)StopKernel();
+    ::setenv("PATH", savedPath_.c_str(), 1);
+  }
+  std::string savedPath_;
 
   void Start(const std::string& bases) {
     builder_.forms["uidUpdaterSettings"] = {{"usDatabaseFolder", T(bases)}, {"usPeriodSelector", T("0")},
@@ -50,7 +59,7 @@ class UpdateRunTest : public TaskTest {
   // leaves the code of `codes` (one line per call) as its result.
   void Utility(const std::string& codes, const std::string& extra = "") {
     std::ofstream(dir_ + "/codes") << codes;
-    std::string script = "#!/bin/sh\nprintf '%s\\n' \"$*\" >> " + dir_ + "/calls\necho out; echo err >&2\n" + extra +
+    std::string script = "#!/bin/sh\nPATH=/usr/bin:/bin\nprintf '%s\\n' \"$*\" >> " + dir_ + "/calls\necho out; echo err >&2\n" + extra +
                          "code=$(head -n 1 " + dir_ + "/codes); sed -i 1d " + dir_ + "/codes\n" +
                          "[ -n \"$code\" ] && echo \"$code\" > basefetch.txt\nexit 0\n";
     std::ofstream(dir_ + "/program/basefetch") << script;

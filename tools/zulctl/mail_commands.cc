@@ -76,6 +76,14 @@ int SubmitFromStandardInput(Platform* p, const std::string& serverDirectory, con
   Status s = created == kNoError || created == kDatabaseExists ? p->DbOpen(kMailBox, box.put()) : created;
   if (s != kNoError) {
     std::cerr << "zulctl: mail.box: " << p->StatusText(s) << "; the message stays with the sender's MTA\n";
+    if (IsError(s, kDatabaseCorrupt)) {
+      std::string data = "data";
+      (void)p->IniGetText("Directory", 1024, &data);  // unset: the default folder
+      if (data.empty() || data[0] != '/') data = serverDirectory + "/" + data;
+      std::cerr << "zulctl: " << data << "/mail.box"
+                << " is no database of this server: stop the tasks, move it aside (a new one is made with the next"
+                   " message) and take what it held from a backup\n";
+    }
     return kExitTempFail;
   }
   bool hold = HookHolds(p, serverDirectory, task);

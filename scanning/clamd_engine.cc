@@ -231,8 +231,7 @@ class ClamdEngine final : public ScanEngine {
       if (data.empty()) return ZUL_E_REMOTE_PROTOCOL;
       end = data.size();
     }
-    *reply = data.substr(0, end);
-    while (!reply->empty() && (reply->back() == '\n' || reply->back() == '\r')) reply->pop_back();
+    *reply = data.substr(0, end);  // exactly as sent: "stream: OK\n" is not the clean answer
     return S_OK;
   }
 

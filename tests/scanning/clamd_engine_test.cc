@@ -179,6 +179,29 @@ TEST_F(ClamdEngineTest, KernelSelfTestGoesThroughTheDaemon) {
   SelectKernelEngine("");
 }
 
+TEST_F(ClamdEngineTest, OnlyTheExactCleanAnswerIsClean) {
+  EngineSettings settings;
+  settings.timeoutMillis = 200;
+  for (const char* reply : {"stream: OK ", "stream: ok", "stream:OK", " stream: OK", "stream: OK\n", "OK",
+                            "stream: ", "stream: OKAY", "stream: something else"}) {
+    FakeDaemon daemon(socket_, std::string(reply) + '\0');
+    std::unique_ptr<ScanEngine> engine = NewClamdEngine("unix:" + socket_);
+    ASSERT_EQ(engine->Configure(settings), S_OK);
+    int32_t verdict = -1;
+    std::string name;
+    HRESULT hr = engine->Scan("clean bytes", &verdict, &name);
+    EXPECT_FALSE(hr == S_OK && verdict == VerdictClean) << "'" << reply << "' taken as clean";
+    ::unlink(socket_.c_str());
+  }
+  FakeDaemon daemon(socket_, std::string("stream: OK\0", 11));
+  std::unique_ptr<ScanEngine> engine = NewClamdEngine("unix:" + socket_);
+  ASSERT_EQ(engine->Configure(settings), S_OK);
+  int32_t verdict = -1;
+  std::string name;
+  EXPECT_EQ(engine->Scan("clean bytes", &verdict, &name), S_OK);
+  EXPECT_EQ(verdict, VerdictClean) << "the exact answer is clean";
+}
+
 TEST_F(ClamdEngineTest, MisbehavingDaemonsGiveFailuresNotHangs) {
   EngineSettings settings;
   settings.timeoutMillis = 200;  // answers are given up after 1.4 s

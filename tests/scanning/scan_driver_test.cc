@@ -329,6 +329,14 @@ ScanResult CuringKernel(std::u16string_view, std::u16string_view cureCopy, std::
   return ResultCured;
 }
 
+ScanResult PatternKernel(std::u16string_view scanCopy, std::u16string_view, std::string* description, bool) {
+  std::string data;
+  if (ProcessPlatform()->FileRead(scanCopy, &data) != kNoError) return ResultFailed;
+  if (data.find("EICAR-STANDARD-ANTIVIRUS-TEST-FILE") == std::string::npos) return ResultClean;
+  *description = "Eicar-Test-Signature";
+  return ResultInfected;
+}
+
 TEST_F(ScanDriverTest, CuredObjectsReplaceTheOriginals) {
   NoteId id = SubmitMemo({{"doc.bin", "infected but curable"}});
   SetKernelScanFunction(CuringKernel);
@@ -400,6 +408,127 @@ TEST_F(ScanDriverTest, RetriesBackOffAndEndInOneWarning) {
   EXPECT_TRUE(Held(id));
   EXPECT_EQ(Count("Получен запрос от перехватчика: '00000000|000008f8|00000000|mail.box'"), 6) << Joined();
   EXPECT_EQ(Count("Документ 0x08f8 задержан: 5 попыток проверки не удались; повторите запрос: zulctl mail requeue."), 1);
+}
+
+TEST_F(ScanDriverTest, AnObjectThatCouldNotBeWrittenOutIsKeptInQuarantine) {
+  std::string clean(3 << 20, 'c');
+  NoteId id = SubmitMemo({{"scan.pdf", clean}});
+  platform_->FailCall("ExtractFile", 1, kFileError, 0);  // the work folder is full
+  ASSERT_EQ(Run(), kNoError);
+  EXPECT_FALSE(Held(id));
+  EXPECT_EQ(FilesByName(id)["scan.pdf"], placeholder_) << "not checked: not delivered";
+  platform_->ClearFaults();
+  ASSERT_EQ(NoteCount("zulquarantine.nsf"), 1u);
+  std::vector<Attachment> kept = Files(0x8f8, "zulquarantine.nsf");
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0].name, "scan.pdf");
+  EXPECT_TRUE(kept[0].data == clean) << "the original, byte for byte";
+  EXPECT_NE(BodyText(id).find("Вложение \"scan.pdf\": объект не обработан"), std::string::npos) << BodyText(id);
+}
+
+TEST_F(ScanDriverTest, NoRemovalWithoutTheQuarantineCopyItPromises) {
+  std::filesystem::resize_file(server_.directory() + "/data/zulquarantine.nsf", 0);  // damaged: empty
+  NoteId id = SubmitMemo({{"e.com", kEicar}});
+  ASSERT_EQ(Run(), kNoError);
+  EXPECT_TRUE(Held(id)) << Joined();
+  EXPECT_EQ(Files(id)[0].data, kEicar) << "nothing removed";
+  EXPECT_TRUE(LoggedStart("Копия в карантин (zulquarantine.nsf) не создана; документ 0x08f8 задержан."));
+  EXPECT_TRUE(LoggedStart("Ошибка антивирусной проверки документа 0x08f8."));
+  EXPECT_EQ(NoteCount("mail.box"), 2u) << "the administrators' warning memo";
+}
+
+TEST_F(ScanDriverTest, OleObjectsRichTextBodiesAndEncryptedAttachmentsAreChecked) {
+  auto submit = [this](const std::function<void(NoteHandle)>& build) {
+    ScopedDb box(host_.get());
+    EXPECT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+    ScopedNote memo(host_.get());
+    EXPECT_EQ(host_->MailCreateMessage(box.get(), memo.put()), kNoError);
+    EXPECT_EQ(host_->ItemCreateTextList(memo.get(), "Recipients", "CN=Anna/O=Tervala"), kNoError);
+    EXPECT_EQ(host_->ItemSetText(memo.get(), "RoutingState", "HOLD"), kNoError);
+    build(memo.get());
+    EXPECT_EQ(host_->NoteUpdate(memo.get(), kUpdateForce), kNoError);
+    NoteInfo info;
+    EXPECT_EQ(host_->NoteGetInfo(memo.get(), &info), kNoError);
+    Post(info.noteId);
+    return info.noteId;
+  };
+  std::string storage = server_.directory() + "/storage";
+  std::ofstream(storage, std::ios::binary) << kEicar;
+  NoteId ole = submit([&](NoteHandle memo) {
+    std::array<uint8_t, 16> wordClass{};
+    ASSERT_EQ(host_->OleInsertObject(memo, Wide(storage), "ExtData1", wordClass, "Document", "Body"), kNoError);
+  });
+  NoteId body = submit([&](NoteHandle memo) {
+    CompoundTextHandle rich = kNullHandle;
+    ASSERT_EQ(host_->CompoundTextCreate(memo, "Body", &rich), kNoError);
+    uint32_t style = 0;
+    ASSERT_EQ(host_->CompoundTextDefineStyle(rich, "Normal", &style), kNoError);
+    ASSERT_EQ(host_->CompoundTextAddText(rich, style, 0, "see below\r\n" + kEicar, "\r\n"), kNoError);
+    MemHandle buffer = kNullHandle;
+    uint32_t length = 0;
+    std::u16string file;
+    ASSERT_EQ(host_->CompoundTextClose(rich, &buffer, &length, &file), kNoError);
+  });
+  auto encrypted = [&] {
+    return submit([&](NoteHandle memo) {
+      std::string path = server_.directory() + "/sealed";
+      std::ofstream(path, std::ios::binary) << "sealed bytes";
+      ASSERT_EQ(host_->AttachFile(memo, Wide(path), "sealed.doc", 1, true, nullptr), kNoError);
+    });
+  };
+  NoteId sealed = encrypted();
+  // A kernel that finds the test pattern anywhere, as a pattern signature would.
+  SetKernelScanFunction(PatternKernel);
+  ASSERT_EQ(Run(), kNoError);
+  SetKernelScanFunction(nullptr);
+  EXPECT_FALSE(Held(ole));
+  EXPECT_EQ(NoteCount("zulquarantine.nsf"), 3u) << "the OLE object, the body and the sealed attachment";
+  EXPECT_EQ(BodyText(body).find("EICAR"), std::string::npos) << "the infected body is removed";
+  EXPECT_EQ(FilesByName(sealed)["sealed.doc"], placeholder_) << "an attachment that cannot be read is not checked";
+  {
+    ScopedDb box(host_.get());
+    ScopedNote note(host_.get());
+    ASSERT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+    ASSERT_EQ(host_->NoteOpen(box.get(), ole, 0, note.put()), kNoError);
+    std::string out = server_.directory() + "/ole-out";
+    EXPECT_NE(host_->OleWriteObject(note.get(), "ExtData1", Wide(out)), kNoError) << "the OLE object is removed";
+  }
+  // Only a site that accepts encrypted objects lets them pass.
+  Change("formKernelSettings", {{"ksEncrypted", "1"}});
+  NoteId accepted = encrypted();
+  ASSERT_EQ(Run(), kNoError);
+  EXPECT_FALSE(Held(accepted));
+  ScopedDb box(host_.get());
+  ScopedNote note(host_.get());
+  ASSERT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+  ASSERT_EQ(host_->NoteOpen(box.get(), accepted, kOpenRawMime, note.put()), kNoError);
+  ItemInfo item;
+  ASSERT_EQ(host_->ItemInfoByName(note.get(), "$FILE", &item), kNoError);
+  EXPECT_EQ(host_->ExtractFile(note.get(), item.item, Wide(server_.directory() + "/x")), kAttachmentEncrypted)
+      << "passed as it came";
+}
+
+TEST_F(ScanDriverTest, ADamagedAttachmentDescriptorIsNotSkipped) {
+  NoteId id = SubmitMemo({{"e.com", kEicar}});
+  {
+    ScopedDb box(host_.get());
+    ScopedNote note(host_.get());
+    ASSERT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+    ASSERT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, note.put()), kNoError);
+    ItemInfo item;
+    ASSERT_EQ(host_->ItemInfoByName(note.get(), "$FILE", &item), kNoError);
+    std::string value;
+    ASSERT_EQ(host_->ItemValue(item.value, &value), kNoError);
+    ASSERT_EQ(host_->ItemDeleteByBlock(note.get(), item.item), kNoError);
+    ASSERT_EQ(host_->ItemAppend(note.get(), item.flags, "$FILE", value.substr(0, 20), nullptr), kNoError);
+    ASSERT_EQ(host_->NoteUpdate(note.get(), kUpdateForce), kNoError);
+  }
+  ASSERT_EQ(Run(), kNoError);
+  EXPECT_EQ(NoteCount("zulquarantine.nsf"), 1u) << "reported as not checked and kept";
+  EXPECT_FALSE(Held(id));
+  std::vector<Attachment> files = Files(id);
+  ASSERT_EQ(files.size(), 1u) << "the damaged item is replaced";
+  EXPECT_EQ(files[0].data, placeholder_);
 }
 
 TEST_F(ScanDriverTest, BadRequestsTouchNoDocument) {

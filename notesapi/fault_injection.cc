@@ -14,6 +14,12 @@ uint32_t FaultInjectionPlatform::CallCount(const std::string& service) const {
   return it == calls_.end() ? 0 : it->second;
 }
 
+std::vector<std::string> FaultInjectionPlatform::Services() const {
+  std::vector<std::string> names;
+  for (const auto& [name, count] : calls_) names.push_back(name);
+  return names;
+}
+
 Status FaultInjectionPlatform::Intercept(const char* service) {
   uint32_t n = ++calls_[service];
   auto it = faults_.find(std::string_view(service));

@@ -27,6 +27,8 @@ class FaultInjectionPlatform : public PlatformWrapper {
   void ClearFaults();
   // How often a service was called (including failed calls).
   uint32_t CallCount(const std::string& service) const;
+  // Every service called so far.
+  std::vector<std::string> Services() const;
   // How many planned faults have fired.
   uint32_t FaultsFired() const { return faultsFired_; }
 

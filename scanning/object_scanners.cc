@@ -193,14 +193,19 @@ Status ScanRichTextItem(ObjectRecord* record) {
   MemHandle text = kNullHandle;
   uint32_t length = 0;
   if (Status s = p->ConvertRichTextToText(info.value, "\n", 65535, &text, &length); s != kNoError) {
+    // Rich text that does not convert is damaged: a failed check, not one
+    // that merely could not be written out.
     LogWriteError(Msg::RichTextWriteFailed, s, *record);
     CommonWriteFailure(record);
+    record->result = ResultFailed;
     return s;
   }
   uint8_t* bytes = p->MemLock(text);
   size_t size = bytes == nullptr ? 0 : std::min<size_t>(length, p->MemSize(text));
   std::string_view content(reinterpret_cast<const char*>(bytes), size);
-  if (bytes == nullptr || WriteBufferToFile(PathForFiles(record->scanCopyPath), content) != 0) {
+  // A body without text is an empty scan copy, which the kernel calls clean.
+  bool readable = bytes != nullptr || length == 0;
+  if (!readable || WriteBufferToFile(PathForFiles(record->scanCopyPath), content) != 0) {
     LogWriteError(Msg::RichTextWriteFailed, 0, *record);
     CommonWriteFailure(record);
   } else {

@@ -288,6 +288,41 @@ TEST_F(ScanDriverTest, CleanMailIsReleasedExactlyAsItCame) {
   EXPECT_EQ(NoteCount("zulquarantine.nsf"), 0u);
 }
 
+// Mail whose body converts to no text at all is clean, and leaves as it came.
+TEST_F(ScanDriverTest, MailWithAnEmptyBodyPassesUntouched) {
+  const std::vector<std::string> shapes = {
+      "From: a@example.com\nTo: b@example.com\nSubject: headers only\n",
+      "From: a@example.com\nTo: b@example.com\nSubject: blank\n\n",
+      "From: a@example.com\nTo: b@example.com\nSubject: blank lines\n\n\r\n\r\n \n",
+      "From: a@example.com\nTo: b@example.com\nSubject: empty part\nMIME-Version: 1.0\n"
+      "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\n\n--b--\n",
+      "From: copier@example.com\nTo: b@example.com\nSubject: scan\nMIME-Version: 1.0\n"
+      "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: application/pdf; name=\"scan.pdf\"\n"
+      "Content-Transfer-Encoding: base64\n\nJVBERi0xLjQKJcfsj6IK\n--b--\n",
+      "From: a@example.com\nTo: b@example.com\nSubject: signed\nMIME-Version: 1.0\n"
+      "Content-Type: multipart/signed; protocol=\"application/pkcs7-signature\"; micalg=sha-256; boundary=\"s\"\n\n"
+      "--s\nContent-Type: text/plain; charset=utf-8\n\n\n--s\nContent-Type: application/pkcs7-signature; name=\"smime.p7s\"\n"
+      "Content-Transfer-Encoding: base64\n\nMIAGCSqGSIb3DQEHAqCAMIACAQEx\n--s--\n",
+      "From: a@example.com\nTo: b@example.com\nSubject: a photo\nMIME-Version: 1.0\nContent-Type: image/jpeg\n"
+      "Content-Transfer-Encoding: base64\n\n/9j/4AAQSkZJRgABAQ==\n",
+  };
+  std::vector<NoteId> ids;
+  for (const std::string& shape : shapes) ids.push_back(SubmitMime(shape));
+  ASSERT_EQ(Run(), kNoError);
+  for (size_t i = 0; i < shapes.size(); ++i) {
+    EXPECT_FALSE(Held(ids[i])) << shapes[i];
+    ScopedDb box(host_.get());
+    ScopedNote note(host_.get());
+    ASSERT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+    ASSERT_EQ(host_->NoteOpen(box.get(), ids[i], kOpenRawMime, note.put()), kNoError);
+    std::string exported;
+    ASSERT_EQ(ExportMimeMessage(host_.get(), note.get(), Wide(server_.directory()), &exported), kNoError);
+    EXPECT_EQ(exported, shapes[i]);
+  }
+  EXPECT_EQ(NoteCount("zulquarantine.nsf"), 0u) << Joined();
+  EXPECT_EQ(NoteCount("mail.box"), shapes.size()) << "no memo about clean mail";
+}
+
 TEST_F(ScanDriverTest, FiltersActInOrderSizeTypeName) {
   Change("formMonitorSettings", {{"msSizeValue", "1"}, {"msTypeEnabled", "0"}});
   std::string big = "MZ" + std::string(1022, 'x');  // exactly the limit: passes the size test

@@ -175,12 +175,18 @@ std::vector<EmbeddedFile> FindEmbeddedFiles(std::string_view text) {
     } else {
       file.name = YencName(line);
     }
+    file.begin = static_cast<size_t>(line.data() - text.data());
     // The block runs to its end line, or to the end of the text when a
     // sender leaves that out.
+    file.end = text.size();
     for (++i; i < lines.size(); ++i) {
       std::string_view data = lines[i];
-      if (uu && Trimmed(data) == "end") break;
-      if (yenc && data.substr(0, 6) == "=yend ") break;
+      if ((uu && Trimmed(data) == "end") || (yenc && data.substr(0, 6) == "=yend ")) {
+        size_t after = static_cast<size_t>(data.data() - text.data()) + data.size();
+        size_t feed = text.find('\n', after);
+        file.end = feed == std::string_view::npos ? text.size() : feed + 1;
+        break;
+      }
       if (yenc && data.substr(0, 7) == "=ypart ") continue;
       if (uu) {
         UudecodeLine(data, &file.data);

@@ -29,6 +29,10 @@ std::string DecodeTransferEncoding(std::string_view encoding, std::string_view c
 struct EmbeddedFile {
   std::string name;
   std::string data;
+  // The block's lines in the text: from its begin line to the end of its
+  // end line (or of the text), line end included.
+  size_t begin = 0;
+  size_t end = 0;
 };
 std::vector<EmbeddedFile> FindEmbeddedFiles(std::string_view text);
 

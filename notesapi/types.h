@@ -111,6 +111,11 @@ inline constexpr uint32_t kOpenRawMime = 0x03000000;
 inline constexpr uint16_t kUpdateForce = 0x0001;
 inline constexpr uint16_t kUpdateNoCommit = 0x0004;
 inline constexpr uint16_t kUpdateRelease = 0x0025;
+// A MIME note opened converted is saved as its readers see it (a memo of
+// rich text and attachments). Without this flag the changes made to the
+// converted note are written back into the stored message instead, and
+// everything else of the message stays as it came.
+inline constexpr uint16_t kUpdateAsConverted = 0x0200;
 
 // Queue open options and limits.
 inline constexpr uint16_t kQueueOpenExisting = 0;

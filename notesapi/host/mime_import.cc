@@ -280,6 +280,12 @@ Status ImportMimeMessage(Platform* p, DbHandle db, std::string_view rfc822, bool
   return kNoError;
 }
 
+Status WriteMimeParts(Platform* p, NoteHandle note, std::string_view rfc822, const std::u16string& scratchFolder) {
+  host::MimeStructure structure;
+  host::ParseMimeStructure(rfc822, NativeCharset(p), &structure);
+  return WriteParts(p, note, rfc822, structure, scratchFolder);
+}
+
 Status AppendMimePart(Platform* p, std::string_view stored, const ReadPartObject& readObject, std::string* message,
                       std::string* objectName) {
   if (objectName != nullptr) objectName->clear();

@@ -55,6 +55,11 @@ struct MessageEnvelope {
 // boundary line, headers and content. A part whose content lives in an
 // attachment object names that object; `readObject` fetches it by file name
 // and `objectName` (when given) reports the name, else is left empty.
+// Stores `rfc822` in the open note as its MIME part items ("Body"), large
+// contents in attachments named by their parts; together exactly the message.
+[[nodiscard]] Status WriteMimeParts(Platform* platform, NoteHandle note, std::string_view rfc822,
+                                    const std::u16string& scratchFolder);
+
 using ReadPartObject = std::function<Status(std::string_view fileName, std::string* data)>;
 [[nodiscard]] Status AppendMimePart(Platform* platform, std::string_view stored, const ReadPartObject& readObject,
                                     std::string* message, std::string* objectName);

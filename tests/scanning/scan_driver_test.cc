@@ -208,7 +208,8 @@ TEST_F(ScanDriverTest, InfectedMimeMailIsCleanedReportedQuarantinedAndReleased) 
   NoteId id = SubmitMime(kMimeWithEicar);
   ASSERT_EQ(Run(), kNoError);
   EXPECT_FALSE(Held(id)) << "released after the scan";
-  std::map<std::string, std::string> files = FilesByName(id);
+  std::map<std::string, std::string> files;
+  for (const Attachment& a : ConvertedFiles("mail.box", id)) files[a.name] = a.data;
   ASSERT_EQ(files.size(), 2u);
   EXPECT_EQ(files["отчёт.com"], placeholder_) << "the infected object is replaced under its own name";
   EXPECT_EQ(files["notes.bin"], "clean bytes\r\nkept as sent") << "clean objects byte for byte";
@@ -242,6 +243,87 @@ TEST_F(ScanDriverTest, InfectedMimeMailIsCleanedReportedQuarantinedAndReleased) 
   EXPECT_EQ(received["notes.bin"], "clean bytes\r\nkept as sent");
   EXPECT_TRUE(LeftOver().empty());
   EXPECT_TRUE(Logged("Документ 0x08f8 обработан.")) << Lines().back();
+}
+
+// Infected mail of everyday shapes: what the recipient gets keeps every
+// header field, the MIME tree and every clean part; only the infected part
+// holds the placeholder, and the report is in the text. Python's email
+// package is the referee.
+TEST_F(ScanDriverTest, AChangedMailKeepsEverythingButWhatWasRemoved) {
+  const std::string eicar64 = "WDVPIVAlQEFQWzRcUFpYNTQoUF4pN0NDKTd9JEVJQ0FSLVNUQU5EQVJELUFOVElWSVJVUy1URVNU\nLUZJTEUhJEgrSCo=\n";
+  const std::string headers =
+      "Received: from mx.example.com (mx.example.com [192.0.2.1])\n\tby relay.example.org; Tue, 8 Dec 2026 10:00:00 +0300\n"
+      "DKIM-Signature: v=1; a=rsa-sha256; d=example.com; s=sel;\n\tbh=abc=; b=def\n"
+      "Date: Tue, 8 Dec 2026 10:00:00 +0300\nMessage-ID: <m1@example.com>\nIn-Reply-To: <m0@example.com>\n"
+      "References: <m0@example.com>\nReply-To: list@example.com\nList-Id: <team.example.com>\nX-Mailer: Thunderbird\n"
+      "From: =?UTF-8?B?0JjQstCw0L0=?= <ivan@example.com>\nTo: anna@example.com\n"
+      "Subject: =?utf-8?b?0JTQstCwIA==?= =?utf-8?b?0J7QtNC40L0g?=\nMIME-Version: 1.0\n";
+  const std::string attachment = "--b\nContent-Type: application/x-msdownload; name=\"setup.com\"\n"
+                                 "Content-Disposition: attachment; filename=\"setup.com\"\nContent-Transfer-Encoding: base64\n\n" +
+                                 eicar64;
+  const std::string pdf = "--b\nContent-Type: application/pdf; name=\"report.pdf\"\nContent-Transfer-Encoding: base64\n\n"
+                          "JVBERi0xLjQKJcfsj6IKMSAwIG9iago8PC9UeXBlL0NhdGFsb2c+PgplbmRvYmoK\n";
+  std::vector<std::string> shapes = {
+      // plain text and attachments
+      headers + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain; charset=utf-8\n\n"
+                "Привет, see the files.\n" + attachment + pdf + "--b--\n",
+      // alternative text and HTML, with CRLF line ends
+      [&] {
+        std::string m = headers + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\n"
+                        "Content-Type: multipart/alternative; boundary=\"a\"\n\n--a\nContent-Type: text/plain; charset=koi8-r\n"
+                        "Content-Transfer-Encoding: base64\n\n8NLJ18XUIQo=\n--a\nContent-Type: text/html; charset=utf-8\n"
+                        "Content-Transfer-Encoding: quoted-printable\n\n<html><body><p>=D0=9F=D1=80=D0=B8=D0=B2=D0=B5=D1=82</p></body></html>\n"
+                        "--a--\n" + attachment + "--b--\n";
+        std::string crlf;
+        for (char c : m) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        return crlf;
+      }(),
+      // HTML with an inline image
+      headers + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: multipart/related; boundary=\"r\"\n\n"
+                "--r\nContent-Type: text/html; charset=us-ascii\n\n<html><body><img src=\"cid:logo@x\"></body></html>\n"
+                "--r\nContent-Type: image/png\nContent-ID: <logo@x>\nContent-Transfer-Encoding: base64\n\niVBORw0KGgo=\n--r--\n" +
+                attachment + "--b--\n",
+      // a forwarded message that carries the virus
+      headers + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\nforwarded below\n"
+                "--b\nContent-Type: message/rfc822\n\nFrom: x@example.com\nSubject: old\nMIME-Version: 1.0\n"
+                "Content-Type: multipart/mixed; boundary=\"in\"\n\n--in\nContent-Type: text/plain\n\nold text\n"
+                "--in\nContent-Type: application/octet-stream; name=\"old.com\"\nContent-Transfer-Encoding: base64\n\n" +
+                eicar64 + "--in--\n\n--b--\n",
+      // a uuencoded payload inside quoted-printable text
+      headers + "Content-Type: text/plain; charset=us-ascii\nContent-Transfer-Encoding: quoted-printable\n\n"
+                "Here it is:\n\nbegin 644 eicar.com\nM6#5/(5`E0$%06S1<4%I8-30H4%XI-T-#*3=])$5)0T%2+5-404Y$05)$+4%.\n"
+                "C5$E625)54RU415-4+49)3$4A)$@K2\"H`\n`\nend\n\nregards\n",
+      // a single attachment and no text at all
+      "From: copier@example.com\nTo: anna@example.com\nSubject: scan\nDate: Tue, 8 Dec 2026 10:00:00 +0300\n"
+      "MIME-Version: 1.0\nContent-Type: application/octet-stream; name=\"scan.com\"\nContent-Transfer-Encoding: base64\n\n" +
+          eicar64,
+  };
+  for (size_t i = 0; i < shapes.size(); ++i) {
+    NoteId id = SubmitMime(shapes[i]);
+    ASSERT_EQ(Run(), kNoError);
+    EXPECT_FALSE(Held(id)) << i;
+    std::string exported;
+    {
+      ScopedDb box(host_.get());
+      ScopedNote note(host_.get());
+      ASSERT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+      ASSERT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, note.put()), kNoError);
+      ASSERT_EQ(ExportMimeMessage(host_.get(), note.get(), Wide(server_.directory()), &exported), kNoError);
+    }
+    std::string sent = server_.directory() + "/sent.eml";
+    std::string got = server_.directory() + "/got.eml";
+    std::ofstream(sent, std::ios::binary) << shapes[i];
+    std::ofstream(got, std::ios::binary) << exported;
+    std::string command = "python3 " MAIL_REFEREE " " + sent + " " + got + " " + server_.directory() +
+                          "/program/zuldummy.txt 2>&1";
+    std::string verdict;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char buffer[4096];
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) verdict.append(buffer, n);
+    EXPECT_EQ(::pclose(pipe), 0) << "shape " << i << ":\n" << verdict << "\n" << exported;
+    if (std::getenv("SHOW_SHAPES")) std::cerr << exported << "\n=====\n";
+  }
 }
 
 TEST_F(ScanDriverTest, WithoutAConvertedViewTheStoredPartsAreScannedDecoded) {

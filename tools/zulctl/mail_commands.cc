@@ -164,7 +164,7 @@ int Submit(Platform* p, const std::string& serverDirectory, const std::vector<st
       // A Notes memo: the message as a reader sees it, stored that way.
       ScopedNote converted(p);
       Status s = p->NoteOpen(box.get(), imported.noteId, 0, converted.put());
-      if (s == kNoError) s = p->NoteUpdate(converted.get(), kUpdateForce);
+      if (s == kNoError) s = p->NoteUpdate(converted.get(), kUpdateForce | kUpdateAsConverted);
       if (s != kNoError) {
         (void)p->NoteDelete(box.get(), imported.noteId);  // reported below; nothing half-made stays
         std::cerr << "zulctl: " << file << " not submitted as a memo: " << p->StatusText(s) << "\n";

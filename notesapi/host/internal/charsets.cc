@@ -1,6 +1,7 @@
 #include "notesapi/host/internal/charsets.h"
 
 #include <unicode/ucnv.h>
+#include <unicode/ucnv_err.h>
 
 #include <vector>
 
@@ -92,6 +93,25 @@ Status Charsets::DecodeNamed(const std::string& charset, std::string_view in, st
   if (Status s = IcuStatus(code); s != kNoError) return s;
   result.resize(static_cast<size_t>(length));
   *utf8 = std::move(result);
+  return kNoError;
+}
+
+Status Charsets::EncodeNamed(const std::string& charset, std::string_view utf8, std::string* out) {
+  UErrorCode code = U_ZERO_ERROR;
+  std::vector<UChar> unicode(utf8.size() + 2);
+  ucnv_reset(utf8_);
+  int32_t units = ucnv_toUChars(utf8_, unicode.data(), static_cast<int32_t>(unicode.size()), utf8.data(),
+                                static_cast<int32_t>(utf8.size()), &code);
+  if (Status s = IcuStatus(code); s != kNoError) return s;
+  UConverter* target = OpenConverter(charset.c_str(), &code);
+  if (target == nullptr) return kCharsetError;
+  ucnv_setFromUCallBack(target, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &code);
+  std::string result(static_cast<size_t>(units) * 4 + 16, '\0');
+  int32_t length = ucnv_fromUChars(target, result.data(), static_cast<int32_t>(result.size()), unicode.data(), units, &code);
+  ucnv_close(target);
+  if (Status s = IcuStatus(code); s != kNoError) return s;
+  result.resize(static_cast<size_t>(length));
+  *out = std::move(result);
   return kNoError;
 }
 

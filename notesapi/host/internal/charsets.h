@@ -30,6 +30,9 @@ class Charsets {
   // Text in the character set a MIME part names, to UTF-8; kCharsetError
   // for a name ICU does not know.
   [[nodiscard]] Status DecodeNamed(const std::string& charset, std::string_view in, std::string* utf8);
+  // UTF-8 text in a named character set; kCharsetError for an unknown name
+  // or a character the set cannot hold (never a substitute).
+  [[nodiscard]] Status EncodeNamed(const std::string& charset, std::string_view utf8, std::string* out);
   static bool IsUtf8(std::string_view bytes);
   const std::string& NativeName() const { return nativeName_; }
 

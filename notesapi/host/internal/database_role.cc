@@ -1,5 +1,7 @@
 #include "notesapi/host/internal/database_role.h"
 
+#include "notesapi/host/internal/mime_write_back.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -119,6 +121,10 @@ Status DatabaseRole::NoteUpdate(NoteHandle note, uint16_t updateFlags) {
   if (open == nullptr) return kInvalidHandle;
   OpenDatabase* db = s_.FindDb(open->db);
   if (db == nullptr) return kInvalidHandle;
+  if (open->mimeOrigin && !(updateFlags & kUpdateAsConverted)) {
+    if (Status st = WriteBackMime(s_, note); st != kNoError) return st;
+  }
+  open->mimeOrigin.reset();
   if (Status st = StorePendingObjects(s_, open); st != kNoError) return st;
   return db->store.Save(&open->note, (updateFlags & kUpdateForce) != 0, s_.platform->TimeNow());
 }

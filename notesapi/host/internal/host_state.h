@@ -40,12 +40,16 @@ struct PendingObject {
 // Object numbers of pending objects, above any the database gives.
 inline constexpr uint32_t kFirstPendingObject = 0xF0000000u;
 
+struct MimeOrigin;
+
 struct OpenNote {
   DbHandle db = kNullHandle;
   StoredNote note;
   uint16_t nextBlock = 1;
   std::map<uint32_t, PendingObject> pendingObjects;
   uint32_t nextPendingObject = kFirstPendingObject;
+  // Set while a MIME note is presented converted: what a save writes back into.
+  std::shared_ptr<MimeOrigin> mimeOrigin;
 };
 
 struct CompoundText {

@@ -1,5 +1,7 @@
 #include "notesapi/host/internal/mime_conversion.h"
 
+#include <algorithm>
+
 #include "notesapi/host/internal/mime_structure.h"
 #include "notesapi/transfer_decoding.h"
 
@@ -18,16 +20,16 @@ class Presenter {
     const MimeEntity& e = structure.entities[index];
     switch (e.kind) {
       case MimeEntityKind::kLeaf:
-        PresentLeaf(e);
+        PresentLeaf(e, index);
         return;
       case MimeEntityKind::kRaw:
         // Not split any further: the entity as it stands, headers and all.
-        AddFile(e.headers.filename, ".eml", Range(e.boundaryEnd, e.end));
+        AddRange(e.headers.filename, ".eml", e.boundaryEnd, e.end);
         return;
       case MimeEntityKind::kMultipart:
-        if (HasContent(Range(e.headersEnd, e.prologueEnd))) AddFile("", ".txt", Range(e.headersEnd, e.prologueEnd));
+        if (HasContent(Range(e.headersEnd, e.prologueEnd))) AddRange("", ".txt", e.headersEnd, e.prologueEnd);
         for (size_t child : e.children) Present(structure, child);
-        if (HasContent(Range(e.closingEnd, e.end))) AddFile("", ".txt", Range(e.closingEnd, e.end));
+        if (HasContent(Range(e.closingEnd, e.end))) AddRange("", ".txt", e.closingEnd, e.end);
         return;
       case MimeEntityKind::kMessage:
         for (size_t child : e.children) Present(structure, child);
@@ -38,28 +40,34 @@ class Presenter {
  private:
   std::string_view Range(size_t from, size_t to) const { return message_.substr(from, to > from ? to - from : 0); }
 
-  void PresentLeaf(const MimeEntity& e) {
+  void PresentLeaf(const MimeEntity& e, size_t index) {
     const MimeHeaders& h = e.headers;
     std::string decoded = DecodeTransferEncoding(h.transferEncoding, Range(e.headersEnd, e.end));
     bool inlineText = h.type == "text" && !h.attachment && h.filename.empty();
     // Text with zero bytes in it is no text a reader sees: it goes as a file.
     if (!inlineText || decoded.find('\0') != std::string::npos) {
-      AddFile(h.filename, h.type == "text" ? ".txt" : h.type == "message" ? ".eml" : ".dat", std::move(decoded));
+      ConvertedFile file = NewFile(h.filename, h.type == "text" ? ".txt" : h.type == "message" ? ".eml" : ".dat");
+      file.data = std::move(decoded);
+      file.source = FileSource::kPartContent;
+      file.from = e.headersEnd;
+      file.to = std::max(e.end, e.headersEnd);
+      file.transferEncoding = h.transferEncoding;
+      out_.files.push_back(std::move(file));
       return;
     }
-    AddText(ToUtf8(h.charset, decoded));
-    for (EmbeddedFile& file : FindEmbeddedFiles(decoded)) AddFile(file.name, ".dat", std::move(file.data));
-  }
-
-  std::string ToUtf8(const std::string& charset, const std::string& bytes) {
-    std::string utf8;
-    bool plainAscii = charset.empty() || charset == "us-ascii" || charset == "US-ASCII";
-    if (!plainAscii && charsets_.DecodeNamed(charset, bytes, &utf8) == kNoError) return utf8;
-    // Undeclared or unknown: UTF-8 when it is that, else the native code page,
-    // never Latin-1.
-    if (Charsets::IsUtf8(bytes)) return bytes;
-    if (charsets_.DecodeNamed(charsets_.NativeName(), bytes, &utf8) == kNoError) return utf8;
-    return bytes;
+    size_t textPart = out_.textParts.size();
+    out_.textParts.push_back(ConvertedTextPart{index, e.headersEnd, std::max(e.end, e.headersEnd), h.subtype, h.charset,
+                                               h.transferEncoding});
+    AddText(TextToUtf8(charsets_, h.charset, decoded));
+    for (EmbeddedFile& embedded : FindEmbeddedFiles(decoded)) {
+      ConvertedFile file = NewFile(embedded.name, ".dat");
+      file.data = std::move(embedded.data);
+      file.source = FileSource::kInText;
+      file.textPart = textPart;
+      file.blockBegin = embedded.begin;
+      file.blockEnd = embedded.end;
+      out_.files.push_back(std::move(file));
+    }
   }
 
   void AddText(const std::string& text) {
@@ -79,12 +87,17 @@ class Presenter {
     }
   }
 
-  void AddFile(const std::string& name, const char* extension, std::string_view data) {
-    AddFile(name, extension, std::string(data));
+  ConvertedFile NewFile(const std::string& name, const char* extension) const {
+    ConvertedFile file;
+    file.name = name.empty() ? "part" + std::to_string(out_.files.size() + 1) + extension : name;
+    return file;
   }
-  void AddFile(const std::string& name, const char* extension, std::string data) {
-    std::string shown = name.empty() ? "part" + std::to_string(out_.files.size() + 1) + extension : name;
-    out_.files.push_back(ConvertedFile{std::move(shown), std::move(data)});
+  void AddRange(const std::string& name, const char* extension, size_t from, size_t to) {
+    ConvertedFile file = NewFile(name, extension);
+    file.data = std::string(Range(from, to));
+    file.from = from;
+    file.to = std::max(from, to);
+    out_.files.push_back(std::move(file));
   }
 
   std::string_view message_;
@@ -93,6 +106,17 @@ class Presenter {
 };
 
 }  // namespace
+
+std::string TextToUtf8(Charsets& charsets, const std::string& charset, const std::string& bytes) {
+  std::string utf8;
+  bool plainAscii = charset.empty() || charset == "us-ascii" || charset == "US-ASCII";
+  if (!plainAscii && charsets.DecodeNamed(charset, bytes, &utf8) == kNoError) return utf8;
+  // Undeclared or unknown: UTF-8 when it is that, else the native code page,
+  // never Latin-1.
+  if (Charsets::IsUtf8(bytes)) return bytes;
+  if (charsets.DecodeNamed(charsets.NativeName(), bytes, &utf8) == kNoError) return utf8;
+  return bytes;
+}
 
 void ConvertMimeMessage(std::string_view message, Charsets& charsets, ConvertedMessage* converted) {
   MimeStructure structure;

@@ -16,9 +16,34 @@
 
 namespace notesapi::host {
 
+// Where a presented file comes from, so that a change to it can be
+// written back in its place.
+enum class FileSource {
+  kPartContent,  // a part's content [from, to), in `transferEncoding`
+  kRange,        // bytes [from, to) that no part places, taken as they are
+  kInText,       // a uuencoded or yEnc block inside text part `textPart`
+};
+
 struct ConvertedFile {
   std::string name;  // UTF-8, as the message names it (not yet unique)
   std::string data;  // decoded
+  FileSource source = FileSource::kRange;
+  size_t from = 0;
+  size_t to = 0;
+  std::string transferEncoding;
+  size_t textPart = 0;
+  size_t blockBegin = 0;  // kInText: the block in the decoded text of the part
+  size_t blockEnd = 0;
+};
+
+// A text part shown in the body: its content [from, to) of the message.
+struct ConvertedTextPart {
+  size_t entity = 0;
+  size_t from = 0;
+  size_t to = 0;
+  std::string subtype;  // lower case: "plain", "html", ...
+  std::string charset;
+  std::string transferEncoding;
 };
 
 struct ConvertedMessage {
@@ -26,9 +51,14 @@ struct ConvertedMessage {
   // at the end of its paragraph, so the text keeps its line ends.
   std::vector<std::string> textLines;
   std::vector<ConvertedFile> files;
+  std::vector<ConvertedTextPart> textParts;
 };
 
 void ConvertMimeMessage(std::string_view message, Charsets& charsets, ConvertedMessage* converted);
+
+// Text of a part in its declared character set, as UTF-8: undeclared or
+// unknown, UTF-8 when it is that, else the native code page.
+std::string TextToUtf8(Charsets& charsets, const std::string& charset, const std::string& bytes);
 
 }  // namespace notesapi::host
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "notesapi/host/internal/mime_conversion.h"
+#include "notesapi/host/internal/mime_write_back.h"
 #include "notesapi/host/mime_import.h"
 #include "notesapi/item_values.h"
 #include "notesapi/rich_text.h"
@@ -67,6 +68,10 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
   if (Rebuild(handle, &message, &partFiles) != kNoError) return kMimeViewFailed;
   ConvertedMessage converted;
   ConvertMimeMessage(message, *s_.charsets, &converted);
+  auto origin = std::make_shared<MimeOrigin>();
+  for (const auto& item : items) {
+    if (SameName(item.name, "MIME_Version")) origin->mimeItems.push_back(item);
+  }
   std::vector<StoredItem> kept;
   std::vector<std::string> used;
   for (auto& item : items) {
@@ -101,13 +106,18 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
     }
     std::string internal = UniqueName(shown, used);
     used.push_back(internal);
+    origin->internalNames.push_back(internal);
     // A part that cannot be presented fails the view: never a view without it.
     if (AttachData(s_, handle, file.data, internal, 1, false, nullptr) != kNoError) return kMimeViewFailed;
     AppendParagraph(&body.records);
     AppendPabReference(&body.records, 1);
     AppendFileHotspot(&body.records, internal, shown);
   }
-  return WriteRichTextItems(s_, body) == kNoError ? kNoError : kMimeViewFailed;
+  if (WriteRichTextItems(s_, body) != kNoError) return kMimeViewFailed;
+  origin->message = std::move(message);
+  origin->presentedText = BodyPlainText(s_, *open);
+  open->mimeOrigin = std::move(origin);
+  return kNoError;
 }
 
 bool MimeViewRole::IsPartFile(const StoredItem& item, const std::vector<std::string>& partFiles) {

@@ -1,0 +1,446 @@
+#include "notesapi/host/internal/mime_write_back.h"
+
+#include <gmime/gmime.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <random>
+
+#include "notesapi/host/internal/mime_conversion.h"
+#include "notesapi/host/internal/mime_structure.h"
+#include "notesapi/host/mime_import.h"
+#include "notesapi/item_values.h"
+#include "notesapi/rich_text.h"
+#include "notesapi/stored_structures.h"
+#include "notesapi/transfer_decoding.h"
+
+namespace notesapi::host {
+
+namespace {
+
+struct Edit {
+  size_t from;
+  size_t to;
+  std::string bytes;
+};
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// The line end a piece of the message uses: CRLF when it has one, else LF
+// when it has one, else that of the whole message.
+std::string LineEndOf(std::string_view piece, std::string_view message) {
+  size_t feed = piece.find('\n');
+  if (feed == std::string_view::npos) {
+    piece = message;
+    feed = piece.find('\n');
+  }
+  return feed != std::string_view::npos && feed > 0 && piece[feed - 1] == '\r' ? "\r\n" : "\n";
+}
+
+std::string WithLineEnds(std::string_view text, const std::string& lineEnd) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    if (text[i] == '\n') {
+      out += lineEnd;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+bool EndsWithLineEnd(std::string_view text) { return !text.empty() && text.back() == '\n'; }
+
+// Data in a part's own transfer encoding (through GMime's encoders), with
+// the part's line ends, ending in a line end exactly when `original` did.
+std::string EncodeContent(const std::string& transferEncoding, std::string_view data, std::string_view original,
+                          std::string_view message) {
+  std::string name = Lower(transferEncoding);
+  GMimeContentEncoding encoding = name == "base64"             ? GMIME_CONTENT_ENCODING_BASE64
+                                  : name == "quoted-printable" ? GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE
+                                                               : GMIME_CONTENT_ENCODING_DEFAULT;
+  if (encoding == GMIME_CONTENT_ENCODING_DEFAULT) return std::string(data);  // identity encodings
+  GMimeEncoding state;
+  g_mime_encoding_init_encode(&state, encoding);
+  std::string out(g_mime_encoding_outlen(&state, data.size()) + 16, '\0');
+  size_t length = g_mime_encoding_flush(&state, data.data(), data.size(), out.data());
+  out.resize(length);
+  while (EndsWithLineEnd(out)) out.pop_back();
+  out = WithLineEnds(out, LineEndOf(original, message));
+  if (EndsWithLineEnd(original)) out += LineEndOf(original, message);
+  return out;
+}
+
+// Text for an HTML body: every character that is not plain ASCII as a
+// character reference, so the block reads the same in any character set.
+std::string EscapedHtml(std::string_view utf8) {
+  std::string out;
+  for (size_t i = 0; i < utf8.size();) {
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    uint32_t code = c;
+    size_t extra = c < 0x80 ? 0 : c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    if (extra > 0 && i + extra < utf8.size() + 0) {
+      code = c & (0x3F >> extra);
+      for (size_t k = 1; k <= extra && i + k < utf8.size(); ++k) code = code << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    }
+    i += extra + 1;
+    if (code == '&') out += "&amp;";
+    else if (code == '<') out += "&lt;";
+    else if (code == '>') out += "&gt;";
+    else if (code == '\r') continue;
+    else if (code < 0x80) out.push_back(static_cast<char>(code));
+    else out += "&#" + std::to_string(code) + ";";
+  }
+  return out;
+}
+
+std::string HtmlBlock(std::string_view utf8, const std::string& lineEnd) {
+  return "<pre>" + WithLineEnds(EscapedHtml(utf8), lineEnd) + "</pre>" + lineEnd;
+}
+
+// Where a block goes in front of an HTML body: after its <body> tag, else
+// at the very start.
+size_t HtmlBodyStart(std::string_view html) {
+  std::string lower = Lower(html);
+  size_t body = lower.find("<body");
+  if (body == std::string::npos) return 0;
+  size_t close = lower.find('>', body);
+  return close == std::string::npos ? 0 : close + 1;
+}
+
+// The header field `name` of a header block: [start, end) with its
+// continuation lines and line end; npos when absent.
+std::pair<size_t, size_t> FindField(std::string_view block, std::string_view name) {
+  std::string lower = Lower(block);
+  std::string wanted = Lower(name) + ":";
+  for (size_t at = 0; at < lower.size();) {
+    size_t feed = lower.find('\n', at);
+    size_t next = feed == std::string::npos ? lower.size() : feed + 1;
+    if (lower.compare(at, wanted.size(), wanted) == 0) {
+      size_t end = next;
+      while (end < lower.size() && (lower[end] == ' ' || lower[end] == '\t')) {
+        size_t more = lower.find('\n', end);
+        end = more == std::string::npos ? lower.size() : more + 1;
+      }
+      return {at, end};
+    }
+    at = next;
+  }
+  return {std::string::npos, std::string::npos};
+}
+
+// The header block with `charset` set to UTF-8 and, when `eightBit`, the
+// transfer encoding said as 8bit; nothing else of it changes.
+std::string HeadersForUtf8(std::string block, bool setCharset, bool eightBit, const std::string& lineEnd) {
+  size_t blank = block.size();
+  while (blank > 0 && (block[blank - 1] == '\n' || block[blank - 1] == '\r')) --blank;
+  std::string tail = block.substr(blank);  // the blank line that ends the block
+  block.resize(blank);
+  if (!block.empty()) block += lineEnd;
+  if (setCharset) {
+    auto [start, end] = FindField(block, "Content-Type");
+    if (start == std::string::npos) {
+      block += "Content-Type: text/plain; charset=utf-8" + lineEnd;
+    } else {
+      std::string field = block.substr(start, end - start);
+      std::string lower = Lower(field);
+      size_t at = lower.find("charset=");
+      if (at != std::string::npos) {
+        size_t value = at + 8;
+        size_t stop = value;
+        if (stop < field.size() && field[stop] == '"') {
+          stop = field.find('"', stop + 1);
+          stop = stop == std::string::npos ? field.size() : stop + 1;
+        } else {
+          while (stop < field.size() && !std::strchr(" \t;\r\n", field[stop])) ++stop;
+        }
+        field.replace(value, stop - value, "utf-8");
+      } else {
+        size_t content = field.size();
+        while (content > 0 && (field[content - 1] == '\n' || field[content - 1] == '\r')) --content;
+        field.insert(content, "; charset=utf-8");
+      }
+      block.replace(start, end - start, field);
+    }
+  }
+  if (eightBit) {
+    auto [start, end] = FindField(block, "Content-Transfer-Encoding");
+    std::string field = "Content-Transfer-Encoding: 8bit" + lineEnd;
+    if (start == std::string::npos) {
+      block += field;
+    } else {
+      block.replace(start, end - start, field);
+    }
+  }
+  if (!block.empty() && block.size() >= lineEnd.size()) block.resize(block.size() - lineEnd.size());
+  return block + (tail.empty() ? lineEnd + lineEnd : tail);
+}
+
+class WriteBack {
+ public:
+  WriteBack(HostState& s, NoteHandle handle, const MimeOrigin& origin)
+      : s_(s), handle_(handle), origin_(origin), message_(origin.message) {
+    ParseMimeStructure(message_, s_.charsets->NativeName(), &structure_);
+    ConvertMimeMessage(message_, *s_.charsets, &converted_);
+    textEdits_.resize(converted_.textParts.size());
+  }
+
+  Status Run(std::string* out) {
+    if (Status st = CollectFiles(); st != kNoError) return st;
+    CollectBody();
+    for (size_t i = 0; i < converted_.textParts.size(); ++i) EditTextPart(i);
+    std::string result = Applied(message_, edits_);
+    if (!report_.empty() && !reportPlaced_) result = WithReportPart(result);
+    *out = std::move(result);
+    return kNoError;
+  }
+
+ private:
+  std::string_view Range(size_t from, size_t to) const { return std::string_view(message_).substr(from, to - from); }
+
+  // Each presented file that is gone or holds other data now.
+  Status CollectFiles() {
+    for (size_t i = 0; i < converted_.files.size() && i < origin_.internalNames.size(); ++i) {
+      const ConvertedFile& file = converted_.files[i];
+      std::string data;
+      BlockId found;
+      if (FindAttachmentItem(s_, handle_, origin_.internalNames[i], &found) == kNoError) {
+        std::string name;
+        if (!ReadAttachment(s_, handle_, *s_.FindItemByBlock(found), &name, &data)) return kFileError;
+        if (data == file.data) continue;
+      }
+      switch (file.source) {
+        case FileSource::kPartContent:
+          edits_.push_back({file.from, file.to, EncodeContent(file.transferEncoding, data, Range(file.from, file.to), message_)});
+          break;
+        case FileSource::kRange:
+          edits_.push_back({file.from, file.to, data});
+          break;
+        case FileSource::kInText: {
+          std::string lineEnd = LineEndOf(Range(converted_.textParts[file.textPart].from, converted_.textParts[file.textPart].to), message_);
+          textEdits_[file.textPart].push_back(
+              {file.blockBegin, file.blockEnd, "[" + file.name + ": removed by the mail server's anti-virus check]" + lineEnd});
+          break;
+        }
+      }
+    }
+    return kNoError;
+  }
+
+  // What was done to the body: text put in front, or the whole replaced.
+  void CollectBody() {
+    std::string current = BodyPlainText(s_, *s_.FindNote(handle_));
+    const std::string& presented = origin_.presentedText;
+    if (current == presented) return;
+    if (current.size() >= presented.size() && current.compare(current.size() - presented.size(), presented.size(), presented) == 0) {
+      report_ = current.substr(0, current.size() - presented.size());
+      if (!report_.empty() && report_.back() != '\n') report_ += '\n';
+    } else {
+      replacement_ = current;
+      replaced_ = true;
+      if (!replacement_.empty() && replacement_.back() != '\n') replacement_ += '\n';
+    }
+  }
+
+  // Text in the part's own character set, or the part moved to UTF-8 when
+  // that set cannot hold it.
+  void EditTextPart(size_t index) {
+    const ConvertedTextPart& part = converted_.textParts[index];
+    std::string_view content = Range(part.from, part.to);
+    std::string lineEnd = LineEndOf(content, message_);
+    bool html = part.subtype == "html";
+    bool plain = part.subtype == "plain";
+    std::vector<Edit>& inner = textEdits_[index];
+    bool front = !report_.empty() && ((plain && !plainDone_) || (html && !htmlDone_));
+    if (inner.empty() && !front && !replaced_) return;
+    std::string decoded = DecodeTransferEncoding(part.transferEncoding, content);
+    std::sort(inner.begin(), inner.end(), [](const Edit& a, const Edit& b) { return a.from > b.from; });
+    for (const Edit& edit : inner) {
+      if (edit.to <= decoded.size() && edit.from <= edit.to) decoded.replace(edit.from, edit.to - edit.from, edit.bytes);
+    }
+    bool toUtf8 = false;
+    if (replaced_) {
+      if (html) {
+        decoded = HtmlBlock(replacement_, lineEnd);
+      } else {
+        toUtf8 = !InCharset(part.charset, WithLineEnds(replacement_, lineEnd), &decoded);
+        if (toUtf8) decoded = WithLineEnds(replacement_, lineEnd);
+      }
+    } else if (front && html) {
+      decoded.insert(HtmlBodyStart(decoded), HtmlBlock(report_, lineEnd));
+      htmlDone_ = reportPlaced_ = true;
+    } else if (front) {
+      std::string prefix;
+      if (InCharset(part.charset, WithLineEnds(report_, lineEnd), &prefix)) {
+        decoded.insert(0, prefix);
+      } else {
+        toUtf8 = true;
+        decoded = WithLineEnds(report_, lineEnd) + TextToUtf8(*s_.charsets, part.charset, decoded);
+      }
+      plainDone_ = reportPlaced_ = true;
+    }
+    std::string identity = Lower(part.transferEncoding);
+    bool identityEncoding = identity != "base64" && identity != "quoted-printable";
+    bool eightBit = identityEncoding && identity != "8bit" && identity != "binary" && !IsAscii(decoded);
+    edits_.push_back({part.from, part.to, EncodeContent(part.transferEncoding, decoded, content, message_)});
+    if (toUtf8 || eightBit) {
+      const MimeEntity& e = structure_.entities[part.entity];
+      edits_.push_back({e.boundaryEnd, e.headersEnd,
+                        HeadersForUtf8(std::string(Range(e.boundaryEnd, e.headersEnd)), toUtf8, eightBit, lineEnd)});
+    }
+  }
+
+  // `utf8` in `charset`; an undeclared or ASCII set holds only ASCII.
+  bool InCharset(const std::string& charset, const std::string& utf8, std::string* out) {
+    std::string name = Lower(charset);
+    if (name.empty() || name == "us-ascii") {
+      *out = utf8;
+      return IsAscii(utf8);
+    }
+    return s_.charsets->EncodeNamed(charset, utf8, out) == kNoError;
+  }
+
+  static std::string Applied(const std::string& message, std::vector<Edit> edits) {
+    std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.from > b.from; });
+    std::string result = message;
+    for (const Edit& edit : edits) result.replace(edit.from, edit.to - edit.from, edit.bytes);
+    return result;
+  }
+
+  // A mail without a text part gets one for the report: the first part of
+  // its top multipart, or, for a single part, a new multipart around it.
+  std::string WithReportPart(const std::string& message) const {
+    MimeStructure structure;
+    ParseMimeStructure(message, s_.charsets->NativeName(), &structure);
+    std::string lineEnd = LineEndOf(message, message);
+    std::string part = "Content-Type: text/plain; charset=utf-8" + lineEnd + "Content-Transfer-Encoding: 8bit" + lineEnd +
+                       lineEnd + WithLineEnds(report_, lineEnd);
+    const MimeEntity& root = structure.entities.front();
+    if (root.kind == MimeEntityKind::kMultipart && !root.children.empty()) {
+      const MimeEntity& first = structure.entities[root.children.front()];
+      size_t delimiter = message.find("--" + root.headers.boundary, first.start);
+      if (delimiter != std::string::npos && delimiter < first.boundaryEnd) {
+        return Applied(message, {{delimiter, delimiter, "--" + root.headers.boundary + lineEnd + part}});
+      }
+    }
+    std::string boundary = NewBoundary(message);
+    std::string headers = message.substr(0, root.headersEnd);
+    std::string kept, content;
+    bool version = false;
+    for (size_t at = 0; at < headers.size();) {
+      auto [start, end] = NextField(headers, at);
+      if (start == end) break;
+      std::string field = headers.substr(start, end - start);
+      if (!EndsWithLineEnd(field)) field += lineEnd;
+      std::string lower = Lower(field);
+      (lower.rfind("content-", 0) == 0 ? content : kept) += field;
+      if (lower.rfind("mime-version:", 0) == 0) version = true;
+      at = end;
+    }
+    if (!version) kept += "MIME-Version: 1.0" + lineEnd;
+    std::string wrapped = kept + "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"" + lineEnd + lineEnd + "--" +
+                          boundary + lineEnd + part + "--" + boundary + lineEnd + content + lineEnd +
+                          message.substr(std::min(root.headersEnd, message.size()));
+    if (!EndsWithLineEnd(wrapped)) wrapped += lineEnd;
+    return wrapped + "--" + boundary + "--" + lineEnd;
+  }
+
+  // One header field of a block starting at `at`, with its continuation lines.
+  static std::pair<size_t, size_t> NextField(const std::string& block, size_t at) {
+    if (at >= block.size() || block[at] == '\n' || block[at] == '\r') return {at, at};
+    size_t end = at;
+    do {
+      size_t feed = block.find('\n', end);
+      end = feed == std::string::npos ? block.size() : feed + 1;
+    } while (end < block.size() && (block[end] == ' ' || block[end] == '\t'));
+    return {at, end};
+  }
+
+  static std::string NewBoundary(const std::string& message) {
+    std::random_device random;
+    for (;;) {
+      std::string boundary = "=_tervala_report_" + std::to_string(random()) + std::to_string(random());
+      if (message.find(boundary) == std::string::npos) return boundary;
+    }
+  }
+
+  HostState& s_;
+  NoteHandle handle_;
+  const MimeOrigin& origin_;
+  const std::string& message_;
+  MimeStructure structure_;
+  ConvertedMessage converted_;
+  std::vector<Edit> edits_;  // on the message, none overlapping
+  std::vector<std::vector<Edit>> textEdits_;  // on the decoded text of each text part
+  std::string report_;
+  std::string replacement_;
+  bool replaced_ = false;
+  bool plainDone_ = false;
+  bool htmlDone_ = false;
+  bool reportPlaced_ = false;
+};
+
+}  // namespace
+
+std::string BodyPlainText(HostState& s, const OpenNote& open) {
+  std::string lmbcs;
+  for (const StoredItem& item : open.note.items) {
+    if (!SameName(item.name, "Body")) continue;
+    uint16_t type = 0;
+    if (ValueType(item.value, &type) != kNoError) continue;
+    if (type == TYPE_TEXT) {
+      lmbcs.append(item.value, 2);
+    } else if (type == TYPE_COMPOSITE) {
+      std::string plain;
+      if (RichTextToPlainText(std::string_view(item.value).substr(2), "\n", 0, &plain) == kNoError) lmbcs += plain;
+    }
+  }
+  std::string utf8;
+  if (s.charsets->Convert(Charset::kLmbcs, Charset::kUtf8, lmbcs, &utf8) != kNoError) return lmbcs;
+  return utf8;
+}
+
+Status ChangedMessage(HostState& s, NoteHandle handle, const MimeOrigin& origin, std::string* message) {
+  return WriteBack(s, handle, origin).Run(message);
+}
+
+Status WriteBackMime(HostState& s, NoteHandle handle) {
+  OpenNote* open = s.FindNote(handle);
+  if (open == nullptr || !open->mimeOrigin) return kInvalidHandle;
+  std::shared_ptr<MimeOrigin> origin = open->mimeOrigin;
+  std::string message;
+  if (Status st = ChangedMessage(s, handle, *origin, &message); st != kNoError) return st;
+  // The presented items go; the message's own parts come back.
+  std::vector<StoredItem> kept;
+  for (StoredItem& item : open->note.items) {
+    bool presented = SameName(item.name, "Body") || SameName(item.name, "MIME_Version");
+    if (!presented && SameName(item.name, "$FILE")) {
+      FileObject file;
+      std::string_view body = std::string_view(item.value).substr(std::min<size_t>(2, item.value.size()));
+      if (ParseFileObject(body, &file) == kNoError && body.size() - 36 >= file.fileNameLength) {
+        std::string name(body.substr(36, file.fileNameLength));
+        presented = std::find(origin->internalNames.begin(), origin->internalNames.end(), name) != origin->internalNames.end();
+      }
+    }
+    if (!presented) kept.push_back(std::move(item));
+  }
+  open->note.items = std::move(kept);
+  open->mimeOrigin.reset();
+  for (const StoredItem& item : origin->mimeItems) {
+    if (Status st = AppendItem(s, handle, item.flags, item.name, item.value, nullptr); st != kNoError) return st;
+  }
+  std::u16string scratch = s.charsets->Utf8ToUtf16(s.serverDirectory + "/run");
+  return WriteMimeParts(s.platform, handle, message, scratch);
+}
+
+}  // namespace notesapi::host

@@ -1,0 +1,38 @@
+// Mail the scan changed keeps everything but what was removed. A MIME note
+// opened converted remembers the message it was presented from; when it is
+// saved, the changes made to the converted note are written back into that
+// message in place: a replaced attachment gets its new content in its own
+// part, in the part's own transfer encoding; a block removed from inside
+// text loses its lines; text put in front of the body goes in front of the
+// first plain and the first HTML part; a removed body leaves the text that
+// replaced it in its parts. Every other byte (header fields and their
+// order, the MIME tree, the other parts, line ends) stays as it came.
+#ifndef NOTESAPI_HOST_INTERNAL_MIME_WRITE_BACK_H_
+#define NOTESAPI_HOST_INTERNAL_MIME_WRITE_BACK_H_
+
+#include <string>
+#include <vector>
+
+#include "notesapi/host/internal/host_state.h"
+
+namespace notesapi::host {
+
+struct MimeOrigin {
+  std::string message;                     // as stored
+  std::string presentedText;               // UTF-8 plain text of the body as presented
+  std::vector<std::string> internalNames;  // LMBCS "$FILE" name of each presented file, in order
+  std::vector<StoredItem> mimeItems;       // "MIME_Version" as stored
+};
+
+// The note's body as plain UTF-8 text: every "Body" item in order.
+std::string BodyPlainText(HostState& s, const OpenNote& open);
+
+// The message `origin` with the changes of the open note applied.
+[[nodiscard]] Status ChangedMessage(HostState& s, NoteHandle handle, const MimeOrigin& origin, std::string* message);
+
+// Puts the open note back into its MIME form, holding ChangedMessage.
+[[nodiscard]] Status WriteBackMime(HostState& s, NoteHandle handle);
+
+}  // namespace notesapi::host
+
+#endif  // NOTESAPI_HOST_INTERNAL_MIME_WRITE_BACK_H_

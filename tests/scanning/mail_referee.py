@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""Compares a delivered message with the one that was sent, with Python's
+email package as referee: the header fields and their order, the MIME tree
+and every clean part (decoded bytes, type, file name) must be the sent
+ones; a part that carried the test virus must hold the placeholder; no
+part, and no uuencoded block inside text, may decode to the virus; the
+first text part carries the report. Prints what differs; exit 1 if any.
+    mail_referee.py SENT DELIVERED PLACEHOLDER"""
+import binascii
+import email
+import email.policy
+import sys
+
+EICAR = b"EICAR-STANDARD-ANTIVIRUS-TEST-FILE"
+REPORT = "Tervala Anti-Virus Report"
+
+
+def load(path):
+    with open(path, "rb") as f:
+        return email.message_from_bytes(f.read(), policy=email.policy.compat32)
+
+
+def without_charset(name, value):
+    """A text part may have moved to UTF-8 to hold the report: only that."""
+    if name.lower() != "content-type":
+        return value
+    return ";".join(p for p in value.split(";") if not p.strip().lower().startswith("charset="))
+
+
+def leaves(message):
+    return [p for p in message.walk() if not p.is_multipart()]
+
+
+def is_text(part):
+    return part.get_content_maintype() == "text" and not part.get_filename() \
+        and part.get_content_disposition() != "attachment"
+
+
+def uu_blocks(text):
+    out, block = [], None
+    for line in text.splitlines():
+        if line.startswith(b"begin ") and block is None:
+            block = b""
+        elif line.strip() == b"end" and block is not None:
+            out.append(block)
+            block = None
+        elif block is not None:
+            try:
+                block += binascii.a2b_uu(line)
+            except binascii.Error:
+                pass
+    return out
+
+
+def infected(part):
+    data = part.get_payload(decode=True) or b""
+    if EICAR in data:
+        return True
+    return is_text(part) and any(EICAR in b for b in uu_blocks(data))
+
+
+def main(sent_path, delivered_path, placeholder_path):
+    sent, got = load(sent_path), load(delivered_path)
+    placeholder = open(placeholder_path, "rb").read()
+    faults = []
+    # A single part that became multipart to hold the report moves its
+    # content fields down; every other field stays, in order.
+    wrapped = sent.get_content_type() != got.get_content_type()
+    moved = {"content-type", "content-transfer-encoding", "content-disposition", "mime-version"} if wrapped else set()
+    sent_fields = [(k, without_charset(k, v)) for k, v in sent.items() if k.lower() not in moved]
+    got_fields = [(k, without_charset(k, v)) for k, v in got.items() if k.lower() not in moved]
+    if sent_fields != got_fields:
+        faults.append("header fields: %r != %r" % (sent_fields, got_fields))
+    a, b = leaves(sent), leaves(got)
+    reported = False
+    if len(b) == len(a) + 1 and b[0].get_content_type() == "text/plain":
+        report_part = b.pop(0)  # a mail without a text part gets one for the report
+        reported = REPORT in (report_part.get_payload(decode=True) or b"").decode("utf-8", "replace")
+    if [p.get_content_type() for p in a] != [p.get_content_type() for p in b]:
+        faults.append("tree: %r != %r" % ([p.get_content_type() for p in a], [p.get_content_type() for p in b]))
+    for i, (x, y) in enumerate(zip(a, b)):
+        if x.get_filename() != y.get_filename():
+            faults.append("part %d: name %r != %r" % (i, x.get_filename(), y.get_filename()))
+        if x.get("Content-ID") != y.get("Content-ID"):
+            faults.append("part %d: Content-ID %r != %r" % (i, x.get("Content-ID"), y.get("Content-ID")))
+        sent_data = x.get_payload(decode=True) or b""
+        got_data = y.get_payload(decode=True) or b""
+        if is_text(x):
+            text = got_data.decode(y.get_content_charset() or "utf-8", "replace")
+            if REPORT in text:
+                reported = True
+            if not infected(x) and not got_data.endswith(sent_data) and \
+                    x.get_content_subtype() != "html" and sent_data not in got_data:
+                faults.append("text part %d changed beyond the report" % i)
+        elif infected(x):
+            if got_data != placeholder:
+                faults.append("part %d (%s) is not the placeholder" % (i, x.get_filename()))
+        elif got_data != sent_data:
+            faults.append("clean part %d (%s) changed" % (i, x.get_filename()))
+    if any(infected(p) for p in leaves(got)):
+        faults.append("the virus decodes from the delivered message")
+    if not reported:
+        faults.append("no report in any text part")
+    for fault in faults:
+        print(fault)
+    print("OK" if not faults else "%d fault(s)" % len(faults))
+    return 1 if faults else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(*sys.argv[1:4]))

@@ -35,12 +35,33 @@ bool IsAscii(std::string_view text) {
   return true;
 }
 
-// A header text: as it is when plain ASCII, else one RFC 2047 encoded word.
+// A header text: as it is when plain ASCII, else RFC 2047 encoded words of
+// at most 75 characters, each ending on a whole character, folded apart.
 std::string HeaderText(std::string_view utf8) {
   if (IsAscii(utf8)) return std::string(utf8);
-  std::string b64 = Base64Lines(utf8);
-  b64.erase(std::remove(b64.begin(), b64.end(), '\n'), b64.end());
-  return "=?UTF-8?B?" + b64 + "?=";
+  constexpr size_t kMaxWordBytes = 45;  // 60 base64 characters in a word of 72
+  std::string out;
+  for (size_t at = 0; at < utf8.size();) {
+    size_t end = std::min(utf8.size(), at + kMaxWordBytes);
+    while (end < utf8.size() && end > at + 1 && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) --end;
+    std::string b64 = Base64Lines(utf8.substr(at, end - at));
+    b64.erase(std::remove(b64.begin(), b64.end(), '\n'), b64.end());
+    if (!out.empty()) out += "\n ";
+    out += "=?UTF-8?B?" + b64 + "?=";
+    at = end;
+  }
+  return out;
+}
+
+// An address: only its display name is encoded, so the address itself is
+// never inside an encoded word and stays one a client can reply to.
+std::string AddressText(std::string_view utf8) {
+  size_t open = utf8.rfind('<');
+  if (IsAscii(utf8) || open == std::string_view::npos || utf8.back() != '>') return HeaderText(utf8);
+  std::string_view name = utf8.substr(0, open);
+  while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+  if (name.size() >= 2 && name.front() == '"' && name.back() == '"') name = name.substr(1, name.size() - 2);
+  return HeaderText(name) + " " + std::string(utf8.substr(open));
 }
 
 std::string Utf8(Platform* p, std::string_view lmbcs) {
@@ -59,6 +80,19 @@ std::string ItemText(Platform* p, NoteHandle note, const char* name) {
     joined += entry;
   }
   return Utf8(p, joined);
+}
+
+// An address list item as a header value, each address encoded on its own.
+std::string AddressList(Platform* p, NoteHandle note, const char* name) {
+  std::string joined;
+  uint16_t count = p->ItemTextListCount(note, name);
+  for (uint16_t i = 0; i < count; ++i) {
+    std::string entry;
+    if (p->ItemTextListEntry(note, name, i, &entry) != kNoError) break;
+    if (!joined.empty()) joined += ",\n ";
+    joined += AddressText(Utf8(p, entry));
+  }
+  return joined;
 }
 
 Status BodyText(Platform* p, NoteHandle note, std::string* text) {
@@ -86,13 +120,13 @@ Status BodyText(Platform* p, NoteHandle note, std::string* text) {
 
 Status ComposeMemoMessage(Platform* p, NoteHandle note, const std::u16string& scratchFolder, std::string* rfc822) {
   std::string out;
-  auto header = [&](const char* name, const std::string& value) {
-    if (!value.empty()) out += std::string(name) + ": " + HeaderText(value) + "\n";
+  auto header = [&](const char* name, const std::string& encoded) {
+    if (!encoded.empty()) out += std::string(name) + ": " + encoded + "\n";
   };
-  header("From", ItemText(p, note, "From"));
-  header("To", ItemText(p, note, "SendTo"));
-  header("Cc", ItemText(p, note, "CopyTo"));
-  header("Subject", ItemText(p, note, "Subject"));
+  header("From", AddressList(p, note, "From"));
+  header("To", AddressList(p, note, "SendTo"));
+  header("Cc", AddressList(p, note, "CopyTo"));
+  header("Subject", HeaderText(ItemText(p, note, "Subject")));
   out += "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"" + std::string(kBoundary) + "\"\n\n";
   std::string body;
   if (Status s = BodyText(p, note, &body); s != kNoError) return s;

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "notesapi/host/memo_export.h"
+#include "notesapi/host/internal/encoded_words.h"
 #include "notesapi/host/internal/gobject_ptr.h"
 #include "notesapi/host/internal/mime_structure.h"
 #include "notesapi/item_values.h"
@@ -233,7 +234,15 @@ Status WriteSummary(Platform* p, NoteHandle note, std::string_view headerBlock, 
     posted.innards[1] = static_cast<uint32_t>(days + kJulianDayOfUnixEpoch);
     posted.innards[0] = static_cast<uint32_t>((micros - days * 86400000000LL) / 10000);
   }
-  std::string subject = SummaryText(message ? g_mime_message_get_subject(message.get()) : nullptr);
+  // GMime joins adjacent encoded words before decoding them, so one word's
+  // padding would end the whole subject: each word is decoded on its own.
+  std::string subject;
+  if (GMimeHeader* header = message ? g_mime_header_list_get_header(
+                                          g_mime_object_get_header_list(GMIME_OBJECT(message.get())), "Subject")
+                                    : nullptr) {
+    const char* raw = g_mime_header_get_raw_value(header);
+    subject = SummaryText(host::DecodeHeaderText(raw == nullptr ? "" : raw, native).c_str());
+  }
   Status s = p->ItemSetText(note, "Form", "Memo");
   if (s == kNoError) s = p->ItemSetText(note, "MIME_Version", "1.0");
   if (s == kNoError && !from.empty()) s = p->ItemSetText(note, "From", ToLmbcs(p, SummaryText(from[0].c_str()).c_str()));

@@ -67,6 +67,11 @@ class MimeImportTest : public ::testing::Test {
     }
     return parts;
   }
+  std::string Lmbcs(const std::string& utf8) {
+    std::string out;
+    EXPECT_EQ(p->Translate(kTranslateUtf8ToLmbcs, utf8, &out), kNoError);
+    return out;
+  }
   std::string Utf8(const std::string& lmbcs) {
     std::string out;
     EXPECT_EQ(p->Translate(kTranslateLmbcsToUtf8, lmbcs, &out), kNoError);
@@ -115,6 +120,38 @@ TEST_F(MimeImportTest, MessageBecomesHeaderItemsAndRawParts) {
   EXPECT_EQ(Parts(second.get()).size(), parts.size()) << "the exported message has the same structure";
   ItemInfo routing;
   EXPECT_EQ(p->ItemInfoByName(second.get(), "RoutingState", &routing), kItemNotFound) << "not held";
+}
+
+// Each encoded word is decoded on its own: the padding of one never ends
+// the subject, and only the space between two encoded words goes.
+TEST_F(MimeImportTest, SubjectsDecodeWordByWord) {
+  std::string longSubject;
+  std::string longExpected;
+  for (int i = 0; i < 40; ++i) {
+    longSubject += " =?utf-8?b?0KHQu9C+0LLQvi0=?=";  // "Слово-" with padding
+    longExpected += "Слово-";
+  }
+  const std::pair<std::string, std::string> cases[] = {
+      {"=?utf-8?b?0JTQstCwIA==?= =?utf-8?b?0J7QtNC40L0g?=", "Два Один "},
+      {"=?utf-8?b?0JTQstCw?=\r\n =?utf-8?q?_=D0=9E=D0=B4=D0=B8=D0=BD?=", "Два Один"},
+      {"Re: =?windows-1251?B?z/Do4uXy?= and more", "Re: Привет and more"},
+      {"=?koi8-r?Q?=F0=D2=C9=D7=C5=D4?= world", "Привет world"},
+      {"=?utf-8?b?broken word?= stays", "=?utf-8?b?broken word?= stays"},
+      {"plain   spacing  kept", "plain   spacing  kept"},
+      {"=?UTF-8*ru?B?0JTQsA==?=", "Да"},
+      {longSubject.substr(1), longExpected},
+  };
+  for (const auto& [raw, expected] : cases) {
+    ImportedMessage imported;
+    std::string message = "From: a@example.com\nTo: b@example.com\nSubject: " + raw + "\n\nhi\n";
+    ASSERT_EQ(ImportMimeMessage(p, db.get(), message, false, Scratch(), &imported), kNoError);
+    ScopedNote note(p);
+    ASSERT_EQ(p->NoteOpen(db.get(), imported.noteId, kOpenRawMime, note.put()), kNoError);
+    std::string lmbcs, subject;
+    ASSERT_EQ(p->ItemGetText(note.get(), "Subject", 65535, &lmbcs), kNoError);
+    ASSERT_EQ(p->Translate(kTranslateLmbcsToUtf8, lmbcs, &subject), kNoError);
+    EXPECT_EQ(subject, expected) << raw;
+  }
 }
 
 TEST_F(MimeImportTest, ReadersSeeRichTextAndAttachments) {
@@ -237,6 +274,38 @@ TEST_F(MimeImportTest, MemosGoToTheMailBoxWithTheirAttachments) {
   ASSERT_EQ(p->ExtractFile(delivered.get(), file.item, std::u16string(out.begin(), out.end())), kNoError);
   std::ifstream in(out);
   EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "attached report");
+}
+
+// A memo written out as mail: a display name is encoded apart from its
+// address, and a long subject becomes several encoded words of at most 75
+// characters that read back whole.
+TEST_F(MimeImportTest, MemoHeadersAreWellFormedMail) {
+  std::string subject;
+  for (int i = 0; i < 12; ++i) subject += "Отчёт о проверке ";
+  ScopedNote memo(p);
+  ASSERT_EQ(p->MailCreateMessage(db.get(), memo.put()), kNoError);
+  ASSERT_EQ(p->ItemSetText(memo.get(), "From", Lmbcs("Иван Петров <ivan@example.com>")), kNoError);
+  ASSERT_EQ(p->ItemCreateTextList(memo.get(), "SendTo", Lmbcs("Анна <anna@example.com>")), kNoError);
+  ASSERT_EQ(p->ItemAppendTextList(memo.get(), "SendTo", "bob@example.com", false), kNoError);
+  ASSERT_EQ(p->ItemSetText(memo.get(), "Subject", Lmbcs(subject)), kNoError);
+  std::string exported;
+  ASSERT_EQ(ExportMimeMessage(p, memo.get(), Scratch(), &exported), kNoError);
+  EXPECT_NE(exported.find("?= <ivan@example.com>\n"), std::string::npos) << exported;
+  EXPECT_NE(exported.find("?= <anna@example.com>,\n bob@example.com\n"), std::string::npos) << exported;
+  for (size_t at = exported.find("=?UTF-8?B?"); at != std::string::npos; at = exported.find("=?UTF-8?B?", at + 2)) {
+    EXPECT_LE(exported.find("?=", at + 10) + 2 - at, 75u) << exported;
+  }
+  ImportedMessage imported;
+  ASSERT_EQ(ImportMimeMessage(p, db.get(), exported, false, Scratch(), &imported), kNoError);
+  ScopedNote back(p);
+  ASSERT_EQ(p->NoteOpen(db.get(), imported.noteId, kOpenRawMime, back.put()), kNoError);
+  std::string text;
+  ASSERT_EQ(p->ItemGetText(back.get(), "Subject", 65535, &text), kNoError);
+  EXPECT_EQ(Utf8(text), subject);
+  ASSERT_EQ(p->ItemGetText(back.get(), "SMTPOriginator", 1023, &text), kNoError);
+  EXPECT_EQ(text, "ivan@example.com");
+  ASSERT_EQ(p->ItemGetText(back.get(), "From", 1023, &text), kNoError);
+  EXPECT_EQ(Utf8(text), "Иван Петров <ivan@example.com>");
 }
 
 TEST_F(MimeImportTest, NamesAreCanonicalised) {

@@ -330,29 +330,40 @@ Status ScanAttachment(ObjectRecord* record) {
   return kNoError;
 }
 
-Status ScanMimePart(ObjectRecord* record) {
+namespace {
+
+// The stored part of the record: its delimiter, headers and content, with
+// a content kept in an object read back from it.
+Status ReadStoredPart(ObjectRecord* record, std::string* data, MimePartHeader* header) {
   Platform* p = ProcessPlatform();
   std::string bytes;
   std::string memory;
   size_t offset = 0;
-  MimePartHeader header;
   Status read = ItemBytes(*record, &bytes) ? p->ReadStructure(kStructMimePart, bytes, &offset, &memory) : kValueTooShort;
-  if (read == kNoError) read = ParseMimePartHeader(memory, &header);
+  if (read == kNoError) read = ParseMimePartHeader(memory, header);
+  if (read == kNoError && !TextAt(bytes, &offset, header->byteCount, data)) read = kValueTooShort;
+  size_t prefix = size_t{header->boundaryLength} + header->headersLength;
+  if (read == kNoError && prefix > data->size()) read = kValueTooShort;
+  if (read == kNoError && (header->flags & kMimePartBodyInDbObject)) {
+    std::string content;
+    read = ReadPartObject(record->note, data->substr(prefix), PathForFiles(record->scanCopyPath), &content);
+    *data = data->substr(0, prefix) + content;
+  }
+  return read;
+}
+
+}  // namespace
+
+Status ScanMimePart(ObjectRecord* record) {
   std::string data;
-  if (read == kNoError && !TextAt(bytes, &offset, header.byteCount, &data)) read = kValueTooShort;
+  MimePartHeader header;
+  Status read = ReadStoredPart(record, &data, &header);
   if (read == kNoError && header.byteCount == 0) {
     // Nothing stored, nothing to scan: clean under its own name, never the
     // previous object's result.
     record->result = ResultClean;
     record->description = Native(record->objectName);
     return kNoError;
-  }
-  size_t prefix = size_t{header.boundaryLength} + header.headersLength;
-  if (read == kNoError && prefix > data.size()) read = kValueTooShort;
-  if (read == kNoError && (header.flags & kMimePartBodyInDbObject)) {
-    std::string content;
-    read = ReadPartObject(record->note, data.substr(prefix), PathForFiles(record->scanCopyPath), &content);
-    data = data.substr(0, prefix) + content;
   }
   if (read != kNoError || WriteBufferToFile(PathForFiles(record->scanCopyPath), data) != 0) {
     LogWriteError(Msg::FileExtractFailed, 0, *record);
@@ -363,11 +374,41 @@ Status ScanMimePart(ObjectRecord* record) {
   CommonScanStep(record, Msg::MimePartScanned);
   // Stored data "as is" hides a base64 or quoted-printable payload from the
   // kernel; the decoded body is scanned too.
+  size_t prefix = size_t{header.boundaryLength} + header.headersLength;
   std::string_view headers = std::string_view(data).substr(header.boundaryLength, header.headersLength);
   std::string encoding = HeaderValue(headers, "content-transfer-encoding");
   std::string_view body = std::string_view(data).substr(prefix);
   std::string decoded = DecodeTransferEncoding(encoding, body);
   if (decoded != body) ScanDecoded(record, decoded);
+  return kNoError;
+}
+
+Status ScanHtmlSource(ObjectRecord* record, std::string* messageHeaders) {
+  std::string data;
+  MimePartHeader header;
+  Status read = ReadStoredPart(record, &data, &header);
+  if (read != kNoError) {
+    LogWriteError(Msg::FileExtractFailed, read, *record);
+    CommonWriteFailure(record);
+    return read;
+  }
+  std::string_view headers = std::string_view(data).substr(header.boundaryLength, header.headersLength);
+  // A message's own header block is stored apart from the body it types.
+  if (header.partType == kMimePartMessage) {
+    messageHeaders->assign(headers);
+    return SKIP_OBJECT;
+  }
+  if (header.headersLength == 0) headers = *messageHeaders;
+  if (HeaderValue(headers, "content-type").rfind("text/html", 0) != 0) return SKIP_OBJECT;
+  size_t prefix = size_t{header.boundaryLength} + header.headersLength;
+  std::string decoded = DecodeTransferEncoding(HeaderValue(headers, "content-transfer-encoding"),
+                                               std::string_view(data).substr(prefix));
+  if (WriteBufferToFile(PathForFiles(record->scanCopyPath), decoded) != 0) {
+    LogWriteError(Msg::FileExtractFailed, 0, *record);
+    CommonWriteFailure(record);
+    return kNoError;
+  }
+  CommonScanStep(record, Msg::MimePartScanned);
   return kNoError;
 }
 

@@ -27,6 +27,11 @@ notesapi::Status ScanAttachment(ObjectRecord* record);
 // hides the content, decoded as well; a detection in either counts.
 notesapi::Status ScanMimePart(ObjectRecord* record);
 notesapi::Status ScanScriptObject(ObjectRecord* record);
+// A stored text/html part as a browser gets it: its source, decoded.
+// SKIP_OBJECT for a part of any other type. The parts of a note go through
+// in order with one `messageHeaders`, which keeps the header block of the
+// message whose body comes next.
+notesapi::Status ScanHtmlSource(ObjectRecord* record, std::string* messageHeaders);
 
 // The kernel call the scanners make; tests may put a double in its place
 // (nullptr restores the kernel).

@@ -1,5 +1,6 @@
 #include "scanning/scan_driver.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -86,6 +87,9 @@ class DocumentScan {
         return ErrorExit(s);
       }
     }
+    if (converted_ && (mask_ & MonitorBody)) {
+      if (Status html = ScanHtmlSources(); html != kNoError) return ErrorExit(html);
+    }
     return FinalPhase();
   }
 
@@ -99,7 +103,10 @@ class DocumentScan {
       return;
     }
     note_ = kNullHandle;
-    if (Status s = p_->NoteOpenByUnid(db_, info.unid, 0, &note_); s == kNoError) return;
+    if (Status s = p_->NoteOpenByUnid(db_, info.unid, 0, &note_); s == kNoError) {
+      converted_ = true;
+      return;
+    }
     else Trace("ERROR CD-CONVERT NOTE(3)", s, JournalError);
     note_ = kNullHandle;
     if (LogLevelAbove(kLogFromLevel3)) LogMessage(kTargets, JournalInformation, "H_NOTE_BEFORE 0x%08x", 0, note_);
@@ -152,6 +159,7 @@ class DocumentScan {
           }
           record_.kind = KindText;
           DrawPaths();
+          if (name == "Body") bodyItems_.push_back(item.item);
           scanned = ScanRichTextItem(&record_);
           break;
         case TYPE_OBJECT:
@@ -183,6 +191,56 @@ class DocumentScan {
       return;
     }
     ReactToResult();
+  }
+
+  // A browser gets HTML as its source, not as the text the body shows: each
+  // text/html part of the stored message is scanned decoded as well, and a
+  // finding in it takes the body away as a finding in the text would.
+  Status ScanHtmlSources() {
+    NoteHandle raw = kNullHandle;
+    if (Status s = p_->NoteOpen(db_, noteId_, kOpenRawMime, &raw); s != kNoError) {
+      LogMessage(kTargets, JournalError, MessageText(Msg::DocumentOpenFailed), s, noteId_);
+      return s;
+    }
+    ItemInfo item;
+    std::string messageHeaders;
+    Status s = p_->ItemInfoByName(raw, "Body", &item);
+    for (; s == kNoError; s = p_->ItemInfoNext(raw, item.item, "Body", &item)) {
+      if (item.type != TYPE_MIME_PART) continue;
+      PrepareRecord(item);
+      record_.note = raw;
+      record_.kind = KindMimePart;
+      record_.objectName = "Body (text/html)";
+      DrawPaths();
+      if (ScanHtmlSource(&record_, &messageHeaders) == SKIP_OBJECT) {
+        DeleteCopies(false);
+        continue;
+      }
+      ReactToHtmlResult();
+    }
+    record_.note = note_;
+    (void)p_->NoteClose(raw);  // read only
+    return IsError(s, kItemNotFound) ? kNoError : s;
+  }
+
+  void ReactToHtmlResult() {
+    size_t queued = queue_.size();
+    ReactToResult();
+    if (queue_.size() == queued) return;
+    // What the stored part carried is removed with the body that shows it.
+    ObjectRecord removal = queue_.back();
+    queue_.pop_back();
+    removal.note = note_;
+    removal.kind = KindText;
+    removal.action = ActionDelete;
+    for (BlockId body : bodyItems_) {
+      bool already = std::any_of(queue_.begin(), queue_.end(), [&](const ObjectRecord& r) {
+        return r.kind == KindText && r.item.pool == body.pool && r.item.block == body.block;
+      });
+      removal.item = body;
+      if (!already) queue_.push_back(removal);
+    }
+    bodyItems_.clear();  // removed once
   }
 
   void ReactToResult() {
@@ -334,6 +392,8 @@ class DocumentScan {
   NoteId noteId_;
   bool mime_ = false;
   bool mimePartRemoved_ = false;
+  bool converted_ = false;  // MIME mail presented as its readers see it
+  std::vector<BlockId> bodyItems_;  // the rich-text body as presented
   Status failed_ = kNoError;
   ObjectRecord record_;
   std::vector<ObjectRecord> queue_;

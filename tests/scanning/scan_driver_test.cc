@@ -204,6 +204,15 @@ const char kMimeWithEicar[] =
     "WDVPIVAlQEFQWzRcUFpYNTQoUF4pN0NDKTd9JEVJQ0FSLVNUQU5EQVJELUFOVElWSVJVUy1URVNU\nLUZJTEUhJEgrSCo=\n"
     "--b\nContent-Type: application/octet-stream; name=\"notes.bin\"\n\nclean bytes\r\nkept as sent\n--b--\n";
 
+// A kernel that finds the test pattern anywhere, as a pattern signature would.
+ScanResult PatternKernel(std::u16string_view scanCopy, std::u16string_view, std::string* description, bool) {
+  std::string data;
+  if (ProcessPlatform()->FileRead(scanCopy, &data) != kNoError) return ResultFailed;
+  if (data.find("EICAR-STANDARD-ANTIVIRUS-TEST-FILE") == std::string::npos) return ResultClean;
+  *description = "Eicar-Test-Signature";
+  return ResultInfected;
+}
+
 TEST_F(ScanDriverTest, InfectedMimeMailIsCleanedReportedQuarantinedAndReleased) {
   NoteId id = SubmitMime(kMimeWithEicar);
   ASSERT_EQ(Run(), kNoError);
@@ -326,6 +335,51 @@ TEST_F(ScanDriverTest, AChangedMailKeepsEverythingButWhatWasRemoved) {
   }
 }
 
+// A browser gets HTML as its source: a payload hidden in an HTML-only body
+// (quoted-printable, so the text a reader sees does not show it whole) is
+// found, and the body goes.
+ScanResult Utf8PatternKernel(std::u16string_view scanCopy, std::u16string_view, std::string* description, bool) {
+  std::string data;
+  if (ProcessPlatform()->FileRead(scanCopy, &data) != kNoError) return ResultFailed;
+  if (data.find("EICAR-\xD0\x92\xD0\x98\xD0\xA0\xD0\xA3\xD0\xA1") == std::string::npos) return ResultClean;
+  *description = "Test.Utf8.Pattern";
+  return ResultInfected;
+}
+
+TEST_F(ScanDriverTest, HtmlBodiesAreScannedAsTheBrowserGetsThem) {
+  // The pattern is UTF-8 bytes, which the body's text holds in another
+  // character set: only the source finds it.
+  const std::string html =
+      "From: a@example.com\nTo: b@example.com\nSubject: news\nMIME-Version: 1.0\n"
+      "Content-Type: text/html; charset=utf-8\nContent-Transfer-Encoding: quoted-printable\n\n"
+      "<html><body><p>Hello</p><!-- EICAR-=D0=92=D0=98=D0=A0=D0=A3=D0=A1 --></body></html>\n";
+  const std::string clean =
+      "From: a@example.com\nTo: b@example.com\nSubject: news\nMIME-Version: 1.0\n"
+      "Content-Type: text/html; charset=utf-8\n\n<html><body><p>Hello</p></body></html>\n";
+  NoteId infected = SubmitMime(html);
+  NoteId harmless = SubmitMime(clean);
+  SetKernelScanFunction(Utf8PatternKernel);
+  ASSERT_EQ(Run(), kNoError);
+  SetKernelScanFunction(nullptr);
+  EXPECT_FALSE(Held(infected));
+  EXPECT_FALSE(Held(harmless));
+  auto exported = [this](NoteId id) {
+    ScopedDb box(host_.get());
+    ScopedNote note(host_.get());
+    std::string message;
+    EXPECT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+    EXPECT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, note.put()), kNoError);
+    EXPECT_EQ(ExportMimeMessage(host_.get(), note.get(), Wide(server_.directory()), &message), kNoError);
+    return message;
+  };
+  std::string delivered = exported(infected);
+  EXPECT_EQ(delivered.find("EICAR-=D0=92"), std::string::npos) << delivered;
+  EXPECT_NE(delivered.find("Subject: news\nMIME-Version: 1.0\n"), std::string::npos) << "the header stays";
+  EXPECT_NE(delivered.find("Tervala Anti-Virus Report"), std::string::npos) << delivered;
+  EXPECT_EQ(exported(harmless), clean);
+  EXPECT_EQ(NoteCount("zulquarantine.nsf"), 1u);
+}
+
 TEST_F(ScanDriverTest, WithoutAConvertedViewTheStoredPartsAreScannedDecoded) {
   NoteId id = SubmitMime(kMimeWithEicar);
   {
@@ -444,14 +498,6 @@ ScanResult CuringKernel(std::u16string_view, std::u16string_view cureCopy, std::
   *description = "Test.Cured";
   (void)ProcessPlatform()->FileWrite(cureCopy, "cured content");
   return ResultCured;
-}
-
-ScanResult PatternKernel(std::u16string_view scanCopy, std::u16string_view, std::string* description, bool) {
-  std::string data;
-  if (ProcessPlatform()->FileRead(scanCopy, &data) != kNoError) return ResultFailed;
-  if (data.find("EICAR-STANDARD-ANTIVIRUS-TEST-FILE") == std::string::npos) return ResultClean;
-  *description = "Eicar-Test-Signature";
-  return ResultInfected;
 }
 
 TEST_F(ScanDriverTest, CuredObjectsReplaceTheOriginals) {

@@ -302,6 +302,17 @@ TEST_F(ScanDriverTest, AChangedMailKeepsEverythingButWhatWasRemoved) {
       headers + "Content-Type: text/plain; charset=us-ascii\nContent-Transfer-Encoding: quoted-printable\n\n"
                 "Here it is:\n\nbegin 644 eicar.com\nM6#5/(5`E0$%06S1<4%I8-30H4%XI-T-#*3=])$5)0T%2+5-404Y$05)$+4%.\n"
                 "C5$E625)54RU415-4+49)3$4A)$@K2\"H`\n`\nend\n\nregards\n",
+      // signed: the signature part stays as it came
+      headers + "Content-Type: multipart/signed; protocol=\"application/pkcs7-signature\"; micalg=sha-256; boundary=\"s\"\n\n"
+                "--s\nContent-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain; charset=utf-8\n\n"
+                "signed text\n" + attachment + "--b--\n\n--s\nContent-Type: application/pkcs7-signature; name=\"smime.p7s\"\n"
+                "Content-Transfer-Encoding: base64\n\nMIAGCSqGSIb3DQEHAqCAMIACAQEx\n--s--\n",
+      // an invitation, and undeclared 8-bit Cyrillic text, and an RFC 2231 name
+      headers + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n"
+                "Content-Transfer-Encoding: 8bit\n\n\xcf\xf0\xe8\xe2\xe5\xf2\n--b\nContent-Type: text/calendar; method=REQUEST\n\n"
+                "BEGIN:VCALENDAR\nEND:VCALENDAR\n--b\nContent-Type: application/octet-stream\n"
+                "Content-Disposition: attachment; filename*=utf-8''%D0%BE%D1%82%D1%87%D1%91%D1%82.com\n"
+                "Content-Transfer-Encoding: base64\n\n" + eicar64 + "--b--\n",
       // a single attachment and no text at all
       "From: copier@example.com\nTo: anna@example.com\nSubject: scan\nDate: Tue, 8 Dec 2026 10:00:00 +0300\n"
       "MIME-Version: 1.0\nContent-Type: application/octet-stream; name=\"scan.com\"\nContent-Transfer-Encoding: base64\n\n" +

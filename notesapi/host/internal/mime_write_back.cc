@@ -139,9 +139,11 @@ std::pair<size_t, size_t> FindField(std::string_view block, std::string_view nam
   return {std::string::npos, std::string::npos};
 }
 
-// The header block with `charset` set to UTF-8 and, when `eightBit`, the
-// transfer encoding said as 8bit; nothing else of it changes.
-std::string HeadersForUtf8(std::string block, bool setCharset, bool eightBit, const std::string& lineEnd) {
+// The header block with the charset parameter set to `charset` (when not
+// empty) and, when `eightBit`, the transfer encoding said as 8bit; nothing
+// else of it changes.
+std::string HeadersWith(std::string block, const std::string& charset, bool eightBit, const std::string& lineEnd) {
+  bool setCharset = !charset.empty();
   size_t blank = block.size();
   while (blank > 0 && (block[blank - 1] == '\n' || block[blank - 1] == '\r')) --blank;
   std::string tail = block.substr(blank);  // the blank line that ends the block
@@ -150,7 +152,7 @@ std::string HeadersForUtf8(std::string block, bool setCharset, bool eightBit, co
   if (setCharset) {
     auto [start, end] = FindField(block, "Content-Type");
     if (start == std::string::npos) {
-      block += "Content-Type: text/plain; charset=utf-8" + lineEnd;
+      block += "Content-Type: text/plain; charset=" + charset + lineEnd;
     } else {
       std::string field = block.substr(start, end - start);
       std::string lower = Lower(field);
@@ -164,11 +166,11 @@ std::string HeadersForUtf8(std::string block, bool setCharset, bool eightBit, co
         } else {
           while (stop < field.size() && !std::strchr(" \t;\r\n", field[stop])) ++stop;
         }
-        field.replace(value, stop - value, "utf-8");
+        field.replace(value, stop - value, charset);
       } else {
         size_t content = field.size();
         while (content > 0 && (field[content - 1] == '\n' || field[content - 1] == '\r')) --content;
-        field.insert(content, "; charset=utf-8");
+        field.insert(content, "; charset=" + charset);
       }
       block.replace(start, end - start, field);
     }
@@ -268,46 +270,55 @@ class WriteBack {
     for (const Edit& edit : inner) {
       if (edit.to <= decoded.size() && edit.from <= edit.to) decoded.replace(edit.from, edit.to - edit.from, edit.bytes);
     }
-    bool toUtf8 = false;
+    std::string declare;  // a charset the part must now say it is in
     if (replaced_) {
       if (html) {
         decoded = HtmlBlock(replacement_, lineEnd);
       } else {
-        toUtf8 = !InCharset(part.charset, WithLineEnds(replacement_, lineEnd), &decoded);
-        if (toUtf8) decoded = WithLineEnds(replacement_, lineEnd);
+        decoded = InPartCharset(part.charset, decoded, WithLineEnds(replacement_, lineEnd), &declare);
       }
     } else if (front && html) {
       decoded.insert(HtmlBodyStart(decoded), HtmlBlock(report_, lineEnd));
       htmlDone_ = reportPlaced_ = true;
     } else if (front) {
-      std::string prefix;
-      if (InCharset(part.charset, WithLineEnds(report_, lineEnd), &prefix)) {
-        decoded.insert(0, prefix);
-      } else {
-        toUtf8 = true;
-        decoded = WithLineEnds(report_, lineEnd) + TextToUtf8(*s_.charsets, part.charset, decoded);
+      std::string prefix = InPartCharset(part.charset, decoded, WithLineEnds(report_, lineEnd), &declare);
+      if (declare == "utf-8" && !IsAscii(decoded) && !Charsets::IsUtf8(decoded)) {
+        decoded = TextToUtf8(*s_.charsets, part.charset, decoded);  // the set could not hold the report
       }
+      decoded.insert(0, prefix);
       plainDone_ = reportPlaced_ = true;
     }
     std::string identity = Lower(part.transferEncoding);
     bool identityEncoding = identity != "base64" && identity != "quoted-printable";
     bool eightBit = identityEncoding && identity != "8bit" && identity != "binary" && !IsAscii(decoded);
     edits_.push_back({part.from, part.to, EncodeContent(part.transferEncoding, decoded, content, message_)});
-    if (toUtf8 || eightBit) {
+    if (!declare.empty() || eightBit) {
       const MimeEntity& e = structure_.entities[part.entity];
       edits_.push_back({e.boundaryEnd, e.headersEnd,
-                        HeadersForUtf8(std::string(Range(e.boundaryEnd, e.headersEnd)), toUtf8, eightBit, lineEnd)});
+                        HeadersWith(std::string(Range(e.boundaryEnd, e.headersEnd)), declare, eightBit, lineEnd)});
     }
   }
 
-  // `utf8` in `charset`; an undeclared or ASCII set holds only ASCII.
-  bool InCharset(const std::string& charset, const std::string& utf8, std::string* out) {
+  // `utf8` in the part's character set. An undeclared set takes what the
+  // text already is (UTF-8, else the native code page) and `declare` names
+  // it; a declared set that cannot hold the text gives way to UTF-8.
+  std::string InPartCharset(const std::string& charset, const std::string& text, const std::string& utf8,
+                            std::string* declare) {
+    std::string out;
     std::string name = Lower(charset);
     if (name.empty() || name == "us-ascii") {
-      *out = utf8;
-      return IsAscii(utf8);
+      if (IsAscii(utf8)) return utf8;
+      std::string chosen = IsAscii(text) || Charsets::IsUtf8(text) ? "utf-8" : s_.charsets->NativeName();
+      if (chosen != "utf-8" && s_.charsets->EncodeNamed(chosen, utf8, &out) == kNoError) {
+        *declare = chosen;
+        return out;
+      }
+      *declare = "utf-8";
+      return utf8;
     }
-    return s_.charsets->EncodeNamed(charset, utf8, out) == kNoError;
+    if (s_.charsets->EncodeNamed(charset, utf8, &out) == kNoError) return out;
+    *declare = "utf-8";
+    return utf8;
   }
 
   static std::string Applied(const std::string& message, std::vector<Edit> edits) {

@@ -280,6 +280,10 @@ class Platform {
   [[nodiscard]] virtual Status FileDelete(std::u16string_view path) = 0;
   // Creates the folder and its missing parents; an existing folder is fine.
   [[nodiscard]] virtual Status FolderCreate(std::u16string_view path) = 0;
+  // Creates a folder for the task's own files (and its missing parents):
+  // only the task's user may use it. kFolderNotPrivate when it exists but
+  // belongs to another user or others may write into it.
+  [[nodiscard]] virtual Status FolderCreatePrivate(std::u16string_view path) = 0;
   // The operating system's own form of a path (for components outside the
   // tasks that open files themselves, such as a scan engine's bases).
   [[nodiscard]] virtual Status LocalPath(std::u16string_view path, std::string* local) = 0;

@@ -391,6 +391,10 @@ class PlatformWrapper : public Platform {
     if (Status s = Intercept("FolderCreate")) return s;
     return target_->FolderCreate(path);
   }
+  [[nodiscard]] Status FolderCreatePrivate(std::u16string_view path) override {
+    if (Status s = Intercept("FolderCreatePrivate")) return s;
+    return target_->FolderCreatePrivate(path);
+  }
   [[nodiscard]] Status LocalPath(std::u16string_view path, std::string* local) override {
     if (Status s = Intercept("LocalPath")) return s;
     return target_->LocalPath(path, local);

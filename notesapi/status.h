@@ -60,6 +60,7 @@ inline constexpr Status kInstanceRunning = 0x3A1E;
 inline constexpr Status kProcessTimedOut = 0x3A1F;
 inline constexpr Status kNotAMessage = 0x3A20;
 inline constexpr Status kMimeViewFailed = 0x3A21;
+inline constexpr Status kFolderNotPrivate = 0x3A22;
 
 }  // namespace notesapi
 

@@ -113,6 +113,9 @@ class MaskMatcher {
 bool MatchMask(std::string_view text, std::string_view mask) { return MaskMatcher(text, mask).Matches(0, 0); }
 
 bool MatchesNameFilter(std::string_view fileName, std::string_view filter) {
+  // Windows drops trailing dots and spaces when it opens or runs a file:
+  // "evil.exe. " is evil.exe.
+  while (!fileName.empty() && (fileName.back() == '.' || fileName.back() == ' ')) fileName.remove_suffix(1);
   std::string name(fileName);
   for (char& c : name) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');

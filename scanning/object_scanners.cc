@@ -283,6 +283,8 @@ Status ScanAttachment(ObjectRecord* record) {
     CommonWriteFailure(record);
     return read;
   }
+  // The filter sees the whole name; only what is kept of it is cut.
+  const std::string fullName = record->objectName;
   record->objectName.resize(std::min(record->objectName.size(), kMaxObjectName));
   uint16_t host = file.hostType & 0x0F00;
   uint16_t compression = file.compressionType & 0x000F;
@@ -322,7 +324,7 @@ Status ScanAttachment(ObjectRecord* record) {
     FilterOut(record, ResultFilteredByType, kLogFromLevel1, Msg::FilteredByType);
     return kNoError;
   }
-  if (MatchesNameFilter(Native(record->objectName), monitor.nameFilter)) {
+  if (MatchesNameFilter(Native(fullName), monitor.nameFilter)) {
     FilterOut(record, ResultFilteredByName, kLogFromLevel1, Msg::FilteredByName);
     return kNoError;
   }

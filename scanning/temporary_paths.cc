@@ -1,8 +1,8 @@
 #include "scanning/temporary_paths.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
+#include <random>
 
 #include "notesapi/process_platform.h"
 #include "records/text_conversions.h"
@@ -16,6 +16,12 @@ namespace {
 // generator repeats and the last name is used.
 constexpr int kMaxDraws = 100000;
 
+// Seeded once per process: names nobody can guess ahead of the monitor.
+int NextNumber() {
+  static std::mt19937 generator{std::random_device{}()};
+  return static_cast<int>(generator() % 32768);
+}
+
 }  // namespace
 
 std::string DrawTemporaryPath(std::string_view taken) {
@@ -24,7 +30,7 @@ std::string DrawTemporaryPath(std::string_view taken) {
   std::string path;
   for (int draw = 0; draw < kMaxDraws; ++draw) {
     char name[32];
-    std::snprintf(name, sizeof name, "ZELK%04x%04d", p->ProcessId(), std::rand() % 32768);
+    std::snprintf(name, sizeof name, "ZELK%04x%04d", p->ProcessId(), NextNumber());
     path = folder + name;
     uint64_t size = 0;
     if (path != taken && p->FileSize(PathForFiles(path), &size) != notesapi::kNoError) return path;

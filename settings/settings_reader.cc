@@ -261,10 +261,19 @@ void CreateFolderWithParent(Platform* p, const std::u16string& folder) {
 
 }  // namespace
 
-void MakeTaskWorkFolder(TaskKind task) {
+Status MakeTaskWorkFolder(TaskKind task) {
   General().taskWorkFolder =
       General().temporaryFolder + u"\\" + (task == TaskKind::kMailMonitor ? u"zulmailmonitor\\" : u"zulupdater\\");
-  CreateFolderWithParent(ProcessPlatform(), General().taskWorkFolder);
+  Status s = ProcessPlatform()->FolderCreatePrivate(FolderPath(General().taskWorkFolder));
+  if (IsError(s, kFolderNotPrivate)) {
+    // Scan copies of mail are written there: a folder others can plant
+    // links in, or read, is no place for them.
+    std::string folder(UnicodeToNotes(General().taskWorkFolder));
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::WorkFolderNotPrivate), s,
+               std::string(NotesToNative(folder)).c_str());
+    return s;
+  }
+  return kNoError;  // a folder that could not be made shows where it is used
 }
 
 bool ReadAllSettings(TaskKind task) {
@@ -289,7 +298,7 @@ bool ReadAllSettings(TaskKind task) {
   for (const DocumentStep& step : steps) {
     Status s = step.read(db.get());
     if (s == kNoError) {
-      if (step.read == ReadGeneralSettings) MakeTaskWorkFolder(task);
+      if (step.read == ReadGeneralSettings && MakeTaskWorkFolder(task) != kNoError) return false;
       continue;
     }
     LogMessage(LOG_FILE | LOG_CONSOLE, step.openFailureType, MessageText(Msg::ProfileOpenFailed), s, step.formName);

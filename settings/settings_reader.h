@@ -28,8 +28,11 @@ notesapi::Status ReadKernelSettings(notesapi::DbHandle db);
 notesapi::Status ReadUpdaterSettings(notesapi::DbHandle db);
 
 // Builds the task work folder "<gsTemporaryFolder>\<task folder>\" and
-// creates it (and its parent when needed); a failure is not reported.
-void MakeTaskWorkFolder(TaskKind task);
+// creates it (and its parent when needed) for the task's user alone.
+// kFolderNotPrivate, logged, when it belongs to another user or others may
+// write into it; a folder that cannot be made at all is reported where it
+// is used.
+notesapi::Status MakeTaskWorkFolder(TaskKind task);
 
 }  // namespace zul
 

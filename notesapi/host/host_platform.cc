@@ -281,6 +281,7 @@ class HostPlatform final : public Platform {
   Status FileSize(std::u16string_view path, uint64_t* size) override { return files_.FileSize(path, size); }
   Status FileDelete(std::u16string_view path) override { return files_.FileDelete(path); }
   Status FolderCreate(std::u16string_view path) override { return files_.FolderCreate(path); }
+  Status FolderCreatePrivate(std::u16string_view path) override { return files_.FolderCreatePrivate(path); }
   Status LocalPath(std::u16string_view path, std::string* local) override { return files_.LocalPath(path, local); }
   uint32_t ProcessId() override { return files_.ProcessId(); }
   Status ProcessRun(const ChildProcess& child, int* exitCode) override { return files_.ProcessRun(child, exitCode); }

@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -151,6 +152,34 @@ TEST_F(HostPlatformTest, DataDirectoryComesFromNotesIni) {
   ASSERT_EQ(other->DbCreate("x.nsf", "X"), kNoError);
   struct stat info {};
   EXPECT_EQ(::stat((server_.directory() + "/otherdata/x.nsf").c_str(), &info), 0);
+}
+
+// A file written by the tasks is never written through a link somebody
+// planted under its name, and their own folder is theirs alone.
+TEST_F(HostPlatformTest, NoWriteThroughPlantedLinksAndPrivateFolders) {
+  WriteFile("target", "precious");
+  ASSERT_EQ(::symlink((server_.directory() + "/target").c_str(), (server_.directory() + "/soft").c_str()), 0);
+  ASSERT_EQ(::link((server_.directory() + "/target").c_str(), (server_.directory() + "/hard").c_str()), 0);
+  EXPECT_NE(p->FileWrite(Path("soft"), "attachment bytes"), kNoError);
+  EXPECT_NE(p->FileWrite(Path("hard"), "attachment bytes"), kNoError);
+  EXPECT_NE(p->FileAppend(Path("soft"), "attachment bytes"), kNoError);
+  EXPECT_EQ(ReadFile("target"), "precious");
+  EXPECT_EQ(p->FileWrite(Path("plain"), "longer first"), kNoError);
+  EXPECT_EQ(p->FileWrite(Path("plain"), "short"), kNoError);
+  EXPECT_EQ(ReadFile("plain"), "short") << "replaced, no tail left";
+
+  EXPECT_EQ(p->FolderCreatePrivate(Path("tmp/work")), kNoError);
+  struct stat info {};
+  ASSERT_EQ(::stat((server_.directory() + "/tmp/work").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  ASSERT_EQ(::chmod((server_.directory() + "/tmp/work").c_str(), 0777), 0);
+  EXPECT_EQ(p->FolderCreatePrivate(Path("tmp/work")), kFolderNotPrivate) << "others may write into it";
+  ASSERT_EQ(::chmod((server_.directory() + "/tmp/work").c_str(), 0755), 0);
+  EXPECT_EQ(p->FolderCreatePrivate(Path("tmp/work")), kNoError) << "only readable: taken back";
+  ASSERT_EQ(::stat((server_.directory() + "/tmp/work").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  ASSERT_EQ(::symlink("/tmp", (server_.directory() + "/tmp/elsewhere").c_str()), 0);
+  EXPECT_EQ(p->FolderCreatePrivate(Path("tmp/elsewhere")), kFolderNotPrivate) << "a link in its place";
 }
 
 TEST_F(HostPlatformTest, LockedDatabaseGivesAStatusAndKeepsTheStoredNote) {

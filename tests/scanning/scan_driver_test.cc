@@ -1,6 +1,8 @@
 // Held mail through the running monitor: the hook request, the walk, the
 // reactions and the release, on mail made by the host's own import and
 // memos made through the mail services, with the real kernel and bases.
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <map>
 
@@ -491,6 +493,36 @@ TEST_F(ScanDriverTest, FiltersActInOrderSizeTypeName) {
   EXPECT_TRUE(Logged("Объект отфильтрован по имени."));
   EXPECT_TRUE(Logged("Размер объекта больше разрешенного."));
   EXPECT_TRUE(LeftOver().empty());
+}
+
+TEST_F(ScanDriverTest, AWorkFolderOthersCanWriteIntoRefusesTheStart) {
+  NoteId id = SubmitMemo({{"a.txt", "clean"}});
+  ASSERT_EQ(Run(), kNoError);  // made for the monitor alone
+  std::string work = server_.directory() + "/tmp/zulmailmonitor";
+  ASSERT_EQ(::chmod(work.c_str(), 0777), 0);
+  platform_->lines.clear();
+  NoteId next = SubmitMemo({{"b.txt", "clean"}});
+  EXPECT_NE(Run(), kNoError);
+  EXPECT_TRUE(Held(next)) << "nothing is scanned in a folder others can plant links in";
+  EXPECT_FALSE(Held(id));
+  EXPECT_TRUE(LoggedStart("Рабочая папка ")) << Joined();
+}
+
+TEST_F(ScanDriverTest, TheNameFilterSeesTheNameWindowsRuns) {
+  const std::string longName = std::string(300, 'B') + ".exe";
+  NoteId id = SubmitMemo({{longName, "harmless"}, {"evil.exe.", "harmless"}, {"evil.exe ", "harmless"},
+                          {"evil.exe. .", "harmless"}, {"notes.exe.txt", "harmless"}});
+  ASSERT_EQ(Run(), kNoError);
+  EXPECT_FALSE(Held(id));
+  std::vector<Attachment> files = Files(id);
+  ASSERT_EQ(files.size(), 5u);
+  for (const Attachment& file : files) {
+    if (file.name == "notes.exe.txt") {
+      EXPECT_EQ(file.data, "harmless") << "a name that only contains .exe is not filtered";
+    } else {
+      EXPECT_EQ(file.data, placeholder_) << file.name.substr(0, 20) << " passed the filter";
+    }
+  }
 }
 
 TEST_F(ScanDriverTest, EveryOneOfThreeHundredInfectedObjectsIsRemoved) {

@@ -71,6 +71,20 @@ Status FileProcessRole::FolderCreate(std::u16string_view path) {
   return MakeFolders(s_.LocalPath(path)) ? kNoError : kFileError;
 }
 
+Status FileProcessRole::FolderCreatePrivate(std::u16string_view path) {
+  std::string local = s_.LocalPath(path);
+  while (local.size() > 1 && local.back() == '/') local.pop_back();
+  size_t slash = local.rfind('/');
+  if (slash != std::string::npos && slash > 0 && !MakeFolders(local.substr(0, slash))) return kFileError;
+  if (::mkdir(local.c_str(), 0700) != 0 && errno != EEXIST) return FileErrno(errno);
+  struct stat info {};
+  if (::lstat(local.c_str(), &info) != 0) return FileErrno(errno);
+  // Another user could plant links among the files written here, or read them.
+  if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 022) != 0) return kFolderNotPrivate;
+  if ((info.st_mode & 077) != 0 && ::chmod(local.c_str(), 0700) != 0) return FileErrno(errno);
+  return kNoError;
+}
+
 Status FileProcessRole::LocalPath(std::u16string_view path, std::string* local) {
   *local = s_.LocalPath(path);
   return local->empty() && !path.empty() ? kCharsetError : kNoError;
@@ -97,8 +111,17 @@ Status FileProcessRole::ProcessRun(const ChildProcess& child, int* exitCode) {
 }
 
 Status FileProcessRole::WriteFileWith(std::u16string_view path, std::string_view data, int mode) {
-  int fd = ::open(s_.LocalPath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | mode, 0644);
+  // Never written through a link planted in the file's place: a symbolic
+  // link is refused at the open, a hard link once it is open.
+  int append = mode & O_APPEND;
+  int fd = ::open(s_.LocalPath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | append, 0644);
   if (fd < 0) return FileErrno(errno);
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink > 1 ||
+      ((mode & O_TRUNC) && ::ftruncate(fd, 0) != 0)) {
+    ::close(fd);
+    return kFileError;
+  }
   size_t done = 0;
   while (done < data.size()) {
     ssize_t wrote = ::write(fd, data.data() + done, data.size() - done);

@@ -16,6 +16,7 @@ class FileProcessRole {
   Status FileSize(std::u16string_view path, uint64_t* size);
   Status FileDelete(std::u16string_view path);
   Status FolderCreate(std::u16string_view path);
+  Status FolderCreatePrivate(std::u16string_view path);
   Status LocalPath(std::u16string_view path, std::string* local);
   uint32_t ProcessId();
   Status ProcessRun(const ChildProcess& child, int* exitCode);

@@ -14,6 +14,7 @@ struct StatusTextEntry {
 constexpr StatusTextEntry kTexts[] = {
     {kItemNotFound, "Note item not found"},
     {kAttachmentEncrypted, "The attachment is encrypted and cannot be extracted"},
+    {kFolderNotPrivate, "The folder belongs to another user or others may write into it"},
     {kQueueEmpty, "No message in the queue"},
     {kQueueTimeout, "No message arrived in the queue in time"},
     {kQueueQuitting, "The queue is shutting down: the server is quitting"},

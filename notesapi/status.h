@@ -61,6 +61,7 @@ inline constexpr Status kProcessTimedOut = 0x3A1F;
 inline constexpr Status kNotAMessage = 0x3A20;
 inline constexpr Status kMimeViewFailed = 0x3A21;
 inline constexpr Status kFolderNotPrivate = 0x3A22;
+inline constexpr Status kTooManyRecipients = 0x3A23;
 
 }  // namespace notesapi
 

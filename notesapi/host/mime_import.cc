@@ -280,6 +280,13 @@ Status ImportMimeMessage(Platform* p, DbHandle db, std::string_view rfc822, bool
       s != kNoError) {
     return s;
   }
+  // Recipient lists are counted in 16 bits where mail is routed: a longer
+  // one is refused whole, never carried in part.
+  if (recipients.size() > kMaxRecipients) {
+    imported->refusal = std::to_string(recipients.size()) + " recipients; at most " + std::to_string(kMaxRecipients) +
+                        " can be carried";
+    return kTooManyRecipients;
+  }
   if (Status s = WriteParts(p, note.get(), rfc822, structure, scratchFolder); s != kNoError) return s;
   if (Status s = p->NoteUpdate(note.get(), kUpdateForce); s != kNoError) return s;
   NoteInfo info;

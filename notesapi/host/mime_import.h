@@ -23,6 +23,9 @@
 
 namespace notesapi {
 
+// The most recipients one mail document carries.
+inline constexpr size_t kMaxRecipients = 0xFFFF;
+
 struct ImportedMessage {
   NoteId noteId = 0;
   std::vector<std::string> recipients;  // bare addresses, as in "Recipients"

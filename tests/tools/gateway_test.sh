@@ -40,6 +40,11 @@ printf 'no header here\n' | "$zulctl" mail submit --from a@example.com --to b@ex
 [ $? -eq 65 ] && ok || fail "not a message is not 65"
 printf "$message" | "$zulctl" "=$root/nowhere/notes.ini" mail submit --from a@example.com --to b@example.com -
 [ $? -eq 75 ] && ok || fail "no server is not 75 (temporary)"
+many=$(seq -f 'r%g@example.com' 1 70000)
+refusal=$(printf "$message" | "$zulctl" mail submit --from a@example.com --to $many - 2>&1)
+[ $? -eq 65 ] && ok || fail "70000 recipients not refused before acceptance: $refusal"
+grep -q '70000 recipients; at most 65535' <<<"$refusal" && ok || fail "no reason: $refusal"
+[ "$("$zulctl" db ls mail.box | grep -c 'through the gateway')" = 1 ] && ok || fail "a refused message was stored"
 "$zulctl" mail submit --to b@example.com "$root/show.txt" >/dev/null 2>&1
 [ $? -eq 2 ] && ok || fail "an envelope for files is not refused"
 
@@ -49,6 +54,11 @@ pids+=($!)
 for _ in $(seq 1 200); do grep -q 'not relayed' "$root/router.txt" && break; sleep 0.05; done
 grep -q '0x8F8 not relayed (.*exited with 75); kept in mail.box' "$root/router.txt" && ok || fail "refusal: $(cat "$root/router.txt")"
 "$zulctl" tasks | grep -q 'ZulRouter' && ok || fail "no router status line"
+second=$("$zulctl" mail route --follow --relay "sendmail:$root/sendmail" 2>&1)
+[ $? -eq 1 ] && ok || fail "a second router was not refused: $second"
+grep -q "a router is already running on this server (process $!)" <<<"$second" && ok || fail "holder not named: $second"
+"$zulctl" mail route > /dev/null 2>&1
+[ $? -eq 1 ] && ok || fail "a one-shot route beside the running router was not refused"
 rm "$root/refuse"
 for _ in $(seq 1 200); do [ -e "$root/relayed.0.eml" ] && break; sleep 0.05; done
 [ "$(cat "$root/relayed.0.args" 2>/dev/null)" = "-G -i -f envelope@example.com -- anna@example.com bob@example.com" ] && ok \

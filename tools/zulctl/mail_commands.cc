@@ -93,6 +93,10 @@ int SubmitFromStandardInput(Platform* p, const std::string& serverDirectory, con
     std::cerr << "zulctl: not a mail message (" << imported.refusal << ")\n";
     return kExitDataError;
   }
+  if (s == kTooManyRecipients) {
+    std::cerr << "zulctl: refused: " << imported.refusal << "; send it in parts\n";
+    return kExitDataError;
+  }
   if (s != kNoError) {
     std::cerr << "zulctl: not stored: " << p->StatusText(s) << "; the message stays with the sender's MTA\n";
     return kExitTempFail;
@@ -216,7 +220,7 @@ Status CopyNote(Platform* p, NoteHandle from, DbHandle to, const std::u16string&
       FileObject file;
       if (p->ItemValue(item.value, &value) != kNoError || ParseFileObject(value.substr(2), &file) != kNoError) continue;
       std::string name = value.substr(2 + 36, file.fileNameLength);
-      std::u16string copy = scratch + u"/route-copy";
+      std::u16string copy = scratch + u"/route-copy-" + Wide(std::to_string(p->ProcessId()));
       if (Status x = p->ExtractFile(from, item.item, copy); x != kNoError) return x;
       Status a = p->AttachFile(target.get(), copy, name, file.compressionType, false, nullptr);
       (void)p->FileDelete(copy);  // a temporary copy
@@ -295,11 +299,31 @@ int Export(Platform* p, const std::string& serverDirectory, const std::vector<st
   return 0;
 }
 
+
+// One router per server: two would hand the same messages over twice.
+bool TakeRouterInstance(Platform* p, const std::string& serverDirectory) {
+  constexpr char kRouter[] = "ZulRouter";
+  Status s = p->AcquireInstance(kRouter);
+  if (s == kNoError) return true;
+  if (IsError(s, kInstanceRunning)) {
+    std::string holder;
+    std::ifstream in(serverDirectory + "/run/zulrouter.instance");
+    std::getline(in, holder);
+    std::cerr << "zulctl: a router is already running on this server (process " << (holder.empty() ? "?" : holder)
+              << "); not started\n";
+  } else {
+    std::cerr << "zulctl: the router's instance lock cannot be taken: " << p->StatusText(s) << "\n";
+  }
+  return false;
+}
+
 }  // namespace
 
 int MailCommand(Platform* p, const std::string& serverDirectory, const std::vector<std::string>& args) {
   if (args.empty()) return 2;
   if (args[0] == "submit") return Submit(p, serverDirectory, args);
+  bool route = args[0] == "route" && (args.size() == 1 || args[1] == "--follow");
+  if (route && !TakeRouterInstance(p, serverDirectory)) return 1;
   if (args[0] == "route" && args.size() == 1) return Route(p, serverDirectory);
   if (args[0] == "route" && args.size() >= 2 && args[1] == "--follow") {
     std::string relay;

@@ -14,6 +14,7 @@ struct StatusTextEntry {
 constexpr StatusTextEntry kTexts[] = {
     {kItemNotFound, "Note item not found"},
     {kAttachmentEncrypted, "The attachment is encrypted and cannot be extracted"},
+    {kTooManyRecipients, "The message has more recipients than a mail document can carry"},
     {kFolderNotPrivate, "The folder belongs to another user or others may write into it"},
     {kQueueEmpty, "No message in the queue"},
     {kQueueTimeout, "No message arrived in the queue in time"},

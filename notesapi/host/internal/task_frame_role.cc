@@ -124,6 +124,12 @@ Status TaskFrameRole::AcquireInstance(std::string_view program) {
     ::close(fd);
     return errno == EWOULDBLOCK ? kInstanceRunning : kFileError;
   }
+  // Who holds it, for whoever finds it taken.
+  std::string pid = std::to_string(::getpid()) + "\n";
+  if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
+    ::close(fd);
+    return kFileError;
+  }
   instanceLocks_[name] = fd;
   return kNoError;
 }

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "scanning/archive_members.h"
 #include "scanning/scan_engine.h"
 #include "scanning/scan_result.h"
 
@@ -76,6 +77,25 @@ struct EngineDeleter {
 };
 using EnginePtr = std::unique_ptr<cl_engine, EngineDeleter>;
 
+// Every file the engine looks at, the object itself and each one inside it,
+// passes here once before the engine's clean cache is asked.
+// What the engine looked at during one scan.
+struct Inspection {
+  uint64_t maxFileSize = 0;  // a file the engine cut to this size was not seen whole
+  size_t files = 0;
+  bool cut = false;
+};
+
+// Every file the engine looks at, the object itself and each one inside it,
+// passes here once.
+cl_error_t CountInspected(int, const char*, const char**, size_t, const char*, size_t size, const char*, uint32_t,
+                          uint32_t, void* context) {
+  Inspection* inspection = static_cast<Inspection*>(context);
+  ++inspection->files;
+  if (inspection->maxFileSize > 0 && size >= inspection->maxFileSize) inspection->cut = true;
+  return CL_CLEAN;
+}
+
 struct MapCloser {
   void operator()(cl_fmap_t* map) const { cl_fmap_close(map); }
 };
@@ -143,9 +163,11 @@ class ClamavEngine final : public ScanEngine {
     cl_scan_options options = options_;
     ScanMessages messages;
     cl_error_t rc = CL_CLEAN;
+    Inspection inspection;
+    inspection.maxFileSize = maxFileSize_;
     {
       ActiveScan active(&messages);
-      rc = cl_scanmap_callback(map.get(), nullptr, &name, &scanned, engine_.get(), &options, nullptr);
+      rc = cl_scanmap_callback(map.get(), nullptr, &name, &scanned, engine_.get(), &options, &inspection);
     }
     switch (rc) {
       case CL_CLEAN:
@@ -157,6 +179,12 @@ class ClamavEngine final : public ScanEngine {
           return S_OK;
         }
         *verdict = VerdictClean;
+        if (inspection.cut) {
+          *verdict = VerdictIncomplete;
+          *threatName = "Heuristics.Limits.Exceeded.MaxFileSize";
+          return S_OK;
+        }
+        SkippedMembers(bytes, inspection.files, verdict, threatName);
         return S_OK;
       case CL_VIRUS:
         *threatName = name != nullptr ? name : "";
@@ -174,6 +202,19 @@ class ClamavEngine final : public ScanEngine {
         *threatName = cl_strerror(rc);
         return S_OK;
     }
+  }
+
+  // The engine passes over some archive members without a word (ZIP64
+  // entries, members past its size limits): an archive it looked into less
+  // than it holds is an incomplete scan, never a clean one.
+  void SkippedMembers(std::string_view bytes, size_t inspected, int32_t* verdict, std::string* threatName) const {
+    if (!(settings_.scanFlags & kScanArchives)) return;  // not asked to look inside
+    ArchiveListing listing = ListArchiveMembers(bytes);
+    if (!listing.archive || inspected >= listing.files + 1) return;
+    *verdict = VerdictIncomplete;
+    *threatName = "Heuristics.Limits.Exceeded.MembersNotInspected (" +
+                  std::to_string(listing.files + 1 - std::min(inspected, listing.files + 1)) + " of " +
+                  std::to_string(listing.files) + ", " + listing.firstName + ")";
   }
 
   HRESULT Info(uint64_t* recordCount, std::string* version) override {
@@ -194,6 +235,17 @@ class ClamavEngine final : public ScanEngine {
     if (!engine) return E_OUTOFMEMORY;
     cl_engine* e = engine.get();
     if (!settings_.tempFolder.empty()) (void)cl_engine_set_str(e, CL_ENGINE_TMPDIR, settings_.tempFolder.c_str());
+    cl_engine_set_clcb_file_inspection(e, CountInspected);
+    // A clean verdict from the library's cache skips the files inside, and
+    // with them the count that shows which members it never opened.
+    (void)cl_engine_set_num(e, CL_ENGINE_DISABLE_CACHE, 1);
+    // Limits set here, not left to the library's defaults, and read back:
+    // a file cut to the size limit is a scan that did not finish.
+    (void)cl_engine_set_num(e, CL_ENGINE_MAX_FILESIZE, kMaxFileSize);
+    (void)cl_engine_set_num(e, CL_ENGINE_MAX_SCANSIZE, kMaxScanSize);
+    int error = 0;
+    long long limit = cl_engine_get_num(e, CL_ENGINE_MAX_FILESIZE, &error);
+    maxFileSize_ = error == 0 && limit > 0 ? static_cast<uint64_t>(limit) : kMaxFileSize;
     if (settings_.depthLimitEnabled && settings_.depthLimit > 0) {
       (void)cl_engine_set_num(e, CL_ENGINE_MAX_RECURSION, settings_.depthLimit);
     }
@@ -220,7 +272,11 @@ class ClamavEngine final : public ScanEngine {
     return S_OK;
   }
 
+  static constexpr long long kMaxFileSize = 100LL << 20;
+  static constexpr long long kMaxScanSize = 400LL << 20;
+
   EngineSettings settings_;
+  uint64_t maxFileSize_ = kMaxFileSize;
   EnginePtr engine_;
   uint64_t signatures_ = 0;
   cl_scan_options options_{};

@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "scanning/scan_engine.h"
 #include "tests/scanning/zip_builder.h"
@@ -210,6 +211,49 @@ TEST_F(ScanKernelTest, EncryptedDeepAndUnwantedContentGetTheirVerdicts) {
   Start(pua);
   EXPECT_EQ(ScanBytes(sample, &description), ResultVerdict4);
   EXPECT_EQ(description, "PUA.Test.Unwanted.UNOFFICIAL");
+}
+
+// Archives the engine passes over without a word are not clean: a ZIP64
+// entry it does not open, a member cut at the size limit. Archives it
+// reads whole stay clean, however often they come.
+TEST_F(ScanKernelTest, AnArchiveIsCleanOnlyWhenEveryMemberWasLookedAt) {
+  std::string folder = Folder("archives", "");
+  std::string script = R"(
+import io, sys, zipfile
+eicar = b"X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*"
+def write(name, members, **kw):
+    with zipfile.ZipFile(sys.argv[1] + "/" + name, "w", zipfile.ZIP_DEFLATED) as z:
+        for member, data in members:
+            if kw.get("zip64"):
+                with z.open(member, "w", force_zip64=True) as f: f.write(data)
+            else:
+                z.writestr(member, data)
+write("zip64.zip", [("eicar.com", eicar)], zip64=True)
+write("large.zip", [("large.bin", b"\0" * (101 << 20) + eicar)])
+write("small.zip", [("a.txt", b"ok"), ("empty.txt", b""), ("dir/", b""), ("b.txt", b"some clean words " * 4)])
+write("twice.zip", [("a.txt", b"the same words " * 9), ("b.txt", b"the same words " * 9)])
+inner = io.BytesIO()
+with zipfile.ZipFile(inner, "w") as z: z.writestr("x.txt", b"nested clean content here")
+write("nested.zip", [("inner.zip", inner.getvalue()), ("readme.txt", b"readme text here")])
+)";
+  std::string command = "python3 -c '" + std::regex_replace(script, std::regex("'"), "'\\''") + "' " + folder;
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  KernelSettingsRecord settings = Settings(DEMO_BASES_DIR);
+  Start(settings);
+  auto scan = [&](const char* name, std::string* description) {
+    std::ifstream in(folder + "/" + name, std::ios::binary);
+    return ScanBytes(std::string((std::istreambuf_iterator<char>(in)), {}), description);
+  };
+  std::string description;
+  EXPECT_EQ(scan("zip64.zip", &description), ResultVerdict5) << description;
+  EXPECT_NE(description.find("eicar.com"), std::string::npos) << "the member is named";
+  EXPECT_EQ(scan("large.zip", &description), ResultVerdict5) << description;
+  for (int round = 0; round < 2; ++round) {
+    for (const char* clean : {"small.zip", "twice.zip", "nested.zip"}) {
+      EXPECT_EQ(scan(clean, &description), ResultClean) << clean << ": " << description;
+    }
+    EXPECT_EQ(scan("zip64.zip", &description), ResultVerdict5) << "not clean the second time either";
+  }
 }
 
 TEST_F(ScanKernelTest, DetectionNamesMapToVerdicts) {

@@ -44,6 +44,11 @@ struct ObjectDescriptor {  // 27: 6 bytes
   uint32_t rrv = 0;  // which object of the database holds the data
 };
 
+// The host's own flag of a file object: the content of a message part the
+// MIME reader could not split further (nested past its depth limit), which
+// nothing has read as what it is.
+inline constexpr uint16_t kFileFlagUnsplit = 0x0100;
+
 struct FileObject {  // 58: 36 bytes, followed by the file name
   ObjectDescriptor header;
   uint16_t fileNameLength = 0;

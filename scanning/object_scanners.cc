@@ -329,6 +329,12 @@ Status ScanAttachment(ObjectRecord* record) {
     return kNoError;
   }
   CommonScanStep(record, Msg::FileScanned);
+  // Content nested past the MIME reader's limit was read as plain bytes, not
+  // as the mail it is: a finding stands, a clean verdict does not.
+  if ((file.flags & kFileFlagUnsplit) && record->result == ResultClean) {
+    record->result = ResultNotProcessed;
+    record->description = MessageText(Msg::NestedTooDeep);
+  }
   return kNoError;
 }
 

@@ -508,6 +508,34 @@ TEST_F(ScanDriverTest, AWorkFolderOthersCanWriteIntoRefusesTheStart) {
   EXPECT_TRUE(LoggedStart("Рабочая папка ")) << Joined();
 }
 
+// What the MIME reader cannot split (nesting past its limit) was never read
+// as mail: it is an object that could not be checked, and goes.
+TEST_F(ScanDriverTest, PartsNestedPastTheLimitAreNotPassedUnchecked) {
+  std::string message = "From: a@example.com\nTo: b@example.com\nSubject: deep\nMIME-Version: 1.0\n"
+                        "Content-Type: multipart/mixed; boundary=\"d0\"\n\n";
+  for (int level = 1; level < 70; ++level) {
+    message += "--d" + std::to_string(level - 1) + "\nContent-Type: multipart/mixed; boundary=\"d" +
+               std::to_string(level) + "\"\n\n";
+  }
+  message += "--d69\nContent-Type: application/octet-stream; name=\"deep.com\"\nContent-Transfer-Encoding: base64\n\n"
+             "WDVPIVAlQEFQWzRcUFpYNTQoUF4pN0NDKTd9JEVJQ0FSLVNUQU5EQVJELUFOVElWSVJVUy1URVNU\nLUZJTEUhJEgrSCo=\n";
+  for (int level = 69; level >= 0; --level) message += "--d" + std::to_string(level) + "--\n";
+  NoteId id = SubmitMime(message);
+  ASSERT_EQ(Run(), kNoError);
+  EXPECT_FALSE(Held(id));
+  std::string exported;
+  {
+    ScopedDb box(host_.get());
+    ScopedNote note(host_.get());
+    ASSERT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+    ASSERT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, note.put()), kNoError);
+    ASSERT_EQ(ExportMimeMessage(host_.get(), note.get(), Wide(server_.directory()), &exported), kNoError);
+  }
+  EXPECT_EQ(exported.find("WDVPIVAlQEFQWzRcUFpYNTQo"), std::string::npos) << "the payload does not reach the recipient";
+  EXPECT_NE(exported.find("вложенность частей письма больше допустимой"), std::string::npos) << "the report says why";
+  EXPECT_EQ(NoteCount("zulquarantine.nsf"), 1u);
+}
+
 TEST_F(ScanDriverTest, TheNameFilterSeesTheNameWindowsRuns) {
   const std::string longName = std::string(300, 'B') + ".exe";
   NoteId id = SubmitMemo({{longName, "harmless"}, {"evil.exe.", "harmless"}, {"evil.exe ", "harmless"},

@@ -25,6 +25,7 @@ class Presenter {
       case MimeEntityKind::kRaw:
         // Not split any further: the entity as it stands, headers and all.
         AddRange(e.headers.filename, ".eml", e.boundaryEnd, e.end);
+        out_.files.back().unsplit = true;
         return;
       case MimeEntityKind::kMultipart:
         if (HasContent(Range(e.headersEnd, e.prologueEnd))) AddRange("", ".txt", e.headersEnd, e.prologueEnd);

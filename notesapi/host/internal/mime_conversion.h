@@ -34,6 +34,7 @@ struct ConvertedFile {
   size_t textPart = 0;
   size_t blockBegin = 0;  // kInText: the block in the decoded text of the part
   size_t blockEnd = 0;
+  bool unsplit = false;   // an entity the structure could not split further
 };
 
 // A text part shown in the body: its content [from, to) of the message.

@@ -36,6 +36,14 @@ std::string UniqueName(const std::string& name, const std::vector<std::string>& 
   }
 }
 
+// Tells the scanner that nothing has read this part as what it is.
+void MarkUnsplit(StoredItem* item) {
+  FileObject file;
+  if (item == nullptr || ParseFileObject(std::string_view(item->value).substr(2), &file) != kNoError) return;
+  file.flags |= kFileFlagUnsplit;
+  item->value.replace(2, 36, EncodeFileObject(file));
+}
+
 }  // namespace
 
 Status MimeViewRole::Rebuild(NoteHandle handle, std::string* message, std::vector<std::string>* partFiles) {
@@ -108,7 +116,9 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
     used.push_back(internal);
     origin->internalNames.push_back(internal);
     // A part that cannot be presented fails the view: never a view without it.
-    if (AttachData(s_, handle, file.data, internal, 1, false, nullptr) != kNoError) return kMimeViewFailed;
+    BlockId attached;
+    if (AttachData(s_, handle, file.data, internal, 1, false, &attached) != kNoError) return kMimeViewFailed;
+    if (file.unsplit) MarkUnsplit(s_.FindItemByBlock(attached));
     AppendParagraph(&body.records);
     AppendPabReference(&body.records, 1);
     AppendFileHotspot(&body.records, internal, shown);

@@ -224,18 +224,25 @@ Status SendMemo(DbHandle db, std::string_view body, std::string_view addresses, 
 
 void SendNotifications(DbHandle db, NoteHandle note, std::string_view suffix) {
   bool any = std::any_of(g_lists.begin(), g_lists.end(), [](const auto& list) { return list.has_value(); });
-  if (any && note != kNullHandle) {
-    Trace(Msg::CreatingHeader);
+  // The header names the mail; a recipient's own notice names that
+  // recipient alone, so nobody learns who else (a Bcc included) got it.
+  auto headerFor = [&](const std::string* onlyRecipient) {
     std::string header;
     auto line = [&](const char* item, const char* label, const char* end) {
-      std::string text = MailItemText(note, item, kMaxItemText);
+      std::string text = onlyRecipient != nullptr && std::string_view(item) == "Recipients"
+                             ? *onlyRecipient
+                             : MailItemText(note, item, kMaxItemText);
       if (!text.empty()) header += std::string(label) + " : " + text + end;
     };
     line("From", "From", "\n");
     line("SMTPOriginator", "SMTPFrom", "\n");
     line("Recipients", "Recipients", "\n");
     line("Subject", "Subject", "\n\n");
-    g_headerBlock = std::move(header);
+    return header;
+  };
+  if (any && note != kNullHandle) {
+    Trace(Msg::CreatingHeader);
+    g_headerBlock = headerFor(nullptr);
   }
   if (any) {
     if (const auto& admins = NotificationList(kAudienceAdministrators)) {
@@ -244,8 +251,12 @@ void SendNotifications(DbHandle db, NoteHandle note, std::string_view suffix) {
     }
     if (const auto& recipients = NotificationList(kAudienceRecipients); recipients && note != kNullHandle) {
       Trace(Msg::NotifyingRecipient);
-      (void)SendMemo(db, *recipients, MailItemText(note, "Recipients", kMaxItemText),
-                     Subject(Msg::SubjectToRecipient, suffix));
+      std::optional<std::string> full = std::move(g_headerBlock);
+      for (const std::string& recipient : AddressPieces(MailItemText(note, "Recipients", kMaxItemText))) {
+        g_headerBlock = headerFor(&recipient);
+        (void)SendMemo(db, *recipients, recipient, Subject(Msg::SubjectToRecipient, suffix));
+      }
+      g_headerBlock = std::move(full);
     }
     if (const auto& sender = NotificationList(kAudienceSender); sender && note != kNullHandle) {
       Trace(Msg::NotifyingSender);

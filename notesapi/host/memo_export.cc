@@ -1,6 +1,10 @@
 #include "notesapi/host/memo_export.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
 
 #include "notesapi/scoped_handles.h"
 #include "notesapi/stored_structures.h"
@@ -95,6 +99,29 @@ std::string AddressList(Platform* p, NoteHandle note, const char* name) {
   return joined;
 }
 
+// The address memos come from: notes.ini ZulNotifyFrom, else postmaster at
+// this host.
+std::string NotifyAddress(Platform* p) {
+  std::string address;
+  if (p->IniGetText("ZulNotifyFrom", 255, &address) && address.find('@') != std::string::npos) return address;
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') std::snprintf(host, sizeof host, "localhost");
+  return std::string("postmaster@") + host;
+}
+
+std::string Domain(const std::string& address) { return address.substr(address.rfind('@') + 1); }
+
+// RFC 5322 date of a note time (UTC).
+std::string MailDate(const TimeDate& time) {
+  int64_t days = static_cast<int64_t>(time.innards[1] & 0x00FFFFFF) - kJulianDayOfUnixEpoch;
+  std::time_t seconds = static_cast<std::time_t>(days * 86400 + time.innards[0] / 100);
+  std::tm utc{};
+  if (::gmtime_r(&seconds, &utc) == nullptr) return {};
+  char text[64];
+  std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S +0000", &utc);
+  return text;
+}
+
 Status BodyText(Platform* p, NoteHandle note, std::string* text) {
   ItemInfo item;
   for (Status s = p->ItemInfoByName(note, "Body", &item); s == kNoError;
@@ -123,10 +150,24 @@ Status ComposeMemoMessage(Platform* p, NoteHandle note, const std::u16string& sc
   auto header = [&](const char* name, const std::string& encoded) {
     if (!encoded.empty()) out += std::string(name) + ": " + encoded + "\n";
   };
-  header("From", AddressList(p, note, "From"));
+  std::string from = AddressList(p, note, "From");
+  std::string notifier = NotifyAddress(p);
+  // A memo of the server's own names a sender with an address.
+  if (from.find('@') == std::string::npos) from = (from.empty() ? std::string() : from + " ") + "<" + notifier + ">";
+  TimeDate posted;
+  if (!p->ItemGetTime(note, "PostedDate", &posted)) posted = p->TimeNow();
+  NoteInfo info;
+  (void)p->NoteGetInfo(note, &info);  // an unsaved memo has no note ID yet; its UNID is enough
+  char id[96];
+  std::snprintf(id, sizeof id, "<%08X%08X.%08X%08X.%X@%s>", info.unid.file.innards[1], info.unid.file.innards[0],
+                info.unid.note.innards[1], info.unid.note.innards[0], info.noteId, Domain(notifier).c_str());
+  header("From", from);
   header("To", AddressList(p, note, "SendTo"));
   header("Cc", AddressList(p, note, "CopyTo"));
   header("Subject", HeaderText(ItemText(p, note, "Subject")));
+  header("Date", MailDate(posted));
+  header("Message-ID", id);
+  header("Auto-Submitted", "auto-generated");
   out += "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"" + std::string(kBoundary) + "\"\n\n";
   std::string body;
   if (Status s = BodyText(p, note, &body); s != kNoError) return s;

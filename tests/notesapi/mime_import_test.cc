@@ -306,6 +306,27 @@ TEST_F(MimeImportTest, MemoHeadersAreWellFormedMail) {
   EXPECT_EQ(text, "ivan@example.com");
   ASSERT_EQ(p->ItemGetText(back.get(), "From", 1023, &text), kNoError);
   EXPECT_EQ(Utf8(text), "Иван Петров <ivan@example.com>");
+  EXPECT_NE(exported.find("\nDate: "), std::string::npos) << exported;
+  EXPECT_NE(exported.find("\nAuto-Submitted: auto-generated\n"), std::string::npos) << exported;
+
+  // A memo of the server's own: a sender with an address, a Message-ID of
+  // its own.
+  ASSERT_EQ(p->IniSetText("ZulNotifyFrom", "antivirus@example.org"), kNoError);
+  std::vector<std::string> ids;
+  for (int i = 0; i < 2; ++i) {
+    ScopedNote notice(p);
+    ASSERT_EQ(p->MailCreateMessage(db.get(), notice.put()), kNoError);
+    ASSERT_EQ(p->ItemSetText(notice.get(), "From", "Tervala Anti-Virus"), kNoError);
+    ASSERT_EQ(p->ItemCreateTextList(notice.get(), "SendTo", "anna@example.com"), kNoError);
+    std::string out;
+    ASSERT_EQ(ExportMimeMessage(p, notice.get(), Scratch(), &out), kNoError);
+    EXPECT_NE(out.find("From: Tervala Anti-Virus <antivirus@example.org>\n"), std::string::npos) << out;
+    size_t at = out.find("Message-ID: <");
+    ASSERT_NE(at, std::string::npos) << out;
+    ids.push_back(out.substr(at, out.find('\n', at) - at));
+    EXPECT_NE(ids.back().find("@example.org>"), std::string::npos) << ids.back();
+  }
+  EXPECT_NE(ids[0], ids[1]) << "every memo its own Message-ID";
 }
 
 TEST_F(MimeImportTest, NamesAreCanonicalised) {

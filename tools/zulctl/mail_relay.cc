@@ -203,13 +203,13 @@ void RelayReleased(Platform* p, const std::string& serverDirectory, const std::s
     if (p->NoteOpen(box.get(), id, kOpenRawMime, note.put()) != kNoError) continue;
     ItemInfo routing;
     if (p->ItemInfoByName(note.get(), "RoutingState", &routing) == kNoError) continue;  // held
+    // Mail from outside carries its envelope sender; a memo of the server
+    // has none and goes with the null sender, as notices do, so nothing
+    // bounces back to it.
     std::string sender;
-    if (p->ItemGetText(note.get(), "SMTPOriginator", 1023, &sender) != kNoError || sender.empty()) {
-      (void)p->ItemGetText(note.get(), "From", 1023, &sender);
+    if (p->ItemGetText(note.get(), "SMTPOriginator", 1023, &sender) != kNoError || sender.find('@') == std::string::npos) {
+      sender.clear();
     }
-    // A memo of the monitor has no address of its own: it goes with the
-    // null sender, as notices do, so nothing bounces back to it.
-    if (sender.find('@') == std::string::npos) sender.clear();
     std::vector<std::string> recipients = ListItem(p, note.get(), "Recipients");
     std::string message;
     std::string why;

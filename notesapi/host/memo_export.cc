@@ -73,30 +73,26 @@ std::string Utf8(Platform* p, std::string_view lmbcs) {
   return p->Translate(kTranslateLmbcsToUtf8, lmbcs, &utf8) == kNoError ? utf8 : std::string(lmbcs);
 }
 
-// A text or text-list item as one header value, entries joined by ", ".
-std::string ItemText(Platform* p, NoteHandle note, const char* name) {
+// A text or text-list item as one header value: its entries (UTF-8),
+// each through `form`, joined by `separator`.
+std::string ListText(Platform* p, NoteHandle note, const char* name, const char* separator,
+                     std::string (*form)(std::string_view)) {
   std::string joined;
   uint16_t count = p->ItemTextListCount(note, name);
   for (uint16_t i = 0; i < count; ++i) {
     std::string entry;
     if (p->ItemTextListEntry(note, name, i, &entry) != kNoError) break;
-    if (!joined.empty()) joined += ", ";
-    joined += entry;
+    if (!joined.empty()) joined += separator;
+    joined += form(Utf8(p, entry));
   }
-  return Utf8(p, joined);
+  return joined;
 }
+
+std::string AsItIs(std::string_view text) { return std::string(text); }
 
 // An address list item as a header value, each address encoded on its own.
 std::string AddressList(Platform* p, NoteHandle note, const char* name) {
-  std::string joined;
-  uint16_t count = p->ItemTextListCount(note, name);
-  for (uint16_t i = 0; i < count; ++i) {
-    std::string entry;
-    if (p->ItemTextListEntry(note, name, i, &entry) != kNoError) break;
-    if (!joined.empty()) joined += ",\n ";
-    joined += AddressText(Utf8(p, entry));
-  }
-  return joined;
+  return ListText(p, note, name, ",\n ", AddressText);
 }
 
 // The address memos come from: notes.ini ZulNotifyFrom, else postmaster at
@@ -164,7 +160,7 @@ Status ComposeMemoMessage(Platform* p, NoteHandle note, const std::u16string& sc
   header("From", from);
   header("To", AddressList(p, note, "SendTo"));
   header("Cc", AddressList(p, note, "CopyTo"));
-  header("Subject", HeaderText(ItemText(p, note, "Subject")));
+  header("Subject", HeaderText(ListText(p, note, "Subject", ", ", AsItIs)));
   header("Date", MailDate(posted));
   header("Message-ID", id);
   header("Auto-Submitted", "auto-generated");

@@ -102,6 +102,16 @@ class ScanDriverTest : public TaskTest {
     platform_->stopAtIdleCall = passes;
     return MailMonitorTaskMain(host_->ResourceModule(), 0, nullptr);
   }
+  // The stored note as it leaves the server.
+  std::string Exported(NoteId id) {
+    ScopedDb box(host_.get());
+    ScopedNote note(host_.get());
+    std::string message;
+    EXPECT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+    EXPECT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, note.put()), kNoError);
+    EXPECT_EQ(ExportMimeMessage(host_.get(), note.get(), Wide(server_.directory()), &message), kNoError);
+    return message;
+  }
   std::string Joined() {
     std::string all;
     for (const std::string& line : Lines()) all += line + "\n";
@@ -233,14 +243,7 @@ TEST_F(ScanDriverTest, InfectedMimeMailIsCleanedReportedQuarantinedAndReleased) 
 
   // What leaves the server: a well-formed message with the report, the
   // text, the clean attachment as sent and the placeholder under the name.
-  std::string exported;
-  {
-    ScopedDb box(host_.get());
-    ScopedNote note(host_.get());
-    ASSERT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
-    ASSERT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, note.put()), kNoError);
-    ASSERT_EQ(ExportMimeMessage(host_.get(), note.get(), Wide(server_.directory()), &exported), kNoError);
-  }
+  std::string exported = Exported(id);
   EXPECT_NE(exported.find("Tervala Anti-Virus Report"), std::string::npos) << exported;
   EXPECT_NE(exported.find("see the files"), std::string::npos);
   ASSERT_EQ(host_->DbCreate("mail/anna.nsf", "Anna"), kNoError);
@@ -324,14 +327,7 @@ TEST_F(ScanDriverTest, AChangedMailKeepsEverythingButWhatWasRemoved) {
     NoteId id = SubmitMime(shapes[i]);
     ASSERT_EQ(Run(), kNoError);
     EXPECT_FALSE(Held(id)) << i;
-    std::string exported;
-    {
-      ScopedDb box(host_.get());
-      ScopedNote note(host_.get());
-      ASSERT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
-      ASSERT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, note.put()), kNoError);
-      ASSERT_EQ(ExportMimeMessage(host_.get(), note.get(), Wide(server_.directory()), &exported), kNoError);
-    }
+    std::string exported = Exported(id);
     std::string sent = server_.directory() + "/sent.eml";
     std::string got = server_.directory() + "/got.eml";
     std::ofstream(sent, std::ios::binary) << shapes[i];
@@ -376,20 +372,11 @@ TEST_F(ScanDriverTest, HtmlBodiesAreScannedAsTheBrowserGetsThem) {
   SetKernelScanFunction(nullptr);
   EXPECT_FALSE(Held(infected));
   EXPECT_FALSE(Held(harmless));
-  auto exported = [this](NoteId id) {
-    ScopedDb box(host_.get());
-    ScopedNote note(host_.get());
-    std::string message;
-    EXPECT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
-    EXPECT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, note.put()), kNoError);
-    EXPECT_EQ(ExportMimeMessage(host_.get(), note.get(), Wide(server_.directory()), &message), kNoError);
-    return message;
-  };
-  std::string delivered = exported(infected);
+  std::string delivered = Exported(infected);
   EXPECT_EQ(delivered.find("EICAR-=D0=92"), std::string::npos) << delivered;
   EXPECT_NE(delivered.find("Subject: news\nMIME-Version: 1.0\n"), std::string::npos) << "the header stays";
   EXPECT_NE(delivered.find("Tervala Anti-Virus Report"), std::string::npos) << delivered;
-  EXPECT_EQ(exported(harmless), clean);
+  EXPECT_EQ(Exported(harmless), clean);
   EXPECT_EQ(NoteCount("zulquarantine.nsf"), 1u);
 }
 
@@ -523,14 +510,7 @@ TEST_F(ScanDriverTest, PartsNestedPastTheLimitAreNotPassedUnchecked) {
   NoteId id = SubmitMime(message);
   ASSERT_EQ(Run(), kNoError);
   EXPECT_FALSE(Held(id));
-  std::string exported;
-  {
-    ScopedDb box(host_.get());
-    ScopedNote note(host_.get());
-    ASSERT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
-    ASSERT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, note.put()), kNoError);
-    ASSERT_EQ(ExportMimeMessage(host_.get(), note.get(), Wide(server_.directory()), &exported), kNoError);
-  }
+  std::string exported = Exported(id);
   EXPECT_EQ(exported.find("WDVPIVAlQEFQWzRcUFpYNTQo"), std::string::npos) << "the payload does not reach the recipient";
   EXPECT_NE(exported.find("вложенность частей письма больше допустимой"), std::string::npos) << "the report says why";
   EXPECT_EQ(NoteCount("zulquarantine.nsf"), 1u);
@@ -794,19 +774,10 @@ TEST_F(ScanDriverTest, FaultSweepNeverReleasesInfectedMailNorLosesAny) {
   mails.push_back({SubmitMime(clean), false});
   ASSERT_EQ(Run(), kNoError);
   ASSERT_GT(used.size(), 10u);
-  auto exported = [this](NoteId id) {
-    ScopedDb box(host_.get());
-    ScopedNote note(host_.get());
-    std::string message;
-    EXPECT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
-    EXPECT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, note.put()), kNoError) << "mail 0x" << std::hex << id << " lost";
-    (void)ExportMimeMessage(host_.get(), note.get(), Wide(server_.directory()), &message);
-    return message;
-  };
   auto checkEach = [&](const std::string& fault) {
     for (auto [id, infected] : mails) {
       if (Held(id)) continue;
-      std::string message = exported(id);
+      std::string message = Exported(id);  // fails when the mail was lost
       if (infected) {
         EXPECT_EQ(message.find(payload), std::string::npos) << fault << ": released with the infected object";
       } else if (message != clean) {

@@ -14,6 +14,7 @@
 #include "scanning/object_scanners.h"
 #include "scanning/scan_kernel.h"
 #include "settings/settings_records.h"
+#include "tests/scanning/zip_builder.h"
 #include "tests/settings/settings_database_builder.h"
 #include "tests/task_fixture.h"
 #include "tools/zulctl/settings_setup.h"
@@ -514,6 +515,17 @@ TEST_F(ScanDriverTest, PartsNestedPastTheLimitAreNotPassedUnchecked) {
   EXPECT_EQ(exported.find("WDVPIVAlQEFQWzRcUFpYNTQo"), std::string::npos) << "the payload does not reach the recipient";
   EXPECT_NE(exported.find("вложенность частей письма больше допустимой"), std::string::npos) << "the report says why";
   EXPECT_EQ(NoteCount("zulquarantine.nsf"), 1u);
+}
+
+TEST_F(ScanDriverTest, AScanThatDidNotFinishIsNoCleanScan) {
+  std::string nested = kEicar;
+  for (int level = 0; level < 20; ++level) nested = BuildZip({{"level" + std::to_string(level) + ".zip", nested}});
+  NoteId id = SubmitMemo({{"deep.zip", nested}});
+  ASSERT_EQ(Run(), kNoError);
+  EXPECT_FALSE(Held(id));
+  EXPECT_EQ(Files(id)[0].data, placeholder_) << "by default an incomplete scan removes the object";
+  EXPECT_EQ(NoteCount("zulquarantine.nsf"), 1u) << "and keeps it in quarantine";
+  EXPECT_NE(BodyText(id).find("проверка не завершена"), std::string::npos) << BodyText(id);
 }
 
 TEST_F(ScanDriverTest, TheNameFilterSeesTheNameWindowsRuns) {

@@ -49,6 +49,12 @@ struct ObjectDescriptor {  // 27: 6 bytes
 // nothing has read as what it is.
 inline constexpr uint16_t kFileFlagUnsplit = 0x0100;
 
+// A text-list item of the converted view of MIME mail: one entry per file
+// the message gives a second name (Content-Type "name" beside the
+// Content-Disposition "filename"), the file's "$FILE" name, a tab, the
+// other name. A client may show either, so the name filter sees both.
+inline constexpr char kOtherFileNamesItem[] = "$ZulFileNames";
+
 struct FileObject {  // 58: 36 bytes, followed by the file name
   ObjectDescriptor header;
   uint16_t fileNameLength = 0;

@@ -155,6 +155,22 @@ Status ReadPartObject(NoteHandle note, std::string_view fileName, std::u16string
   return kItemNotFound;
 }
 
+// A second name the message gives the same file (kOtherFileNamesItem):
+// a client may show it instead, so the filter sees it too.
+bool OtherNameMatches(const ObjectRecord& record, const std::string& name, std::string_view filter) {
+  Platform* p = ProcessPlatform();
+  uint16_t count = p->ItemTextListCount(record.note, kOtherFileNamesItem);
+  for (uint16_t i = 0; i < count; ++i) {
+    std::string entry;
+    if (p->ItemTextListEntry(record.note, kOtherFileNamesItem, i, &entry) != kNoError) continue;
+    if (entry.size() > name.size() && entry.compare(0, name.size(), name) == 0 && entry[name.size()] == '\t' &&
+        MatchesNameFilter(Native(std::string_view(entry).substr(name.size() + 1)), filter)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // Scans the decoded form of a part as a second object and keeps the worse
 // of the two results.
 void ScanDecoded(ObjectRecord* record, const std::string& decoded) {
@@ -324,7 +340,7 @@ Status ScanAttachment(ObjectRecord* record) {
     FilterOut(record, ResultFilteredByType, kLogFromLevel1, Msg::FilteredByType);
     return kNoError;
   }
-  if (MatchesNameFilter(Native(fullName), monitor.nameFilter)) {
+  if (MatchesNameFilter(Native(fullName), monitor.nameFilter) || OtherNameMatches(*record, fullName, monitor.nameFilter)) {
     FilterOut(record, ResultFilteredByName, kLogFromLevel1, Msg::FilteredByName);
     return kNoError;
   }

@@ -545,6 +545,31 @@ TEST_F(ScanDriverTest, TheNameFilterSeesTheNameWindowsRuns) {
   }
 }
 
+// A client may show the file under either name a part gives it: the
+// filter sees both.
+TEST_F(ScanDriverTest, TheNameFilterSeesEveryNameAPartGives) {
+  auto mail = [](const std::string& type, const std::string& disposition) {
+    return "From: a@example.com\nTo: b@example.com\nSubject: names\nMIME-Version: 1.0\n"
+           "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\nsee attached\n"
+           "--b\nContent-Type: application/octet-stream; name=\"" + type + "\"\n"
+           "Content-Disposition: attachment; filename=\"" + disposition + "\"\n\nharmless bytes\n--b--\n";
+  };
+  const std::string hiddenInType = mail("evil.exe", "readme.txt");
+  const std::string hiddenInDisposition = mail("readme.txt", "evil.exe");
+  const std::string harmless = mail("notes.txt", "readme.txt");
+  NoteId first = SubmitMime(hiddenInType);
+  NoteId second = SubmitMime(hiddenInDisposition);
+  NoteId third = SubmitMime(harmless);
+  ASSERT_EQ(Run(), kNoError);
+  for (NoteId id : {first, second}) {
+    EXPECT_FALSE(Held(id));
+    std::string delivered = Exported(id);
+    EXPECT_EQ(delivered.find("harmless bytes"), std::string::npos) << delivered;
+    EXPECT_NE(delivered.find("name=\"evil.exe\""), std::string::npos) << "the part keeps its headers";
+  }
+  EXPECT_EQ(Exported(third), harmless) << "two harmless names: untouched";
+}
+
 TEST_F(ScanDriverTest, EveryOneOfThreeHundredInfectedObjectsIsRemoved) {
   std::vector<Attachment> many;
   for (int i = 0; i < 300; ++i) many.push_back({"e" + std::to_string(i) + ".txt", kEicar});

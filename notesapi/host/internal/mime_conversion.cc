@@ -48,6 +48,7 @@ class Presenter {
     // Text with zero bytes in it is no text a reader sees: it goes as a file.
     if (!inlineText || decoded.find('\0') != std::string::npos) {
       ConvertedFile file = NewFile(h.filename, h.type == "text" ? ".txt" : h.type == "message" ? ".eml" : ".dat");
+      file.otherName = h.otherName;
       file.data = std::move(decoded);
       file.source = FileSource::kPartContent;
       file.from = e.headersEnd;

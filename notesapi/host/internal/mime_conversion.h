@@ -35,6 +35,7 @@ struct ConvertedFile {
   size_t blockBegin = 0;  // kInText: the block in the decoded text of the part
   size_t blockEnd = 0;
   bool unsplit = false;   // an entity the structure could not split further
+  std::string otherName;  // UTF-8: a second name the part gives the file
 };
 
 // A text part shown in the body: its content [from, to) of the message.

@@ -271,10 +271,13 @@ MimeHeaders ReadMimeHeaders(std::string_view block, const std::string& fallbackC
     const char* name = g_mime_content_disposition_get_parameter(disposition, "filename");
     if (name != nullptr) headers.filename = name;
   }
-  if (headers.filename.empty()) {
-    if (GMimeContentType* type = g_mime_object_get_content_type(object.get())) {
-      const char* name = g_mime_content_type_get_parameter(type, "name");
-      if (name != nullptr) headers.filename = name;
+  // A client may show either name: the one not taken is kept as well.
+  if (GMimeContentType* type = g_mime_object_get_content_type(object.get())) {
+    const char* name = g_mime_content_type_get_parameter(type, "name");
+    if (name != nullptr && headers.filename.empty()) {
+      headers.filename = name;
+    } else if (name != nullptr && headers.filename != name) {
+      headers.otherName = name;
     }
   }
   return headers;

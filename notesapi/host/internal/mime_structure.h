@@ -32,6 +32,7 @@ struct MimeHeaders {
   std::string transferEncoding;  // lower case, empty when not given
   std::string charset;           // as given
   std::string filename;          // UTF-8, empty when none
+  std::string otherName;         // UTF-8: Content-Type's name when it is not the filename
   bool attachment = false;       // Content-Disposition: attachment
 };
 

@@ -107,6 +107,7 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
     AppendPabReference(&body.records, 1);
     AppendText(&body.records, kDefaultFontId, lmbcs);
   }
+  std::vector<std::string> otherNames;
   for (const ConvertedFile& file : converted.files) {
     std::string shown;
     if (s_.charsets->Convert(Charset::kUtf8, Charset::kLmbcs, CleanName(file.name), &shown) != kNoError) {
@@ -119,11 +120,25 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
     BlockId attached;
     if (AttachData(s_, handle, file.data, internal, 1, false, &attached) != kNoError) return kMimeViewFailed;
     if (file.unsplit) MarkUnsplit(s_.FindItemByBlock(attached));
+    if (!file.otherName.empty()) {
+      std::string other;
+      if (s_.charsets->Convert(Charset::kUtf8, Charset::kLmbcs, CleanName(file.otherName), &other) != kNoError) {
+        other = CleanName(file.otherName);
+      }
+      otherNames.push_back(internal + "\t" + other);
+    }
     AppendParagraph(&body.records);
     AppendPabReference(&body.records, 1);
     AppendFileHotspot(&body.records, internal, shown);
   }
   if (WriteRichTextItems(s_, body) != kNoError) return kMimeViewFailed;
+  if (!otherNames.empty()) {
+    std::string value;
+    if (EncodeTextListValue(otherNames, &value) != kNoError ||
+        AppendItem(s_, handle, ITEM_SUMMARY, kOtherFileNamesItem, std::move(value), nullptr) != kNoError) {
+      return kMimeViewFailed;  // never a view whose second names the filter cannot see
+    }
+  }
   origin->message = std::move(message);
   origin->presentedText = BodyPlainText(s_, *open);
   open->mimeOrigin = std::move(origin);

@@ -434,7 +434,8 @@ Status WriteBackMime(HostState& s, NoteHandle handle) {
   // The presented items go; the message's own parts come back.
   std::vector<StoredItem> kept;
   for (StoredItem& item : open->note.items) {
-    bool presented = SameName(item.name, "Body") || SameName(item.name, "MIME_Version");
+    bool presented = SameName(item.name, "Body") || SameName(item.name, "MIME_Version") ||
+                     SameName(item.name, kOtherFileNamesItem);
     if (!presented && SameName(item.name, "$FILE")) {
       FileObject file;
       std::string_view body = std::string_view(item.value).substr(std::min<size_t>(2, item.value.size()));

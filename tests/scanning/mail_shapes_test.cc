@@ -1,0 +1,212 @@
+// What recipients get of everyday mail through the running monitor: clean
+// mail as it came, changed mail with nothing but the change, and the names,
+// bodies and depths a sender could hide content behind.
+#include "tests/scanning/scan_driver_fixture.h"
+
+namespace zul::testing {
+namespace {
+
+// Infected mail of everyday shapes: what the recipient gets keeps every
+// header field, the MIME tree and every clean part; only the infected part
+// holds the placeholder, and the report is in the text. Python's email
+// package is the referee.
+TEST_F(ScanDriverTest, AChangedMailKeepsEverythingButWhatWasRemoved) {
+  const std::string eicar64 = "WDVPIVAlQEFQWzRcUFpYNTQoUF4pN0NDKTd9JEVJQ0FSLVNUQU5EQVJELUFOVElWSVJVUy1URVNU\nLUZJTEUhJEgrSCo=\n";
+  const std::string headers =
+      "Received: from mx.example.com (mx.example.com [192.0.2.1])\n\tby relay.example.org; Tue, 8 Dec 2026 10:00:00 +0300\n"
+      "DKIM-Signature: v=1; a=rsa-sha256; d=example.com; s=sel;\n\tbh=abc=; b=def\n"
+      "Date: Tue, 8 Dec 2026 10:00:00 +0300\nMessage-ID: <m1@example.com>\nIn-Reply-To: <m0@example.com>\n"
+      "References: <m0@example.com>\nReply-To: list@example.com\nList-Id: <team.example.com>\nX-Mailer: Thunderbird\n"
+      "From: =?UTF-8?B?0JjQstCw0L0=?= <ivan@example.com>\nTo: anna@example.com\n"
+      "Subject: =?utf-8?b?0JTQstCwIA==?= =?utf-8?b?0J7QtNC40L0g?=\nMIME-Version: 1.0\n";
+  const std::string attachment = "--b\nContent-Type: application/x-msdownload; name=\"setup.com\"\n"
+                                 "Content-Disposition: attachment; filename=\"setup.com\"\nContent-Transfer-Encoding: base64\n\n" +
+                                 eicar64;
+  const std::string pdf = "--b\nContent-Type: application/pdf; name=\"report.pdf\"\nContent-Transfer-Encoding: base64\n\n"
+                          "JVBERi0xLjQKJcfsj6IKMSAwIG9iago8PC9UeXBlL0NhdGFsb2c+PgplbmRvYmoK\n";
+  std::vector<std::string> shapes = {
+      // plain text and attachments
+      headers + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain; charset=utf-8\n\n"
+                "Привет, see the files.\n" + attachment + pdf + "--b--\n",
+      // alternative text and HTML, with CRLF line ends
+      [&] {
+        std::string m = headers + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\n"
+                        "Content-Type: multipart/alternative; boundary=\"a\"\n\n--a\nContent-Type: text/plain; charset=koi8-r\n"
+                        "Content-Transfer-Encoding: base64\n\n8NLJ18XUIQo=\n--a\nContent-Type: text/html; charset=utf-8\n"
+                        "Content-Transfer-Encoding: quoted-printable\n\n<html><body><p>=D0=9F=D1=80=D0=B8=D0=B2=D0=B5=D1=82</p></body></html>\n"
+                        "--a--\n" + attachment + "--b--\n";
+        std::string crlf;
+        for (char c : m) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        return crlf;
+      }(),
+      // HTML with an inline image
+      headers + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: multipart/related; boundary=\"r\"\n\n"
+                "--r\nContent-Type: text/html; charset=us-ascii\n\n<html><body><img src=\"cid:logo@x\"></body></html>\n"
+                "--r\nContent-Type: image/png\nContent-ID: <logo@x>\nContent-Transfer-Encoding: base64\n\niVBORw0KGgo=\n--r--\n" +
+                attachment + "--b--\n",
+      // a forwarded message that carries the virus
+      headers + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\nforwarded below\n"
+                "--b\nContent-Type: message/rfc822\n\nFrom: x@example.com\nSubject: old\nMIME-Version: 1.0\n"
+                "Content-Type: multipart/mixed; boundary=\"in\"\n\n--in\nContent-Type: text/plain\n\nold text\n"
+                "--in\nContent-Type: application/octet-stream; name=\"old.com\"\nContent-Transfer-Encoding: base64\n\n" +
+                eicar64 + "--in--\n\n--b--\n",
+      // a uuencoded payload inside quoted-printable text
+      headers + "Content-Type: text/plain; charset=us-ascii\nContent-Transfer-Encoding: quoted-printable\n\n"
+                "Here it is:\n\nbegin 644 eicar.com\nM6#5/(5`E0$%06S1<4%I8-30H4%XI-T-#*3=])$5)0T%2+5-404Y$05)$+4%.\n"
+                "C5$E625)54RU415-4+49)3$4A)$@K2\"H`\n`\nend\n\nregards\n",
+      // signed: the signature part stays as it came
+      headers + "Content-Type: multipart/signed; protocol=\"application/pkcs7-signature\"; micalg=sha-256; boundary=\"s\"\n\n"
+                "--s\nContent-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain; charset=utf-8\n\n"
+                "signed text\n" + attachment + "--b--\n\n--s\nContent-Type: application/pkcs7-signature; name=\"smime.p7s\"\n"
+                "Content-Transfer-Encoding: base64\n\nMIAGCSqGSIb3DQEHAqCAMIACAQEx\n--s--\n",
+      // an invitation, and undeclared 8-bit Cyrillic text, and an RFC 2231 name
+      headers + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n"
+                "Content-Transfer-Encoding: 8bit\n\n\xcf\xf0\xe8\xe2\xe5\xf2\n--b\nContent-Type: text/calendar; method=REQUEST\n\n"
+                "BEGIN:VCALENDAR\nEND:VCALENDAR\n--b\nContent-Type: application/octet-stream\n"
+                "Content-Disposition: attachment; filename*=utf-8''%D0%BE%D1%82%D1%87%D1%91%D1%82.com\n"
+                "Content-Transfer-Encoding: base64\n\n" + eicar64 + "--b--\n",
+      // a single attachment and no text at all
+      "From: copier@example.com\nTo: anna@example.com\nSubject: scan\nDate: Tue, 8 Dec 2026 10:00:00 +0300\n"
+      "MIME-Version: 1.0\nContent-Type: application/octet-stream; name=\"scan.com\"\nContent-Transfer-Encoding: base64\n\n" +
+          eicar64,
+  };
+  for (size_t i = 0; i < shapes.size(); ++i) {
+    NoteId id = SubmitMime(shapes[i]);
+    ASSERT_EQ(Run(), kNoError);
+    EXPECT_FALSE(Held(id)) << i;
+    std::string exported = Exported(id);
+    std::string sent = server_.directory() + "/sent.eml";
+    std::string got = server_.directory() + "/got.eml";
+    std::ofstream(sent, std::ios::binary) << shapes[i];
+    std::ofstream(got, std::ios::binary) << exported;
+    std::string command = "python3 " MAIL_REFEREE " " + sent + " " + got + " " + server_.directory() +
+                          "/program/zuldummy.txt 2>&1";
+    std::string verdict;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char buffer[4096];
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) verdict.append(buffer, n);
+    EXPECT_EQ(::pclose(pipe), 0) << "shape " << i << ":\n" << verdict << "\n" << exported;
+    if (std::getenv("SHOW_SHAPES")) std::cerr << exported << "\n=====\n";
+  }
+}
+
+// A browser gets HTML as its source: a payload hidden in an HTML-only body
+// (quoted-printable, so the text a reader sees does not show it whole) is
+// found, and the body goes.
+ScanResult Utf8PatternKernel(std::u16string_view scanCopy, std::u16string_view, std::string* description, bool) {
+  std::string data;
+  if (ProcessPlatform()->FileRead(scanCopy, &data) != kNoError) return ResultFailed;
+  if (data.find("EICAR-\xD0\x92\xD0\x98\xD0\xA0\xD0\xA3\xD0\xA1") == std::string::npos) return ResultClean;
+  *description = "Test.Utf8.Pattern";
+  return ResultInfected;
+}
+
+TEST_F(ScanDriverTest, HtmlBodiesAreScannedAsTheBrowserGetsThem) {
+  // The pattern is UTF-8 bytes, which the body's text holds in another
+  // character set: only the source finds it.
+  const std::string html =
+      "From: a@example.com\nTo: b@example.com\nSubject: news\nMIME-Version: 1.0\n"
+      "Content-Type: text/html; charset=utf-8\nContent-Transfer-Encoding: quoted-printable\n\n"
+      "<html><body><p>Hello</p><!-- EICAR-=D0=92=D0=98=D0=A0=D0=A3=D0=A1 --></body></html>\n";
+  const std::string clean =
+      "From: a@example.com\nTo: b@example.com\nSubject: news\nMIME-Version: 1.0\n"
+      "Content-Type: text/html; charset=utf-8\n\n<html><body><p>Hello</p></body></html>\n";
+  NoteId infected = SubmitMime(html);
+  NoteId harmless = SubmitMime(clean);
+  SetKernelScanFunction(Utf8PatternKernel);
+  ASSERT_EQ(Run(), kNoError);
+  SetKernelScanFunction(nullptr);
+  EXPECT_FALSE(Held(infected));
+  EXPECT_FALSE(Held(harmless));
+  std::string delivered = Exported(infected);
+  EXPECT_EQ(delivered.find("EICAR-=D0=92"), std::string::npos) << delivered;
+  EXPECT_NE(delivered.find("Subject: news\nMIME-Version: 1.0\n"), std::string::npos) << "the header stays";
+  EXPECT_NE(delivered.find("Tervala Anti-Virus Report"), std::string::npos) << delivered;
+  EXPECT_EQ(Exported(harmless), clean);
+  EXPECT_EQ(NoteCount("zulquarantine.nsf"), 1u);
+}
+
+// Mail whose body converts to no text at all is clean, and leaves as it came.
+TEST_F(ScanDriverTest, MailWithAnEmptyBodyPassesUntouched) {
+  const std::vector<std::string> shapes = {
+      "From: a@example.com\nTo: b@example.com\nSubject: headers only\n",
+      "From: a@example.com\nTo: b@example.com\nSubject: blank\n\n",
+      "From: a@example.com\nTo: b@example.com\nSubject: blank lines\n\n\r\n\r\n \n",
+      "From: a@example.com\nTo: b@example.com\nSubject: empty part\nMIME-Version: 1.0\n"
+      "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\n\n--b--\n",
+      "From: copier@example.com\nTo: b@example.com\nSubject: scan\nMIME-Version: 1.0\n"
+      "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: application/pdf; name=\"scan.pdf\"\n"
+      "Content-Transfer-Encoding: base64\n\nJVBERi0xLjQKJcfsj6IK\n--b--\n",
+      "From: a@example.com\nTo: b@example.com\nSubject: signed\nMIME-Version: 1.0\n"
+      "Content-Type: multipart/signed; protocol=\"application/pkcs7-signature\"; micalg=sha-256; boundary=\"s\"\n\n"
+      "--s\nContent-Type: text/plain; charset=utf-8\n\n\n--s\nContent-Type: application/pkcs7-signature; name=\"smime.p7s\"\n"
+      "Content-Transfer-Encoding: base64\n\nMIAGCSqGSIb3DQEHAqCAMIACAQEx\n--s--\n",
+      "From: a@example.com\nTo: b@example.com\nSubject: a photo\nMIME-Version: 1.0\nContent-Type: image/jpeg\n"
+      "Content-Transfer-Encoding: base64\n\n/9j/4AAQSkZJRgABAQ==\n",
+  };
+  std::vector<NoteId> ids;
+  for (const std::string& shape : shapes) ids.push_back(SubmitMime(shape));
+  ASSERT_EQ(Run(), kNoError);
+  for (size_t i = 0; i < shapes.size(); ++i) {
+    EXPECT_FALSE(Held(ids[i])) << shapes[i];
+    ScopedDb box(host_.get());
+    ScopedNote note(host_.get());
+    ASSERT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+    ASSERT_EQ(host_->NoteOpen(box.get(), ids[i], kOpenRawMime, note.put()), kNoError);
+    std::string exported;
+    ASSERT_EQ(ExportMimeMessage(host_.get(), note.get(), Wide(server_.directory()), &exported), kNoError);
+    EXPECT_EQ(exported, shapes[i]);
+  }
+  EXPECT_EQ(NoteCount("zulquarantine.nsf"), 0u) << Joined();
+  EXPECT_EQ(NoteCount("mail.box"), shapes.size()) << "no memo about clean mail";
+}
+
+// What the MIME reader cannot split (nesting past its limit) was never read
+// as mail: it is an object that could not be checked, and goes.
+TEST_F(ScanDriverTest, PartsNestedPastTheLimitAreNotPassedUnchecked) {
+  std::string message = "From: a@example.com\nTo: b@example.com\nSubject: deep\nMIME-Version: 1.0\n"
+                        "Content-Type: multipart/mixed; boundary=\"d0\"\n\n";
+  for (int level = 1; level < 70; ++level) {
+    message += "--d" + std::to_string(level - 1) + "\nContent-Type: multipart/mixed; boundary=\"d" +
+               std::to_string(level) + "\"\n\n";
+  }
+  message += "--d69\nContent-Type: application/octet-stream; name=\"deep.com\"\nContent-Transfer-Encoding: base64\n\n"
+             "WDVPIVAlQEFQWzRcUFpYNTQoUF4pN0NDKTd9JEVJQ0FSLVNUQU5EQVJELUFOVElWSVJVUy1URVNU\nLUZJTEUhJEgrSCo=\n";
+  for (int level = 69; level >= 0; --level) message += "--d" + std::to_string(level) + "--\n";
+  NoteId id = SubmitMime(message);
+  ASSERT_EQ(Run(), kNoError);
+  EXPECT_FALSE(Held(id));
+  std::string exported = Exported(id);
+  EXPECT_EQ(exported.find("WDVPIVAlQEFQWzRcUFpYNTQo"), std::string::npos) << "the payload does not reach the recipient";
+  EXPECT_NE(exported.find("вложенность частей письма больше допустимой"), std::string::npos) << "the report says why";
+  EXPECT_EQ(NoteCount("zulquarantine.nsf"), 1u);
+}
+
+// A client may show the file under either name a part gives it: the
+// filter sees both.
+TEST_F(ScanDriverTest, TheNameFilterSeesEveryNameAPartGives) {
+  auto mail = [](const std::string& type, const std::string& disposition) {
+    return "From: a@example.com\nTo: b@example.com\nSubject: names\nMIME-Version: 1.0\n"
+           "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\nsee attached\n"
+           "--b\nContent-Type: application/octet-stream; name=\"" + type + "\"\n"
+           "Content-Disposition: attachment; filename=\"" + disposition + "\"\n\nharmless bytes\n--b--\n";
+  };
+  const std::string hiddenInType = mail("evil.exe", "readme.txt");
+  const std::string hiddenInDisposition = mail("readme.txt", "evil.exe");
+  const std::string harmless = mail("notes.txt", "readme.txt");
+  NoteId first = SubmitMime(hiddenInType);
+  NoteId second = SubmitMime(hiddenInDisposition);
+  NoteId third = SubmitMime(harmless);
+  ASSERT_EQ(Run(), kNoError);
+  for (NoteId id : {first, second}) {
+    EXPECT_FALSE(Held(id));
+    std::string delivered = Exported(id);
+    EXPECT_EQ(delivered.find("harmless bytes"), std::string::npos) << delivered;
+    EXPECT_NE(delivered.find("name=\"evil.exe\""), std::string::npos) << "the part keeps its headers";
+  }
+  EXPECT_EQ(Exported(third), harmless) << "two harmless names: untouched";
+}
+
+}  // namespace
+}  // namespace zul::testing

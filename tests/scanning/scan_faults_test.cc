@@ -88,9 +88,9 @@ TEST_F(ScanDriverTest, NoRemovalWithoutTheQuarantineCopyItPromises) {
 
 // Every platform service the scan of a mail uses fails once, one service
 // per run, at its first and at its last call of the scan: each mail is then
-// held, or released with the infected object gone, never released with
-// it, never changed without a report and never lost; and once the faults are gone the monitor's own
-// retries release every held mail, clean.
+// held, or released with the infected object gone; never released with it,
+// never changed without a report, never lost. Once the faults are gone, the
+// monitor's own retries release every held mail, clean.
 TEST_F(ScanDriverTest, FaultSweepNeverReleasesInfectedMailNorLosesAny) {
   const std::string clean = "From: a@example.com\nTo: b@example.com\nSubject: hi\n\nhello\r\n";
   const std::string payload = "WDVPIVAlQEFQWzRcUFpYNTQo";

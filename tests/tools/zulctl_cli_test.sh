@@ -14,6 +14,14 @@ check "English library named" 0 "$zulctl" "=$server/english/notes.ini" ini get Z
 contains "English library named" "zelklocale-en.dll"
 check "English library installed" 0 test -s "$server/english/program/zelklocale-en.dll"
 check "init unknown language" 2 "$zulctl" init "$server/klingon" --language tlh
+check "init with administrators" 0 "$zulctl" init "$server/gateway" --admin admin@example.com --admin sec@example.com
+check "administrators as settings" 0 "$zulctl" "=$server/gateway/notes.ini" settings init --bases "$bin/demo-bases"
+if grep -q 'Notes name' <<<"$out"; then echo "FAIL addresses called Notes names: $out"; failures=$((failures + 1)); fi
+check "administrators stored" 0 "$zulctl" "=$server/gateway/notes.ini" settings show formGeneralSettings
+contains "administrators stored" 'gsAdministrators     = "admin@example.com;sec@example.com"'
+check "an administrator must be an address" 2 "$zulctl" init "$server/gateway2" --admin "CN=Admin/O=Tervala"
+check "settings init with the Notes default" 0 "$zulctl" "=$server/english/notes.ini" settings init --bases "$bin/demo-bases"
+contains "settings init with the Notes default" "the administrator CN=Admin/O=Tervala is a Notes name"
 export ZUL_NOTES_INI="$server/srv/notes.ini"
 
 for verb in init tell quit tasks queue ini db log bases scan settings mail update; do

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <thread>
@@ -64,9 +65,13 @@ int Init(const std::vector<std::string>& args) {
   if (args.empty()) return BadUsage("init");
   std::string server = "CN=Demo/O=Tervala";
   std::string language = "ru";
+  std::string administrators;
   for (size_t i = 1; i < args.size(); ++i) {
     if (args[i] == "--server" && i + 1 < args.size()) {
       server = args[++i];
+    } else if (args[i] == "--admin" && i + 1 < args.size() && args[i + 1].find('@') != std::string::npos &&
+               args[i + 1].find_first_of(";\n") == std::string::npos) {
+      administrators += (administrators.empty() ? "" : ";") + args[++i];
     } else if (args[i] == "--language" && i + 1 < args.size() && (args[i + 1] == "en" || args[i + 1] == "ru")) {
       language = args[++i];
     } else {
@@ -80,6 +85,13 @@ int Init(const std::vector<std::string>& args) {
   }
   if (s != kNoError) return Fail(nullptr, "cannot initialise " + args[0], s);
   if (int code = ChooseLanguage(args[0], language); code != 0) return code;
+  if (!administrators.empty()) {
+    // Read by zulctl settings init as the administrators' addresses.
+    std::ofstream ini(args[0] + "/notes.ini", std::ios::app);
+    ini << "; The administrators' mail addresses (zulctl init --admin), used by zulctl settings init.\n"
+        << "ZulAdministrators=" << administrators << "\n";
+    if (!ini) return Fail(nullptr, "cannot write " + args[0] + "/notes.ini", kFileError);
+  }
   std::cout << "server directory " << args[0] << " ready; use it with ZUL_NOTES_INI=" << args[0] << "/notes.ini\n";
   return 0;
 }

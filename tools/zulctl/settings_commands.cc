@@ -10,6 +10,7 @@
 #include "notesapi/scoped_handles.h"
 #include "settings/settings_reader.h"
 #include "settings/settings_records.h"
+#include "records/mail_items.h"
 #include "tools/zulctl/settings_schema.h"
 #include "tools/zulctl/settings_setup.h"
 #include "tools/zulctl/value_format.h"
@@ -53,6 +54,14 @@ int Init(Platform* p, const std::string& serverDirectory, const std::vector<std:
   (void)Ini(p, "ZULQuarantineDatabase", &quarantine);
   std::cout << "settings database " << setup << " created with every form; statistics " << stat << " and quarantine "
             << quarantine << " ready\n";
+  std::string administrators;
+  if (!Ini(p, "ZulAdministrators", &administrators) || administrators.empty()) administrators = kDefaultAdministrator;
+  for (const std::string& admin : AddressPieces(administrators)) {
+    if (admin.find('@') != std::string::npos) continue;
+    std::cout << "note: the administrator " << admin << " is a Notes name: a server that relays through an MTA\n"
+              << "(gateway mode) cannot deliver its memos. Give mail addresses: zulctl init --admin ADDRESS,\n"
+              << "or zulctl settings set formGeneralSettings gsAdministrators=a@example.com;b@example.com\n";
+  }
   std::string folder = bases;
   if (folder.empty()) {
     std::string program;

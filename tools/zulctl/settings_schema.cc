@@ -60,10 +60,11 @@ std::string Indexed(const char* stem, int index) { return stem + std::to_string(
 
 }  // namespace
 
-std::vector<FormSchema> SettingsForms(const std::string& temporaryFolder, const std::string& basesFolder) {
+std::vector<FormSchema> SettingsForms(const std::string& temporaryFolder, const std::string& basesFolder,
+                                      const std::string& administrators) {
   using K = ItemKind;
   FormSchema general{"formGeneralSettings", "uidCommonSettings",
-                     {{"gsAdministrators", K::kText, "CN=Admin/O=Tervala"},
+                     {{"gsAdministrators", K::kText, administrators.empty() ? kDefaultAdministrator : administrators},
                       {"gsTemporaryFolder", K::kText, temporaryFolder}}};
   FormSchema actions{"formObjectActions", "uidObjectActions", {}};
   for (int i = 0; i < 11; ++i) {

@@ -23,7 +23,14 @@ struct FormSchema {
 };
 
 // `temporaryFolder` and `basesFolder` fill the two folder items.
-std::vector<FormSchema> SettingsForms(const std::string& temporaryFolder, const std::string& basesFolder);
+// `administrators`: the initial "gsAdministrators" (";" between addresses),
+// or empty for the built-in default.
+std::vector<FormSchema> SettingsForms(const std::string& temporaryFolder, const std::string& basesFolder,
+                                      const std::string& administrators = "");
+
+// The built-in administrator: a Notes name, which a server in an MTA's path
+// cannot deliver to.
+inline constexpr char kDefaultAdministrator[] = "CN=Admin/O=Tervala";
 const ItemSchema* FindItem(const FormSchema& form, const std::string& item);
 const FormSchema* FindForm(const std::vector<FormSchema>& forms, const std::string& name);
 // "formA, formB, ..." for messages.

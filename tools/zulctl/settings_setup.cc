@@ -112,7 +112,9 @@ Status CreateSettingsDatabases(Platform* p, const std::string& serverDirectory, 
   if (Status s = p->ProfileOpen(db.get(), "UIDStorage", true, uids.put()); s != kNoError) {
     return Failed(error, "UIDStorage", s);
   }
-  for (const FormSchema& form : SettingsForms(serverDirectory + "/tmp", bases)) {
+  std::string administrators;  // from zulctl init --admin; the built-in default otherwise
+  (void)Ini(p, "ZulAdministrators", &administrators);
+  for (const FormSchema& form : SettingsForms(serverDirectory + "/tmp", bases, administrators)) {
     ScopedNote note(p);
     Status s = p->NoteCreate(db.get(), note.put());
     if (s == kNoError) s = p->ItemSetText(note.get(), "Form", form.form);

@@ -10,7 +10,7 @@ constexpr const char* kGeneralUsage =
     "usage: zulctl [=path/to/notes.ini] VERB [ARGS...]\n"
     "\n"
     "Verbs:\n"
-    "  init DIR [--server NAME] [--language en|ru]\n"
+    "  init DIR [--server NAME] [--language en|ru] [--admin ADDRESS]...\n"
     "                             make a new server directory with a commented notes.ini\n"
     "  tell TASK COMMAND...       send a console command to a task\n"
     "  quit [--wait SECONDS] [--cancel]\n"
@@ -56,13 +56,17 @@ struct VerbHelp {
 
 constexpr VerbHelp kVerbHelp[] = {
     {"init",
-     "usage: zulctl init DIR [--server NAME] [--language en|ru]\n"
+     "usage: zulctl init DIR [--server NAME] [--language en|ru] [--admin ADDRESS]...\n"
      "Creates DIR (if needed) with notes.ini, data/, program/, log/ and run/.\n"
      "NAME is the server's name (default CN=Demo/O=Tervala). Refuses a DIR that\n"
      "already has a notes.ini.\n"
      "--language en installs the English message library (zelklocale-en.dll) in\n"
      "program/ and names it in notes.ini (ZulMessageLibrary); the tasks then log\n"
-     "in English. The built-in texts are Russian (ru).\n"},
+     "in English. The built-in texts are Russian (ru).\n"
+     "--admin (repeatable) gives the administrators' mail addresses, which\n"
+     "zulctl settings init then writes as gsAdministrators (notes.ini\n"
+     "ZulAdministrators); without it the administrator is CN=Admin/O=Tervala, a\n"
+     "Notes name that a server behind an MTA cannot deliver to.\n"},
     {"tell",
      "usage: zulctl tell TASK COMMAND...\n"
      "Puts the command words, joined by blanks, on the queue \"MQ$\" followed by\n"

@@ -10,12 +10,14 @@ trap 'rm -rf "$work"' EXIT
 "$bin/zulctl" init "$work/srv" >/dev/null
 instance=$(systemd-escape --path "$work/srv")
 failures=0
-for unit in zul-mailmonitor@.service zul-updater@.service; do
+for unit in zul-mailmonitor@.service zul-updater@.service zul-router@.service; do
   sed "s|/usr/local/bin/|$bin/|g" "$units/$unit" > "$work/${unit/@/@$instance}"
   grep -q '^Restart=on-failure' "$units/$unit" || { echo "FAIL $unit: no Restart=on-failure"; failures=$((failures + 1)); }
+  grep -q '^User=zul' "$units/$unit" || { echo "FAIL $unit: runs as root"; failures=$((failures + 1)); }
 done
+grep -q '^After=.*zul-mailmonitor@%i.service' "$units/zul-router@.service" || { echo "FAIL the router starts before the monitor"; failures=$((failures + 1)); }
 grep -q 'ExecStartPre=.*mail requeue' "$units/zul-mailmonitor@.service" || { echo "FAIL no requeue before start"; failures=$((failures + 1)); }
-if ! out=$(cd "$work" && systemd-analyze verify --man=no "$work/zul-mailmonitor@$instance.service" "$work/zul-updater@$instance.service" 2>&1); then
+if ! out=$(cd "$work" && systemd-analyze verify --man=no "$work/zul-mailmonitor@$instance.service" "$work/zul-updater@$instance.service" "$work/zul-router@$instance.service" 2>&1); then
   # Without a running systemd the verifier cannot load its own manager; only
   # complaints about the units themselves count.
   if grep -v -e 'Failed to' -e 'not running' -e 'bus' -e 'D-Bus' <<<"$out" | grep -q .; then

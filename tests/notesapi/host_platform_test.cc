@@ -182,6 +182,25 @@ TEST_F(HostPlatformTest, NoWriteThroughPlantedLinksAndPrivateFolders) {
   EXPECT_EQ(p->FolderCreatePrivate(Path("tmp/elsewhere")), kFolderNotPrivate) << "a link in its place";
 }
 
+// Logs stay open between lines, and a rotation (the file renamed under its
+// path) starts a new file at the next line; nothing is lost or doubled.
+TEST_F(HostPlatformTest, AppendedLinesFollowALogRotation) {
+  ASSERT_EQ(p->FileAppend(Path("task.log"), "one\n"), kNoError);
+  ASSERT_EQ(p->FileAppend(Path("task.log"), "two\n"), kNoError);
+  ASSERT_EQ(::rename((server_.directory() + "/task.log").c_str(), (server_.directory() + "/task.log.1").c_str()), 0);
+  ASSERT_EQ(p->FileAppend(Path("task.log"), "three\n"), kNoError);
+  EXPECT_EQ(ReadFile("task.log.1"), "one\ntwo\n");
+  EXPECT_EQ(ReadFile("task.log"), "three\n");
+  ASSERT_EQ(::unlink((server_.directory() + "/task.log").c_str()), 0);
+  ASSERT_EQ(p->FileAppend(Path("task.log"), "four\n"), kNoError);
+  EXPECT_EQ(ReadFile("task.log"), "four\n") << "removed: made anew";
+  p->ConsoleLine("to the server log\n");
+  ASSERT_EQ(::rename((server_.directory() + "/server.log").c_str(), (server_.directory() + "/server.log.1").c_str()), 0);
+  p->ConsoleLine("after the rotation\n");
+  EXPECT_NE(ReadFile("server.log").find("after the rotation"), std::string::npos);
+  EXPECT_EQ(ReadFile("server.log").find("to the server log"), std::string::npos);
+}
+
 TEST_F(HostPlatformTest, LockedDatabaseGivesAStatusAndKeepsTheStoredNote) {
   ASSERT_EQ(p->DbCreate("locked.nsf", "Locked"), kNoError);
   HostOptions options;

@@ -53,7 +53,7 @@ Status FileProcessRole::FileWrite(std::u16string_view path, std::string_view dat
 }
 
 Status FileProcessRole::FileAppend(std::u16string_view path, std::string_view data) {
-  return WriteFileWith(path, data, O_APPEND);
+  return s_.appendFiles.Append(s_.LocalPath(path), data);
 }
 
 Status FileProcessRole::FileSize(std::u16string_view path, uint64_t* size) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "notesapi/host/host_platform.h"
+#include "notesapi/host/internal/append_files.h"
 #include "notesapi/host/internal/charsets.h"
 #include "notesapi/host/internal/note_database.h"
 #include "notesapi/host/internal/notes_ini.h"
@@ -69,6 +70,7 @@ struct HostState {
   std::string serverDirectory;
   std::string dataDirectory;
   NotesIni ini;
+  AppendFiles appendFiles;
   std::unique_ptr<Charsets> charsets;
   QueueStore queues;
   TaskRegistry tasks;

@@ -41,8 +41,7 @@ void TextRole::ConsoleLine(std::string_view text) {
     std::fflush(stdout);
   }
   std::string line = FormatTime(s_.platform->TimeNow()) + "   " + utf8 + "\n";
-  std::ofstream log(s_.serverDirectory + "/server.log", std::ios::binary | std::ios::app);
-  log << line;
+  (void)s_.appendFiles.Append(s_.serverDirectory + "/server.log", line);  // the console line stands without it
 }
 
 }  // namespace notesapi::host

@@ -32,6 +32,10 @@ contains "quarantine ls" "ClamAV Test File"
 check "quarantine ls by sender" 0 "$zulctl" quarantine ls --sender nobody
 contains "quarantine ls by sender" "0 document(s)"
 check "quarantine ls bad date" 2 "$zulctl" quarantine ls --since yesterday
+for bad in 2026-02-31 2026-13-01 2025-02-29 2026-1-01 "2026-01-01x" " 2026-01-01"; do
+  check "quarantine ls --since $bad" 2 "$zulctl" quarantine ls --since "$bad"
+done
+check "quarantine ls on a leap day" 0 "$zulctl" quarantine ls --since 2024-02-29
 check "quarantine show" 0 "$zulctl" quarantine show 0x8f8
 contains "quarantine show" "clam.exe"
 contains "quarantine show" "В доставленном сообщении:"

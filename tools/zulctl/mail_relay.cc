@@ -105,12 +105,13 @@ bool HandOver(const std::string& sendmail, const std::string& sender, const std:
   int status = 0;
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
-  if (written < message.size()) {
-    *why = sendmail + " did not read the whole message";
-    return false;
-  }
+  // Its exit code says more than the pipe it closed early.
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     *why = sendmail + " exited with " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    return false;
+  }
+  if (written < message.size()) {
+    *why = sendmail + " did not read the whole message";
     return false;
   }
   return true;

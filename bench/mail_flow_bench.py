@@ -95,19 +95,27 @@ def main():
         mails, n_objects = corpus(args.mails, os.path.join(root, "mail"), os.path.join(root, "objects"))
 
         received, released = {}, {}
+        lock = threading.Lock()  # the reader thread fills both while the main thread counts
         ready = threading.Event()
 
         def reader(stream):
+            current = None  # the note ID of the request being handled
             for raw in stream:
                 now = time.monotonic()
                 line = raw.decode("utf-8", "replace")
                 if "Инициализация завершена." in line:
                     ready.set()
                 if "Получен запрос от перехватчика" in line:
-                    received[int(line.split("|")[1], 16)] = now
+                    current = int(line.split("|")[1], 16)
+                    with lock:
+                        received[current] = now
                 elif "Документ 0x" in line and "обработан." in line and "|" not in line:
-                    # The driver's line names the note handle, the handler's (last) the note ID.
-                    released[int(line.split("0x")[1].split()[0], 16)] = now
+                    # The driver's line names a note handle, the handler's (the last
+                    # one of a request) the note ID: only the request's own note counts.
+                    number = int(line.split("0x")[1].split()[0], 16)
+                    if number == current:
+                        with lock:
+                            released[current] = now
 
         monitor = subprocess.Popen([os.path.join(build, "nZulMailMonitor")], cwd=server, env=env,
                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
@@ -117,7 +125,9 @@ def main():
         start = time.monotonic()
         subprocess.run([zulctl, "mail", "submit", *mails], env=env, check=True, stdout=subprocess.DEVNULL)
         deadline = start + 3600
-        done = lambda: [n for n in received if n in released and released[n] >= received[n]]
+        def done():
+            with lock:
+                return [n for n in received if n in released and released[n] >= received[n]]
         reloaded_at = None
         while len(done()) < len(mails) and time.monotonic() < deadline and monitor.poll() is None:
             if args.reload_with and reloaded_at is None and len(done()) >= len(mails) // 2:

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "mailmonitor/mail_monitor_task.h"
@@ -78,8 +79,9 @@ class ScanDriverTest : public TaskTest {
     Post(imported.noteId);
     return imported.noteId;
   }
-  // A held Notes memo with a rich-text body and attachments.
-  NoteId SubmitMemo(const std::vector<Attachment>& attachments) {
+  // A held Notes memo with attachments; `build` adds what else it holds.
+  NoteId SubmitMemo(const std::vector<Attachment>& attachments,
+                    const std::function<void(NoteHandle)>& build = nullptr) {
     ScopedDb box(host_.get());
     EXPECT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
     ScopedNote memo(host_.get());
@@ -94,6 +96,7 @@ class ScanDriverTest : public TaskTest {
       std::ofstream(path, std::ios::binary) << a.data;
       EXPECT_EQ(host_->AttachFile(memo.get(), Wide(path), Lmbcs(a.name), 1, false, nullptr), kNoError);
     }
+    if (build) build(memo.get());
     EXPECT_EQ(host_->NoteUpdate(memo.get(), kUpdateForce), kNoError);
     NoteInfo info;
     EXPECT_EQ(host_->NoteGetInfo(memo.get(), &info), kNoError);

@@ -57,14 +57,7 @@ TEST_F(ScanDriverTest, WithoutAConvertedViewTheStoredPartsAreScannedDecoded) {
   std::map<std::string, std::string> files = FilesByName(id);
   EXPECT_EQ(files.count("Body"), 1u) << "parts removed: the base64 payload was found once decoded";
   EXPECT_TRUE(Logged("MIME PART NAMED Body"));
-  std::string exported;
-  {
-    ScopedDb box(host_.get());
-    ScopedNote raw(host_.get());
-    ASSERT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
-    ASSERT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, raw.put()), kNoError);
-    (void)ExportMimeMessage(host_.get(), raw.get(), Wide(server_.directory()), &exported);
-  }
+  std::string exported = Exported(id);
   EXPECT_EQ(exported.find("WDVPIVAlQEFQWzRcUFpYNTQo"), std::string::npos) << "the payload is gone";
   EXPECT_TRUE(LeftOver().empty());
 }
@@ -74,12 +67,7 @@ TEST_F(ScanDriverTest, CleanMailIsReleasedExactlyAsItCame) {
   NoteId id = SubmitMime(message);
   ASSERT_EQ(Run(), kNoError);
   EXPECT_FALSE(Held(id));
-  ScopedDb box(host_.get());
-  ScopedNote note(host_.get());
-  ASSERT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
-  ASSERT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, note.put()), kNoError);
-  std::string exported;
-  ASSERT_EQ(ExportMimeMessage(host_.get(), note.get(), Wide(server_.directory()), &exported), kNoError);
+  std::string exported = Exported(id);
   EXPECT_EQ(exported, message);
   EXPECT_EQ(NoteCount("zulquarantine.nsf"), 0u);
 }
@@ -187,20 +175,7 @@ TEST_F(ScanDriverTest, ScanningOffReleasesUnscanned) {
 }
 
 TEST_F(ScanDriverTest, OleObjectsRichTextBodiesAndEncryptedAttachmentsAreChecked) {
-  auto submit = [this](const std::function<void(NoteHandle)>& build) {
-    ScopedDb box(host_.get());
-    EXPECT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
-    ScopedNote memo(host_.get());
-    EXPECT_EQ(host_->MailCreateMessage(box.get(), memo.put()), kNoError);
-    EXPECT_EQ(host_->ItemCreateTextList(memo.get(), "Recipients", "CN=Anna/O=Tervala"), kNoError);
-    EXPECT_EQ(host_->ItemSetText(memo.get(), "RoutingState", "HOLD"), kNoError);
-    build(memo.get());
-    EXPECT_EQ(host_->NoteUpdate(memo.get(), kUpdateForce), kNoError);
-    NoteInfo info;
-    EXPECT_EQ(host_->NoteGetInfo(memo.get(), &info), kNoError);
-    Post(info.noteId);
-    return info.noteId;
-  };
+  auto submit = [this](const std::function<void(NoteHandle)>& build) { return SubmitMemo({}, build); };
   std::string storage = server_.directory() + "/storage";
   std::ofstream(storage, std::ios::binary) << kEicar;
   NoteId ole = submit([&](NoteHandle memo) {

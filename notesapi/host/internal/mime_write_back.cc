@@ -1,13 +1,12 @@
 #include "notesapi/host/internal/mime_write_back.h"
 
-#include <gmime/gmime.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <random>
 
 #include "notesapi/host/internal/mime_conversion.h"
+#include "notesapi/host/internal/mime_part_editing.h"
 #include "notesapi/host/internal/mime_structure.h"
 #include "notesapi/host/mime_import.h"
 #include "notesapi/item_values.h"
@@ -24,169 +23,6 @@ struct Edit {
   size_t to;
   std::string bytes;
 };
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-bool IsAscii(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-// The line end a piece of the message uses: CRLF when it has one, else LF
-// when it has one, else that of the whole message.
-std::string LineEndOf(std::string_view piece, std::string_view message) {
-  size_t feed = piece.find('\n');
-  if (feed == std::string_view::npos) {
-    piece = message;
-    feed = piece.find('\n');
-  }
-  return feed != std::string_view::npos && feed > 0 && piece[feed - 1] == '\r' ? "\r\n" : "\n";
-}
-
-std::string WithLineEnds(std::string_view text, const std::string& lineEnd) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    if (text[i] == '\n') {
-      out += lineEnd;
-    } else {
-      out.push_back(text[i]);
-    }
-  }
-  return out;
-}
-
-bool EndsWithLineEnd(std::string_view text) { return !text.empty() && text.back() == '\n'; }
-
-// Data in a part's own transfer encoding (through GMime's encoders), with
-// the part's line ends, ending in a line end exactly when `original` did.
-std::string EncodeContent(const std::string& transferEncoding, std::string_view data, std::string_view original,
-                          std::string_view message) {
-  std::string name = Lower(transferEncoding);
-  GMimeContentEncoding encoding = name == "base64"             ? GMIME_CONTENT_ENCODING_BASE64
-                                  : name == "quoted-printable" ? GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE
-                                                               : GMIME_CONTENT_ENCODING_DEFAULT;
-  if (encoding == GMIME_CONTENT_ENCODING_DEFAULT) return std::string(data);  // identity encodings
-  GMimeEncoding state;
-  g_mime_encoding_init_encode(&state, encoding);
-  std::string out(g_mime_encoding_outlen(&state, data.size()) + 16, '\0');
-  size_t length = g_mime_encoding_flush(&state, data.data(), data.size(), out.data());
-  out.resize(length);
-  while (EndsWithLineEnd(out)) out.pop_back();
-  out = WithLineEnds(out, LineEndOf(original, message));
-  if (EndsWithLineEnd(original)) out += LineEndOf(original, message);
-  return out;
-}
-
-// Text for an HTML body: every character that is not plain ASCII as a
-// character reference, so the block reads the same in any character set.
-std::string EscapedHtml(std::string_view utf8) {
-  std::string out;
-  for (size_t i = 0; i < utf8.size();) {
-    unsigned char c = static_cast<unsigned char>(utf8[i]);
-    uint32_t code = c;
-    size_t extra = c < 0x80 ? 0 : c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-    if (extra > 0 && i + extra < utf8.size() + 0) {
-      code = c & (0x3F >> extra);
-      for (size_t k = 1; k <= extra && i + k < utf8.size(); ++k) code = code << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    }
-    i += extra + 1;
-    if (code == '&') out += "&amp;";
-    else if (code == '<') out += "&lt;";
-    else if (code == '>') out += "&gt;";
-    else if (code == '\r') continue;
-    else if (code < 0x80) out.push_back(static_cast<char>(code));
-    else out += "&#" + std::to_string(code) + ";";
-  }
-  return out;
-}
-
-std::string HtmlBlock(std::string_view utf8, const std::string& lineEnd) {
-  return "<pre>" + WithLineEnds(EscapedHtml(utf8), lineEnd) + "</pre>" + lineEnd;
-}
-
-// Where a block goes in front of an HTML body: after its <body> tag, else
-// at the very start.
-size_t HtmlBodyStart(std::string_view html) {
-  std::string lower = Lower(html);
-  size_t body = lower.find("<body");
-  if (body == std::string::npos) return 0;
-  size_t close = lower.find('>', body);
-  return close == std::string::npos ? 0 : close + 1;
-}
-
-// The header field `name` of a header block: [start, end) with its
-// continuation lines and line end; npos when absent.
-std::pair<size_t, size_t> FindField(std::string_view block, std::string_view name) {
-  std::string lower = Lower(block);
-  std::string wanted = Lower(name) + ":";
-  for (size_t at = 0; at < lower.size();) {
-    size_t feed = lower.find('\n', at);
-    size_t next = feed == std::string::npos ? lower.size() : feed + 1;
-    if (lower.compare(at, wanted.size(), wanted) == 0) {
-      size_t end = next;
-      while (end < lower.size() && (lower[end] == ' ' || lower[end] == '\t')) {
-        size_t more = lower.find('\n', end);
-        end = more == std::string::npos ? lower.size() : more + 1;
-      }
-      return {at, end};
-    }
-    at = next;
-  }
-  return {std::string::npos, std::string::npos};
-}
-
-// The header block with the charset parameter set to `charset` (when not
-// empty) and, when `eightBit`, the transfer encoding said as 8bit; nothing
-// else of it changes.
-std::string HeadersWith(std::string block, const std::string& charset, bool eightBit, const std::string& lineEnd) {
-  bool setCharset = !charset.empty();
-  size_t blank = block.size();
-  while (blank > 0 && (block[blank - 1] == '\n' || block[blank - 1] == '\r')) --blank;
-  std::string tail = block.substr(blank);  // the blank line that ends the block
-  block.resize(blank);
-  if (!block.empty()) block += lineEnd;
-  if (setCharset) {
-    auto [start, end] = FindField(block, "Content-Type");
-    if (start == std::string::npos) {
-      block += "Content-Type: text/plain; charset=" + charset + lineEnd;
-    } else {
-      std::string field = block.substr(start, end - start);
-      std::string lower = Lower(field);
-      size_t at = lower.find("charset=");
-      if (at != std::string::npos) {
-        size_t value = at + 8;
-        size_t stop = value;
-        if (stop < field.size() && field[stop] == '"') {
-          stop = field.find('"', stop + 1);
-          stop = stop == std::string::npos ? field.size() : stop + 1;
-        } else {
-          while (stop < field.size() && !std::strchr(" \t;\r\n", field[stop])) ++stop;
-        }
-        field.replace(value, stop - value, charset);
-      } else {
-        size_t content = field.size();
-        while (content > 0 && (field[content - 1] == '\n' || field[content - 1] == '\r')) --content;
-        field.insert(content, "; charset=" + charset);
-      }
-      block.replace(start, end - start, field);
-    }
-  }
-  if (eightBit) {
-    auto [start, end] = FindField(block, "Content-Transfer-Encoding");
-    std::string field = "Content-Transfer-Encoding: 8bit" + lineEnd;
-    if (start == std::string::npos) {
-      block += field;
-    } else {
-      block.replace(start, end - start, field);
-    }
-  }
-  if (!block.empty() && block.size() >= lineEnd.size()) block.resize(block.size() - lineEnd.size());
-  return block + (tail.empty() ? lineEnd + lineEnd : tail);
-}
 
 class WriteBack {
  public:
@@ -273,12 +109,12 @@ class WriteBack {
     std::string declare;  // a charset the part must now say it is in
     if (replaced_) {
       if (html) {
-        decoded = HtmlBlock(replacement_, lineEnd);
+        decoded = HtmlBlock(*s_.charsets, replacement_, lineEnd);
       } else {
         decoded = InPartCharset(part.charset, decoded, WithLineEnds(replacement_, lineEnd), &declare);
       }
     } else if (front && html) {
-      decoded.insert(HtmlBodyStart(decoded), HtmlBlock(report_, lineEnd));
+      decoded.insert(HtmlBodyStart(decoded), HtmlBlock(*s_.charsets, report_, lineEnd));
       htmlDone_ = reportPlaced_ = true;
     } else if (front) {
       std::string prefix = InPartCharset(part.charset, decoded, WithLineEnds(report_, lineEnd), &declare);

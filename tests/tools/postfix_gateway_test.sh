@@ -1,0 +1,195 @@
+#!/usr/bin/env bash
+# The gateway behind a real Postfix: an instance of its own (configuration,
+# queue and Maildirs in a temporary folder, SMTP on 127.0.0.1 at a free port)
+# with the content-filter lines of packaging/postfix, and the server set up by
+# the README's gateway steps, run as they stand there. The system's own
+# Postfix is never touched.
+set -u
+bin=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+mailpy="$here/postfix_mail.py"
+if [ "$(id -u)" -ne 0 ] || [ ! -x /usr/sbin/postfix ] || ! command -v runuser >/dev/null; then
+  echo "needs root, Postfix and runuser: skipped"
+  exit 77
+fi
+
+root=$(mktemp -d)
+chmod 755 "$root"
+srv="$root/srv"
+pf="$root/postfix"
+maildirs="$root/mail"
+pids=()
+cleanup() {
+  pkill -TERM -f "=$srv/notes.ini" 2>/dev/null
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  wait 2>/dev/null
+  postfix -c "$pf/conf" abort >/dev/null 2>&1
+  [ -n "${KEEP:-}" ] && echo "kept $root" || rm -rf "$root"
+}
+trap cleanup EXIT
+. "$here/checks.sh"
+
+# The README's gateway block, with this build, this folder and the demo bases
+# in place of the installed programs, /srv/zul and ClamAV's bases.
+readme_steps() {
+  sed -n '/^## Gateway mode/,/^## /p' "$repo/README.md" | sed -n '/^```$/,/^```$/p' \
+    | sed -e "s|/srv/zul|$srv|g" -e "s|--bases /var/lib/clamav|--bases $bin/demo-bases|" \
+          -e "s#\\(^\\|[ =]\\)zulctl #\\1$bin/zulctl #" -e "s|-- nZulMailMonitor|-- $bin/nZulMailMonitor|" \
+          -e "s|-- zulctl|-- $bin/zulctl|"
+}
+step() {  # the README line that starts with $1 (a "without systemd:" line without that mark)
+  local line
+  while IFS= read -r line; do
+    line=${line#"#   without systemd: "}
+    [[ $line == "$1"* ]] && { echo "$line"; return; }
+  done < <(readme_steps)
+}
+as_zul() { runuser -u zul -- "$@"; }
+
+# 1-2. The user, the server directory, its settings and ownership.
+getent passwd zul >/dev/null || eval "$(step useradd)"
+for line in "$(step "$bin/zulctl init")" "$(step ZUL_NOTES_INI=)" "$(step chown)"; do
+  [ -n "$line" ] || { echo "FAIL a README step is missing"; exit 1; }
+  eval "$line" >/dev/null || { echo "FAIL README step: $line"; exit 1; }
+done
+export ZUL_NOTES_INI="$srv/notes.ini"
+
+# Postfix: a minimal instance, plus the lines of packaging/postfix.
+port=$(python3 "$mailpy" port)
+mkdir -p "$pf/conf" "$pf/queue" "$pf/data" "$maildirs"
+chown postfix "$pf/data"
+chown nobody "$maildirs"
+cat > "$pf/conf/main.cf" <<EOF
+compatibility_level = 3.6
+queue_directory = $pf/queue
+data_directory = $pf/data
+command_directory = /usr/sbin
+daemon_directory = /usr/lib/postfix/sbin
+meta_directory = /etc/postfix
+shlib_directory = /usr/lib/postfix
+mail_owner = postfix
+setgid_group = postdrop
+myhostname = gateway.test
+mydestination =
+inet_interfaces = 127.0.0.1
+inet_protocols = ipv4
+mynetworks = 127.0.0.0/8
+smtputf8_enable = no
+virtual_mailbox_domains = example.com
+virtual_mailbox_base = $maildirs
+virtual_mailbox_maps = texthash:$pf/conf/mailboxes
+virtual_uid_maps = static:$(id -u nobody)
+virtual_gid_maps = static:$(id -g nobody)
+maillog_file = $pf/maillog
+maillog_file_prefixes = $pf
+# The sanitizers' settings reach the hook Postfix runs (make check-asan).
+export_environment = TZ MAIL_CONFIG LANG ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
+EOF
+grep -v '^#' "$repo/packaging/postfix/main.cf" >> "$pf/conf/main.cf"
+printf 'bob@example.com bob/\ncarol@example.com carol/\npostmaster@example.com postmaster/\n' > "$pf/conf/mailboxes"
+cat > "$pf/conf/master.cf" <<EOF
+pickup    unix  n       -       n       60      1       pickup
+cleanup   unix  n       -       n       -       0       cleanup
+qmgr      unix  n       -       n       300     1       qmgr
+rewrite   unix  -       -       n       -       -       trivial-rewrite
+bounce    unix  -       -       n       -       0       bounce
+defer     unix  -       -       n       -       0       bounce
+trace     unix  -       -       n       -       0       bounce
+verify    unix  -       -       n       -       1       verify
+flush     unix  n       -       n       1000?   0       flush
+proxymap  unix  -       -       n       -       -       proxymap
+showq     unix  n       -       n       -       -       showq
+error     unix  -       -       n       -       -       error
+retry     unix  -       -       n       -       -       error
+discard   unix  -       -       n       -       -       discard
+virtual   unix  -       n       n       -       -       virtual
+anvil     unix  -       -       n       -       1       anvil
+scache    unix  -       -       n       -       1       scache
+postlog   unix-dgram n  -       n       -       1       postlogd
+EOF
+grep -v '^#' "$repo/packaging/postfix/master.cf" \
+  | sed -e "s|^smtp      inet  n       -       y|127.0.0.1:$port inet  n       -       n|" \
+        -e "s|/usr/local/bin/zulctl|$bin/zulctl|" -e "s|/srv/zul|$srv|" >> "$pf/conf/master.cf"
+postfix -c "$pf/conf" start >/dev/null 2>&1 || { echo "FAIL postfix did not start:"; cat "$pf/maillog"; exit 1; }
+for _ in $(seq 1 200); do python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 1)" 2>/dev/null && break; sleep 0.05; done
+
+# 3. The monitor and the router, by hand as the README says. Postfix's
+# set-group programs take another configuration folder only from a caller
+# already in their group, hence the router's group here.
+start_monitor() {
+  eval "$(step "runuser -u zul -- $bin/nZulMailMonitor")" >> "$root/monitor.txt" 2>&1 &
+  monitor=$!
+  pids+=("$monitor")
+  for _ in $(seq 1 200); do as_zul "$bin/zulctl" tasks | grep -q 'Idle task' && break; sleep 0.05; done
+}
+start_monitor
+router_line=$(step "runuser -u zul -- $bin/zulctl")
+[ -n "$router_line" ] && passed=$((passed + 1)) || { echo "FAIL no router line in the README"; failures=$((failures + 1)); }
+eval "${router_line/runuser -u zul --/runuser -u zul -g postdrop -- env MAIL_CONFIG=$pf/conf}" > "$root/router.txt" 2>&1 &
+pids+=($!)
+
+delivered() {  # delivered MAILBOX TAG: waits until a message with the tag arrives; its files
+  for _ in $(seq 1 400); do
+    found=$(python3 "$mailpy" find "$maildirs/$1" "$2")
+    [ -n "$found" ] && break
+    sleep 0.05
+  done
+  echo "$found"
+}
+once() {  # once NAME FILES: exactly one delivery
+  if [ "$(grep -c . <<<"$2")" -ne 1 ]; then
+    echo "FAIL $1: $(grep -c . <<<"$2") deliveries"; tail -20 "$pf/maillog"; cat "$root/router.txt"
+    failures=$((failures + 1))
+  else
+    passed=$((passed + 1))
+  fi
+}
+send() {  # send SHAPE TAG RCPT...
+  python3 "$mailpy" send "$port" "$1" "$2" "$root/$2.eml" anna@sender.test "${@:3}" \
+    && passed=$((passed + 1)) || { echo "FAIL SMTP refused $2"; failures=$((failures + 1)); }
+}
+
+# Everyday clean mail arrives as it was sent, apart from Postfix's trace headers.
+send alternative clean-alt bob@example.com carol@example.com
+send empty clean-empty bob@example.com
+got=$(delivered bob clean-alt); once "alternative mail to bob" "$got"
+check "alternative mail unchanged" 0 python3 "$mailpy" unchanged "$root/clean-alt.eml" "$(head -1 <<<"$got")"
+once "alternative mail to carol" "$(delivered carol clean-alt)"
+got=$(delivered bob clean-empty); once "empty-bodied mail" "$got"
+check "empty-bodied mail unchanged" 0 python3 "$mailpy" unchanged "$root/clean-empty.eml" "$(head -1 <<<"$got")"
+
+# Infected mail arrives cleaned, with its report; the administrators hear of it.
+send eicar infected bob@example.com
+got=$(delivered bob infected); once "infected mail" "$got"
+check "infected mail cleaned and reported" 0 python3 "$mailpy" cleaned "$(head -1 <<<"$got")"
+for _ in $(seq 1 400); do [ -n "$(ls "$maildirs/postmaster/new" 2>/dev/null)" ] && break; sleep 0.05; done
+[ -n "$(ls "$maildirs/postmaster/new" 2>/dev/null)" ] && passed=$((passed + 1)) \
+  || { echo "FAIL no memo reached the administrators"; tail -20 "$pf/maillog"; failures=$((failures + 1)); }
+
+# With the monitor stopped, mail waits held: no bounce, no delivery; it goes
+# out scanned, once, when the monitor is back.
+pkill -TERM -f "nZulMailMonitor =$srv/notes.ini"; wait "$monitor" 2>/dev/null
+send empty while-down bob@example.com
+for _ in $(seq 1 200); do as_zul "$bin/zulctl" mail held | grep -q . && break; sleep 0.05; done
+check "held while the monitor is down" 0 as_zul "$bin/zulctl" mail held
+contains "held while the monitor is down" "1 held"
+[ -z "$(python3 "$mailpy" find "$maildirs/bob" while-down)" ] && passed=$((passed + 1)) \
+  || { echo "FAIL delivered unscanned"; failures=$((failures + 1)); }
+check "postfix queue empty" 0 postqueue -c "$pf/conf" -p
+contains "postfix queue empty" "Mail queue is empty"
+start_monitor
+once "mail held while the monitor was down" "$(delivered bob while-down)"
+
+# A hand-over Postfix refuses stays in mail.box and is tried again.
+postconf -c "$pf/conf" -e 'authorized_submit_users =' >/dev/null
+send empty refused bob@example.com
+for _ in $(seq 1 400); do grep -q 'not relayed' "$root/router.txt" && break; sleep 0.05; done
+grep -q 'not relayed (.*exited with .*); kept in mail.box' "$root/router.txt" && passed=$((passed + 1)) \
+  || { echo "FAIL no refusal seen: $(cat "$root/router.txt")"; failures=$((failures + 1)); }
+postconf -c "$pf/conf" -e 'authorized_submit_users = static:anyone' >/dev/null
+once "refused hand-over retried" "$(delivered bob refused)"
+
+grep -q 'status=bounced' "$pf/maillog" && { echo "FAIL a bounce:"; grep bounced "$pf/maillog"; failures=$((failures + 1)); }
+echo "$passed passed, $failures failed"
+[ "$failures" -eq 0 ]

@@ -58,7 +58,7 @@ namespace {
 
 Status WriteEmptyDatabase(const std::string& file, const std::string& title) {
   SqliteDb db;
-  if (Status s = db.Open(file, true); s != kNoError) return s;
+  if (Status s = db.Open(file, true, kDefaultBusyTimeoutMillis, Durability::kEachCommit); s != kNoError) return s;
   SqliteTransaction transaction(&db);
   if (Status s = transaction.Begin(); s != kNoError) return s;
   if (Status s = db.ExecSetup(kSchema); s != kNoError) return s;
@@ -70,7 +70,8 @@ Status WriteEmptyDatabase(const std::string& file, const std::string& title) {
   info.BindBlob(2, title);
   info.BindInt(3, kFirstNoteId);
   if (s = info.Run(); s != kNoError) return s;
-  return transaction.Commit();
+  if (s = transaction.Commit(); s != kNoError) return s;
+  return db.Checkpoint();  // the file is linked under its path alone; its log stays behind
 }
 
 }  // namespace
@@ -94,7 +95,7 @@ Status NoteDatabase::Create(const std::string& file, const std::string& title) {
 }
 
 Status NoteDatabase::Open(const std::string& file, int busyTimeoutMillis) {
-  if (Status s = db_.Open(file, false, busyTimeoutMillis); s != kNoError) return s;
+  if (Status s = db_.Open(file, false, busyTimeoutMillis, Durability::kEachCommit); s != kNoError) return s;
   // A busy file is busy, not damaged: only a file SQLite reads but that is
   // not one of ours counts as damaged.
   constexpr int kPauseMillis = 5;

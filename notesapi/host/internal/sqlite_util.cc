@@ -4,6 +4,8 @@
 #include <thread>
 #include <utility>
 
+#include "notesapi/host/internal/sqlite_vfs.h"
+
 namespace notesapi::host {
 
 Status SqliteStatus(int rc, Status missingStatus) {
@@ -43,10 +45,10 @@ SqliteDb::~SqliteDb() {
   if (db_ != nullptr) sqlite3_close_v2(db_);
 }
 
-Status SqliteDb::Open(const std::string& path, bool create, int busyTimeoutMillis) {
+Status SqliteDb::Open(const std::string& path, bool create, int busyTimeoutMillis, Durability durability) {
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+  int rc = sqlite3_open_v2(path.c_str(), &db, flags, HostVfsName());
   if (rc != SQLITE_OK) {
     if (db != nullptr) sqlite3_close_v2(db);
     return SqliteStatus(rc);
@@ -60,11 +62,19 @@ Status SqliteDb::Open(const std::string& path, bool create, int busyTimeoutMilli
     sqlite3_close_v2(std::exchange(db_, nullptr));
     return s;
   }
-  if (Status s = Exec("PRAGMA synchronous=NORMAL"); s != kNoError) {
+  // A log that a large message grew is cut back after it is folded in.
+  const char* sync = durability == Durability::kEachCommit ? "PRAGMA synchronous=FULL; PRAGMA journal_size_limit=8388608"
+                                                           : "PRAGMA synchronous=NORMAL; PRAGMA journal_size_limit=8388608";
+  if (Status s = Exec(sync); s != kNoError) {
     sqlite3_close_v2(std::exchange(db_, nullptr));
     return s;
   }
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   return kNoError;
+}
+
+Status SqliteDb::Checkpoint() {
+  return SqliteStatus(sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr));
 }
 
 Status SqliteDb::Exec(const char* sql) { return SqliteStatus(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr)); }

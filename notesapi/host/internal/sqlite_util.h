@@ -20,6 +20,11 @@ Status SqliteStatus(int rc, Status missingStatus = kDatabaseNotFound);
 // How long a writer waits for another process's transaction to end.
 inline constexpr int kDefaultBusyTimeoutMillis = 10000;
 
+// When a commit reaches the disk. Mail and what is made of it must survive a
+// power cut once saved; a queue message or a status line may be lost then
+// (held mail is asked for again), so it waits for the next checkpoint.
+enum class Durability { kAtCheckpoint, kEachCommit };
+
 class SqliteDb {
  public:
   SqliteDb() = default;
@@ -30,8 +35,13 @@ class SqliteDb {
   ~SqliteDb();
 
   // Opens a file (creating it when `create`), in WAL mode with a busy
-  // timeout, so several processes can use it at once.
-  [[nodiscard]] Status Open(const std::string& path, bool create, int busyTimeoutMillis = kDefaultBusyTimeoutMillis);
+  // timeout, so several processes can use it at once. Closing does not fold
+  // the log into the file: that costs syncs on every close of a short-lived
+  // process; SQLite folds it when it grows and Checkpoint does on demand.
+  [[nodiscard]] Status Open(const std::string& path, bool create, int busyTimeoutMillis = kDefaultBusyTimeoutMillis,
+                            Durability durability = Durability::kAtCheckpoint);
+  // Folds the log into the database file and empties it.
+  [[nodiscard]] Status Checkpoint();
   [[nodiscard]] Status Exec(const char* sql);
   // Exec for schema and mode statements run while opening.
   [[nodiscard]] Status ExecSetup(const char* sql);

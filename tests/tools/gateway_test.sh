@@ -48,6 +48,18 @@ grep -q '70000 recipients; at most 65535' <<<"$refusal" && ok || fail "no reason
 "$zulctl" mail submit --to b@example.com "$root/show.txt" >/dev/null 2>&1
 [ $? -eq 2 ] && ok || fail "an envelope for files is not refused"
 
+# The MTA's own hook program: the same storage, and a command line the MTA
+# got wrong keeps the mail with the MTA (75) rather than bouncing it.
+printf "$message" | "$bin/zulsubmit" --from '' --to carol@example.com - && ok || fail "zulsubmit did not store"
+"$zulctl" db ls mail.box | grep -c 'through the gateway' | grep -qx 2 && ok || fail "zulsubmit's message not in mail.box"
+printf 'no header here\n' | "$bin/zulsubmit" --from a@example.com --to b@example.com -
+[ $? -eq 65 ] && ok || fail "zulsubmit: not a message is not 65"
+printf "$message" | "$bin/zulsubmit" --from a@example.com -
+[ $? -eq 75 ] && ok || fail "zulsubmit: a bad command line is not 75"
+printf "$message" | "$bin/zulsubmit" "=$root/nowhere/notes.ini" --from a@example.com --to b@example.com -
+[ $? -eq 75 ] && ok || fail "zulsubmit: no server is not 75"
+"$bin/zulsubmit" --help | grep -q 'Exit codes' && ok || fail "zulsubmit --help"
+
 touch "$root/refuse"
 ("$zulctl" mail route --follow --relay "sendmail:$root/sendmail" > "$root/router.txt" 2>&1) &
 pids+=($!)

@@ -110,7 +110,7 @@ postlog   unix-dgram n  -       n       -       1       postlogd
 EOF
 grep -v '^#' "$repo/packaging/postfix/master.cf" \
   | sed -e "s|^smtp      inet  n       -       y|127.0.0.1:$port inet  n       -       n|" \
-        -e "s|/usr/local/bin/zulctl|$bin/zulctl|" -e "s|/srv/zul|$srv|" >> "$pf/conf/master.cf"
+        -e "s|/usr/local/bin/|$bin/|" -e "s|/srv/zul|$srv|" >> "$pf/conf/master.cf"
 postfix -c "$pf/conf" start >/dev/null 2>&1 || { echo "FAIL postfix did not start:"; cat "$pf/maillog"; exit 1; }
 for _ in $(seq 1 200); do python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 1)" 2>/dev/null && break; sleep 0.05; done
 

@@ -15,6 +15,7 @@
 #include "tools/zulctl/mail_recovery.h"
 #include "tools/zulctl/mail_relay.h"
 #include "tools/zulctl/mail_report.h"
+#include "tools/zulsubmit/mail_hook.h"
 #include "notesapi/stored_structures.h"
 
 namespace zulctl {
@@ -26,93 +27,6 @@ namespace {
 constexpr char kMailBox[] = "mail.box";
 
 std::u16string Wide(const std::string& path) { return std::u16string(path.begin(), path.end()); }
-
-// The hook of a task keeps its state across runs: holding mail for
-// scanning, or paused (mail goes on without waiting). Commands from the
-// monitor wait in the task's hook queue and are applied first.
-bool HookHolds(Platform* p, const std::string& serverDirectory, const std::string& task) {
-  std::string stateFile = serverDirectory + "/run/hook-" + Upper(task) + ".state";
-  std::string state = "holding";
-  std::ifstream(stateFile) >> state;
-  ScopedQueue queue(p);
-  if (p->QueueOpen("MQ$ZULMAILHOOK" + Upper(task), kQueueCreate, queue.put()) == kNoError) {
-    std::string message;
-    while (p->QueueGet(queue.get(), 255, &message) == kNoError) {
-      if (message.find("MAILSCAN|UNHOLD") != std::string::npos) {
-        state = "holding";
-      } else if (message.find("MAILSCAN|HOLD") != std::string::npos) {
-        state = "paused";
-      } else if (message.find("MAILSCAN|INFO") != std::string::npos) {
-        p->ConsoleLine("Mail hook " + Upper(task) + ": " + state);
-      }
-    }
-  }
-  std::ofstream(stateFile, std::ios::trunc) << state << "\n";
-  return state == "holding";
-}
-
-// Exit codes of sysexits.h, as an MTA's pipe delivery understands them.
-constexpr int kExitDataError = 65;  // not a message: the MTA bounces it
-constexpr int kExitTempFail = 75;   // not stored now: the MTA keeps it and retries
-
-int ReadStandardInput(std::string* data) {
-  char buffer[65536];
-  size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) data->append(buffer, got);
-  return std::ferror(stdin) ? -1 : 0;
-}
-
-// One message from an MTA: 0 only once the note is committed and its hook
-// request posted; a message that cannot be stored now stays with the MTA.
-int SubmitFromStandardInput(Platform* p, const std::string& serverDirectory, const std::string& task,
-                            const MessageEnvelope* envelope) {
-  std::string message;
-  if (ReadStandardInput(&message) != 0) {
-    std::cerr << "zulctl: standard input cannot be read; not submitted\n";
-    return kExitTempFail;
-  }
-  Status created = p->DbCreate(kMailBox, "Mail box");
-  ScopedDb box(p);
-  Status s = created == kNoError || created == kDatabaseExists ? p->DbOpen(kMailBox, box.put()) : created;
-  if (s != kNoError) {
-    std::cerr << "zulctl: mail.box: " << p->StatusText(s) << "; the message stays with the sender's MTA\n";
-    if (IsError(s, kDatabaseCorrupt)) {
-      std::string data = "data";
-      (void)p->IniGetText("Directory", 1024, &data);  // unset: the default folder
-      if (data.empty() || data[0] != '/') data = serverDirectory + "/" + data;
-      std::cerr << "zulctl: " << data << "/mail.box"
-                << " is no database of this server: stop the tasks, move it aside (a new one is made with the next"
-                   " message) and take what it held from a backup\n";
-    }
-    return kExitTempFail;
-  }
-  bool hold = HookHolds(p, serverDirectory, task);
-  ImportedMessage imported;
-  s = ImportMimeMessage(p, box.get(), message, hold, Wide(serverDirectory + "/run"), envelope, &imported);
-  if (s == kNotAMessage) {
-    std::cerr << "zulctl: not a mail message (" << imported.refusal << ")\n";
-    return kExitDataError;
-  }
-  if (s == kTooManyRecipients) {
-    std::cerr << "zulctl: refused: " << imported.refusal << "; send it in parts\n";
-    return kExitDataError;
-  }
-  if (s != kNoError) {
-    std::cerr << "zulctl: not stored: " << p->StatusText(s) << "; the message stays with the sender's MTA\n";
-    return kExitTempFail;
-  }
-  if (!hold) return 0;
-  std::string request = zul::FormatHookRequest(imported.noteId, kMailBox);
-  ScopedQueue queue(p);
-  s = p->QueueOpen("MQ$HOOK2MAIL", kQueueCreate, queue.put());
-  if (s == kNoError) s = p->QueuePut(queue.get(), 1, request);
-  if (s != kNoError) {
-    (void)p->NoteDelete(box.get(), imported.noteId);  // never held without a request; the MTA retries
-    std::cerr << "zulctl: the hook request cannot be posted: " << p->StatusText(s) << "\n";
-    return kExitTempFail;
-  }
-  return 0;
-}
 
 int Submit(Platform* p, const std::string& serverDirectory, const std::vector<std::string>& args) {
   std::string task = "SMTP";
@@ -141,12 +55,14 @@ int Submit(Platform* p, const std::string& serverDirectory, const std::vector<st
     std::cerr << "zulctl: --from and --to take one message from standard input (-) and at least one recipient\n";
     return 2;
   }
-  if (fromStdin) return SubmitFromStandardInput(p, serverDirectory, task, haveEnvelope ? &envelope : nullptr);
+  if (fromStdin) {
+    return mailhook::SubmitFromStandardInput(p, serverDirectory, task, haveEnvelope ? &envelope : nullptr, "zulctl");
+  }
   Status created = p->DbCreate(kMailBox, "Mail box");
   if (created != kNoError && created != kDatabaseExists) return Fail(p, kMailBox, created);
   ScopedDb box(p);
   if (Status s = p->DbOpen(kMailBox, box.put()); s != kNoError) return Fail(p, kMailBox, s);
-  bool hold = HookHolds(p, serverDirectory, task);
+  bool hold = mailhook::HookHolds(p, serverDirectory, task);
   std::u16string scratch = Wide(serverDirectory + "/run");
   int failed = 0;
   for (const std::string& file : files) {
@@ -181,13 +97,8 @@ int Submit(Platform* p, const std::string& serverDirectory, const std::vector<st
                   Upper(task).c_str());
       continue;
     }
-    std::string request = zul::FormatHookRequest(imported.noteId, kMailBox);
-    ScopedQueue queue(p);
-    Status s = p->QueueOpen("MQ$HOOK2MAIL", kQueueCreate, queue.put());
-    if (s == kNoError) s = p->QueuePut(queue.get(), 1, request);
-    if (s != kNoError) {
-      // Never leave a held message nobody was asked to scan.
-      (void)p->NoteDelete(box.get(), imported.noteId);  // the caller is told the message was not submitted
+    std::string request;
+    if (Status s = mailhook::PostHookRequest(p, box.get(), imported.noteId, &request); s != kNoError) {
       std::cerr << "zulctl: " << file << " not submitted: cannot post the hook request: " << p->StatusText(s) << "\n";
       ++failed;
       continue;
@@ -340,7 +251,7 @@ int MailCommand(Platform* p, const std::string& serverDirectory, const std::vect
     if (!relay.empty() && relay != "sendmail" && relay.rfind("sendmail:", 0) != 0) return 2;
     std::string sendmail = relay == "sendmail" ? "/usr/sbin/sendmail" : relay.empty() ? "" : relay.substr(9);
     return FollowMailBox(p, serverDirectory, task, sendmail,
-                         [&] { (void)HookHolds(p, serverDirectory, task); },
+                         [&] { (void)mailhook::HookHolds(p, serverDirectory, task); },
                          [&] { (void)Route(p, serverDirectory, false); });
   }
   if (args[0] == "export") return Export(p, serverDirectory, args);

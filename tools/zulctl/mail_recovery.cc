@@ -17,7 +17,7 @@ using namespace notesapi;
 namespace {
 
 constexpr char kMailBox[] = "mail.box";
-constexpr char kHookQueue[] = "MQ$HOOK2MAIL";
+using zul::kHookQueue;
 
 struct HeldMail {
   NoteId id = 0;

@@ -45,7 +45,7 @@ Status AttachmentRole::DetachFile(NoteHandle note, BlockId item) {
     // never stored: nothing to remove
   } else if (unsaved != attached.end()) {
     attached.erase(unsaved);
-    (void)db->store.DeleteObject(file.header.rrv);  // never saved: an orphan at worst
+    (void)db->store->DeleteObject(file.header.rrv);  // never saved: an orphan at worst
   } else {
     open->note.detachedObjects.push_back(file.header.rrv);
   }

@@ -22,7 +22,16 @@ Status DatabaseRole::DbOpen(std::string_view path, DbHandle* db) {
   if (Status st = ResolveDatabasePath(path, &open->file); st != kNoError) return st;
   struct stat info {};
   if (::stat(open->file.c_str(), &info) != 0) return kDatabaseNotFound;
-  if (Status st = open->store.Open(open->file, s_.options.busyTimeoutMillis); st != kNoError) return st;
+  KeptDatabase& kept = s_.keptDatabases[open->file];
+  if (kept.store == nullptr || kept.device != info.st_dev || kept.inode != info.st_ino) {
+    auto store = std::make_shared<NoteDatabase>();
+    if (Status st = store->Open(open->file, s_.options.busyTimeoutMillis); st != kNoError) {
+      s_.keptDatabases.erase(open->file);
+      return st;
+    }
+    kept = KeptDatabase{std::move(store), info.st_dev, info.st_ino};
+  }
+  open->store = kept.store;
   DbHandle handle = s_.NewHandle();
   s_.databases[handle] = std::move(open);
   *db = handle;
@@ -43,7 +52,7 @@ Status DatabaseRole::DbClose(DbHandle db) {
 Status DatabaseRole::DbNoteIds(DbHandle db, std::vector<NoteId>* ids) {
   OpenDatabase* open = s_.FindDb(db);
   if (open == nullptr) return kInvalidHandle;
-  return open->store.NoteIds(ids);
+  return open->store->NoteIds(ids);
 }
 
 Status DatabaseRole::NoteCreate(DbHandle db, NoteHandle* note) {
@@ -62,7 +71,7 @@ Status DatabaseRole::NoteOpen(DbHandle db, NoteId id, NoteHandle* note) {
   if (open == nullptr) return kInvalidHandle;
   OpenNote loaded;
   loaded.db = db;
-  if (Status st = open->store.Load(id, &loaded.note); st != kNoError) return st;
+  if (Status st = open->store->Load(id, &loaded.note); st != kNoError) return st;
   *note = AddNote(s_, std::move(loaded));
   return kNoError;
 }
@@ -72,7 +81,7 @@ Status DatabaseRole::NoteOpenByUnid(DbHandle db, const Unid& unid, NoteHandle* n
   if (open == nullptr) return kInvalidHandle;
   OpenNote loaded;
   loaded.db = db;
-  if (Status st = open->store.LoadByUnid(unid, &loaded.note); st != kNoError) return st;
+  if (Status st = open->store->LoadByUnid(unid, &loaded.note); st != kNoError) return st;
   *note = AddNote(s_, std::move(loaded));
   return kNoError;
 }
@@ -83,7 +92,7 @@ Status DatabaseRole::ProfileOpen(DbHandle db, std::string_view profileName, bool
   if (profileName.empty()) return kProfileNameInvalid;
   OpenNote loaded;
   loaded.db = db;
-  Status st = open->store.LoadProfile(Lower(profileName), &loaded.note);
+  Status st = open->store->LoadProfile(Lower(profileName), &loaded.note);
   if (st == kNoteNotFound && create) {
     loaded.note = StoredNote();
     loaded.note.unid = NewUnid(s_);
@@ -126,7 +135,7 @@ Status DatabaseRole::NoteUpdate(NoteHandle note, uint16_t updateFlags) {
   }
   open->mimeOrigin.reset();
   if (Status st = StorePendingObjects(s_, open); st != kNoError) return st;
-  return db->store.Save(&open->note, (updateFlags & kUpdateForce) != 0, s_.platform->TimeNow());
+  return db->store->Save(&open->note, (updateFlags & kUpdateForce) != 0, s_.platform->TimeNow());
 }
 
 Status DatabaseRole::NoteClose(NoteHandle note) {
@@ -134,7 +143,7 @@ Status DatabaseRole::NoteClose(NoteHandle note) {
   if (it == s_.notes.end()) return kInvalidHandle;
   // Objects attached but never saved with the note go with it.
   if (OpenDatabase* db = s_.FindDb(it->second.db)) {
-    for (uint32_t object : it->second.note.attachedObjects) (void)db->store.DeleteObject(object);  // an orphan at worst
+    for (uint32_t object : it->second.note.attachedObjects) (void)db->store->DeleteObject(object);  // an orphan at worst
   }
   s_.notes.erase(it);
   return kNoError;
@@ -143,7 +152,7 @@ Status DatabaseRole::NoteClose(NoteHandle note) {
 Status DatabaseRole::NoteDelete(DbHandle db, NoteId id) {
   OpenDatabase* open = s_.FindDb(db);
   if (open == nullptr) return kInvalidHandle;
-  return open->store.Delete(id);
+  return open->store->Delete(id);
 }
 
 Status DatabaseRole::ResolveDatabasePath(std::string_view path, std::string* file) {

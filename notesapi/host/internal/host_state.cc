@@ -231,7 +231,7 @@ Status ReadNoteObject(HostState& s, NoteHandle note, uint32_t object, std::strin
     *flags = it->second.flags;
     return kNoError;
   }
-  return db->store.ReadObject(object, data, flags);
+  return db->store->ReadObject(object, data, flags);
 }
 
 Status StorePendingObjects(HostState& s, OpenNote* open) {
@@ -250,12 +250,12 @@ Status StorePendingObjects(HostState& s, OpenNote* open) {
     auto pending = open->pendingObjects.find(file.header.rrv);
     if (pending == open->pendingObjects.end()) continue;
     uint32_t stored = 0;
-    if (st = db->store.InsertObject(pending->second.data, pending->second.flags, &stored); st != kNoError) break;
+    if (st = db->store->InsertObject(pending->second.data, pending->second.flags, &stored); st != kNoError) break;
     inserted.push_back(stored);
     for (int i = 0; i < 4; ++i) item.value[2 + 2 + i] = static_cast<char>(stored >> (8 * i) & 0xFF);
   }
   if (st != kNoError) {
-    for (uint32_t object : inserted) (void)db->store.DeleteObject(object);  // never named by a saved note
+    for (uint32_t object : inserted) (void)db->store->DeleteObject(object);  // never named by a saved note
     return st;
   }
   open->note.items = std::move(items);

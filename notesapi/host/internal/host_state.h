@@ -6,6 +6,8 @@
 #ifndef NOTESAPI_HOST_INTERNAL_HOST_STATE_H_
 #define NOTESAPI_HOST_INTERNAL_HOST_STATE_H_
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -26,8 +28,18 @@
 namespace notesapi::host {
 
 struct OpenDatabase {
-  NoteDatabase store;
+  std::shared_ptr<NoteDatabase> store;
   std::string file;
+};
+
+// A database connection kept for the process's life, so a task opens a file
+// (and SQLite reads its log) once rather than once per mail, and a short-lived
+// process finds the log's index valid while a task holds it. Known by the
+// file it was opened on: a file moved aside and made anew is opened anew.
+struct KeptDatabase {
+  std::shared_ptr<NoteDatabase> store;
+  dev_t device = 0;
+  ino_t inode = 0;
 };
 
 // An attachment's data not yet in the database: it goes there with the
@@ -80,6 +92,7 @@ struct HostState {
   uint32_t nextHandle = 1;
   uint32_t unidSequence = 0;
   std::map<DbHandle, std::unique_ptr<OpenDatabase>> databases;
+  std::map<std::string, KeptDatabase> keptDatabases;
   std::map<NoteHandle, OpenNote> notes;
   std::map<QueueHandle, std::string> openQueues;
   std::map<MemHandle, std::vector<uint8_t>> memory;

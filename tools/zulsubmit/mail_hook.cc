@@ -1,0 +1,118 @@
+#include "tools/zulsubmit/mail_hook.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+
+#include "mailmonitor/service_queues.h"
+#include "notesapi/scoped_handles.h"
+
+namespace mailhook {
+
+using namespace notesapi;
+
+namespace {
+
+constexpr char kMailBox[] = "mail.box";
+
+std::string Upper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+int ReadStandardInput(std::string* data) {
+  char buffer[65536];
+  size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) data->append(buffer, got);
+  return std::ferror(stdin) ? -1 : 0;
+}
+
+void ExplainDamagedMailBox(Platform* p, const std::string& serverDirectory, std::string_view program) {
+  std::string data = "data";
+  (void)p->IniGetText("Directory", 1024, &data);  // unset: the default folder
+  if (data.empty() || data[0] != '/') data = serverDirectory + "/" + data;
+  std::cerr << program << ": " << data << "/mail.box"
+            << " is no database of this server: stop the tasks, move it aside (a new one is made with the next"
+               " message) and take what it held from a backup\n";
+}
+
+}  // namespace
+
+bool HookHolds(Platform* p, const std::string& serverDirectory, const std::string& task) {
+  std::string stateFile = serverDirectory + "/run/hook-" + Upper(task) + ".state";
+  std::string state = "holding";
+  std::ifstream(stateFile) >> state;
+  ScopedQueue queue(p);
+  bool changed = false;
+  if (p->QueueOpen("MQ$ZULMAILHOOK" + Upper(task), kQueueCreate, queue.put()) == kNoError) {
+    std::string message;
+    while (p->QueueGet(queue.get(), 255, &message) == kNoError) {
+      changed = true;
+      if (message.find("MAILSCAN|UNHOLD") != std::string::npos) {
+        state = "holding";
+      } else if (message.find("MAILSCAN|HOLD") != std::string::npos) {
+        state = "paused";
+      } else if (message.find("MAILSCAN|INFO") != std::string::npos) {
+        p->ConsoleLine("Mail hook " + Upper(task) + ": " + state);
+      }
+    }
+  }
+  if (changed) std::ofstream(stateFile, std::ios::trunc) << state << "\n";
+  return state == "holding";
+}
+
+Status PostHookRequest(Platform* p, DbHandle box, NoteId noteId, std::string* request) {
+  *request = zul::FormatHookRequest(noteId, kMailBox);
+  ScopedQueue queue(p);
+  Status s = p->QueueOpen(zul::kHookQueue, kQueueCreate, queue.put());
+  if (s == kNoError) s = p->QueuePut(queue.get(), 1, *request);
+  // Never leave a held message nobody was asked to scan; the caller says it
+  // was not submitted.
+  if (s != kNoError) (void)p->NoteDelete(box, noteId);
+  return s;
+}
+
+int SubmitFromStandardInput(Platform* p, const std::string& serverDirectory, const std::string& task,
+                            const MessageEnvelope* envelope, std::string_view program) {
+  std::string message;
+  if (ReadStandardInput(&message) != 0) {
+    std::cerr << program << ": standard input cannot be read; not submitted\n";
+    return kExitTempFail;
+  }
+  Status created = p->DbCreate(kMailBox, "Mail box");
+  ScopedDb box(p);
+  Status s = created == kNoError || created == kDatabaseExists ? p->DbOpen(kMailBox, box.put()) : created;
+  if (s != kNoError) {
+    std::cerr << program << ": mail.box: " << p->StatusText(s) << "; the message stays with the sender's MTA\n";
+    if (IsError(s, kDatabaseCorrupt)) ExplainDamagedMailBox(p, serverDirectory, program);
+    return kExitTempFail;
+  }
+  bool hold = HookHolds(p, serverDirectory, task);
+  std::u16string scratch;
+  for (char c : serverDirectory + "/run") scratch.push_back(static_cast<unsigned char>(c));
+  ImportedMessage imported;
+  s = ImportMimeMessage(p, box.get(), message, hold, scratch, envelope, &imported);
+  if (s == kNotAMessage) {
+    std::cerr << program << ": not a mail message (" << imported.refusal << ")\n";
+    return kExitDataError;
+  }
+  if (s == kTooManyRecipients) {
+    std::cerr << program << ": refused: " << imported.refusal << "; send it in parts\n";
+    return kExitDataError;
+  }
+  if (s != kNoError) {
+    std::cerr << program << ": not stored: " << p->StatusText(s) << "; the message stays with the sender's MTA\n";
+    return kExitTempFail;
+  }
+  if (!hold) return 0;
+  std::string request;
+  if (s = PostHookRequest(p, box.get(), imported.noteId, &request); s != kNoError) {
+    std::cerr << program << ": the hook request cannot be posted: " << p->StatusText(s) << "\n";
+    return kExitTempFail;
+  }
+  return 0;
+}
+
+}  // namespace mailhook

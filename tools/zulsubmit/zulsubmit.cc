@@ -1,0 +1,82 @@
+// zulsubmit: the mail hook an MTA's pipe delivery runs for every message.
+// It is zulctl's "mail submit -" in a program of its own that links no
+// scanning libraries, so that starting it once per message costs little.
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <exception>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "notesapi/host/host_platform.h"
+#include "notesapi/process_platform.h"
+#include "tools/zulsubmit/mail_hook.h"
+
+using namespace notesapi;
+
+namespace {
+
+constexpr char kProgram[] = "zulsubmit";
+
+std::string ServerDirectoryOf(const std::string& notesIni) {
+  size_t slash = notesIni.rfind('/');
+  return slash == std::string::npos ? "." : notesIni.substr(0, slash == 0 ? 1 : slash);
+}
+
+// A command line the MTA got wrong is a configuration fault: the mail stays
+// with the MTA (75) until it is mended, never bounced.
+int Run(int argc, char** argv) {
+  std::string task = "SMTP";
+  MessageEnvelope envelope;
+  std::string input;
+  CLI::App app{"The mail hook for an MTA's pipe delivery: reads one message from standard input, stores it held in\n"
+               "the server's mail.box with its SMTP envelope and asks the mail monitor to scan it. Exit codes: 0\n"
+               "stored, 65 not a mail message (bounce it), 75 not stored now (keep it and try again).\n"
+               "The server is found from an argument =path/to/notes.ini, else ZUL_NOTES_INI, else ./notes.ini.",
+               kProgram};
+  app.add_option("--task", task, "the mail task whose hook this is")->capture_default_str();
+  app.add_option("--from", envelope.sender, "the envelope sender (empty: the null sender)")->required();
+  app.add_option("--to", envelope.recipients, "the envelope recipients")->required();
+  app.add_option("input", input, "- for standard input")->required()->check(CLI::IsMember({"-"}));
+  std::vector<std::string> words;
+  for (int i = argc - 1; i > 0; --i) {
+    if (argv[i][0] != '=') words.emplace_back(argv[i]);
+  }
+  try {
+    app.parse(words);
+  } catch (const CLI::ParseError& e) {
+    int code = app.exit(e);
+    return code == 0 ? 0 : mailhook::kExitTempFail;
+  }
+  std::string notesIni;
+  if (LocateNotesIni(argc, argv, &notesIni) != kNoError) {
+    std::cerr << kProgram << ": no notes.ini found (give =path/to/notes.ini or set ZUL_NOTES_INI)\n";
+    return mailhook::kExitTempFail;
+  }
+  HostOptions options;
+  options.notesIni = notesIni;
+  std::unique_ptr<Platform> platform;
+  if (Status s = NewHostPlatform(options, &platform); s != kNoError) {
+    std::cerr << kProgram << ": cannot open the server " << notesIni << " (status " << s << ")\n";
+    return mailhook::kExitTempFail;
+  }
+  SetProcessPlatform(platform.get());
+  int code = mailhook::SubmitFromStandardInput(platform.get(), ServerDirectoryOf(notesIni), task, &envelope, kProgram);
+  SetProcessPlatform(nullptr);
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << kProgram << ": unexpected failure: " << e.what() << "; the message stays with the MTA\n";
+  } catch (...) {
+    std::cerr << kProgram << ": unexpected failure; the message stays with the MTA\n";
+  }
+  return mailhook::kExitTempFail;
+}

@@ -64,6 +64,17 @@ def send(port, shape, tag, path, sender, recipients):
         smtp.sendmail(sender, recipients, message)
 
 
+def burst(port, count, tag):
+    """Sends `count` small messages over one SMTP connection."""
+    with smtplib.SMTP("127.0.0.1", int(port), timeout=60) as smtp:
+        for n in range(int(count)):
+            smtp.sendmail("anna@sender.test", ["bob@example.com"], empty_body(f"{tag}-{n}".encode()))
+
+
+def count(maildir, tag):
+    return sum(1 for path in pathlib.Path(maildir).glob("new/*") if tag.encode() in path.read_bytes())
+
+
 def without_trace(raw):
     head, _, body = raw.replace(b"\r\n", b"\n").partition(b"\n\n")
     kept, skipping = [], False
@@ -117,6 +128,10 @@ def main(argv):
         print(free_port())
     elif verb == "send":
         send(argv[2], argv[3], argv[4], argv[5], argv[6], argv[7:])
+    elif verb == "burst":
+        burst(argv[2], argv[3], argv[4])
+    elif verb == "count":
+        print(count(argv[2], argv[3]))
     elif verb == "find":
         for path in find(argv[2], argv[3]):
             print(path)

@@ -92,19 +92,21 @@ start_postfix_instance || exit 1
 (runuser -u zul -g postdrop -- env MAIL_CONFIG="$pf/conf" "$bin/zulctl" "=$srv/notes.ini" mail route --follow --relay sendmail \
   > "$root/router.txt" 2>&1) &
 
-rate() {  # rate PORT TAG: messages per second from the first SMTP command to the last delivery
+delivered=0
+rate() {  # rate PORT: messages per second from the first SMTP command to the last delivery
   local start end
   start=$(now_ms)
-  python3 "$mailpy" burst "$1" "$mails" "$2"
-  for _ in $(seq 1 6000); do
-    [ "$(python3 "$mailpy" count "$maildirs/bob" "$2")" -ge "$mails" ] && break
-    sleep 0.1
+  python3 "$mailpy" burst "$1" "$mails" "rate-$1"
+  delivered=$((delivered + mails))
+  for _ in $(seq 1 60000); do
+    [ "$(ls "$maildirs/bob/new" 2>/dev/null | wc -l)" -ge "$delivered" ] && break
+    sleep 0.01
   done
   end=$(now_ms)
   echo "$mails / (($end - $start) / 1000)" | bc -l
 }
-plain=$(rate "$plain_port" plain)
-filtered=$(rate "$port" filtered)
+plain=$(rate "$plain_port")
+filtered=$(rate "$port")
 printf 'Postfix without the filter: %6.1f messages/s\n' "$plain"
 printf 'Postfix through the gateway: %6.1f messages/s (%.2f of the plain rate)\n' "$filtered" \
   "$(echo "$filtered / $plain" | bc -l)"

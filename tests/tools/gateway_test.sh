@@ -17,9 +17,8 @@ cat > "$root/sendmail" <<SH
 #!/bin/sh
 # Refuses while the file "refuse" exists, as an MTA that cannot queue now.
 [ -e "$root/refuse" ] && exit 75
-n=\$(ls "$root"/relayed.* 2>/dev/null | wc -l)
-echo "\$*" > "$root/relayed.\$n.args"
-cat > "$root/relayed.\$n.eml"
+echo "\$*" > "$root/relayed.\$\$.args"
+cat > "$root/relayed.\$\$.eml"
 SH
 chmod +x "$root/sendmail"
 
@@ -72,10 +71,11 @@ grep -q "a router is already running on this server (process $!)" <<<"$second" &
 "$zulctl" mail route > /dev/null 2>&1
 [ $? -eq 1 ] && ok || fail "a one-shot route beside the running router was not refused"
 rm "$root/refuse"
-for _ in $(seq 1 200); do [ -e "$root/relayed.0.eml" ] && break; sleep 0.05; done
-[ "$(cat "$root/relayed.0.args" 2>/dev/null)" = "-G -i -f envelope@example.com -- anna@example.com bob@example.com" ] && ok \
-  || fail "relay arguments: $(cat "$root/relayed.0.args" 2>/dev/null)"
-cmp -s "$root/relayed.0.eml" <(printf "$message") && ok || fail "relayed message is not the original"
+for _ in $(seq 1 200); do grep -q '0x8F8 relayed' "$root/router.txt" && break; sleep 0.05; done
+first=$(grep -l 'envelope@example.com' "$root"/relayed.*.args 2>/dev/null | head -1)
+[ "$(cat "$first" 2>/dev/null)" = "-G -i -f envelope@example.com -- anna@example.com bob@example.com" ] && ok \
+  || fail "relay arguments: $(cat "$root"/relayed.*.args 2>/dev/null)"
+cmp -s "${first%.args}.eml" <(printf "$message") && ok || fail "relayed message is not the original"
 
 "$zulctl" tell zulmailmonitor HOOK INFO SMTP >/dev/null
 for _ in $(seq 1 100); do grep -q 'Mail hook SMTP: holding' "$root/srv/server.log" && break; sleep 0.05; done

@@ -2,11 +2,11 @@
 
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <map>
@@ -65,56 +65,53 @@ class ChangeWatch {
   int fd_;
 };
 
-// Runs `sendmail -G -i -f SENDER -- RCPT...` with the message on its input.
-// True only when it took the message (exit code 0).
-bool HandOver(const std::string& sendmail, const std::string& sender, const std::vector<std::string>& recipients,
-              const std::string& message, std::string* why) {
-  int input[2];
-  if (::pipe(input) != 0) {
-    *why = "no pipe";
+// How many hand-overs run at once: the MTA's submission programs cost more
+// than everything else of a message here, and they need not wait in line.
+constexpr size_t kParallelHandOvers = 4;
+
+// Starts `sendmail -G -i -f SENDER -- RCPT...` reading the message from a
+// file in memory, so several can run at once without feeding pipes.
+bool StartHandOver(const std::string& sendmail, const std::string& sender, const std::vector<std::string>& recipients,
+                   const std::string& message, pid_t* child, std::string* why) {
+  int input = ::memfd_create("hand-over", MFD_CLOEXEC);
+  size_t written = 0;
+  while (input >= 0 && written < message.size()) {
+    ssize_t n = ::write(input, message.data() + written, message.size() - written);
+    if (n <= 0) break;
+    written += static_cast<size_t>(n);
+  }
+  if (input < 0 || written < message.size() || ::lseek(input, 0, SEEK_SET) != 0) {
+    if (input >= 0) ::close(input);
+    *why = "no memory for the message";
     return false;
   }
   std::vector<std::string> words = {sendmail, "-G", "-i", "-f", sender, "--"};
   words.insert(words.end(), recipients.begin(), recipients.end());
-  pid_t child = ::fork();
-  if (child < 0) {
-    ::close(input[0]);
-    ::close(input[1]);
-    *why = "cannot start " + sendmail;
-    return false;
-  }
-  if (child == 0) {
-    ::dup2(input[0], 0);
-    ::close(input[0]);
-    ::close(input[1]);
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  *child = ::fork();
+  if (*child == 0) {
+    ::dup2(input, 0);  // dup2 clears close-on-exec on the copy
     ::execv(sendmail.c_str(), argv.data());
     ::_exit(127);
   }
-  ::close(input[0]);
-  std::signal(SIGPIPE, SIG_IGN);  // a sendmail that stops reading is a failed hand-over, not our end
-  size_t written = 0;
-  while (written < message.size()) {
-    ssize_t n = ::write(input[1], message.data() + written, message.size() - written);
-    if (n <= 0) break;
-    written += static_cast<size_t>(n);
-  }
-  ::close(input[1]);
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  // Its exit code says more than the pipe it closed early.
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    *why = sendmail + " exited with " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
-    return false;
-  }
-  if (written < message.size()) {
-    *why = sendmail + " did not read the whole message";
+  ::close(input);
+  if (*child < 0) {
+    *why = "cannot start " + sendmail;
     return false;
   }
   return true;
+}
+
+// True only when sendmail took the message (exit code 0).
+bool FinishHandOver(pid_t child, const std::string& sendmail, std::string* why) {
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+  *why = sendmail + " exited with " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+  return false;
 }
 
 std::vector<std::string> ListItem(Platform* p, NoteHandle note, const char* name) {
@@ -189,6 +186,37 @@ bool RecordHandOver(Platform* p, NoteHandle note, NoteId id, RelayState* state) 
   return true;
 }
 
+struct RunningHandOver {
+  NoteId id;
+  size_t recipients;
+  pid_t child;
+};
+
+void NotRelayed(NoteId id, const std::string& why, RelayState* state) {
+  Retry& r = state->retries[id];
+  BackOff(&r);
+  int seconds = static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(r.next - Clock::now()).count() + 1);
+  std::printf("0x%X not relayed (%s); kept in mail.box, next try in %d s\n", id, why.c_str(), seconds);
+}
+
+// Waits for the running hand-overs and removes what sendmail took; false
+// while mail.box refuses the removal.
+bool FinishHandOvers(Platform* p, DbHandle box, const std::string& sendmail, std::vector<RunningHandOver>* running,
+                     RelayState* state) {
+  for (const RunningHandOver& r : *running) {
+    std::string why;
+    if (FinishHandOver(r.child, sendmail, &why)) {
+      std::printf("0x%X relayed to %zu recipient(s) through %s\n", r.id, r.recipients, sendmail.c_str());
+      state->retries.erase(r.id);
+      state->handedOver.insert(r.id);
+    } else {
+      NotRelayed(r.id, why, state);
+    }
+  }
+  running->clear();
+  return RemoveHandedOver(p, box, state);
+}
+
 // Relays every released message of mail.box whose retry time has come.
 void RelayReleased(Platform* p, const std::string& serverDirectory, const std::string& sendmail, RelayState* state) {
   if (state->recordFailing && Clock::now() < state->recordRetry.next) return;
@@ -197,6 +225,7 @@ void RelayReleased(Platform* p, const std::string& serverDirectory, const std::s
   if (!RemoveHandedOver(p, box.get(), state)) return;
   std::vector<NoteId> ids;
   if (p->DbNoteIds(box.get(), &ids) != kNoError) return;
+  std::vector<RunningHandOver> running;
   for (NoteId id : ids) {
     auto retry = state->retries.find(id);
     if (retry != state->retries.end() && Clock::now() < retry->second.next) continue;
@@ -216,28 +245,24 @@ void RelayReleased(Platform* p, const std::string& serverDirectory, const std::s
     std::string why;
     std::u16string scratch;
     for (char c : serverDirectory + "/run") scratch.push_back(static_cast<unsigned char>(c));
-    bool sent = false;
+    pid_t child = -1;
     if (recipients.empty()) {
       why = "no recipient";
     } else if (Status s = ExportMimeMessage(p, note.get(), scratch, &message); s != kNoError) {
       why = "cannot be written out: " + p->StatusText(s);
     } else if (!RecordHandOver(p, note.get(), id, state)) {
-      return;  // said once; the record is tried again after a pause, never the hand-over alone
-    } else {
-      sent = HandOver(sendmail, sender, recipients, message, &why);
-    }
-    if (sent) {
+      break;  // said once; the record is tried again after a pause, never the hand-over alone
+    } else if (StartHandOver(sendmail, sender, recipients, message, &child, &why)) {
       (void)note.close();  // closed before it is deleted
-      std::printf("0x%X relayed to %zu recipient(s) through %s\n", id, recipients.size(), sendmail.c_str());
-      state->retries.erase(id);
-      state->handedOver.insert(id);
-      if (!RemoveHandedOver(p, box.get(), state)) break;
+      running.push_back({id, recipients.size(), child});
+      if (running.size() < kParallelHandOvers) continue;
+      if (!FinishHandOvers(p, box.get(), sendmail, &running, state)) break;
       continue;
     }
-    Retry& r = state->retries[id];
-    BackOff(&r);
-    int seconds = static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(r.next - Clock::now()).count() + 1);
-    std::printf("0x%X not relayed (%s); kept in mail.box, next try in %d s\n", id, why.c_str(), seconds);
+    NotRelayed(id, why, state);
+  }
+  if (!running.empty()) {
+    (void)FinishHandOvers(p, box.get(), sendmail, &running, state);  // a refused removal is said and retried next pass
   }
   std::fflush(stdout);
   std::fflush(stderr);

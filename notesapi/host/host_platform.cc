@@ -58,6 +58,7 @@ class HostPlatform final : public Platform {
 
   Status Open() {
     if (Status s = state_.queues.Open(state_.serverDirectory); s != kNoError) return s;
+    if (!state_.options.foldGrowingLogs) state_.queues.StopFoldingGrowingLog();
     return state_.tasks.Open(state_.serverDirectory);
   }
 

@@ -27,6 +27,10 @@ struct HostOptions {
   // How long a database write waits for another process's write to end
   // before it fails with kDatabaseLocked.
   int busyTimeoutMillis = 10000;
+  // Folds a database's log into its file as the log grows (SQLite's own
+  // checkpoints). A process that stores one message and ends leaves that to
+  // the tasks, which fold while idle, so a message costs it one sync.
+  bool foldGrowingLogs = true;
 };
 
 // Finds notes.ini the server's way: an argument "=path/to/notes.ini", else

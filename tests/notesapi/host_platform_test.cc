@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "notesapi/scoped_handles.h"
@@ -199,6 +201,48 @@ TEST_F(HostPlatformTest, AppendedLinesFollowALogRotation) {
   p->ConsoleLine("after the rotation\n");
   EXPECT_NE(ReadFile("server.log").find("after the rotation"), std::string::npos);
   EXPECT_EQ(ReadFile("server.log").find("to the server log"), std::string::npos);
+}
+
+int NotesInFileAlone(const std::string& file, const std::string& copy) {
+  std::filesystem::copy_file(file, copy, std::filesystem::copy_options::overwrite_existing);
+  sqlite3* db = nullptr;
+  int count = -1;
+  if (sqlite3_open(copy.c_str(), &db) == SQLITE_OK) {
+    sqlite3_stmt* query = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM notes", -1, &query, nullptr) == SQLITE_OK &&
+        sqlite3_step(query) == SQLITE_ROW) {
+      count = sqlite3_column_int(query, 0);
+    }
+    sqlite3_finalize(query);
+  }
+  sqlite3_close(db);
+  return count;
+}
+
+// Databases stay open for the task's life, so closing a handle folds
+// nothing in; an idle task folds the logs in now and then.
+TEST_F(HostPlatformTest, KeptDatabasesFoldTheirLogsWhenTheTaskIsIdle) {
+  auto clock = std::make_shared<ManualClock>(kTestEpochMicros);
+  std::unique_ptr<Platform> task = server_.OpenHost(clock);
+  ASSERT_EQ(task->AddInStart(), kNoError);
+  ASSERT_EQ(task->DbCreate("kept.nsf", "Kept"), kNoError);
+  auto saveOne = [&](const char* subject) {
+    ScopedDb db(task.get());
+    ASSERT_EQ(task->DbOpen("kept.nsf", db.put()), kNoError);
+    ScopedNote note(task.get());
+    ASSERT_EQ(task->NoteCreate(db.get(), note.put()), kNoError);
+    ASSERT_EQ(task->ItemSetText(note.get(), "Subject", subject), kNoError);
+    ASSERT_EQ(task->NoteUpdate(note.get(), kUpdateForce), kNoError);
+  };
+  saveOne("first");
+  std::string copy = server_.directory() + "/copy.nsf";
+  EXPECT_EQ(NotesInFileAlone(server_.data("kept.nsf"), copy), 0) << "the saved note is still in the log only";
+  clock->AdvanceSeconds(5);
+  EXPECT_FALSE(task->AddInIdle());
+  EXPECT_EQ(NotesInFileAlone(server_.data("kept.nsf"), copy), 0) << "folded too soon";
+  clock->AdvanceSeconds(6);
+  EXPECT_FALSE(task->AddInIdle());
+  EXPECT_EQ(NotesInFileAlone(server_.data("kept.nsf"), copy), 1);
 }
 
 TEST_F(HostPlatformTest, LockedDatabaseGivesAStatusAndKeepsTheStoredNote) {

@@ -57,6 +57,7 @@ int Run(int argc, char** argv) {
   }
   HostOptions options;
   options.notesIni = notesIni;
+  options.foldGrowingLogs = false;
   std::unique_ptr<Platform> platform;
   if (Status s = NewHostPlatform(options, &platform); s != kNoError) {
     std::cerr << kProgram << ": cannot open the server " << notesIni << " (status " << s << ")\n";

@@ -24,11 +24,13 @@ Status DatabaseRole::DbOpen(std::string_view path, DbHandle* db) {
   if (::stat(open->file.c_str(), &info) != 0) return kDatabaseNotFound;
   KeptDatabase& kept = s_.keptDatabases[open->file];
   if (kept.store == nullptr || kept.device != info.st_dev || kept.inode != info.st_ino) {
+    kept.store.reset();  // a file moved aside: let go of it first
     auto store = std::make_shared<NoteDatabase>();
     if (Status st = store->Open(open->file, s_.options.busyTimeoutMillis); st != kNoError) {
       s_.keptDatabases.erase(open->file);
       return st;
     }
+    if (!s_.options.foldGrowingLogs) store->StopFoldingGrowingLog();
     kept = KeptDatabase{std::move(store), info.st_dev, info.st_ino};
   }
   open->store = kept.store;

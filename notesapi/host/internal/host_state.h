@@ -33,9 +33,10 @@ struct OpenDatabase {
 };
 
 // A database connection kept for the process's life, so a task opens a file
-// (and SQLite reads its log) once rather than once per mail, and a short-lived
-// process finds the log's index valid while a task holds it. Known by the
-// file it was opened on: a file moved aside and made anew is opened anew.
+// once rather than once per mail, and a short-lived process (the mail hook)
+// that closes the file while a task holds it is not the last to close it,
+// which would fold the log in with two syncs. Known by the file it was opened
+// on: a file moved aside and made anew is opened anew.
 struct KeptDatabase {
   std::shared_ptr<NoteDatabase> store;
   dev_t device = 0;

@@ -49,6 +49,11 @@ class NoteDatabase {
   [[nodiscard]] Status Save(StoredNote* note, bool force, const TimeDate& now);
   [[nodiscard]] Status Delete(NoteId id);
   [[nodiscard]] Status NoteIds(std::vector<NoteId>* ids);
+  // Writes what the log holds into the file, so the file alone holds every
+  // saved note; never waits for another process.
+  [[nodiscard]] Status FoldLog() { return db_.CheckpointWithoutWaiting(); }
+  // Leaves folding the log to others (and to the last close).
+  void StopFoldingGrowingLog() { (void)db_.Exec("PRAGMA wal_autocheckpoint=0"); }
   [[nodiscard]] Status Title(std::string* title);
 
   // Objects: the data of attachments. A new object belongs to no note until

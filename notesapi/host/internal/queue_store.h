@@ -27,6 +27,8 @@ class QueueStore {
   static std::string FolderOf(const std::string& serverDirectory);
 
   [[nodiscard]] Status Open(const std::string& serverDirectory);
+  // Leaves folding the log to others (and to the last close).
+  void StopFoldingGrowingLog() { (void)db_.Exec("PRAGMA wal_autocheckpoint=0"); }
   [[nodiscard]] Status Create(const std::string& name);
   [[nodiscard]] Status Exists(const std::string& name, bool* exists);
   [[nodiscard]] Status Put(const std::string& name, uint16_t priority, std::string_view message, int64_t postedMicros);

@@ -69,12 +69,15 @@ Status SqliteDb::Open(const std::string& path, bool create, int busyTimeoutMilli
     sqlite3_close_v2(std::exchange(db_, nullptr));
     return s;
   }
-  sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   return kNoError;
 }
 
 Status SqliteDb::Checkpoint() {
   return SqliteStatus(sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr));
+}
+
+Status SqliteDb::CheckpointWithoutWaiting() {
+  return SqliteStatus(sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr));
 }
 
 Status SqliteDb::Exec(const char* sql) { return SqliteStatus(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr)); }

@@ -35,13 +35,14 @@ class SqliteDb {
   ~SqliteDb();
 
   // Opens a file (creating it when `create`), in WAL mode with a busy
-  // timeout, so several processes can use it at once. Closing does not fold
-  // the log into the file: that costs syncs on every close of a short-lived
-  // process; SQLite folds it when it grows and Checkpoint does on demand.
+  // timeout, so several processes can use it at once. The last connection
+  // of all to close folds the log into the file and removes it.
   [[nodiscard]] Status Open(const std::string& path, bool create, int busyTimeoutMillis = kDefaultBusyTimeoutMillis,
                             Durability durability = Durability::kAtCheckpoint);
   // Folds the log into the database file and empties it.
   [[nodiscard]] Status Checkpoint();
+  // Folds in what it can without waiting for another connection.
+  [[nodiscard]] Status CheckpointWithoutWaiting();
   [[nodiscard]] Status Exec(const char* sql);
   // Exec for schema and mode statements run while opening.
   [[nodiscard]] Status ExecSetup(const char* sql);

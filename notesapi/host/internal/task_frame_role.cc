@@ -41,6 +41,7 @@ TaskFrameRole::~TaskFrameRole() {
 Status TaskFrameRole::AddInStart() {
   InstallStopSignals();
   startMicros_ = s_.options.clock->NowMicros();
+  lastFoldMicros_ = startMicros_;
   intervals_.clear();
   bool quitting = false;
   if (s_.queues.Quitting(&quitting) == kNoError && quitting) {
@@ -100,8 +101,22 @@ bool TaskFrameRole::AddInShouldTerminate() {
 
 bool TaskFrameRole::AddInIdle() {
   if (AddInShouldTerminate()) return true;
-  WaitForQueueActivity();
+  if (!WaitForQueueActivity()) FoldDatabaseLogsWhenDue();
   return AddInShouldTerminate();
+}
+
+// A task keeps its databases open, so their logs are folded in only as they
+// grow; while it is idle it folds them into the files now and then: the
+// files alone then hold every saved note (a copy of them is a backup) and a
+// log does not grow for long.
+void TaskFrameRole::FoldDatabaseLogsWhenDue() {
+  constexpr int64_t kFoldEveryMicros = 10 * 1000000;
+  int64_t now = s_.options.clock->NowMicros();
+  if (now - lastFoldMicros_ < kFoldEveryMicros) return;
+  lastFoldMicros_ = now;
+  for (auto& [file, kept] : s_.keptDatabases) {
+    (void)kept.store->FoldLog();  // another process busy with it: folded next time, or by SQLite as the log grows
+  }
 }
 
 bool TaskFrameRole::AddInIntervalElapsed(uint32_t seconds) {
@@ -145,8 +160,8 @@ Status TaskFrameRole::ReleaseInstance(std::string_view program) {
 // Sleeps until a queue that this instance has open holds a message, or the
 // pause runs out. Queue writers change the queue folder, which inotify
 // reports, so the wait needs no polling of the store.
-void TaskFrameRole::WaitForQueueActivity() {
-  if (s_.options.idleWaitMillis <= 0) return;
+bool TaskFrameRole::WaitForQueueActivity() {
+  if (s_.options.idleWaitMillis <= 0) return false;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(s_.options.idleWaitMillis);
   if (inotifyFd_ < 0) {
     inotifyFd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -163,24 +178,25 @@ void TaskFrameRole::WaitForQueueActivity() {
   size_t rechecks = std::size(kRecheckMillis);
   while (g_stopSignal == 0) {
     bool waiting = false;
-    if (!names.empty() && s_.queues.AnyWaiting(names, &waiting) == kNoError && waiting) return;
+    if (!names.empty() && s_.queues.AnyWaiting(names, &waiting) == kNoError && waiting) return true;
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return;
+    if (left.count() <= 0) return false;
     if (inotifyFd_ < 0) {
       ::usleep(static_cast<useconds_t>(left.count()) * 1000);
-      return;
+      return false;
     }
     int timeout = static_cast<int>(left.count());
     if (rechecks < std::size(kRecheckMillis)) timeout = std::min(timeout, kRecheckMillis[rechecks++]);
     struct pollfd wait {inotifyFd_, POLLIN, 0};
     int ready = ::poll(&wait, 1, timeout);
-    if (ready < 0) return;  // a signal: the caller checks for a stop
+    if (ready < 0) return false;  // a signal: the caller checks for a stop
     if (ready == 0) continue;
     char events[4096];
     while (::read(inotifyFd_, events, sizeof events) > 0) {
     }
     rechecks = 0;
   }
+  return false;
 }
 
 }  // namespace notesapi::host

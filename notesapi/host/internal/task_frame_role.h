@@ -32,10 +32,13 @@ class TaskFrameRole {
   Status ReleaseInstance(std::string_view program);
 
  private:
-  void WaitForQueueActivity();
+  // True when a message waits on a queue this instance has open.
+  bool WaitForQueueActivity();
+  void FoldDatabaseLogsWhenDue();
 
   HostState& s_;
   int64_t startMicros_ = 0;
+  int64_t lastFoldMicros_ = 0;
   std::map<uint32_t, int64_t> intervals_;
   StatusLineHandle defaultLine_ = kNullHandle;
   std::map<StatusLineHandle, int64_t> statusLines_;

@@ -46,6 +46,7 @@ bench: build
 	@$(BUILD)/bench/scan_kernel_bench --benchmark_min_time=2 --benchmark_repetitions=3
 	@$(BUILD)/bench/mime_import_bench --benchmark_min_time=1
 	@bench/mail_flow_bench.py $(BUILD) --mails 200
+	@bench/hand_over_bench.sh $(BUILD) 200
 
 clean:
 	@rm -rf $(BUILD)

@@ -116,7 +116,7 @@ def check_cleaned(delivered):
     if any(EICAR in payload for payload in payloads) or EICAR in raw:
         print("the payload was delivered")
         return 1
-    if not any(b"eicar.txt" in payload for payload in payloads):
+    if not any(b"eicar.txt" in payload and b"Copy in quarantine" in payload for payload in payloads):
         print("no report names the removed attachment:\n" + raw.decode(errors="replace"))
         return 1
     return 0

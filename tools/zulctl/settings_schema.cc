@@ -40,6 +40,21 @@ const ActionDefaults kActions[11] = {
     {kDelete, kCopy, "0;2;4", "1", "%t \"%n\": проверка не завершена, превышен предел (%v). %a. Копия в карантине: %q."},
 };
 
+// The same texts for a server whose tasks speak English.
+const char* const kEnglishStamps[11] = {
+    "",
+    "%t \"%n\": object cured (%v).",
+    "%t \"%n\": virus %v found. %a. Copy in quarantine: %q.",
+    "%t \"%n\": suspected malicious object (%v). %a. Copy in quarantine: %q.",
+    "%t \"%n\": protected object, cannot be checked (%v). %a. Copy in quarantine: %q.",
+    "%t \"%n\": object not processed (%v). %a. Copy in quarantine: %q.",
+    "%t \"%n\": scan error (%v). %a. Copy in quarantine: %q.",
+    "%t \"%n\": larger than allowed, not checked. %a.",
+    "%t \"%n\": file type not allowed. %a. Copy in quarantine: %q.",
+    "%t \"%n\": file name not allowed. %a. Copy in quarantine: %q.",
+    "%t \"%n\": scan not finished, a limit was exceeded (%v). %a. Copy in quarantine: %q.",
+};
+
 struct RuleDefaults {
   const char* enabled;
   const char* value;
@@ -56,12 +71,19 @@ const RuleDefaults kRules[4] = {
     {"0", "200", "1", "4", "Внимание: за сутки обнаружено более 200 зараженных или подозрительных объектов."},
 };
 
+const char* const kEnglishWarnings[4] = {
+    "Warning: virus outbreak. More than 10 infected or suspicious objects in 10 minutes.",
+    "Warning: more than 50 infected or suspicious objects in an hour.",
+    "Warning: the same virus found more than 20 times in 30 minutes.",
+    "Warning: more than 200 infected or suspicious objects in a day.",
+};
+
 std::string Indexed(const char* stem, int index) { return stem + std::to_string(index); }
 
 }  // namespace
 
 std::vector<FormSchema> SettingsForms(const std::string& temporaryFolder, const std::string& basesFolder,
-                                      const std::string& administrators) {
+                                      const std::string& administrators, bool english) {
   using K = ItemKind;
   FormSchema general{"formGeneralSettings", "uidCommonSettings",
                      {{"gsAdministrators", K::kText, administrators.empty() ? kDefaultAdministrator : administrators},
@@ -72,7 +94,7 @@ std::vector<FormSchema> SettingsForms(const std::string& temporaryFolder, const 
     actions.items.push_back({Indexed("acQuarantine", i), K::kText, kActions[i].quarantine});
     actions.items.push_back({Indexed("acNotify", i), K::kText, kActions[i].notify});
     actions.items.push_back({Indexed("acStat", i), K::kText, kActions[i].statistics});
-    actions.items.push_back({Indexed("acStamp", i), K::kText, kActions[i].stamp});
+    actions.items.push_back({Indexed("acStamp", i), K::kText, english ? kEnglishStamps[i] : kActions[i].stamp});
   }
   FormSchema monitor{"formMonitorSettings", "uidMonitorSettings",
                      {{"msDisableTask", K::kText, "1"},
@@ -88,7 +110,7 @@ std::vector<FormSchema> SettingsForms(const std::string& temporaryFolder, const 
     outbreak.items.push_back({Indexed("obValue", i), K::kNumber, kRules[i].value});
     outbreak.items.push_back({Indexed("obPeriod", i), K::kNumber, kRules[i].period});
     outbreak.items.push_back({Indexed("obPeriodSelector", i), K::kText, kRules[i].unit});
-    outbreak.items.push_back({Indexed("obWarningText", i), K::kText, kRules[i].warning});
+    outbreak.items.push_back({Indexed("obWarningText", i), K::kText, english ? kEnglishWarnings[i] : kRules[i].warning});
   }
   FormSchema updater{"formUpdaterSettings", "uidUpdaterSettings",
                      {{"usDatabaseFolder", K::kText, basesFolder},

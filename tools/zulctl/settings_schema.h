@@ -24,9 +24,11 @@ struct FormSchema {
 
 // `temporaryFolder` and `basesFolder` fill the two folder items.
 // `administrators`: the initial "gsAdministrators" (";" between addresses),
-// or empty for the built-in default.
+// or empty for the built-in default. `english`: the texts of the reports and
+// warnings in English (the tasks' texts are Russian unless a message library
+// says otherwise).
 std::vector<FormSchema> SettingsForms(const std::string& temporaryFolder, const std::string& basesFolder,
-                                      const std::string& administrators = "");
+                                      const std::string& administrators = "", bool english = false);
 
 // The built-in administrator: a Notes name, which a server in an MTA's path
 // cannot deliver to.

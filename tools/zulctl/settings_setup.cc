@@ -114,7 +114,9 @@ Status CreateSettingsDatabases(Platform* p, const std::string& serverDirectory, 
   }
   std::string administrators;  // from zulctl init --admin; the built-in default otherwise
   (void)Ini(p, "ZulAdministrators", &administrators);
-  for (const FormSchema& form : SettingsForms(serverDirectory + "/tmp", bases, administrators)) {
+  std::string library;  // zulctl init --language en installs the English one
+  bool english = Ini(p, "ZulMessageLibrary", &library) && library.find("-en.") != std::string::npos;
+  for (const FormSchema& form : SettingsForms(serverDirectory + "/tmp", bases, administrators, english)) {
     ScopedNote note(p);
     Status s = p->NoteCreate(db.get(), note.put());
     if (s == kNoError) s = p->ItemSetText(note.get(), "Form", form.form);

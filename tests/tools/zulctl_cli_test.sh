@@ -13,8 +13,9 @@ check "init in English" 0 "$zulctl" init "$server/english" --language en
 check "English library named" 0 "$zulctl" "=$server/english/notes.ini" ini get ZulMessageLibrary
 contains "English library named" "zelklocale-en.dll"
 check "English library installed" 0 test -s "$server/english/program/zelklocale-en.dll"
-check "English settings" 0 "$zulctl" "=$server/english/notes.ini" settings init --bases "$bin/demo-bases"
-check "English report texts" 0 "$zulctl" "=$server/english/notes.ini" settings show formObjectActions
+check "init in English again" 0 "$zulctl" init "$server/english-texts" --language en
+check "English settings" 0 "$zulctl" "=$server/english-texts/notes.ini" settings init --bases "$bin/demo-bases"
+check "English report texts" 0 "$zulctl" "=$server/english-texts/notes.ini" settings show formObjectActions
 contains "English report texts" 'virus %v found. %a. Copy in quarantine: %q.'
 check "init unknown language" 2 "$zulctl" init "$server/klingon" --language tlh
 check "init with administrators" 0 "$zulctl" init "$server/gateway" --admin admin@example.com --admin sec@example.com

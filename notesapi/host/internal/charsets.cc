@@ -3,6 +3,7 @@
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_err.h>
 
+#include <iterator>
 #include <vector>
 
 namespace notesapi::host {
@@ -16,6 +17,33 @@ UConverter* OpenConverter(const char* name, UErrorCode* code) {
   if (U_FAILURE(*code)) return nullptr;
   *code = U_ZERO_ERROR;  // ambiguous-alias warnings are fine
   return converter;
+}
+
+// Converts through a small pivot, growing the output as it fills, so the
+// memory used is the input and the output: never a UTF-16 copy and a
+// worst-case buffer of several times a large message.
+Status ConvertThroughPivot(UConverter* source, UConverter* target, std::string_view in, std::string* out) {
+  std::string result(in.size() + 16, '\0');
+  UChar pivot[4096];
+  UChar* pivotSource = pivot;
+  UChar* pivotTarget = pivot;
+  const char* next = in.data();
+  char* written = result.data();
+  for (bool reset = true;; reset = false) {
+    UErrorCode code = U_ZERO_ERROR;
+    ucnv_convertEx(target, source, &written, result.data() + result.size(), &next, in.data() + in.size(), pivot,
+                   &pivotSource, &pivotTarget, pivot + std::size(pivot), reset, true, &code);
+    if (code != U_BUFFER_OVERFLOW_ERROR) {
+      if (Status s = IcuStatus(code); s != kNoError) return s;
+      break;
+    }
+    size_t used = static_cast<size_t>(written - result.data());
+    result.resize(result.size() + result.size() / 2);
+    written = result.data() + used;
+  }
+  result.resize(static_cast<size_t>(written - result.data()));
+  *out = std::move(result);
+  return kNoError;
 }
 
 }  // namespace
@@ -58,61 +86,26 @@ Status Charsets::Convert(Charset from, Charset to, std::string_view in, std::str
     out->clear();
     return kNoError;
   }
-  UConverter* source = ConverterFor(from);
-  UConverter* target = ConverterFor(to);
-  ucnv_reset(source);
-  ucnv_reset(target);
-  UErrorCode code = U_ZERO_ERROR;
-  // Every byte gives at most two UTF-16 units.
-  std::vector<UChar> unicode(in.size() * 2 + 2);
-  int32_t units = ucnv_toUChars(source, unicode.data(), static_cast<int32_t>(unicode.size()), in.data(),
-                                static_cast<int32_t>(in.size()), &code);
-  if (Status s = IcuStatus(code); s != kNoError) return s;
-  int32_t capacity = units * 4 + 4;  // at most 4 bytes per unit in every target
-  std::string result(static_cast<size_t>(capacity), '\0');
-  int32_t length = ucnv_fromUChars(target, result.data(), capacity, unicode.data(), units, &code);
-  if (Status s = IcuStatus(code); s != kNoError) return s;
-  result.resize(static_cast<size_t>(length));
-  *out = std::move(result);
-  return kNoError;
+  return ConvertThroughPivot(ConverterFor(from), ConverterFor(to), in, out);
 }
 
 Status Charsets::DecodeNamed(const std::string& charset, std::string_view in, std::string* utf8) {
   UErrorCode code = U_ZERO_ERROR;
   UConverter* source = OpenConverter(charset.c_str(), &code);
   if (source == nullptr) return kCharsetError;
-  std::vector<UChar> unicode(in.size() * 2 + 2);
-  int32_t units = ucnv_toUChars(source, unicode.data(), static_cast<int32_t>(unicode.size()), in.data(),
-                                static_cast<int32_t>(in.size()), &code);
+  Status s = ConvertThroughPivot(source, utf8_, in, utf8);
   ucnv_close(source);
-  if (Status s = IcuStatus(code); s != kNoError) return s;
-  ucnv_reset(utf8_);
-  std::string result(static_cast<size_t>(units) * 4 + 4, '\0');
-  int32_t length = ucnv_fromUChars(utf8_, result.data(), static_cast<int32_t>(result.size()), unicode.data(), units,
-                                   &code);
-  if (Status s = IcuStatus(code); s != kNoError) return s;
-  result.resize(static_cast<size_t>(length));
-  *utf8 = std::move(result);
-  return kNoError;
+  return s;
 }
 
 Status Charsets::EncodeNamed(const std::string& charset, std::string_view utf8, std::string* out) {
   UErrorCode code = U_ZERO_ERROR;
-  std::vector<UChar> unicode(utf8.size() + 2);
-  ucnv_reset(utf8_);
-  int32_t units = ucnv_toUChars(utf8_, unicode.data(), static_cast<int32_t>(unicode.size()), utf8.data(),
-                                static_cast<int32_t>(utf8.size()), &code);
-  if (Status s = IcuStatus(code); s != kNoError) return s;
   UConverter* target = OpenConverter(charset.c_str(), &code);
   if (target == nullptr) return kCharsetError;
   ucnv_setFromUCallBack(target, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &code);
-  std::string result(static_cast<size_t>(units) * 4 + 16, '\0');
-  int32_t length = ucnv_fromUChars(target, result.data(), static_cast<int32_t>(result.size()), unicode.data(), units, &code);
+  Status s = ConvertThroughPivot(utf8_, target, utf8, out);
   ucnv_close(target);
-  if (Status s = IcuStatus(code); s != kNoError) return s;
-  result.resize(static_cast<size_t>(length));
-  *out = std::move(result);
-  return kNoError;
+  return s;
 }
 
 bool Charsets::IsUtf8(std::string_view bytes) {

@@ -1,0 +1,88 @@
+#!/usr/bin/env python3
+"""Memory against message size: for large messages (one long text line, and
+one base64 attachment) the peak resident size of the hook and of the monitor
+scanning the message, and the size mail.box grows to, each as a multiple of
+the message.
+
+    bench/message_memory_bench.py BUILD [--sizes 10,50,85]
+"""
+import argparse
+import base64
+import os
+import pathlib
+import subprocess
+import tempfile
+import time
+
+
+def single_line(size):
+    head = b"From: a@sender.test\r\nTo: b@example.com\r\nSubject: one line\r\nContent-Type: text/plain\r\n\r\n"
+    return head + b"A" * (size - len(head) - 2) + b"\r\n"
+
+
+def attachment(size):
+    raw = os.urandom(size * 3 // 4 - 400)
+    head = (b'From: a@sender.test\r\nTo: b@example.com\r\nSubject: attachment\r\nMIME-Version: 1.0\r\n'
+            b'Content-Type: multipart/mixed; boundary="b"\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nhi\r\n--b\r\n'
+            b'Content-Type: application/octet-stream; name="x.bin"\r\nContent-Transfer-Encoding: base64\r\n\r\n')
+    return head + base64.encodebytes(raw).replace(b"\n", b"\r\n") + b"--b--\r\n"
+
+
+def peak_kb(pid):
+    for line in pathlib.Path(f"/proc/{pid}/status").read_text().splitlines():
+        if line.startswith("VmHWM:"):
+            return int(line.split()[1])
+    return 0
+
+
+def measure(build, message):
+    with tempfile.TemporaryDirectory() as root:
+        server = os.path.join(root, "srv")
+        env = dict(os.environ, ZUL_NOTES_INI=os.path.join(server, "notes.ini"))
+        zulctl = os.path.join(build, "zulctl")
+        subprocess.run([zulctl, "init", server], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run([zulctl, "settings", "init", "--bases", os.path.join(build, "demo-bases")], env=env, check=True,
+                       stdout=subprocess.DEVNULL)
+        with tempfile.TemporaryFile() as stdin:
+            stdin.write(message)
+            stdin.seek(0)
+            hook_process = subprocess.Popen(
+                [os.path.join(build, "zulsubmit"), "--from", "a@sender.test", "--to", "b@example.com", "-"],
+                stdin=stdin, env=env)
+            _, status, usage = os.wait4(hook_process.pid, 0)
+            hook_process.returncode = os.waitstatus_to_exitcode(status)
+            if hook_process.returncode != 0:
+                raise SystemExit(f"the hook failed with {hook_process.returncode}")
+            hook = usage.ru_maxrss
+        monitor = subprocess.Popen([os.path.join(build, "nZulMailMonitor")], cwd=server, env=env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(1200):
+            time.sleep(0.1)
+            held = subprocess.run([zulctl, "mail", "held"], env=env, capture_output=True, text=True).stdout
+            if "0 held" in (line.strip() for line in held.splitlines()):
+                break
+        scanned = peak_kb(monitor.pid)
+        subprocess.run([zulctl, "quit", "--wait", "60"], env=env, stdout=subprocess.DEVNULL)
+        monitor.wait()
+        box = os.path.getsize(os.path.join(server, "data", "mail.box"))
+        return hook, scanned, box
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("build")
+    parser.add_argument("--sizes", default="10,50,85", help="message sizes in MB")
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
+    print(f"{'message':>22} {'hook peak':>14} {'monitor peak':>16} {'mail.box':>14}")
+    for mb in (int(s) for s in args.sizes.split(",")):
+        for name, make in (("one line", single_line), ("attachment", attachment)):
+            message = make(mb * 1024 * 1024)
+            hook, monitor, box = measure(build, message)
+            size = len(message)
+            print(f"{mb:>5} MB {name:>12} {hook / 1024:7.0f} MB {hook * 1024 / size:4.1f}x "
+                  f"{monitor / 1024:8.0f} MB {monitor * 1024 / size:4.1f}x {box / 2**20:7.0f} MB {box / size:4.1f}x")
+
+
+if __name__ == "__main__":
+    main()

@@ -63,7 +63,7 @@ Status WriteEmptyDatabase(const std::string& file, const std::string& title) {
   if (Status s = transaction.Begin(); s != kNoError) return s;
   if (Status s = db.ExecSetup(kSchema); s != kNoError) return s;
   SqliteStatement info;
-  Status s = info.Prepare(db.get(),
+  Status s = info.Prepare(&db,
                           "INSERT INTO dbinfo(key, value) VALUES('format', ?1), ('title', ?2), ('next_note_id', ?3)");
   if (s != kNoError) return s;
   info.BindInt(1, kFormatVersion);
@@ -101,7 +101,7 @@ Status NoteDatabase::Open(const std::string& file, int busyTimeoutMillis) {
   constexpr int kPauseMillis = 5;
   SqliteStatement format;
   for (int waited = 0;; waited += kPauseMillis) {
-    Status s = format.Prepare(db_.get(), "SELECT value FROM dbinfo WHERE key = 'format'");
+    Status s = format.Prepare(&db_, "SELECT value FROM dbinfo WHERE key = 'format'");
     if (s == kNoError) break;
     if (s != kDatabaseLocked) return kDatabaseCorrupt;
     if (waited >= busyTimeoutMillis) return kDatabaseLocked;
@@ -118,7 +118,7 @@ Status NoteDatabase::LoadWhere(const char* condition, const std::string& key, in
       std::string("SELECT note_id, unid, note_class, created, modified, revision, IFNULL(profile, '') FROM notes WHERE ") +
       condition;
   SqliteStatement query;
-  if (Status s = query.Prepare(db_.get(), sql.c_str()); s != kNoError) return s;
+  if (Status s = query.Prepare(&db_, sql.c_str()); s != kNoError) return s;
   if (key.empty()) {
     query.BindInt(1, number);
   } else {
@@ -136,7 +136,7 @@ Status NoteDatabase::LoadWhere(const char* condition, const std::string& key, in
   loaded.revision = query.ColumnInt(5);
   loaded.profileName = query.ColumnBlob(6);
   SqliteStatement items;
-  Status s = items.Prepare(db_.get(), "SELECT name, flags, value FROM items WHERE note_id = ? ORDER BY position");
+  Status s = items.Prepare(&db_, "SELECT name, flags, value FROM items WHERE note_id = ? ORDER BY position");
   if (s != kNoError) return s;
   items.BindInt(1, loaded.id);
   for (bool more = true;;) {
@@ -165,13 +165,13 @@ Status NoteDatabase::LoadProfile(const std::string& lowerName, StoredNote* note)
 
 Status NoteDatabase::NextNoteId(NoteId* id) {
   SqliteStatement query;
-  if (Status s = query.Prepare(db_.get(), "SELECT value FROM dbinfo WHERE key = 'next_note_id'"); s != kNoError) return s;
+  if (Status s = query.Prepare(&db_, "SELECT value FROM dbinfo WHERE key = 'next_note_id'"); s != kNoError) return s;
   bool row = false;
   if (Status s = query.Step(&row); s != kNoError) return s;
   if (!row) return kDatabaseCorrupt;
   *id = static_cast<NoteId>(query.ColumnInt(0));
   SqliteStatement update;
-  if (Status s = update.Prepare(db_.get(), "UPDATE dbinfo SET value = ? WHERE key = 'next_note_id'"); s != kNoError) {
+  if (Status s = update.Prepare(&db_, "UPDATE dbinfo SET value = ? WHERE key = 'next_note_id'"); s != kNoError) {
     return s;
   }
   update.BindInt(1, static_cast<int64_t>(*id) + kNoteIdStep);
@@ -188,7 +188,7 @@ Status NoteDatabase::Save(StoredNote* note, bool force, const TimeDate& now) {
     revision = 0;
   } else {
     SqliteStatement current;
-    if (Status s = current.Prepare(db_.get(), "SELECT revision FROM notes WHERE note_id = ?"); s != kNoError) return s;
+    if (Status s = current.Prepare(&db_, "SELECT revision FROM notes WHERE note_id = ?"); s != kNoError) return s;
     current.BindInt(1, id);
     bool row = false;
     if (Status s = current.Step(&row); s != kNoError) return s;
@@ -197,7 +197,7 @@ Status NoteDatabase::Save(StoredNote* note, bool force, const TimeDate& now) {
     revision = current.ColumnInt(0);
   }
   SqliteStatement upsert;
-  Status s = upsert.Prepare(db_.get(),
+  Status s = upsert.Prepare(&db_,
                             "INSERT OR REPLACE INTO notes(note_id, unid, note_class, created, modified, revision, profile)"
                             " VALUES(?, ?, ?, ?, ?, ?, NULLIF(CAST(? AS TEXT), ''))");
   if (s != kNoError) return s;
@@ -210,11 +210,11 @@ Status NoteDatabase::Save(StoredNote* note, bool force, const TimeDate& now) {
   upsert.BindBlob(7, note->profileName);
   if (s = upsert.Run(); s != kNoError) return s;
   SqliteStatement clear;
-  if (s = clear.Prepare(db_.get(), "DELETE FROM items WHERE note_id = ?"); s != kNoError) return s;
+  if (s = clear.Prepare(&db_, "DELETE FROM items WHERE note_id = ?"); s != kNoError) return s;
   clear.BindInt(1, id);
   if (s = clear.Run(); s != kNoError) return s;
   SqliteStatement insert;
-  s = insert.Prepare(db_.get(), "INSERT INTO items(note_id, position, name, flags, value) VALUES(?, ?, ?, ?, ?)");
+  s = insert.Prepare(&db_, "INSERT INTO items(note_id, position, name, flags, value) VALUES(?, ?, ?, ?, ?)");
   if (s != kNoError) return s;
   for (size_t i = 0; i < note->items.size(); ++i) {
     const StoredItem& item = note->items[i];
@@ -228,7 +228,7 @@ Status NoteDatabase::Save(StoredNote* note, bool force, const TimeDate& now) {
   }
   for (uint32_t object : note->attachedObjects) {
     SqliteStatement own;
-    if (s = own.Prepare(db_.get(), "UPDATE objects SET note_id = ? WHERE object_id = ?"); s != kNoError) return s;
+    if (s = own.Prepare(&db_, "UPDATE objects SET note_id = ? WHERE object_id = ?"); s != kNoError) return s;
     own.BindInt(1, id);
     own.BindInt(2, object);
     if (s = own.Run(); s != kNoError) return s;
@@ -251,7 +251,7 @@ Status NoteDatabase::Delete(NoteId id) {
   for (const char* sql : {"DELETE FROM items WHERE note_id = ?", "DELETE FROM objects WHERE note_id = ?",
                           "DELETE FROM notes WHERE note_id = ?"}) {
     SqliteStatement remove;
-    if (Status s = remove.Prepare(db_.get(), sql); s != kNoError) return s;
+    if (Status s = remove.Prepare(&db_, sql); s != kNoError) return s;
     remove.BindInt(1, id);
     if (Status s = remove.Run(); s != kNoError) return s;
   }
@@ -261,7 +261,7 @@ Status NoteDatabase::Delete(NoteId id) {
 
 Status NoteDatabase::NoteIds(std::vector<NoteId>* ids) {
   SqliteStatement query;
-  if (Status s = query.Prepare(db_.get(), "SELECT note_id FROM notes ORDER BY note_id"); s != kNoError) return s;
+  if (Status s = query.Prepare(&db_, "SELECT note_id FROM notes ORDER BY note_id"); s != kNoError) return s;
   ids->clear();
   for (bool row = true;;) {
     if (Status s = query.Step(&row); s != kNoError) return s;
@@ -272,7 +272,7 @@ Status NoteDatabase::NoteIds(std::vector<NoteId>* ids) {
 
 Status NoteDatabase::InsertObject(std::string_view data, uint32_t flags, uint32_t* objectId) {
   SqliteStatement insert;
-  Status s = insert.Prepare(db_.get(), "INSERT INTO objects(note_id, object_type, flags, data) VALUES(NULL, 0, ?, ?)");
+  Status s = insert.Prepare(&db_, "INSERT INTO objects(note_id, object_type, flags, data) VALUES(NULL, 0, ?, ?)");
   if (s != kNoError) return s;
   insert.BindInt(1, flags);
   insert.BindBlob(2, data);
@@ -285,7 +285,7 @@ Status NoteDatabase::InsertObject(std::string_view data, uint32_t flags, uint32_
 
 Status NoteDatabase::ReadObject(uint32_t objectId, std::string* data, uint32_t* flags) {
   SqliteStatement query;
-  if (Status s = query.Prepare(db_.get(), "SELECT flags, data FROM objects WHERE object_id = ?"); s != kNoError) return s;
+  if (Status s = query.Prepare(&db_, "SELECT flags, data FROM objects WHERE object_id = ?"); s != kNoError) return s;
   query.BindInt(1, objectId);
   bool row = false;
   if (Status s = query.Step(&row); s != kNoError) return s;
@@ -297,14 +297,14 @@ Status NoteDatabase::ReadObject(uint32_t objectId, std::string* data, uint32_t* 
 
 Status NoteDatabase::DeleteObject(uint32_t objectId) {
   SqliteStatement remove;
-  if (Status s = remove.Prepare(db_.get(), "DELETE FROM objects WHERE object_id = ?"); s != kNoError) return s;
+  if (Status s = remove.Prepare(&db_, "DELETE FROM objects WHERE object_id = ?"); s != kNoError) return s;
   remove.BindInt(1, objectId);
   return remove.Run();
 }
 
 Status NoteDatabase::Title(std::string* title) {
   SqliteStatement query;
-  if (Status s = query.Prepare(db_.get(), "SELECT value FROM dbinfo WHERE key = 'title'"); s != kNoError) return s;
+  if (Status s = query.Prepare(&db_, "SELECT value FROM dbinfo WHERE key = 'title'"); s != kNoError) return s;
   bool row = false;
   if (Status s = query.Step(&row); s != kNoError) return s;
   *title = row ? query.ColumnBlob(0) : std::string();

@@ -41,21 +41,21 @@ Status QueueStore::Open(const std::string& serverDirectory) {
 
 Status QueueStore::Create(const std::string& name) {
   SqliteStatement insert;
-  if (Status s = insert.Prepare(db_.get(), "INSERT OR IGNORE INTO queues(name) VALUES(?)"); s != kNoError) return s;
+  if (Status s = insert.Prepare(&db_, "INSERT OR IGNORE INTO queues(name) VALUES(?)"); s != kNoError) return s;
   insert.BindText(1, name);
   return insert.Run();
 }
 
 Status QueueStore::Exists(const std::string& name, bool* exists) {
   SqliteStatement query;
-  if (Status s = query.Prepare(db_.get(), "SELECT 1 FROM queues WHERE name = ?"); s != kNoError) return s;
+  if (Status s = query.Prepare(&db_, "SELECT 1 FROM queues WHERE name = ?"); s != kNoError) return s;
   query.BindText(1, name);
   return query.Step(exists);
 }
 
 Status QueueStore::Put(const std::string& name, uint16_t priority, std::string_view message, int64_t postedMicros) {
   SqliteStatement insert;
-  Status s = insert.Prepare(db_.get(), "INSERT INTO messages(queue, priority, body, posted) VALUES(?, ?, ?, ?)");
+  Status s = insert.Prepare(&db_, "INSERT INTO messages(queue, priority, body, posted) VALUES(?, ?, ?, ?)");
   if (s != kNoError) return s;
   insert.BindText(1, name);
   insert.BindInt(2, priority);
@@ -73,7 +73,7 @@ Status QueueStore::Get(const std::string& name, size_t maxLength, std::string* m
   if (Status s = Quitting(&quitting); s != kNoError) return s;
   if (quitting) return kQueueQuitting;
   SqliteStatement next;
-  Status s = next.Prepare(db_.get(),
+  Status s = next.Prepare(&db_,
                           "SELECT id, priority, body, posted FROM messages WHERE queue = ?"
                           " ORDER BY priority DESC, id LIMIT 1");
   if (s != kNoError) return s;
@@ -86,7 +86,7 @@ Status QueueStore::Get(const std::string& name, size_t maxLength, std::string* m
   bool tooLong = body.size() > maxLength;
   if (tooLong) {
     SqliteStatement keep;
-    s = keep.Prepare(db_.get(),
+    s = keep.Prepare(&db_,
                      "INSERT INTO dead_letters(queue, priority, body, posted, reason)"
                      " VALUES(?, ?, ?, ?, 'longer than the reader''s buffer')");
     if (s != kNoError) return s;
@@ -97,7 +97,7 @@ Status QueueStore::Get(const std::string& name, size_t maxLength, std::string* m
     if (s = keep.Run(); s != kNoError) return s;
   }
   SqliteStatement remove;
-  if (s = remove.Prepare(db_.get(), "DELETE FROM messages WHERE id = ?"); s != kNoError) return s;
+  if (s = remove.Prepare(&db_, "DELETE FROM messages WHERE id = ?"); s != kNoError) return s;
   remove.BindInt(1, id);
   if (s = remove.Run(); s != kNoError) return s;
   if (s = transaction.Commit(); s != kNoError) return s;
@@ -109,7 +109,7 @@ Status QueueStore::Get(const std::string& name, size_t maxLength, std::string* m
 Status QueueStore::AnyWaiting(const std::vector<std::string>& names, bool* waiting) {
   *waiting = false;
   SqliteStatement query;
-  if (Status s = query.Prepare(db_.get(), "SELECT 1 FROM messages WHERE queue = ? LIMIT 1"); s != kNoError) return s;
+  if (Status s = query.Prepare(&db_, "SELECT 1 FROM messages WHERE queue = ? LIMIT 1"); s != kNoError) return s;
   for (const std::string& name : names) {
     query.Reset();
     query.BindText(1, name);
@@ -120,7 +120,7 @@ Status QueueStore::AnyWaiting(const std::vector<std::string>& names, bool* waiti
 
 Status QueueStore::Quitting(bool* quitting) {
   SqliteStatement query;
-  if (Status s = query.Prepare(db_.get(), "SELECT value FROM server WHERE key = 'quitting'"); s != kNoError) return s;
+  if (Status s = query.Prepare(&db_, "SELECT value FROM server WHERE key = 'quitting'"); s != kNoError) return s;
   bool row = false;
   if (Status s = query.Step(&row); s != kNoError) return s;
   *quitting = row && query.ColumnInt(0) != 0;
@@ -129,7 +129,7 @@ Status QueueStore::Quitting(bool* quitting) {
 
 Status QueueStore::SetQuitting(bool quitting) {
   SqliteStatement update;
-  Status s = update.Prepare(db_.get(), "INSERT OR REPLACE INTO server(key, value) VALUES('quitting', ?)");
+  Status s = update.Prepare(&db_, "INSERT OR REPLACE INTO server(key, value) VALUES('quitting', ?)");
   if (s != kNoError) return s;
   update.BindInt(1, quitting ? 1 : 0);
   Status written = update.Run();
@@ -139,7 +139,7 @@ Status QueueStore::SetQuitting(bool quitting) {
 
 Status QueueStore::List(std::vector<QueueSummary>* queues) {
   SqliteStatement query;
-  Status s = query.Prepare(db_.get(),
+  Status s = query.Prepare(&db_,
                            "SELECT q.name,"
                            " (SELECT COUNT(*) FROM messages m WHERE m.queue = q.name),"
                            " (SELECT COUNT(*) FROM dead_letters d WHERE d.queue = q.name)"
@@ -155,7 +155,7 @@ Status QueueStore::List(std::vector<QueueSummary>* queues) {
 
 Status QueueStore::Waiting(const std::string& name, std::vector<std::string>* messages) {
   SqliteStatement query;
-  Status s = query.Prepare(db_.get(), "SELECT body FROM messages WHERE queue = ? ORDER BY priority DESC, id");
+  Status s = query.Prepare(&db_, "SELECT body FROM messages WHERE queue = ? ORDER BY priority DESC, id");
   if (s != kNoError) return s;
   query.BindText(1, name);
   messages->clear();

@@ -30,19 +30,26 @@ Status SqliteStatus(int rc, Status missingStatus) {
 }
 
 SqliteDb::SqliteDb(SqliteDb&& other) noexcept
-    : db_(std::exchange(other.db_, nullptr)), busyTimeoutMillis_(other.busyTimeoutMillis_) {}
+    : db_(std::exchange(other.db_, nullptr)),
+      busyTimeoutMillis_(other.busyTimeoutMillis_),
+      idle_(std::exchange(other.idle_, std::make_unique<IdleStatements>())) {}
 
 SqliteDb& SqliteDb::operator=(SqliteDb&& other) noexcept {
   if (this != &other) {
-    if (db_ != nullptr) sqlite3_close_v2(db_);
+    Close();
     db_ = std::exchange(other.db_, nullptr);
     busyTimeoutMillis_ = other.busyTimeoutMillis_;
+    idle_ = std::exchange(other.idle_, std::make_unique<IdleStatements>());
   }
   return *this;
 }
 
-SqliteDb::~SqliteDb() {
-  if (db_ != nullptr) sqlite3_close_v2(db_);
+SqliteDb::~SqliteDb() { Close(); }
+
+void SqliteDb::Close() {
+  for (auto& [sql, statement] : *idle_) sqlite3_finalize(statement);
+  idle_->clear();
+  if (db_ != nullptr) sqlite3_close_v2(std::exchange(db_, nullptr));
 }
 
 Status SqliteDb::Open(const std::string& path, bool create, int busyTimeoutMillis, Durability durability) {
@@ -94,12 +101,29 @@ Status SqliteDb::ExecSetup(const char* sql) {
   }
 }
 
-SqliteStatement::~SqliteStatement() { sqlite3_finalize(stmt_); }
+SqliteStatement::~SqliteStatement() { GiveBack(); }
 
-Status SqliteStatement::Prepare(sqlite3* db, const char* sql) {
-  sqlite3_finalize(stmt_);
-  stmt_ = nullptr;
-  return SqliteStatus(sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr));
+void SqliteStatement::GiveBack() {
+  if (stmt_ == nullptr) return;
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+  home_->emplace(std::move(sql_), std::exchange(stmt_, nullptr));
+}
+
+Status SqliteStatement::Prepare(SqliteDb* db, const std::string& sql) {
+  GiveBack();
+  home_ = db->idle_.get();
+  sql_ = sql;
+  if (auto idle = home_->find(sql); idle != home_->end()) {
+    stmt_ = idle->second;
+    home_->erase(idle);
+    return kNoError;
+  }
+  Status s = SqliteStatus(sqlite3_prepare_v2(db->get(), sql.c_str(), -1, &stmt_, nullptr));
+  if (s != kNoError) {
+    sqlite3_finalize(std::exchange(stmt_, nullptr));
+  }
+  return s;
 }
 
 void SqliteStatement::BindInt(int index, int64_t value) { sqlite3_bind_int64(stmt_, index, value); }

@@ -6,6 +6,8 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -48,9 +50,18 @@ class SqliteDb {
   [[nodiscard]] Status ExecSetup(const char* sql);
   sqlite3* get() const { return db_; }
 
+  // Statements prepared on this connection and not in use, by their text:
+  // a task runs the same few statements for every mail, and preparing one
+  // costs more than running it.
+  using IdleStatements = std::multimap<std::string, sqlite3_stmt*>;
+
  private:
+  friend class SqliteStatement;
+  void Close();
+
   sqlite3* db_ = nullptr;
   int busyTimeoutMillis_ = 0;
+  std::unique_ptr<IdleStatements> idle_ = std::make_unique<IdleStatements>();
 };
 
 class SqliteStatement {
@@ -60,7 +71,9 @@ class SqliteStatement {
   SqliteStatement& operator=(const SqliteStatement&) = delete;
   ~SqliteStatement();
 
-  [[nodiscard]] Status Prepare(sqlite3* db, const char* sql);
+  // Takes a statement of that text that `db` prepared before, or prepares
+  // one; it goes back to `db`, reset, when this is done with it.
+  [[nodiscard]] Status Prepare(SqliteDb* db, const std::string& sql);
   void BindInt(int index, int64_t value);
   void BindBlob(int index, std::string_view bytes);
   void BindText(int index, std::string_view text);
@@ -73,7 +86,11 @@ class SqliteStatement {
   std::string ColumnBlob(int column) const;
 
  private:
+  void GiveBack();
+
   sqlite3_stmt* stmt_ = nullptr;
+  std::string sql_;
+  SqliteDb::IdleStatements* home_ = nullptr;
 };
 
 // BEGIN IMMEDIATE ... COMMIT, rolled back when not committed.

@@ -31,7 +31,7 @@ Status TaskRegistry::Open(const std::string& serverDirectory) {
 
 Status TaskRegistry::Create(uint32_t pid, std::string_view task, int64_t* id) {
   SqliteStatement insert;
-  if (Status s = insert.Prepare(db_.get(), "INSERT INTO lines(pid, task) VALUES(?, ?)"); s != kNoError) return s;
+  if (Status s = insert.Prepare(&db_, "INSERT INTO lines(pid, task) VALUES(?, ?)"); s != kNoError) return s;
   insert.BindInt(1, pid);
   insert.BindBlob(2, task);
   if (Status s = insert.Run(); s != kNoError) return s;
@@ -41,7 +41,7 @@ Status TaskRegistry::Create(uint32_t pid, std::string_view task, int64_t* id) {
 
 Status TaskRegistry::SetText(int64_t id, std::string_view text) {
   SqliteStatement update;
-  if (Status s = update.Prepare(db_.get(), "UPDATE lines SET text = ? WHERE id = ?"); s != kNoError) return s;
+  if (Status s = update.Prepare(&db_, "UPDATE lines SET text = ? WHERE id = ?"); s != kNoError) return s;
   update.BindBlob(1, text);
   update.BindInt(2, id);
   if (Status s = update.Run(); s != kNoError) return s;
@@ -50,14 +50,14 @@ Status TaskRegistry::SetText(int64_t id, std::string_view text) {
 
 Status TaskRegistry::Delete(int64_t id) {
   SqliteStatement remove;
-  if (Status s = remove.Prepare(db_.get(), "DELETE FROM lines WHERE id = ?"); s != kNoError) return s;
+  if (Status s = remove.Prepare(&db_, "DELETE FROM lines WHERE id = ?"); s != kNoError) return s;
   remove.BindInt(1, id);
   return remove.Run();
 }
 
 Status TaskRegistry::List(std::vector<StatusLine>* lines) {
   SqliteStatement query;
-  if (Status s = query.Prepare(db_.get(), "SELECT id, pid, task, text FROM lines ORDER BY id"); s != kNoError) return s;
+  if (Status s = query.Prepare(&db_, "SELECT id, pid, task, text FROM lines ORDER BY id"); s != kNoError) return s;
   lines->clear();
   for (bool row = true;;) {
     if (Status s = query.Step(&row); s != kNoError) return s;

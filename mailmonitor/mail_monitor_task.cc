@@ -95,6 +95,7 @@ LoopEnd MainLoop(Platform* p, MonitorQueues& queues) {
       if (end == DrainEnd::kEndTask) return LoopEnd::kEndTask;
     }
     if (p->AddInIntervalElapsed(kPeriodicInterval)) RunPeriodicStep();
+    TakeInReload(false);
     // After the hook queue is drained: a request still due is one nobody posted.
     if (p->AddInIntervalElapsed(retry.SweepSeconds())) retry.Sweep(p, queues.hook.handle);
     if (p->AddInIdle()) return LoopEnd::kStopAsked;
@@ -163,7 +164,13 @@ bool StartServices(Platform* p, MonitorQueues& queues) {
 
 void RunPeriodicStep() {
   if (LogLevelAbove(kLogFromLevel3)) LogMessage(LOG_FILE | LOG_CONSOLE, JournalInformation, "%s", 0, "AddInDayHasElapsed");
-  if (ReloadBases() < 0) Log(JournalError, Msg::BasesReloadFailed);
+  if (BeginReloadBases() < 0) Log(JournalError, Msg::BasesReloadFailed);
+}
+
+void TakeInReload(bool wait) {
+  HRESULT hr = FinishReloadBases(wait);
+  if (hr == S_FALSE) return;
+  if (hr < 0) Log(JournalError, Msg::BasesReloadFailed);
   WriteBasesInformation();
 }
 

@@ -15,9 +15,12 @@ inline constexpr notesapi::Status kTaskStartFailed = 0xFFFF;
 // instance, queues, kernel, outbreak monitoring); 0 after a normal end. Needs the process platform.
 notesapi::Status MailMonitorTaskMain(notesapi::ModuleHandle module, int argc, char** argv);
 
-// One periodic step: "AddInDayHasElapsed" at level 3, reload of the bases,
-// the information document.
+// One periodic step: "AddInDayHasElapsed" at level 3 and a reload of the
+// bases begun (TakeInReload ends it).
 void RunPeriodicStep();
+// Takes in bases a reload has finished loading (with `wait`, waits for
+// them), logs a failed one and writes the bases information.
+void TakeInReload(bool wait);
 
 }  // namespace zul
 

@@ -30,13 +30,6 @@ void LogReceived(Msg message, const std::string& text) {
   if (LogLevelAbove(kLogFromLevel3)) LogMessage(LOG_FILE | LOG_CONSOLE, JournalInformation, MessageText(message), 0, text.c_str());
 }
 
-void WriteBasesInformation() {
-  uint32_t count = 0;
-  std::optional<BasesDate> date;
-  (void)GetBasesInfo(&count, &date);  // an engine without bases reports 0 and no date
-  (void)WriteInformation(count, date);  // reports its own errors
-}
-
 void PutHookCommand(Platform* p, QueueHandle queue, const std::string& text, const char* command, const char* message) {
   if (Contains(text, command)) (void)p->QueuePut(queue, 1, message);  // not reported, as the console expects no answer
 }
@@ -159,10 +152,11 @@ QueueOutcome HandleUpdaterMessage(const std::string& text) {
   // The kernel loads from the folder it was given; a folder changed by the
   // updater settings has to reach it before the reload.
   (void)WriteKernelSettings(KernelSettings());  // a failure shows in the reload
-  if (ReloadBases() < 0) {
+  // Mail goes on being scanned with the old bases while the new ones load;
+  // the main loop takes them in (TakeInReload).
+  if (BeginReloadBases() < 0) {
     LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, "%s", 0, MessageText(Msg::BasesReloadFailed));
   }
-  WriteBasesInformation();
   return QueueOutcome::kContinue;
 }
 

@@ -1,6 +1,9 @@
 #include "scanning/scan_kernel.h"
 
+#include <chrono>
 #include <cstdio>
+#include <exception>
+#include <future>
 #include <memory>
 
 #include "notesapi/process_platform.h"
@@ -16,8 +19,18 @@ using namespace notesapi;
 
 namespace {
 
+// A reload running on a thread of its own: the engine being loaded, and the
+// self-test signature file that lives as long as the load.
+struct PendingReload {
+  std::unique_ptr<ScanEngine> engine;
+  std::u16string signatures;
+  std::future<HRESULT> loaded;
+};
+
 struct KernelManager {
   std::unique_ptr<ScanEngine> engine;
+  std::unique_ptr<PendingReload> pending;
+  bool reloadAgain = false;  // asked for while one was loading
   std::string spec;  // the engine chosen by InitKernel; a reload builds another of it
   EngineSettings engineSettings;
   std::u16string basesFolder;
@@ -100,22 +113,34 @@ ScanResult ScanWith(Platform* p, ScanEngine* engine, std::u16string_view scanCop
   return ResultOfVerdict(verdict);
 }
 
-// Loads the bases into `engine` (Start or Reload) with the self-test
-// signature beside them; the signature file lives only for the load.
-HRESULT LoadBases(Platform* p, ScanEngine* engine, HRESULT (ScanEngine::*load)()) {
+// Gets `engine` ready to load: the temporary folder checked, the settings
+// given with the self-test signature file, written beside the bases for the
+// load alone (EndLoad removes it).
+HRESULT PrepareLoad(Platform* p, ScanEngine* engine, std::u16string* signatures) {
   KernelManager& m = Manager();
   if (HRESULT hr = CheckTempFolder(p, m.tempFolder); hr != S_OK) return hr;
-  std::u16string signatures = m.tempFolder + u"\\tervala-selftest-" + ProcessTag(p) + u".ndb";
-  if (Status s = p->FileWrite(signatures, KernelSelfTestSignature()); s != kNoError) {
+  std::u16string file = m.tempFolder + u"\\tervala-selftest-" + ProcessTag(p) + u".ndb";
+  if (Status s = p->FileWrite(file, KernelSelfTestSignature()); s != kNoError) {
     LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelTempFolderUnusable), s,
                Native(m.tempFolder).c_str());
     return ZUL_E_TEMP_FOLDER;
   }
+  *signatures = file;
   EngineSettings settings = m.engineSettings;
-  settings.selfTestSignatures = SystemPath(signatures);
-  HRESULT hr = engine->Configure(settings);
+  settings.selfTestSignatures = SystemPath(file);
+  return engine->Configure(settings);
+}
+
+void EndLoad(Platform* p, const std::u16string& signatures) {
+  if (!signatures.empty()) (void)p->FileDelete(signatures);  // loaded or not, it has served
+}
+
+// Loads the bases into `engine` (Start or Reload) on this thread.
+HRESULT LoadBases(Platform* p, ScanEngine* engine, HRESULT (ScanEngine::*load)()) {
+  std::u16string signatures;
+  HRESULT hr = PrepareLoad(p, engine, &signatures);
   if (hr == S_OK) hr = (engine->*load)();
-  (void)p->FileDelete(signatures);  // loaded or not, it has served
+  EndLoad(p, signatures);
   return hr;
 }
 
@@ -186,6 +211,7 @@ HRESULT ReloadBases() {
   KernelManager& m = Manager();
   Platform* p = ProcessPlatform();
   if (!m.engine || p == nullptr) return E_UNEXPECTED;
+  if (m.pending) (void)FinishReloadBases(true);  // one load at a time
   // The new bases go into an engine of their own; the old one scans until
   // the new one has loaded and passed its self-test.
   std::unique_ptr<ScanEngine> fresh;
@@ -197,8 +223,64 @@ HRESULT ReloadBases() {
   return S_OK;
 }
 
+HRESULT BeginReloadBases() {
+  KernelManager& m = Manager();
+  Platform* p = ProcessPlatform();
+  if (!m.engine || p == nullptr) return E_UNEXPECTED;
+  if (m.pending) {
+    m.reloadAgain = true;  // the set loading may be older than the one announced
+    return S_FALSE;
+  }
+  auto pending = std::make_unique<PendingReload>();
+  HRESULT hr = EngineFor(m.spec, &pending->engine);
+  if (hr == S_OK) hr = PrepareLoad(p, pending->engine.get(), &pending->signatures);
+  if (hr != S_OK) {
+    EndLoad(p, pending->signatures);
+    return hr;
+  }
+  ScanEngine* engine = pending->engine.get();
+  try {
+    pending->loaded = std::async(std::launch::async, [engine] { return engine->Reload(); });
+  } catch (const std::exception&) {
+    // No second thread to be had: the load runs here, as it did before.
+    std::promise<HRESULT> here;
+    here.set_value(engine->Reload());
+    pending->loaded = here.get_future();
+  }
+  m.pending = std::move(pending);
+  return S_OK;
+}
+
+HRESULT FinishReloadBases(bool wait) {
+  KernelManager& m = Manager();
+  Platform* p = ProcessPlatform();
+  if (!m.pending || p == nullptr) return S_FALSE;
+  if (!wait && m.pending->loaded.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return S_FALSE;
+  std::unique_ptr<PendingReload> done = std::move(m.pending);
+  HRESULT hr = done->loaded.get();
+  EndLoad(p, done->signatures);
+  if (hr == S_OK) hr = SelfTest(p, done->engine.get());
+  if (hr == S_OK) m.engine = std::move(done->engine);  // the old engine goes here
+  if (m.reloadAgain) {
+    m.reloadAgain = false;
+    (void)BeginReloadBases();  // its outcome comes with a later finish
+  }
+  return hr;
+}
+
+void WaitForReloadLoaded() {
+  KernelManager& m = Manager();
+  if (m.pending) m.pending->loaded.wait();
+}
+
 HRESULT StopKernel() {
   KernelManager& m = Manager();
+  if (m.pending) {
+    m.pending->loaded.wait();  // the loading thread ends before its engine goes
+    if (Platform* p = ProcessPlatform()) EndLoad(p, m.pending->signatures);
+    m.pending.reset();
+    m.reloadAgain = false;
+  }
   if (m.engine) m.engine->Stop();
   m.engine.reset();
   return S_OK;

@@ -49,6 +49,17 @@ HRESULT StartKernel();
 // Loads the bases anew into a second engine and runs its self-test; the
 // engine in use is replaced only then, so a failure keeps it scanning.
 HRESULT ReloadBases();
+// The same, with the loading and compiling on a thread of its own while the
+// engine in use goes on scanning: S_OK once the load began (S_FALSE when one
+// was loading already: another follows it).
+HRESULT BeginReloadBases();
+// Takes in a reload begun: S_FALSE while none has finished loading (with
+// `wait`, waits for it); otherwise its outcome, the self-test run here on
+// the caller's thread, and on S_OK the new engine in use.
+HRESULT FinishReloadBases(bool wait);
+// Blocks until a reload begun has finished loading (tests use it to make the
+// next finish certain).
+void WaitForReloadLoaded();
 // Stops and releases the engine if there is one.
 HRESULT StopKernel();
 // The number of signatures loaded (0 when the engine cannot tell) and the

@@ -17,6 +17,8 @@ cat > "$root/sendmail" <<SH
 #!/bin/sh
 # Refuses while the file "refuse" exists, as an MTA that cannot queue now.
 [ -e "$root/refuse" ] && exit 75
+# Takes nothing and says it did, while the file "lazy" exists.
+[ -e "$root/lazy" ] && exit 0
 echo "\$*" > "$root/relayed.\$\$.args"
 cat > "$root/relayed.\$\$.eml"
 SH
@@ -76,6 +78,16 @@ first=$(grep -l 'envelope@example.com' "$root"/relayed.*.args 2>/dev/null | head
 [ "$(cat "$first" 2>/dev/null)" = "-G -i -f envelope@example.com -- anna@example.com bob@example.com" ] && ok \
   || fail "relay arguments: $(cat "$root"/relayed.*.args 2>/dev/null)"
 cmp -s "${first%.args}.eml" <(printf "$message") && ok || fail "relayed message is not the original"
+
+# A sendmail that exits 0 without reading the message did not take it.
+touch "$root/lazy"
+printf 'From: a@example.com\nSubject: unread\n\nbody\n' | "$zulctl" mail submit --from a@example.com --to dan@example.com -
+for _ in $(seq 1 200); do grep -q 'did not read the whole message' "$root/router.txt" && break; sleep 0.05; done
+grep -q 'not relayed (.*did not read the whole message); kept in mail.box' "$root/router.txt" && ok \
+  || fail "an unread message counted as handed over: $(cat "$root/router.txt")"
+rm "$root/lazy"
+for _ in $(seq 1 200); do grep -lq 'dan@example.com' "$root"/relayed.*.args 2>/dev/null && break; sleep 0.05; done
+grep -lq 'dan@example.com' "$root"/relayed.*.args && ok || fail "the unread message was not tried again"
 
 "$zulctl" tell zulmailmonitor HOOK INFO SMTP >/dev/null
 for _ in $(seq 1 100); do grep -q 'Mail hook SMTP: holding' "$root/srv/server.log" && break; sleep 0.05; done

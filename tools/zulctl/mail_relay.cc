@@ -69,10 +69,18 @@ class ChangeWatch {
 // than everything else of a message here, and they need not wait in line.
 constexpr size_t kParallelHandOvers = 4;
 
+struct RunningHandOver {
+  NoteId id = 0;
+  size_t recipients = 0;
+  pid_t child = -1;
+  int input = -1;  // shares its offset with the child's: how far sendmail read
+  size_t size = 0;
+};
+
 // Starts `sendmail -G -i -f SENDER -- RCPT...` reading the message from a
 // file in memory, so several can run at once without feeding pipes.
 bool StartHandOver(const std::string& sendmail, const std::string& sender, const std::vector<std::string>& recipients,
-                   const std::string& message, pid_t* child, std::string* why) {
+                   const std::string& message, RunningHandOver* running, std::string* why) {
   int input = ::memfd_create("hand-over", MFD_CLOEXEC);
   size_t written = 0;
   while (input >= 0 && written < message.size()) {
@@ -90,28 +98,40 @@ bool StartHandOver(const std::string& sendmail, const std::string& sender, const
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
-  *child = ::fork();
-  if (*child == 0) {
+  pid_t child = ::fork();
+  if (child == 0) {
     ::dup2(input, 0);  // dup2 clears close-on-exec on the copy
     ::execv(sendmail.c_str(), argv.data());
     ::_exit(127);
   }
-  ::close(input);
-  if (*child < 0) {
+  if (child < 0) {
+    ::close(input);
     *why = "cannot start " + sendmail;
     return false;
   }
+  running->child = child;
+  running->input = input;
+  running->size = message.size();
   return true;
 }
 
-// True only when sendmail took the message (exit code 0).
-bool FinishHandOver(pid_t child, const std::string& sendmail, std::string* why) {
+// True only when sendmail read the whole message and took it (exit code 0).
+bool FinishHandOver(const RunningHandOver& running, const std::string& sendmail, std::string* why) {
   int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  while (::waitpid(running.child, &status, 0) < 0 && errno == EINTR) {
   }
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
-  *why = sendmail + " exited with " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
-  return false;
+  off_t read = ::lseek(running.input, 0, SEEK_CUR);
+  ::close(running.input);
+  // Its exit code says more than a message it did not read to the end.
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    *why = sendmail + " exited with " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    return false;
+  }
+  if (read < 0 || static_cast<size_t>(read) < running.size) {
+    *why = sendmail + " did not read the whole message";
+    return false;
+  }
+  return true;
 }
 
 std::vector<std::string> ListItem(Platform* p, NoteHandle note, const char* name) {
@@ -186,12 +206,6 @@ bool RecordHandOver(Platform* p, NoteHandle note, NoteId id, RelayState* state) 
   return true;
 }
 
-struct RunningHandOver {
-  NoteId id;
-  size_t recipients;
-  pid_t child;
-};
-
 void NotRelayed(NoteId id, const std::string& why, RelayState* state) {
   Retry& r = state->retries[id];
   BackOff(&r);
@@ -205,7 +219,7 @@ bool FinishHandOvers(Platform* p, DbHandle box, const std::string& sendmail, std
                      RelayState* state) {
   for (const RunningHandOver& r : *running) {
     std::string why;
-    if (FinishHandOver(r.child, sendmail, &why)) {
+    if (FinishHandOver(r, sendmail, &why)) {
       std::printf("0x%X relayed to %zu recipient(s) through %s\n", r.id, r.recipients, sendmail.c_str());
       state->retries.erase(r.id);
       state->handedOver.insert(r.id);
@@ -245,16 +259,16 @@ void RelayReleased(Platform* p, const std::string& serverDirectory, const std::s
     std::string why;
     std::u16string scratch;
     for (char c : serverDirectory + "/run") scratch.push_back(static_cast<unsigned char>(c));
-    pid_t child = -1;
+    RunningHandOver handOver{id, recipients.size()};
     if (recipients.empty()) {
       why = "no recipient";
     } else if (Status s = ExportMimeMessage(p, note.get(), scratch, &message); s != kNoError) {
       why = "cannot be written out: " + p->StatusText(s);
     } else if (!RecordHandOver(p, note.get(), id, state)) {
       break;  // said once; the record is tried again after a pause, never the hand-over alone
-    } else if (StartHandOver(sendmail, sender, recipients, message, &child, &why)) {
+    } else if (StartHandOver(sendmail, sender, recipients, message, &handOver, &why)) {
       (void)note.close();  // closed before it is deleted
-      running.push_back({id, recipients.size(), child});
+      running.push_back(handOver);
       if (running.size() < kParallelHandOvers) continue;
       if (!FinishHandOvers(p, box.get(), sendmail, &running, state)) break;
       continue;

@@ -114,8 +114,10 @@ class PartWriter {
     std::string_view headers = bytes.substr(boundaryLength, headersLength);
     std::string_view data = bytes.substr(boundaryLength + headersLength);
     uint32_t flags = (boundary.empty() ? 0 : kMimePartHasBoundary) | (headers.empty() ? 0 : kMimePartHasHeaders);
-    std::string stored(bytes);
-    if (bytes.size() > kMaxPartBytes) {
+    std::string stored;  // the part itself only when it fits in the item
+    if (bytes.size() <= kMaxPartBytes) {
+      stored = bytes;
+    } else {
       // The content goes to an attachment object that the part names; when
       // even the delimiter and headers are too long, the whole part does.
       bool whole = boundary.size() + headers.size() + 32 > kMaxPartBytes;

@@ -1,5 +1,7 @@
 #include "tools/zulsubmit/mail_hook.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -23,6 +25,10 @@ std::string Upper(std::string text) {
 }
 
 int ReadStandardInput(std::string* data) {
+  struct stat info {};
+  if (::fstat(0, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+    data->reserve(static_cast<size_t>(info.st_size));  // a file: its size once, not grown by doubling
+  }
   char buffer[65536];
   size_t got = 0;
   while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) data->append(buffer, got);

@@ -19,7 +19,7 @@ Status AttachmentRole::AttachFile(NoteHandle note, std::u16string_view path, std
   if (s_.FindNote(note) == nullptr) return kInvalidHandle;
   std::string data;
   if (Status st = s_.platform->FileRead(path, &data); st != kNoError) return st;
-  return AttachData(s_, note, data, name, compression, encrypted, item);
+  return AttachData(s_, note, std::move(data), name, compression, encrypted, item);
 }
 
 Status AttachmentRole::ExtractFile(NoteHandle note, BlockId item, std::u16string_view path) {

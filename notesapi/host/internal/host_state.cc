@@ -149,7 +149,7 @@ Status ReplaceItem(HostState& s, NoteHandle note, std::string_view name, std::st
   return kNoError;
 }
 
-Status AttachData(HostState& s, NoteHandle note, std::string_view data, std::string_view name, uint16_t compression,
+Status AttachData(HostState& s, NoteHandle note, std::string data, std::string_view name, uint16_t compression,
                   bool encrypted, BlockId* item) {
   OpenNote* open = s.FindNote(note);
   if (open == nullptr) return kInvalidHandle;
@@ -157,14 +157,15 @@ Status AttachData(HostState& s, NoteHandle note, std::string_view data, std::str
   if (db == nullptr) return kInvalidHandle;
   if (name.empty() || name.size() > 0xFFFF) return kBadArgument;
   if (data.size() > 0xFFFFFFFFu) return kItemTooLarge;
-  uint32_t objectId = AddPendingObject(open, std::string(data), encrypted ? kObjectEncrypted : 0);
+  uint32_t size = static_cast<uint32_t>(data.size());
+  uint32_t objectId = AddPendingObject(open, std::move(data), encrypted ? kObjectEncrypted : 0);
   FileObject file;
   file.header.objectType = kObjectFile;
   file.header.rrv = objectId;
   file.fileNameLength = static_cast<uint16_t>(name.size());
   file.hostType = HOST_MSDOS;
   file.compressionType = compression;
-  file.fileSize = static_cast<uint32_t>(data.size());
+  file.fileSize = size;
   file.fileCreated = s.platform->TimeNow();
   file.fileModified = file.fileCreated;
   std::string value;

@@ -126,7 +126,7 @@ void Describe(NoteHandle note, const StoredItem& item, ItemInfo* info);
 [[nodiscard]] Status ReplaceItem(HostState& s, NoteHandle note, std::string_view name, std::string value);
 
 // A "$FILE" item for `data`, kept as an object stored with the note's next save.
-[[nodiscard]] Status AttachData(HostState& s, NoteHandle note, std::string_view data, std::string_view name,
+[[nodiscard]] Status AttachData(HostState& s, NoteHandle note, std::string data, std::string_view name,
                                 uint16_t compression, bool encrypted, BlockId* item);
 // A new object of the note, pending until its save.
 uint32_t AddPendingObject(OpenNote* open, std::string data, uint32_t flags);

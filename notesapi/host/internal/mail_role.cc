@@ -69,7 +69,9 @@ Status MailRole::MailTransferMessage(NoteHandle message) {
     if (type == TYPE_OBJECT) {
       std::string name;
       std::string data;
-      if (ReadAttachment(s_, message, item, &name, &data)) st = AttachData(s_, copy.get(), data, name, 1, false, nullptr);
+      if (ReadAttachment(s_, message, item, &name, &data)) {
+        st = AttachData(s_, copy.get(), std::move(data), name, 1, false, nullptr);
+      }
       continue;
     }
     StoredItem duplicate = item;

@@ -275,7 +275,7 @@ Status NoteDatabase::InsertObject(std::string_view data, uint32_t flags, uint32_
   Status s = insert.Prepare(&db_, "INSERT INTO objects(note_id, object_type, flags, data) VALUES(NULL, 0, ?, ?)");
   if (s != kNoError) return s;
   insert.BindInt(1, flags);
-  insert.BindBlob(2, data);
+  insert.BindBlobInPlace(2, data);  // an object may be a whole large message: not copied again
   if (s = insert.Run(); s != kNoError) return s;
   int64_t id = sqlite3_last_insert_rowid(db_.get());
   if (id <= 0 || id > UINT32_MAX) return kDatabaseError;

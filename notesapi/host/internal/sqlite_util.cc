@@ -132,6 +132,10 @@ void SqliteStatement::BindBlob(int index, std::string_view bytes) {
   sqlite3_bind_blob64(stmt_, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
 }
 
+void SqliteStatement::BindBlobInPlace(int index, std::string_view bytes) {
+  sqlite3_bind_blob64(stmt_, index, bytes.data(), bytes.size(), SQLITE_STATIC);
+}
+
 void SqliteStatement::BindText(int index, std::string_view text) {
   sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
 }

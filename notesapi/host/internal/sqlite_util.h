@@ -76,6 +76,8 @@ class SqliteStatement {
   [[nodiscard]] Status Prepare(SqliteDb* db, const std::string& sql);
   void BindInt(int index, int64_t value);
   void BindBlob(int index, std::string_view bytes);
+  // Binds without a copy: `bytes` must outlive every step of this use.
+  void BindBlobInPlace(int index, std::string_view bytes);
   void BindText(int index, std::string_view text);
   // Steps once: kNoError with *row true for a row, false when done.
   [[nodiscard]] Status Step(bool* row);

@@ -1,5 +1,6 @@
 #include "notesapi/host/memo_export.h"
 
+#include <gmime/gmime.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,19 +16,16 @@ namespace {
 
 constexpr char kBoundary[] = "=_tervala_memo_part_boundary";
 
+// Base64 in lines of 76 characters, each ending in a line feed.
 std::string Base64Lines(std::string_view bytes) {
-  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    uint32_t group = static_cast<uint8_t>(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) group |= static_cast<uint8_t>(bytes[i + 1]) << 8;
-    if (i + 2 < bytes.size()) group |= static_cast<uint8_t>(bytes[i + 2]);
-    out += kAlphabet[group >> 18];
-    out += kAlphabet[group >> 12 & 63];
-    out += i + 1 < bytes.size() ? kAlphabet[group >> 6 & 63] : '=';
-    out += i + 2 < bytes.size() ? kAlphabet[group & 63] : '=';
-    if (i % 57 == 54) out += '\n';
-  }
+  if (bytes.empty()) return {};
+  std::string out(GMIME_BASE64_ENCODE_LEN(bytes.size()), '\0');
+  int state = 0;
+  guint32 save = 0;
+  size_t length = g_mime_encoding_base64_encode_close(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                                      bytes.size(), reinterpret_cast<unsigned char*>(out.data()),
+                                                      &state, &save);
+  out.resize(length);
   if (!out.empty() && out.back() != '\n') out += '\n';
   return out;
 }

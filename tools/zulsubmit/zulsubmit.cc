@@ -60,7 +60,7 @@ int Run(int argc, char** argv) {
   options.foldGrowingLogs = false;
   std::unique_ptr<Platform> platform;
   if (Status s = NewHostPlatform(options, &platform); s != kNoError) {
-    std::cerr << kProgram << ": cannot open the server " << notesIni << " (status " << s << ")\n";
+    std::cerr << kProgram << ": cannot open the server " << notesIni << ": " << HostStatusText(s) << "\n";
     return mailhook::kExitTempFail;
   }
   SetProcessPlatform(platform.get());

@@ -17,6 +17,7 @@ import base64
 import os
 import random
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -62,6 +63,28 @@ def corpus(count, folder, objects):
             out.write("\n".join(lines))
         files.append(path)
     return files, n_objects
+
+
+def process_cpu_seconds(pid):
+    fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def sync_counter(pid):
+    """perf counting the monitor's fdatasync and fsync calls, or None."""
+    if os.geteuid() != 0 or shutil.which("perf") is None:
+        return None
+    return subprocess.Popen(["perf", "stat", "-x", ",", "-e", "syscalls:sys_enter_fdatasync,syscalls:sys_enter_fsync",
+                             "-p", str(pid)], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+
+
+def stop_sync_counter(counter):
+    if counter is None:
+        return None
+    counter.send_signal(signal.SIGINT)
+    report = counter.communicate(timeout=30)[1]
+    counts = [line.split(",")[0] for line in report.splitlines() if "sys_enter_f" in line]
+    return sum(int(c) for c in counts if c.isdigit()) if counts else None
 
 
 def percentile(values, p):
@@ -122,6 +145,8 @@ def main():
         threading.Thread(target=reader, args=(monitor.stdout,), daemon=True).start()
         if not ready.wait(600):
             sys.exit("the monitor did not start")
+        syncs = sync_counter(monitor.pid)
+        cpu_before = process_cpu_seconds(monitor.pid)
         start = time.monotonic()
         subprocess.run([zulctl, "mail", "submit", *mails], env=env, check=True, stdout=subprocess.DEVNULL)
         deadline = start + 3600
@@ -139,18 +164,23 @@ def main():
                 reloaded_at = time.monotonic()
             time.sleep(0.01)
         finished = done()
+        monitor_cpu = process_cpu_seconds(monitor.pid) - cpu_before
+        sync_count = stop_sync_counter(syncs)
         monitor_seconds = max(released[n] for n in finished) - start
         latencies = [released[n] - received[n] for n in finished]
 
         def kernel_scan(paths):
             t0 = time.monotonic()
-            subprocess.run([zulctl, "scan", "--bases", bases, *paths], env=env, stdout=subprocess.DEVNULL)
-            return time.monotonic() - t0
+            scan = subprocess.Popen([zulctl, "scan", "--bases", bases, *paths], env=env, stdout=subprocess.DEVNULL)
+            _, _, usage = os.wait4(scan.pid, 0)
+            return time.monotonic() - t0, usage.ru_utime + usage.ru_stime
 
         tiny = os.path.join(root, "tiny.txt")
         open(tiny, "w").write("x")
-        kernel_start = kernel_scan([tiny])
-        kernel_seconds = max(kernel_scan([os.path.join(root, "objects")]) - kernel_start, 1e-6)
+        kernel_start, kernel_start_cpu = kernel_scan([tiny])
+        kernel_wall, kernel_cpu = kernel_scan([os.path.join(root, "objects")])
+        kernel_seconds = max(kernel_wall - kernel_start, 1e-6)
+        kernel_cpu = max(kernel_cpu - kernel_start_cpu, 1e-6)
 
         peak = "?"
         try:
@@ -170,6 +200,11 @@ def main():
         print(f"kernel alone: {kernel_seconds:.2f} s (start-up of {kernel_start:.2f} s left out), "
               f"{n_objects / kernel_seconds:.1f} objects/s")
         print(f"ratio monitor/kernel (objects/s): {kernel_seconds / monitor_seconds:.2f}")
+        per_mail = 1000 / max(len(finished), 1)
+        print(f"CPU per mail: monitor {monitor_cpu * per_mail:.2f} ms, kernel alone on the same objects "
+              f"{kernel_cpu * per_mail:.2f} ms, overhead {(monitor_cpu - kernel_cpu) * per_mail:.2f} ms")
+        print("fdatasync+fsync per mail of the monitor: " +
+              (f"{sync_count / max(len(finished), 1):.2f}" if sync_count is not None else "n/a (needs root and perf)"))
         if latencies:
             print(f"hook-to-release latency: p50 {percentile(latencies, 50) * 1000:.1f} ms, "
                   f"p99 {percentile(latencies, 99) * 1000:.1f} ms")

@@ -323,14 +323,14 @@ class HostPlatform final : public Platform {
   FileProcessRole files_;
 };
 
-std::string FolderOfFile(const std::string& file) {
-  size_t slash = file.rfind('/');
+}  // namespace
+
+std::string ServerDirectoryOf(const std::string& notesIni) {
+  size_t slash = notesIni.rfind('/');
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
-  return file.substr(0, slash);
+  return notesIni.substr(0, slash);
 }
-
-}  // namespace
 
 std::string HostStatusText(Status status) { return host::TextOfStatus(status).substr(0, 255); }
 
@@ -353,7 +353,7 @@ Status NewHostPlatform(const HostOptions& options, std::unique_ptr<Platform>* pl
   struct stat info {};
   if (::stat(options.notesIni.c_str(), &info) != 0) return kNotesIniMissing;
   host::NotesIni ini(options.notesIni);
-  std::string serverDirectory = FolderOfFile(options.notesIni);
+  std::string serverDirectory = ServerDirectoryOf(options.notesIni);
   std::string dataDirectory = ini.Get("Directory").value_or("data");
   if (dataDirectory.empty() || dataDirectory[0] != '/') dataDirectory = serverDirectory + "/" + dataDirectory;
   if (!host::MakeFolders(dataDirectory)) return kFileError;

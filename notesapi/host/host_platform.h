@@ -38,6 +38,9 @@ struct HostOptions {
 // kNotesIniMissing when the chosen file does not exist.
 [[nodiscard]] Status LocateNotesIni(int argc, const char* const* argv, std::string* path);
 
+// The server directory of a notes.ini path: the folder it lies in.
+std::string ServerDirectoryOf(const std::string& notesIni);
+
 // The text of a status, for failures before any platform exists.
 std::string HostStatusText(Status status);
 

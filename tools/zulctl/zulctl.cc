@@ -39,11 +39,6 @@ using zulctl::Tell;
 
 namespace {
 
-std::string ServerDirectoryOf(const std::string& notesIni) {
-  size_t slash = notesIni.rfind('/');
-  return slash == std::string::npos ? "." : notesIni.substr(0, slash == 0 ? 1 : slash);
-}
-
 int Ini(Platform* platform, const std::vector<std::string>& args) {
   if (args.size() == 2 && args[0] == "get") {
     std::string value;

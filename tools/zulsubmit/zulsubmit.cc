@@ -20,11 +20,6 @@ namespace {
 
 constexpr char kProgram[] = "zulsubmit";
 
-std::string ServerDirectoryOf(const std::string& notesIni) {
-  size_t slash = notesIni.rfind('/');
-  return slash == std::string::npos ? "." : notesIni.substr(0, slash == 0 ? 1 : slash);
-}
-
 // A command line the MTA got wrong is a configuration fault: the mail stays
 // with the MTA (75) until it is mended, never bounced.
 int Run(int argc, char** argv) {

@@ -7,8 +7,8 @@
 
 #include "mailmonitor/service_queues.h"
 #include "notesapi/scoped_handles.h"
-#include "records/message_text.h"
-#include "records/task_log.h"
+#include "base/message_text.h"
+#include "base/task_log.h"
 
 namespace zul {
 

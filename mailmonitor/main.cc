@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "mailmonitor/mail_monitor_task.h"
-#include "mailmonitor/process_entry.h"
+#include "base/process_entry.h"
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {

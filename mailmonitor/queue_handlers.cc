@@ -3,15 +3,15 @@
 #include <cctype>
 #include <optional>
 
-#include "mailmonitor/current_document.h"
-#include "mailmonitor/server_variables.h"
+#include "scanning/current_document.h"
+#include "base/server_variables.h"
 #include "mailmonitor/service_queues.h"
-#include "mailmonitor/version_text.h"
+#include "base/version_text.h"
 #include "notesapi/process_platform.h"
 #include "notesapi/scoped_handles.h"
-#include "records/message_text.h"
+#include "base/message_text.h"
 #include "records/outbreak_monitor.h"
-#include "records/task_log.h"
+#include "base/task_log.h"
 #include "scanning/scan_driver.h"
 #include "scanning/scan_kernel.h"
 #include "settings/settings_reader.h"

@@ -6,9 +6,9 @@
 #include "notesapi/process_platform.h"
 #include "notesapi/scoped_handles.h"
 #include "records/mail_items.h"
-#include "records/message_text.h"
-#include "records/task_log.h"
-#include "records/text_conversions.h"
+#include "base/message_text.h"
+#include "base/task_log.h"
+#include "base/text_conversions.h"
 #include "settings/settings_records.h"
 
 namespace zul {

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "notesapi/process_platform.h"
-#include "records/task_log.h"
+#include "base/task_log.h"
 #include "settings/settings_records.h"
 
 namespace zul {

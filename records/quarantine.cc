@@ -4,15 +4,15 @@
 #include <optional>
 #include <string>
 
-#include "mailmonitor/server_variables.h"
+#include "base/server_variables.h"
 #include "notesapi/process_platform.h"
 #include "notesapi/rich_text.h"
 #include "records/mail_items.h"
-#include "records/message_text.h"
+#include "base/message_text.h"
 #include "records/notifications.h"
-#include "records/task_log.h"
-#include "records/text_conversions.h"
-#include "scanning/temporary_paths.h"
+#include "base/task_log.h"
+#include "base/text_conversions.h"
+#include "settings/temporary_paths.h"
 #include "settings/settings_records.h"
 
 namespace zul {

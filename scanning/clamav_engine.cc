@@ -8,7 +8,7 @@
 
 #include "scanning/archive_members.h"
 #include "scanning/scan_engine.h"
-#include "scanning/scan_result.h"
+#include "records/scan_result.h"
 
 namespace zul {
 

@@ -6,12 +6,12 @@
 #include "notesapi/stored_structures.h"
 #include "notesapi/transfer_decoding.h"
 #include "notesapi/types.h"
-#include "records/message_text.h"
-#include "records/task_log.h"
-#include "records/text_conversions.h"
+#include "base/message_text.h"
+#include "base/task_log.h"
+#include "base/text_conversions.h"
 #include "scanning/object_filters.h"
 #include "scanning/scan_kernel.h"
-#include "scanning/temporary_paths.h"
+#include "settings/temporary_paths.h"
 #include "settings/settings_records.h"
 
 namespace zul {

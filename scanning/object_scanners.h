@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "notesapi/status.h"
-#include "scanning/object_record.h"
+#include "records/object_record.h"
 
 namespace zul {
 

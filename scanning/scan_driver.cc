@@ -5,20 +5,20 @@
 #include <string>
 #include <vector>
 
-#include "mailmonitor/current_document.h"
-#include "mailmonitor/server_variables.h"
+#include "scanning/current_document.h"
+#include "base/server_variables.h"
 #include "notesapi/process_platform.h"
-#include "records/journal_records.h"
+#include "base/journal_records.h"
 #include "records/mail_items.h"
-#include "records/message_text.h"
+#include "base/message_text.h"
 #include "records/notifications.h"
 #include "records/outbreak_monitor.h"
 #include "records/quarantine.h"
-#include "records/task_log.h"
-#include "records/text_conversions.h"
-#include "scanning/object_record.h"
+#include "base/task_log.h"
+#include "base/text_conversions.h"
+#include "records/object_record.h"
 #include "scanning/object_scanners.h"
-#include "scanning/temporary_paths.h"
+#include "settings/temporary_paths.h"
 #include "settings/settings_records.h"
 
 namespace zul {

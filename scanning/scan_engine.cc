@@ -1,6 +1,6 @@
 #include "scanning/scan_engine.h"
 
-#include "scanning/scan_result.h"
+#include "records/scan_result.h"
 
 namespace zul {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "scanning/hresult.h"
+#include "base/hresult.h"
 
 namespace zul {
 

@@ -7,9 +7,9 @@
 #include <memory>
 
 #include "notesapi/process_platform.h"
-#include "records/message_text.h"
-#include "records/task_log.h"
-#include "records/text_conversions.h"
+#include "base/message_text.h"
+#include "base/task_log.h"
+#include "base/text_conversions.h"
 #include "scanning/scan_engine.h"
 #include "settings/bases_date.h"
 

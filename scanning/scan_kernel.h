@@ -27,10 +27,10 @@
 #include <string>
 #include <string_view>
 
-#include "scanning/hresult.h"
-#include "scanning/scan_result.h"
+#include "base/hresult.h"
+#include "records/scan_result.h"
 #include "settings/bases_date.h"
-#include "settings/kernel_settings_record.h"
+#include "base/kernel_settings_record.h"
 
 namespace zul {
 

@@ -12,8 +12,8 @@
 #include <mutex>
 
 #include "notesapi/process_platform.h"
-#include "records/message_text.h"
-#include "records/task_log.h"
+#include "base/message_text.h"
+#include "base/task_log.h"
 
 namespace zul {
 

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "scanning/hresult.h"
+#include "base/hresult.h"
 
 namespace zul {
 

@@ -4,7 +4,7 @@
 #ifndef SETTINGS_SETTINGS_READER_H_
 #define SETTINGS_SETTINGS_READER_H_
 
-#include "mailmonitor/server_variables.h"
+#include "base/server_variables.h"
 #include "notesapi/status.h"
 #include "notesapi/types.h"
 

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "notesapi/types.h"
-#include "settings/kernel_settings_record.h"
+#include "base/kernel_settings_record.h"
 
 namespace zul {
 

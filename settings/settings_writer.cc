@@ -2,12 +2,12 @@
 
 #include <cstdio>
 
-#include "mailmonitor/server_variables.h"
-#include "mailmonitor/version_text.h"
+#include "base/server_variables.h"
+#include "base/version_text.h"
 #include "notesapi/process_platform.h"
 #include "notesapi/scoped_handles.h"
-#include "records/message_text.h"
-#include "records/task_log.h"
+#include "base/message_text.h"
+#include "base/task_log.h"
 #include "settings/settings_records.h"
 
 namespace zul {

@@ -1,9 +1,9 @@
 #include "settings/update_schedule.h"
 
-#include "mailmonitor/server_variables.h"
+#include "base/server_variables.h"
 #include "notesapi/process_platform.h"
-#include "records/message_text.h"
-#include "records/task_log.h"
+#include "base/message_text.h"
+#include "base/task_log.h"
 #include "settings/settings_reader.h"
 #include "settings/settings_records.h"
 

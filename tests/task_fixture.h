@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "mailmonitor/server_variables.h"
+#include "base/server_variables.h"
 #include "notesapi/fault_injection.h"
 #include "notesapi/process_platform.h"
-#include "records/message_text.h"
-#include "records/task_log.h"
+#include "base/message_text.h"
+#include "base/task_log.h"
 #include "tests/notesapi/test_server.h"
 
 namespace zul::testing {

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <iostream>
 
-#include "mailmonitor/process_entry.h"
+#include "base/process_entry.h"
 #include "updater/updater_task.h"
 
 int main(int argc, char** argv) {

@@ -3,12 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "mailmonitor/server_variables.h"
+#include "base/server_variables.h"
 #include "notesapi/process_platform.h"
 #include "notesapi/scoped_handles.h"
-#include "records/message_text.h"
-#include "records/task_log.h"
-#include "records/text_conversions.h"
+#include "base/message_text.h"
+#include "base/task_log.h"
+#include "base/text_conversions.h"
 #include "scanning/scan_kernel.h"
 #include "settings/settings_records.h"
 #include "settings/settings_writer.h"

@@ -3,12 +3,12 @@
 #include <cstring>
 #include <string>
 
-#include "mailmonitor/server_variables.h"
-#include "mailmonitor/version_text.h"
+#include "base/server_variables.h"
+#include "base/version_text.h"
 #include "notesapi/process_platform.h"
-#include "records/message_text.h"
+#include "base/message_text.h"
 #include "records/notifications.h"
-#include "records/task_log.h"
+#include "base/task_log.h"
 #include "settings/settings_reader.h"
 #include "settings/settings_records.h"
 #include "settings/settings_writer.h"

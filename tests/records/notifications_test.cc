@@ -4,12 +4,12 @@
 
 #include <set>
 
-#include "mailmonitor/server_variables.h"
+#include "base/server_variables.h"
 #include "notesapi/scoped_handles.h"
 #include "notesapi/stored_structures.h"
 #include "records/quarantine.h"
-#include "records/task_log.h"
-#include "scanning/temporary_paths.h"
+#include "base/task_log.h"
+#include "settings/temporary_paths.h"
 #include "settings/settings_records.h"
 #include "tests/task_fixture.h"
 

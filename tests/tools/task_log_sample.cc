@@ -5,11 +5,11 @@
 #include <iostream>
 #include <memory>
 
-#include "mailmonitor/server_variables.h"
+#include "base/server_variables.h"
 #include "notesapi/host/host_platform.h"
 #include "notesapi/process_platform.h"
-#include "records/message_text.h"
-#include "records/task_log.h"
+#include "base/message_text.h"
+#include "base/task_log.h"
 
 using namespace zul;
 

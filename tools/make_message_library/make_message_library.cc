@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-#include "records/english_messages.h"
+#include "base/english_messages.h"
 #include "tools/common/string_library_writer.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <iostream>
 #include <optional>
 
-#include "mailmonitor/server_variables.h"
+#include "base/server_variables.h"
 #include "scanning/scan_kernel.h"
 #include "settings/settings_reader.h"
 #include "tools/common/file_read.h"

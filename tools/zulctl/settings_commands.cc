@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <iostream>
 
-#include "mailmonitor/server_variables.h"
+#include "base/server_variables.h"
 #include "notesapi/scoped_handles.h"
 #include "settings/settings_reader.h"
 #include "settings/settings_records.h"

@@ -1,4 +1,4 @@
-#include "records/message_catalogue.h"
+#include "base/message_catalogue.h"
 
 namespace zul {
 
@@ -6,7 +6,7 @@ namespace {
 
 constexpr MessageEntry kCatalogue[] = {
 #define MESSAGE(name, id, text) {Msg::name, id, text},
-#include "records/messages.def"
+#include "base/messages.def"
 #undef MESSAGE
 };
 

@@ -1,4 +1,4 @@
-#include "records/message_text.h"
+#include "base/message_text.h"
 
 #include <array>
 #include <string>

@@ -1,4 +1,4 @@
-#include "records/journal_records.h"
+#include "base/journal_records.h"
 
 #include "notesapi/scoped_handles.h"
 #include "tests/task_fixture.h"

@@ -1,12 +1,12 @@
-#include "records/message_text.h"
+#include "base/message_text.h"
 
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
 
-#include "records/english_messages.h"
-#include "records/message_catalogue.h"
+#include "base/english_messages.h"
+#include "base/message_catalogue.h"
 #include "tests/notesapi/string_library_builder.h"
 #include "tests/task_fixture.h"
 

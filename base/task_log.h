@@ -4,8 +4,8 @@
 // warning memo to the administrators. Call sites decide by the log level
 // whether to write at all (LogLevelAbove); LogMessage itself never looks
 // at the level.
-#ifndef RECORDS_TASK_LOG_H_
-#define RECORDS_TASK_LOG_H_
+#ifndef BASE_TASK_LOG_H_
+#define BASE_TASK_LOG_H_
 
 #include <cstdint>
 #include <string>
@@ -59,4 +59,4 @@ void SetSystemWarningSender(SystemWarningSender sender);
 
 }  // namespace zul
 
-#endif  // RECORDS_TASK_LOG_H_
+#endif  // BASE_TASK_LOG_H_

@@ -1,8 +1,8 @@
 // The settings handed to the scan kernel: filled from notes.ini (the three
 // limits) and from the settings database (the rest), read by the kernel's
 // WriteKernelSettings.
-#ifndef SETTINGS_KERNEL_SETTINGS_RECORD_H_
-#define SETTINGS_KERNEL_SETTINGS_RECORD_H_
+#ifndef BASE_KERNEL_SETTINGS_RECORD_H_
+#define BASE_KERNEL_SETTINGS_RECORD_H_
 
 #include <cstdint>
 #include <string>
@@ -28,4 +28,4 @@ KernelSettingsRecord& KernelSettings();
 
 }  // namespace zul
 
-#endif  // SETTINGS_KERNEL_SETTINGS_RECORD_H_
+#endif  // BASE_KERNEL_SETTINGS_RECORD_H_

@@ -1,6 +1,6 @@
 // 32-bit results of the scan kernel operations: 0 success, negative failure.
-#ifndef SCANNING_HRESULT_H_
-#define SCANNING_HRESULT_H_
+#ifndef BASE_HRESULT_H_
+#define BASE_HRESULT_H_
 
 #include <cstdint>
 
@@ -36,4 +36,4 @@ inline constexpr uint32_t ERROR_READ_FAULT = 30;
 
 }  // namespace zul
 
-#endif  // SCANNING_HRESULT_H_
+#endif  // BASE_HRESULT_H_

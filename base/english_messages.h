@@ -1,7 +1,7 @@
 // The English texts of the message catalogue, one per id, from which the
 // English message library is built.
-#ifndef RECORDS_ENGLISH_MESSAGES_H_
-#define RECORDS_ENGLISH_MESSAGES_H_
+#ifndef BASE_ENGLISH_MESSAGES_H_
+#define BASE_ENGLISH_MESSAGES_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -17,4 +17,4 @@ const EnglishMessage* EnglishMessages(size_t* count);
 
 }  // namespace zul
 
-#endif  // RECORDS_ENGLISH_MESSAGES_H_
+#endif  // BASE_ENGLISH_MESSAGES_H_

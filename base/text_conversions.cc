@@ -1,4 +1,4 @@
-#include "records/text_conversions.h"
+#include "base/text_conversions.h"
 
 #include <array>
 

@@ -6,8 +6,8 @@
 // conversions of the same direction. An area holds at most 65535 bytes
 // (UTF-16: 65535 units); longer results are cut there. A failed translation
 // gives an empty text.
-#ifndef RECORDS_TEXT_CONVERSIONS_H_
-#define RECORDS_TEXT_CONVERSIONS_H_
+#ifndef BASE_TEXT_CONVERSIONS_H_
+#define BASE_TEXT_CONVERSIONS_H_
 
 #include <cstddef>
 #include <string>
@@ -28,4 +28,4 @@ std::string NativeToNotesWithin(std::string_view native, size_t maxBytes);
 
 }  // namespace zul
 
-#endif  // RECORDS_TEXT_CONVERSIONS_H_
+#endif  // BASE_TEXT_CONVERSIONS_H_

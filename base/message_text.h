@@ -1,12 +1,12 @@
 // Message texts of the task: from the message library "zelklocale.dll" when
 // it holds the id, else the built-in text of the catalogue, both in the
 // native code page.
-#ifndef RECORDS_MESSAGE_TEXT_H_
-#define RECORDS_MESSAGE_TEXT_H_
+#ifndef BASE_MESSAGE_TEXT_H_
+#define BASE_MESSAGE_TEXT_H_
 
 #include <string_view>
 
-#include "records/message_catalogue.h"
+#include "base/message_catalogue.h"
 
 namespace zul {
 
@@ -27,4 +27,4 @@ const char* MessageText(Msg message);
 
 }  // namespace zul
 
-#endif  // RECORDS_MESSAGE_TEXT_H_
+#endif  // BASE_MESSAGE_TEXT_H_

@@ -1,7 +1,7 @@
-#include "records/task_log.h"
+#include "base/task_log.h"
 
 #include "notesapi/scoped_handles.h"
-#include "records/message_text.h"
+#include "base/message_text.h"
 #include "tests/task_fixture.h"
 
 namespace zul::testing {

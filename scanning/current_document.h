@@ -1,8 +1,8 @@
 // The mail document being handled: set by the hook-request handler before
 // it opens the document, read when the document is released and when the
 // scan driver has to reopen it as the caller had it.
-#ifndef MAILMONITOR_CURRENT_DOCUMENT_H_
-#define MAILMONITOR_CURRENT_DOCUMENT_H_
+#ifndef SCANNING_CURRENT_DOCUMENT_H_
+#define SCANNING_CURRENT_DOCUMENT_H_
 
 #include "notesapi/types.h"
 
@@ -20,4 +20,4 @@ inline CurrentDocumentRecord& CurrentDocument() {
 
 }  // namespace zul
 
-#endif  // MAILMONITOR_CURRENT_DOCUMENT_H_
+#endif  // SCANNING_CURRENT_DOCUMENT_H_

@@ -1,4 +1,4 @@
-#include "records/english_messages.h"
+#include "base/english_messages.h"
 
 namespace zul {
 
@@ -6,7 +6,7 @@ namespace {
 
 constexpr EnglishMessage kEnglish[] = {
 #define MESSAGE_EN(id, text) {id, text},
-#include "records/messages_en.def"
+#include "base/messages_en.def"
 #undef MESSAGE_EN
 };
 

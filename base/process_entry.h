@@ -1,8 +1,8 @@
 // The process entry shared by both add-in programs: starts the server
 // runtime (the embedded host) for the program, runs the task's main function
 // inside the add-in frame and turns its status into the exit code.
-#ifndef MAILMONITOR_PROCESS_ENTRY_H_
-#define MAILMONITOR_PROCESS_ENTRY_H_
+#ifndef BASE_PROCESS_ENTRY_H_
+#define BASE_PROCESS_ENTRY_H_
 
 #include "notesapi/status.h"
 #include "notesapi/types.h"
@@ -18,4 +18,4 @@ int RunAddInProcess(int argc, char** argv, TaskMainFunction taskMain);
 
 }  // namespace zul
 
-#endif  // MAILMONITOR_PROCESS_ENTRY_H_
+#endif  // BASE_PROCESS_ENTRY_H_

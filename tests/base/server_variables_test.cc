@@ -1,6 +1,6 @@
-#include "mailmonitor/server_variables.h"
+#include "base/server_variables.h"
 
-#include "settings/kernel_settings_record.h"
+#include "base/kernel_settings_record.h"
 #include "tests/task_fixture.h"
 
 namespace zul::testing {

@@ -1,7 +1,7 @@
 // The notes.ini variables of a task, read once at start: logging, the paths
 // of the three databases, the scan kernel's limits and the placeholder file.
-#ifndef MAILMONITOR_SERVER_VARIABLES_H_
-#define MAILMONITOR_SERVER_VARIABLES_H_
+#ifndef BASE_SERVER_VARIABLES_H_
+#define BASE_SERVER_VARIABLES_H_
 
 #include <cstdint>
 #include <string>
@@ -36,4 +36,4 @@ std::string MailServerName();
 
 }  // namespace zul
 
-#endif  // MAILMONITOR_SERVER_VARIABLES_H_
+#endif  // BASE_SERVER_VARIABLES_H_

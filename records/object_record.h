@@ -1,15 +1,15 @@
 // The working record of one object of a mail document while it is scanned,
 // and the codes it carries. The driver owns one; the scanners and the
 // reactions read and write it.
-#ifndef SCANNING_OBJECT_RECORD_H_
-#define SCANNING_OBJECT_RECORD_H_
+#ifndef RECORDS_OBJECT_RECORD_H_
+#define RECORDS_OBJECT_RECORD_H_
 
 #include <array>
 #include <cstdint>
 #include <string>
 
 #include "notesapi/types.h"
-#include "scanning/scan_result.h"
+#include "records/scan_result.h"
 
 namespace zul {
 
@@ -58,4 +58,4 @@ struct ObjectRecord {
 
 }  // namespace zul
 
-#endif  // SCANNING_OBJECT_RECORD_H_
+#endif  // RECORDS_OBJECT_RECORD_H_

@@ -1,6 +1,6 @@
 // The result of scanning one object; it indexes the object action table.
-#ifndef SCANNING_SCAN_RESULT_H_
-#define SCANNING_SCAN_RESULT_H_
+#ifndef RECORDS_SCAN_RESULT_H_
+#define RECORDS_SCAN_RESULT_H_
 
 #include <cstdint>
 
@@ -41,4 +41,4 @@ ScanResult ResultOfVerdict(int32_t verdict);
 
 }  // namespace zul
 
-#endif  // SCANNING_SCAN_RESULT_H_
+#endif  // RECORDS_SCAN_RESULT_H_

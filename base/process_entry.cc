@@ -1,4 +1,4 @@
-#include "mailmonitor/process_entry.h"
+#include "base/process_entry.h"
 
 #include <cstdio>
 #include <memory>

@@ -1,12 +1,12 @@
-#include "records/journal_records.h"
+#include "base/journal_records.h"
 
 #include <string>
 
-#include "mailmonitor/server_variables.h"
+#include "base/server_variables.h"
 #include "notesapi/process_platform.h"
 #include "notesapi/scoped_handles.h"
-#include "records/task_log.h"
-#include "records/text_conversions.h"
+#include "base/task_log.h"
+#include "base/text_conversions.h"
 
 namespace zul {
 

@@ -2,8 +2,8 @@
 // "<folder>ZELK<pid, 4 hex><random, 4 decimal>", no extension. A name that
 // is already taken on disk, or by the other copy of the same object, is
 // drawn again, so two objects never share a file.
-#ifndef SCANNING_TEMPORARY_PATHS_H_
-#define SCANNING_TEMPORARY_PATHS_H_
+#ifndef SETTINGS_TEMPORARY_PATHS_H_
+#define SETTINGS_TEMPORARY_PATHS_H_
 
 #include <string>
 #include <string_view>
@@ -20,4 +20,4 @@ int RemoveLeftoverCopies();
 
 }  // namespace zul
 
-#endif  // SCANNING_TEMPORARY_PATHS_H_
+#endif  // SETTINGS_TEMPORARY_PATHS_H_

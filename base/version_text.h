@@ -1,7 +1,7 @@
 // The mail monitor's version text, "v5.5.1392 (ru, release-ru)": answered to
 // the console command VERSION and written into the information document.
-#ifndef MAILMONITOR_VERSION_TEXT_H_
-#define MAILMONITOR_VERSION_TEXT_H_
+#ifndef BASE_VERSION_TEXT_H_
+#define BASE_VERSION_TEXT_H_
 
 #include <cstdio>
 #include <string>
@@ -20,4 +20,4 @@ inline std::string MailMonitorVersionText() { return VersionText("1392"); }
 
 }  // namespace zul
 
-#endif  // MAILMONITOR_VERSION_TEXT_H_
+#endif  // BASE_VERSION_TEXT_H_

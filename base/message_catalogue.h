@@ -1,8 +1,8 @@
 // The catalogue of every message of both tasks (messages.def): its id in
 // the message library and its built-in text. Call sites name a message by
 // its Msg value, so no text is written twice and none lacks a default.
-#ifndef RECORDS_MESSAGE_CATALOGUE_H_
-#define RECORDS_MESSAGE_CATALOGUE_H_
+#ifndef BASE_MESSAGE_CATALOGUE_H_
+#define BASE_MESSAGE_CATALOGUE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +11,7 @@ namespace zul {
 
 enum class Msg : uint16_t {
 #define MESSAGE(name, id, text) name,
-#include "records/messages.def"
+#include "base/messages.def"
 #undef MESSAGE
 };
 
@@ -27,4 +27,4 @@ const MessageEntry& CatalogueEntry(Msg message);
 
 }  // namespace zul
 
-#endif  // RECORDS_MESSAGE_CATALOGUE_H_
+#endif  // BASE_MESSAGE_CATALOGUE_H_

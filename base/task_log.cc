@@ -1,13 +1,13 @@
-#include "records/task_log.h"
+#include "base/task_log.h"
 
 #include <cstdarg>
 #include <cstdio>
 
-#include "mailmonitor/server_variables.h"
+#include "base/server_variables.h"
 #include "notesapi/process_platform.h"
-#include "records/journal_records.h"
-#include "records/message_text.h"
-#include "records/text_conversions.h"
+#include "base/journal_records.h"
+#include "base/message_text.h"
+#include "base/text_conversions.h"
 
 namespace zul {
 

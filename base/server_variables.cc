@@ -1,9 +1,9 @@
-#include "mailmonitor/server_variables.h"
+#include "base/server_variables.h"
 
 #include "notesapi/process_platform.h"
-#include "records/message_text.h"
-#include "records/task_log.h"
-#include "settings/kernel_settings_record.h"
+#include "base/message_text.h"
+#include "base/task_log.h"
+#include "base/kernel_settings_record.h"
 
 namespace zul {
 

@@ -1,11 +1,11 @@
-#include "scanning/temporary_paths.h"
+#include "settings/temporary_paths.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <random>
 
 #include "notesapi/process_platform.h"
-#include "records/text_conversions.h"
+#include "base/text_conversions.h"
 #include "settings/settings_records.h"
 
 namespace zul {

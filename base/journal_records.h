@@ -1,8 +1,8 @@
 // Records of the statistics database: a journal record per task event and a
 // virus record per scanned object whose action asks for statistics. Each
 // record opens the database, saves one document and closes it again.
-#ifndef RECORDS_JOURNAL_RECORDS_H_
-#define RECORDS_JOURNAL_RECORDS_H_
+#ifndef BASE_JOURNAL_RECORDS_H_
+#define BASE_JOURNAL_RECORDS_H_
 
 #include <cstdint>
 #include <string_view>
@@ -25,4 +25,4 @@ uint16_t StatisticsCodeOf(int scanResult);
 
 }  // namespace zul
 
-#endif  // RECORDS_JOURNAL_RECORDS_H_
+#endif  // BASE_JOURNAL_RECORDS_H_

@@ -1,4 +1,4 @@
-#include "settings/kernel_settings_record.h"
+#include "base/kernel_settings_record.h"
 
 namespace zul {
 

@@ -173,6 +173,29 @@ check "db extract converted" 0 "$zulctl" db extract mail.box 0x8f8 --converted "
 contains "db extract converted" "clam.exe"
 check "extracted is the program" 0 cmp "$server/extracted/clam.exe" /usr/share/clamav-testfiles/clam.exe
 check "db extract bad id" 2 "$zulctl" db extract mail.box zzz "$server/extracted"
+
+# Options go before or after the operands, as --opt VALUE or --opt=VALUE.
+check "option before the operand" 0 "$zulctl" db show --converted mail.box 0x8f8
+contains "option before the operand" 'file "clam.exe"'
+check "option between the operands" 0 "$zulctl" db extract mail.box --converted 0x8f8 "$server/extracted-2"
+check "extracted between" 0 cmp "$server/extracted-2/clam.exe" /usr/share/clamav-testfiles/clam.exe
+check "init option first" 0 "$zulctl" init --language en "$server/order"
+check "init option first applied" 0 "$zulctl" "=$server/order/notes.ini" ini get ZulMessageLibrary
+contains "init option first applied" "zelklocale-en.dll"
+check "init --opt=value" 0 "$zulctl" init "$server/named" --server=CN=Other/O=Tervala
+check "init --opt=value applied" 0 "$zulctl" "=$server/named/notes.ini" ini get ServerName
+contains "init --opt=value applied" "CN=Other/O=Tervala"
+check "unknown option named" 2 "$zulctl" db show mail.box 0x8f8 --convertd
+contains "unknown option named" "--convertd"
+check "action help" 0 "$zulctl" mail submit --help
+contains "action help" "usage: zulctl mail submit"
+contains "action help" "--from"
+check "relay needs follow" 2 "$zulctl" mail route --relay sendmail
+contains "relay needs follow" "--follow"
+check "quit wait and cancel" 2 "$zulctl" quit --wait 5 --cancel
+check "quit wait out of range" 2 "$zulctl" quit --wait=86401
+check "action missing" 2 "$zulctl" quarantine
+contains "action missing" "usage: zulctl quarantine"
 check "mail export" 0 "$zulctl" mail export mail.box 0x8f8
 contains "mail export" "Subject: ClamAV Test File"
 "$zulctl" mail export mail.box 0x8f8 > "$server/back.eml"

@@ -116,19 +116,9 @@ void PrintDate(const std::optional<BasesDate>& date) {
 
 }  // namespace
 
-int SignBases(const std::vector<std::string>& args) {
-  std::string file;
-  std::string keyFile;
-  for (size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--key" && i + 1 < args.size()) {
-      keyFile = args[++i];
-    } else if (file.empty()) {
-      file = args[i];
-    } else {
-      return 2;
-    }
-  }
-  if (file.empty()) return 2;
+int SignBases(const BasesArguments& bases) {
+  const std::string& file = bases.file;
+  const std::string& keyFile = bases.keyFile;
   BasesKey key = BuiltInBasesKey();
   if (!keyFile.empty()) {
     std::string text;
@@ -153,9 +143,7 @@ int SignBases(const std::vector<std::string>& args) {
   return 0;
 }
 
-int BasesInfo(notesapi::Platform* platform, const std::vector<std::string>& args) {
-  if (args.size() != 2) return 2;
-  const std::string& folder = args[1];
+int BasesInfo(notesapi::Platform* platform, const std::string& folder) {
   HRESULT hr = StartKernelOn(platform, folder, "");
   uint32_t count = 0;
   std::optional<BasesDate> date;
@@ -179,20 +167,10 @@ int BasesInfo(notesapi::Platform* platform, const std::vector<std::string>& args
   return hr == S_OK && verified == 0 ? 0 : 1;
 }
 
-int ScanFiles(notesapi::Platform* platform, const std::vector<std::string>& args) {
-  std::string bases;
-  std::string clamd;
-  std::vector<std::string> paths;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--bases" && i + 1 < args.size()) {
-      bases = args[++i];
-    } else if (args[i] == "--clamd" && i + 1 < args.size()) {
-      clamd = args[++i];
-    } else {
-      paths.push_back(args[i]);
-    }
-  }
-  if (paths.empty()) return 2;
+int ScanFiles(notesapi::Platform* platform, const ScanArguments& scan) {
+  std::string bases = scan.bases;
+  const std::string& clamd = scan.clamd;
+  const std::vector<std::string>& paths = scan.paths;
   std::string shown = bases;
   if (bases.empty() && clamd.empty()) {
     std::string problem;

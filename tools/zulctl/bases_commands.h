@@ -6,13 +6,14 @@
 #include <vector>
 
 #include "notesapi/platform.h"
+#include "tools/zulctl/command_line.h"
 
 namespace zulctl {
 
 // Each returns the process exit code. SignBases needs no server.
-int SignBases(const std::vector<std::string>& args);
-int BasesInfo(notesapi::Platform* platform, const std::vector<std::string>& args);
-int ScanFiles(notesapi::Platform* platform, const std::vector<std::string>& args);
+int SignBases(const BasesArguments& bases);
+int BasesInfo(notesapi::Platform* platform, const std::string& folder);
+int ScanFiles(notesapi::Platform* platform, const ScanArguments& scan);
 
 }  // namespace zulctl
 

@@ -28,28 +28,11 @@ constexpr char kMailBox[] = "mail.box";
 
 std::u16string Wide(const std::string& path) { return std::u16string(path.begin(), path.end()); }
 
-int Submit(Platform* p, const std::string& serverDirectory, const std::vector<std::string>& args) {
-  std::string task = "SMTP";
-  bool memo = false;
-  std::vector<std::string> files;
-  MessageEnvelope envelope;
-  bool haveEnvelope = false;
-  for (size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--task" && i + 1 < args.size()) {
-      task = args[++i];
-    } else if (args[i] == "--memo") {
-      memo = true;
-    } else if (args[i] == "--from" && i + 1 < args.size()) {
-      envelope.sender = args[++i];
-      haveEnvelope = true;
-    } else if (args[i] == "--to") {
-      haveEnvelope = true;
-      while (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0 && args[i + 1] != "-") envelope.recipients.push_back(args[++i]);
-    } else {
-      files.push_back(args[i]);
-    }
-  }
-  if (files.empty()) return 2;
+int Submit(Platform* p, const std::string& serverDirectory, const MailArguments& mail) {
+  const std::string& task = mail.task;
+  const std::vector<std::string>& files = mail.files;
+  MessageEnvelope envelope{mail.sender, mail.recipients};
+  bool haveEnvelope = mail.haveSender || !mail.recipients.empty();
   bool fromStdin = files.size() == 1 && files[0] == "-";
   if (haveEnvelope && (!fromStdin || envelope.recipients.empty())) {
     std::cerr << "zulctl: --from and --to take one message from standard input (-) and at least one recipient\n";
@@ -80,7 +63,7 @@ int Submit(Platform* p, const std::string& serverDirectory, const std::vector<st
       ++failed;
       continue;
     }
-    if (memo) {
+    if (mail.memo) {
       // A Notes memo: the message as a reader sees it, stored that way.
       ScopedNote converted(p);
       Status s = p->NoteOpen(box.get(), imported.noteId, 0, converted.put());
@@ -192,19 +175,18 @@ int Route(Platform* p, const std::string& serverDirectory, bool summary = true) 
   return 0;
 }
 
-int Export(Platform* p, const std::string& serverDirectory, const std::vector<std::string>& args) {
-  if (args.size() != 3) return 2;
+int Export(Platform* p, const std::string& serverDirectory, const std::string& database, const std::string& noteId) {
   NoteId id = 0;
-  if (!ParseNoteId(args[2], &id)) return 2;
+  if (!ParseNoteId(noteId, &id)) return 2;
   ScopedDb db(p);
-  if (Status s = p->DbOpen(args[1], db.put()); s != kNoError) return Fail(p, args[1], s);
+  if (Status s = p->DbOpen(database, db.put()); s != kNoError) return Fail(p, database, s);
   ScopedNote note(p);
   if (Status s = p->NoteOpen(db.get(), id, kOpenRawMime, note.put()); s != kNoError) {
-    return Fail(p, args[2], s);
+    return Fail(p, noteId, s);
   }
   std::string message;
   if (Status s = ExportMimeMessage(p, note.get(), Wide(serverDirectory + "/run"), &message); s != kNoError) {
-    return Fail(p, "no MIME message in note " + args[2], s);
+    return Fail(p, "no MIME message in note " + noteId, s);
   }
   std::fwrite(message.data(), 1, message.size(), stdout);
   return 0;
@@ -230,35 +212,20 @@ bool TakeRouterInstance(Platform* p, const std::string& serverDirectory) {
 
 }  // namespace
 
-int MailCommand(Platform* p, const std::string& serverDirectory, const std::vector<std::string>& args) {
-  if (args.empty()) return 2;
-  if (args[0] == "submit") return Submit(p, serverDirectory, args);
-  bool route = args[0] == "route" && (args.size() == 1 || args[1] == "--follow");
-  if (route && !TakeRouterInstance(p, serverDirectory)) return 1;
-  if (args[0] == "route" && args.size() == 1) return Route(p, serverDirectory);
-  if (args[0] == "route" && args.size() >= 2 && args[1] == "--follow") {
-    std::string relay;
-    std::string task = "SMTP";
-    for (size_t i = 2; i < args.size(); ++i) {
-      if (args[i] == "--relay" && i + 1 < args.size()) {
-        relay = args[++i];
-      } else if (args[i] == "--task" && i + 1 < args.size()) {
-        task = args[++i];
-      } else {
-        return 2;
-      }
-    }
-    if (!relay.empty() && relay != "sendmail" && relay.rfind("sendmail:", 0) != 0) return 2;
-    std::string sendmail = relay == "sendmail" ? "/usr/sbin/sendmail" : relay.empty() ? "" : relay.substr(9);
-    return FollowMailBox(p, serverDirectory, task, sendmail,
+int MailCommand(Platform* p, const std::string& serverDirectory, const std::string& action, const MailArguments& mail) {
+  if (action == "submit") return Submit(p, serverDirectory, mail);
+  if (action == "route") {
+    if (!TakeRouterInstance(p, serverDirectory)) return 1;
+    if (!mail.follow) return Route(p, serverDirectory);
+    const std::string& task = mail.task;
+    return FollowMailBox(p, serverDirectory, task, mail.sendmail,
                          [&] { (void)mailhook::HookHolds(p, serverDirectory, task); },
                          [&] { (void)Route(p, serverDirectory, false); });
   }
-  if (args[0] == "export") return Export(p, serverDirectory, args);
-  if (args[0] == "report" && args.size() == 3) return MailReport(p, serverDirectory, args[1], args[2]);
-  if (args[0] == "held" && args.size() == 1) return ListHeldMail(p, serverDirectory);
-  if (args[0] == "requeue" && args.size() == 1) return RequeueHeldMail(p, serverDirectory);
-  return 2;
+  if (action == "export") return Export(p, serverDirectory, mail.database, mail.noteId);
+  if (action == "report") return MailReport(p, serverDirectory, mail.database, mail.noteId);
+  if (action == "held") return ListHeldMail(p, serverDirectory);
+  return RequeueHeldMail(p, serverDirectory);
 }
 
 }  // namespace zulctl

@@ -4,14 +4,15 @@
 #define TOOLS_ZULCTL_MAIL_COMMANDS_H_
 
 #include <string>
-#include <vector>
 
 #include "notesapi/platform.h"
+#include "tools/zulctl/command_line.h"
 
 namespace zulctl {
 
-// Returns the exit code; 2 asks the caller to print the usage.
-int MailCommand(notesapi::Platform* platform, const std::string& serverDirectory, const std::vector<std::string>& args);
+// Returns the exit code.
+int MailCommand(notesapi::Platform* platform, const std::string& serverDirectory, const std::string& action,
+                const MailArguments& mail);
 
 }  // namespace zulctl
 

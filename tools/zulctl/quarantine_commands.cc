@@ -92,26 +92,15 @@ bool Contains(const std::string& text, const std::string& part) {
   return lower(text).find(lower(part)) != std::string::npos;
 }
 
-int ListDocuments(Platform* p, const std::vector<std::string>& args) {
+int ListDocuments(Platform* p, const QuarantineArguments& q) {
   TimeDate since{};
-  bool haveSince = false;
-  std::string sender, recipient;
-  for (size_t i = 1; i < args.size(); ++i) {
-    if (i + 1 >= args.size()) return 2;
-    if (args[i] == "--since") {
-      if (!ParseDay(p, args[++i], &since)) {
-        std::cerr << "zulctl: not a date: " << args[i] << " (write it as 2026-12-31)\n";
-        return 2;
-      }
-      haveSince = true;
-    } else if (args[i] == "--sender") {
-      sender = args[++i];
-    } else if (args[i] == "--recipient") {
-      recipient = args[++i];
-    } else {
-      return 2;
-    }
+  bool haveSince = !q.since.empty();
+  if (haveSince && !ParseDay(p, q.since, &since)) {
+    std::cerr << "zulctl: not a date: " << q.since << " (write it as 2026-12-31)\n";
+    return 2;
   }
+  const std::string& sender = q.sender;
+  const std::string& recipient = q.recipient;
   std::string path = QuarantinePath(p);
   ScopedDb db(p);
   if (Status s = p->DbOpen(path, db.put()); s != kNoError) return Fail(p, path, s);
@@ -230,19 +219,18 @@ Status BuildRelease(Platform* p, NoteHandle quarantined, const std::vector<std::
   return kNoError;
 }
 
-int ReleaseDocument(Platform* p, const std::string& serverDirectory, const std::vector<std::string>& args) {
-  if (args.size() != 2 && !(args.size() == 4 && args[2] == "--to")) return 2;
+int ReleaseDocument(Platform* p, const std::string& serverDirectory, const QuarantineArguments& q) {
   ScopedDb db(p);
   ScopedNote note(p);
   NoteId id = 0;
-  if (int code = Open(p, args[1], &db, &note, &id); code != 0) return code;
+  if (int code = Open(p, q.id, &db, &note, &id); code != 0) return code;
   std::string already = Text(p, note.get(), "qmReleasedTo");
   if (!already.empty()) {
-    std::cerr << "zulctl: quarantine document " << args[1] << " was already released to " << already << " on "
+    std::cerr << "zulctl: quarantine document " << q.id << " was already released to " << already << " on "
               << Text(p, note.get(), "qmReleasedAt") << "; nothing sent\n";
     return 1;
   }
-  std::vector<std::string> recipients = args.size() == 4 ? std::vector<std::string>{args[3]}
+  std::vector<std::string> recipients = !q.to.empty() ? std::vector<std::string>{q.to}
                                                          : List(p, note.get(), "qmRecipients");
   if (recipients.empty()) {
     std::cerr << "zulctl: the document names no recipient; give one with --to ADDRESS\n";
@@ -250,7 +238,7 @@ int ReleaseDocument(Platform* p, const std::string& serverDirectory, const std::
   }
   NoteId released = 0;
   if (Status s = BuildRelease(p, note.get(), recipients, serverDirectory, &released); s != kNoError) {
-    return Fail(p, "cannot release " + args[1], s);
+    return Fail(p, "cannot release " + q.id, s);
   }
   const char* user = std::getenv("USER");
   std::string when;
@@ -267,14 +255,7 @@ int ReleaseDocument(Platform* p, const std::string& serverDirectory, const std::
   return 0;
 }
 
-int PurgeDocuments(Platform* p, const std::vector<std::string>& args) {
-  if (args.size() != 3 || args[1] != "--older-than") return 2;
-  char* end = nullptr;
-  long days = std::strtol(args[2].c_str(), &end, 10);
-  if (args[2].empty() || *end != '\0' || days < 0 || days > 100000) {
-    std::cerr << "zulctl: not a number of days: " << args[2] << "\n";
-    return 2;
-  }
+int PurgeDocuments(Platform* p, long days) {
   TimeDate limit = p->TimeNow();
   if (Status s = p->TimeAdjust(&limit, 0, -static_cast<int>(days)); s != kNoError) return Fail(p, "time", s);
   std::string path = QuarantinePath(p);
@@ -298,14 +279,13 @@ int PurgeDocuments(Platform* p, const std::vector<std::string>& args) {
 
 }  // namespace
 
-int QuarantineCommand(Platform* p, const std::string& serverDirectory, const std::vector<std::string>& args) {
-  if (args.empty()) return 2;
-  if (args[0] == "ls") return ListDocuments(p, args);
-  if (args[0] == "show" && args.size() == 2) return ShowDocument(p, args[1]);
-  if (args[0] == "export" && args.size() == 3) return ExtractNote(p, QuarantinePath(p), args[1], false, args[2]);
-  if (args[0] == "release") return ReleaseDocument(p, serverDirectory, args);
-  if (args[0] == "purge") return PurgeDocuments(p, args);
-  return 2;
+int QuarantineCommand(Platform* p, const std::string& serverDirectory, const std::string& action,
+                      const QuarantineArguments& quarantine) {
+  if (action == "ls") return ListDocuments(p, quarantine);
+  if (action == "show") return ShowDocument(p, quarantine.id);
+  if (action == "export") return ExtractNote(p, QuarantinePath(p), quarantine.id, false, quarantine.directory);
+  if (action == "release") return ReleaseDocument(p, serverDirectory, quarantine);
+  return PurgeDocuments(p, quarantine.olderThanDays);
 }
 
 }  // namespace zulctl

@@ -4,15 +4,15 @@
 #define TOOLS_ZULCTL_QUARANTINE_COMMANDS_H_
 
 #include <string>
-#include <vector>
 
 #include "notesapi/platform.h"
+#include "tools/zulctl/command_line.h"
 
 namespace zulctl {
 
 // Returns the exit code; 2 asks the caller to print the usage.
-int QuarantineCommand(notesapi::Platform* platform, const std::string& serverDirectory,
-                      const std::vector<std::string>& args);
+int QuarantineCommand(notesapi::Platform* platform, const std::string& serverDirectory, const std::string& action,
+                      const QuarantineArguments& quarantine);
 
 }  // namespace zulctl
 

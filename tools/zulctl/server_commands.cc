@@ -14,7 +14,6 @@
 #include "notesapi/host/host_platform.h"
 #include "notesapi/scoped_handles.h"
 #include "tools/zulctl/cli_support.h"
-#include "tools/zulctl/usage_text.h"
 
 namespace zulctl {
 
@@ -59,48 +58,32 @@ std::vector<TaskState> RunningTasks(const std::string& serverDirectory) {
 }
 }  // namespace
 
-
-
-int Init(const std::vector<std::string>& args) {
-  if (args.empty()) return BadUsage("init");
-  std::string server = "CN=Demo/O=Tervala";
-  std::string language = "ru";
+int Init(const InitArguments& init) {
+  const std::string& directory = init.directory;
   std::string administrators;
-  for (size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--server" && i + 1 < args.size()) {
-      server = args[++i];
-    } else if (args[i] == "--admin" && i + 1 < args.size() && args[i + 1].find('@') != std::string::npos &&
-               args[i + 1].find_first_of(";\n") == std::string::npos) {
-      administrators += (administrators.empty() ? "" : ";") + args[++i];
-    } else if (args[i] == "--language" && i + 1 < args.size() && (args[i + 1] == "en" || args[i + 1] == "ru")) {
-      language = args[++i];
-    } else {
-      return BadUsage("init");
-    }
-  }
-  Status s = InitServerDirectory(args[0], server);
+  for (const std::string& address : init.administrators) administrators += (administrators.empty() ? "" : ";") + address;
+  Status s = InitServerDirectory(directory, init.server);
   if (s == kDatabaseExists) {
-    std::cerr << "zulctl: " << args[0] << " already has a notes.ini; nothing changed\n";
+    std::cerr << "zulctl: " << directory << " already has a notes.ini; nothing changed\n";
     return 1;
   }
-  if (s != kNoError) return Fail(nullptr, "cannot initialise " + args[0], s);
-  if (int code = ChooseLanguage(args[0], language); code != 0) return code;
+  if (s != kNoError) return Fail(nullptr, "cannot initialise " + directory, s);
+  if (int code = ChooseLanguage(directory, init.language); code != 0) return code;
   if (!administrators.empty()) {
     // Read by zulctl settings init as the administrators' addresses.
-    std::ofstream ini(args[0] + "/notes.ini", std::ios::app);
+    std::ofstream ini(directory + "/notes.ini", std::ios::app);
     ini << "; The administrators' mail addresses (zulctl init --admin), used by zulctl settings init.\n"
         << "ZulAdministrators=" << administrators << "\n";
-    if (!ini) return Fail(nullptr, "cannot write " + args[0] + "/notes.ini", kFileError);
+    if (!ini) return Fail(nullptr, "cannot write " + directory + "/notes.ini", kFileError);
   }
-  std::cout << "server directory " << args[0] << " ready; use it with ZUL_NOTES_INI=" << args[0] << "/notes.ini\n";
+  std::cout << "server directory " << directory << " ready; use it with ZUL_NOTES_INI=" << directory << "/notes.ini\n";
   return 0;
 }
 
-int Tell(Platform* platform, const std::vector<std::string>& args) {
-  if (args.size() < 2) return BadUsage("tell");
+int Tell(Platform* platform, const TellArguments& tell) {
   std::string command;
-  for (size_t i = 1; i < args.size(); ++i) command += (i > 1 ? " " : "") + args[i];
-  std::string queueName = "MQ$" + Upper(args[0]);
+  for (const std::string& word : tell.words) command += (command.empty() ? "" : " ") + word;
+  std::string queueName = "MQ$" + Upper(tell.task);
   ScopedQueue queue(platform);
   Status s = platform->QueueOpen(queueName, kQueueOpenExisting, queue.put());
   if (IsError(s, kQueueNotFound)) {
@@ -119,23 +102,15 @@ int Tell(Platform* platform, const std::vector<std::string>& args) {
 // Asks the running tasks to stop, waits (bounded) until they have ended,
 // says which did and which did not, and clears the flag again, so that the
 // next start runs normally.
-int Quit(const std::string& serverDirectory, const std::vector<std::string>& args) {
-  if (args.size() == 1 && args[0] == "--cancel") {
+int Quit(const std::string& serverDirectory, const QuitArguments& quit) {
+  if (quit.cancel) {
     if (Status s = SetServerQuitting(serverDirectory, false); s != kNoError) return Fail(nullptr, "cannot clear quit", s);
     std::cout << "server no longer quitting\n";
     return 0;
   }
-  long wait = 30;
-  if (args.size() == 2 && args[0] == "--wait") {
-    char* end = nullptr;
-    wait = std::strtol(args[1].c_str(), &end, 10);
-    if (args[1].empty() || *end != '\0' || wait < 0 || wait > 86400) return BadUsage("quit");
-  } else if (!args.empty()) {
-    return BadUsage("quit");
-  }
   std::vector<TaskState> before = RunningTasks(serverDirectory);
   if (Status s = SetServerQuitting(serverDirectory, true); s != kNoError) return Fail(nullptr, "cannot set quit", s);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(wait);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(quit.waitSeconds);
   std::vector<TaskState> left = RunningTasks(serverDirectory);
   while (!left.empty() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -163,8 +138,7 @@ int Tasks(const std::string& serverDirectory) {
   return 0;
 }
 
-int Queues(const std::string& serverDirectory, const std::vector<std::string>& args) {
-  if (args.size() != 1 || args[0] != "ls") return BadUsage("queue");
+int Queues(const std::string& serverDirectory) {
   std::vector<QueueState> queues;
   if (Status s = ListQueues(serverDirectory, &queues); s != kNoError) return Fail(nullptr, "cannot read the queues", s);
   std::printf("%-40s %8s %12s\n", "QUEUE", "WAITING", "SET ASIDE");

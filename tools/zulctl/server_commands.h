@@ -4,18 +4,18 @@
 #define TOOLS_ZULCTL_SERVER_COMMANDS_H_
 
 #include <string>
-#include <vector>
 
 #include "notesapi/platform.h"
+#include "tools/zulctl/command_line.h"
 
 namespace zulctl {
 
 // Each returns the process exit code.
-int Init(const std::vector<std::string>& args);
-int Tell(notesapi::Platform* platform, const std::vector<std::string>& args);
-int Quit(const std::string& serverDirectory, const std::vector<std::string>& args);
+int Init(const InitArguments& init);
+int Tell(notesapi::Platform* platform, const TellArguments& tell);
+int Quit(const std::string& serverDirectory, const QuitArguments& quit);
 int Tasks(const std::string& serverDirectory);
-int Queues(const std::string& serverDirectory, const std::vector<std::string>& args);
+int Queues(const std::string& serverDirectory);
 
 }  // namespace zulctl
 

@@ -34,18 +34,7 @@ int Report(Platform* p, const std::string& error, Status status) {
   return Fail(p, error, status);
 }
 
-int Init(Platform* p, const std::string& serverDirectory, const std::vector<std::string>& args) {
-  std::string bases;
-  for (size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--bases" && i + 1 < args.size()) {
-      // The tasks run in their own directories: a relative folder would
-      // name another place for them.
-      std::error_code ignored;
-      bases = std::filesystem::absolute(args[++i], ignored).lexically_normal().string();
-    } else {
-      return 2;
-    }
-  }
+int Init(Platform* p, const std::string& serverDirectory, const std::string& bases) {
   std::string error;
   if (Status s = CreateSettingsDatabases(p, serverDirectory, bases, &error); s != kNoError) return Report(p, error, s);
   std::string setup, stat, quarantine;
@@ -142,8 +131,7 @@ void ShowMeaning(Platform* p, const std::string& form) {
   }
 }
 
-int Show(Platform* p, const std::vector<std::string>& args) {
-  if (args.size() > 2) return 2;
+int Show(Platform* p, const std::string& only) {
   std::string setup;
   if (!Ini(p, "ZULSetupDatabase", &setup)) {
     std::cerr << "zulctl: notes.ini does not name ZULSetupDatabase\n";
@@ -153,8 +141,8 @@ int Show(Platform* p, const std::vector<std::string>& args) {
   if (Status s = p->DbOpen(setup, db.put()); s != kNoError) return Fail(p, setup, s);
   if (Status s = ReadUidStorage(db.get()); s != kNoError) return Fail(p, "UIDStorage (run zulctl settings init)", s);
   std::vector<FormSchema> forms = SettingsForms("", "");
-  if (args.size() == 2 && FindForm(forms, args[1]) == nullptr) {
-    std::cerr << "zulctl: no form " << args[1] << "; the forms are " << FormList(forms) << "\n";
+  if (!only.empty() && FindForm(forms, only) == nullptr) {
+    std::cerr << "zulctl: no form " << only << "; the forms are " << FormList(forms) << "\n";
     return 1;
   }
   const std::pair<std::string, Status (*)(DbHandle)> readers[] = {
@@ -163,7 +151,7 @@ int Show(Platform* p, const std::vector<std::string>& args) {
       {"formKernelSettings", ReadKernelSettings},   {"formUpdaterSettings", ReadUpdaterSettings}};
   // The kernel form before the updater's, as the tasks read them.
   for (const FormSchema& form : forms) {
-    if (args.size() == 2 && form.form != args[1]) continue;
+    if (!only.empty() && form.form != only) continue;
     ScopedNote note(p);
     const Unid* unid = nullptr;
     const SettingsDocumentIds& ids = SettingsIds();
@@ -199,32 +187,30 @@ int Show(Platform* p, const std::vector<std::string>& args) {
 
 // ---- set ----
 
-int Set(Platform* p, const std::vector<std::string>& args) {
-  if (args.size() < 3) return 2;
+int Set(Platform* p, const std::string& form, const std::vector<std::string>& items) {
   std::vector<std::pair<std::string, std::string>> changes;
-  for (size_t i = 2; i < args.size(); ++i) {
-    size_t eq = args[i].find('=');
+  for (const std::string& item : items) {
+    size_t eq = item.find('=');
     if (eq == std::string::npos) {
-      std::cerr << "zulctl: \"" << args[i] << "\" is not ITEM=VALUE\n";
+      std::cerr << "zulctl: \"" << item << "\" is not ITEM=VALUE\n";
       return 1;
     }
-    changes.emplace_back(args[i].substr(0, eq), args[i].substr(eq + 1));
+    changes.emplace_back(item.substr(0, eq), item.substr(eq + 1));
   }
   std::string error;
-  if (Status s = ChangeSettings(p, args[1], changes, &error); s != kNoError) return Report(p, error, s);
-  std::cout << "saved " << args[1] << "; posted CONFIG|UPDATED" << (args[1] == "formOutbreak" ? " and OUTBREAK|UPDATED" : "")
+  if (Status s = ChangeSettings(p, form, changes, &error); s != kNoError) return Report(p, error, s);
+  std::cout << "saved " << form << "; posted CONFIG|UPDATED" << (form == "formOutbreak" ? " and OUTBREAK|UPDATED" : "")
             << "\n";
   return 0;
 }
 
 }  // namespace
 
-int SettingsCommand(Platform* platform, const std::string& serverDirectory, const std::vector<std::string>& args) {
-  if (args.empty()) return 2;
-  if (args[0] == "init") return Init(platform, serverDirectory, args);
-  if (args[0] == "show") return Show(platform, args);
-  if (args[0] == "set") return Set(platform, args);
-  return 2;
+int SettingsCommand(Platform* platform, const std::string& serverDirectory, const std::string& action,
+                    const SettingsArguments& settings) {
+  if (action == "init") return Init(platform, serverDirectory, settings.bases);
+  if (action == "show") return Show(platform, settings.form);
+  return Set(platform, settings.form, settings.changes);
 }
 
 }  // namespace zulctl

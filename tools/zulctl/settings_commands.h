@@ -3,15 +3,15 @@
 #define TOOLS_ZULCTL_SETTINGS_COMMANDS_H_
 
 #include <string>
-#include <vector>
 
 #include "notesapi/platform.h"
+#include "tools/zulctl/command_line.h"
 
 namespace zulctl {
 
 // Returns the exit code; 2 asks the caller to print the usage.
-int SettingsCommand(notesapi::Platform* platform, const std::string& serverDirectory,
-                    const std::vector<std::string>& args);
+int SettingsCommand(notesapi::Platform* platform, const std::string& serverDirectory, const std::string& action,
+                    const SettingsArguments& settings);
 
 }  // namespace zulctl
 

@@ -71,22 +71,13 @@ void PrintTables(const Counts& counts) {
 
 }  // namespace
 
-int StatsCommand(Platform* p, const std::vector<std::string>& args) {
-  bool prometheus = false;
+int StatsCommand(Platform* p, const StatsArguments& stats) {
+  bool prometheus = stats.prometheus;
   TimeDate since{};
-  bool haveSince = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--prometheus") {
-      prometheus = true;
-    } else if (args[i] == "--since" && i + 1 < args.size()) {
-      if (!ParseDay(p, args[++i], &since)) {
-        std::cerr << "zulctl: not a date: " << args[i] << " (write it as 2026-12-31)\n";
-        return 2;
-      }
-      haveSince = true;
-    } else {
-      return 2;
-    }
+  bool haveSince = !stats.since.empty();
+  if (haveSince && !ParseDay(p, stats.since, &since)) {
+    std::cerr << "zulctl: not a date: " << stats.since << " (write it as 2026-12-31)\n";
+    return 2;
   }
   std::string path;
   if (!p->IniGetText("ZULStatDatabase", 1024, &path) || path.empty()) path = "zulstat.nsf";

@@ -4,14 +4,14 @@
 #define TOOLS_ZULCTL_STATS_COMMANDS_H_
 
 #include <string>
-#include <vector>
 
 #include "notesapi/platform.h"
+#include "tools/zulctl/command_line.h"
 
 namespace zulctl {
 
 // Returns the exit code; 2 asks the caller to print the usage.
-int StatsCommand(notesapi::Platform* platform, const std::vector<std::string>& args);
+int StatsCommand(notesapi::Platform* platform, const StatsArguments& stats);
 
 }  // namespace zulctl
 

@@ -17,20 +17,17 @@
 #include "notesapi/process_platform.h"
 #include "tools/zulctl/bases_commands.h"
 #include "tools/zulctl/cli_support.h"
+#include "tools/zulctl/command_line.h"
 #include "tools/zulctl/db_commands.h"
 #include "tools/zulctl/mail_commands.h"
 #include "tools/zulctl/quarantine_commands.h"
 #include "tools/zulctl/server_commands.h"
 #include "tools/zulctl/settings_commands.h"
 #include "tools/zulctl/stats_commands.h"
-#include "tools/zulctl/usage_text.h"
 
 using namespace notesapi;
 using zulctl::Fail;
 using zulctl::ToLmbcs;
-using zulctl::BadUsage;
-using zulctl::Usage;
-using zulctl::WantsHelp;
 using zulctl::Init;
 using zulctl::Quit;
 using zulctl::Tasks;
@@ -39,23 +36,20 @@ using zulctl::Tell;
 
 namespace {
 
-int Ini(Platform* platform, const std::vector<std::string>& args) {
-  if (args.size() == 2 && args[0] == "get") {
+int Ini(Platform* platform, const std::string& action, const zulctl::IniArguments& ini) {
+  if (action == "get") {
     std::string value;
-    if (!platform->IniGetText(args[1], 65535, &value)) {
-      std::cerr << "zulctl: " << args[1] << " is not set\n";
+    if (!platform->IniGetText(ini.name, 65535, &value)) {
+      std::cerr << "zulctl: " << ini.name << " is not set\n";
       return 1;
     }
     std::cout << value << "\n";
     return 0;
   }
-  if (args.size() == 3 && args[0] == "set") {
-    if (Status s = platform->IniSetText(args[1], args[2]); s != kNoError) {
-      return Fail(platform, "cannot set " + args[1], s);
-    }
-    return 0;
+  if (Status s = platform->IniSetText(ini.name, ini.value); s != kNoError) {
+    return Fail(platform, "cannot set " + ini.name, s);
   }
-  return BadUsage("ini");
+  return 0;
 }
 
 std::vector<std::string> LastLines(const std::string& text, size_t count) {
@@ -71,22 +65,9 @@ std::vector<std::string> LastLines(const std::string& text, size_t count) {
   return lines;
 }
 
-int Log(Platform* platform, const std::string& serverDirectory, const std::vector<std::string>& args) {
-  if (args.empty() || args[0] != "tail") return BadUsage("log");
-  std::string which = "server";
-  size_t count = 20;
-  for (size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "-n" && i + 1 < args.size()) {
-      char* end = nullptr;
-      unsigned long n = std::strtoul(args[++i].c_str(), &end, 10);
-      if (*end != '\0' || args[i].empty()) return BadUsage("log");
-      count = n;
-    } else if (args[i] == "server" || args[i] == "monitor" || args[i] == "updater") {
-      which = args[i];
-    } else {
-      return BadUsage("log");
-    }
-  }
+int Log(Platform* platform, const std::string& serverDirectory, const zulctl::LogArguments& log) {
+  const std::string& which = log.which;
+  size_t count = log.lines;
   std::string path = serverDirectory + "/server.log";
   if (which != "server") {
     const char* variable = which == "monitor" ? "ZulMailMonitorLogFileName" : "ZulUpdaterLogFileName";
@@ -117,30 +98,40 @@ int Log(Platform* platform, const std::string& serverDirectory, const std::vecto
   return 0;
 }
 
-int Db(Platform* platform, const std::vector<std::string>& args) {
-  if ((args.size() == 2 || args.size() == 3) && args[0] == "create") {
-    std::string title = args.size() == 3 ? args[2] : args[1];
-    if (Status s = platform->DbCreate(ToLmbcs(platform, args[1]), ToLmbcs(platform, title)); s != kNoError) {
-      return Fail(platform, "cannot create " + args[1], s);
+int Db(Platform* platform, const std::string& action, const zulctl::DbArguments& db) {
+  if (action == "create") {
+    std::string title = db.title.empty() ? db.path : db.title;
+    if (Status s = platform->DbCreate(ToLmbcs(platform, db.path), ToLmbcs(platform, title)); s != kNoError) {
+      return Fail(platform, "cannot create " + db.path, s);
     }
     return 0;
   }
-  if (args.size() == 2 && args[0] == "ls") return zulctl::ListDatabase(platform, args[1]);
-  if (args.size() == 3 && args[0] == "show") return zulctl::ShowNote(platform, args[1], args[2], false);
-  if (args.size() == 4 && args[0] == "show" && args[3] == "--converted") {
-    return zulctl::ShowNote(platform, args[1], args[2], true);
+  if (action == "ls") return zulctl::ListDatabase(platform, db.path);
+  if (action == "show") return zulctl::ShowNote(platform, db.path, db.noteId, db.converted);
+  return zulctl::ExtractNote(platform, db.path, db.noteId, db.converted, db.directory);
+}
+
+int Update(Platform* platform, const std::string& serverDirectory, const std::string& action) {
+  if (action == "now") {
+    ScopedQueue queue(platform);
+    Status s = platform->QueueOpen("MQ$DATABASE2UPD", kQueueCreate, queue.put());
+    if (s == kNoError) s = platform->QueuePut(queue.get(), 1, "CONFIG|START");
+    if (s != kNoError) return Fail(platform, "cannot post CONFIG|START", s);
+    std::cout << "posted CONFIG|START to MQ$DATABASE2UPD\n";
+    return 0;
   }
-  if (args.size() == 4 && args[0] == "extract") return zulctl::ExtractNote(platform, args[1], args[2], false, args[3]);
-  if (args.size() == 5 && args[0] == "extract" && args[3] == "--converted") {
-    return zulctl::ExtractNote(platform, args[1], args[2], true, args[4]);
-  }
-  return BadUsage("db");
+  zulctl::SettingsArguments status;
+  status.form = "formUpdaterStatus";
+  int a = zulctl::SettingsCommand(platform, serverDirectory, "show", status);
+  status.form = "formUpdaterSettings";
+  int b = zulctl::SettingsCommand(platform, serverDirectory, "show", status);
+  return a != 0 ? a : b;
 }
 
 // A message handed over by an MTA's pipe: failures to reach the server are
 // temporary for it.
-bool FromMta(const std::string& verb, const std::vector<std::string>& args) {
-  return verb == "mail" && !args.empty() && args[0] == "submit" && args.back() == "-";
+bool FromMta(const zulctl::CommandLine& line) {
+  return line.verb == "mail" && line.action == "submit" && line.mail.files == std::vector<std::string>{"-"};
 }
 
 // A throw-away server directory for commands that need no server of their own.
@@ -163,93 +154,51 @@ bool MakeScratchServer(std::string* notesIni) {
 
 }  // namespace
 
+// The verbs that work on an opened server.
+int RunOnServer(Platform* platform, const std::string& serverDirectory, const zulctl::CommandLine& line) {
+  const std::string& verb = line.verb;
+  if (verb == "tell") return Tell(platform, line.tell);
+  if (verb == "bases") return zulctl::BasesInfo(platform, line.bases.folder);
+  if (verb == "scan") return zulctl::ScanFiles(platform, line.scan);
+  if (verb == "ini") return Ini(platform, line.action, line.ini);
+  if (verb == "db") return Db(platform, line.action, line.db);
+  if (verb == "update") return Update(platform, serverDirectory, line.action);
+  if (verb == "mail") return zulctl::MailCommand(platform, serverDirectory, line.action, line.mail);
+  if (verb == "settings") return zulctl::SettingsCommand(platform, serverDirectory, line.action, line.settings);
+  if (verb == "log") return Log(platform, serverDirectory, line.log);
+  if (verb == "quarantine") return zulctl::QuarantineCommand(platform, serverDirectory, line.action, line.quarantine);
+  return zulctl::StatsCommand(platform, line.stats);
+}
+
 int Run(int argc, char** argv) {
-  std::vector<std::string> words;
-  for (int i = 1; i < argc; ++i) {
-    if (argv[i][0] != '=') words.emplace_back(argv[i]);
-  }
-  if (words.empty() || words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
-    std::cout << zulctl::GeneralUsage();
-    return words.empty() ? 2 : 0;
-  }
-  std::string verb = words[0];
-  std::vector<std::string> args(words.begin() + 1, words.end());
-  if (WantsHelp(args)) return Usage(verb);
-  if (verb == "init") return Init(args);
-  if (verb == "bases" && !args.empty() && args[0] == "sign") {
-    int code = zulctl::SignBases(args);
-    return code == 2 ? BadUsage("bases") : code;
-  }
+  zulctl::CommandLine line;
+  if (int code = zulctl::ParseCommandLine(argc, argv, &line); code >= 0) return code;
+  if (line.verb == "init") return Init(line.init);
+  if (line.verb == "bases" && line.action == "sign") return zulctl::SignBases(line.bases);
 
   std::string notesIni;
   if (Status s = LocateNotesIni(argc, argv, &notesIni); s != kNoError) {
     // A scan with its own bases needs no server, like any command-line scanner.
-    bool standaloneScan = verb == "scan" && std::find(args.begin(), args.end(), "--bases") != args.end();
+    bool standaloneScan = line.verb == "scan" && !line.scan.bases.empty();
     if (!standaloneScan || !MakeScratchServer(&notesIni)) {
       std::cerr << "zulctl: no notes.ini found (give =path/to/notes.ini or set ZUL_NOTES_INI)\n";
-      return FromMta(verb, args) ? 75 : 1;  // EX_TEMPFAIL: the MTA keeps the message and retries
+      return FromMta(line) ? 75 : 1;  // EX_TEMPFAIL: the MTA keeps the message and retries
     }
   }
   std::string serverDirectory = ServerDirectoryOf(notesIni);
-  if (verb == "quit") return Quit(serverDirectory, args);
-  if (verb == "tasks") return args.empty() ? Tasks(serverDirectory) : BadUsage("tasks");
-  if (verb == "queue") return Queues(serverDirectory, args);
+  if (line.verb == "quit") return Quit(serverDirectory, line.quit);
+  if (line.verb == "tasks") return Tasks(serverDirectory);
+  if (line.verb == "queue") return Queues(serverDirectory);
 
   HostOptions options;
   options.notesIni = notesIni;
   std::unique_ptr<Platform> platform;
   if (Status s = NewHostPlatform(options, &platform); s != kNoError) {
     Fail(nullptr, "cannot open the server", s);
-    return FromMta(verb, args) ? 75 : 1;
+    return FromMta(line) ? 75 : 1;
   }
   SetProcessPlatform(platform.get());
-  if (verb == "tell") return Tell(platform.get(), args);
-  if (verb == "bases") {
-    int code = args.size() == 2 && args[0] == "info" ? zulctl::BasesInfo(platform.get(), args) : 2;
-    return code == 2 ? BadUsage("bases") : code;
-  }
-  if (verb == "scan") {
-    int code = zulctl::ScanFiles(platform.get(), args);
-    return code == 2 && args.empty() ? BadUsage("scan") : code;
-  }
-  if (verb == "ini") return Ini(platform.get(), args);
-  if (verb == "db") return Db(platform.get(), args);
-  if (verb == "update") {
-    if (args.size() != 1) return BadUsage("update");
-    if (args[0] == "now") {
-      ScopedQueue queue(platform.get());
-      Status s = platform->QueueOpen("MQ$DATABASE2UPD", kQueueCreate, queue.put());
-      if (s == kNoError) s = platform->QueuePut(queue.get(), 1, "CONFIG|START");
-      if (s != kNoError) return Fail(platform.get(), "cannot post CONFIG|START", s);
-      std::cout << "posted CONFIG|START to MQ$DATABASE2UPD\n";
-      return 0;
-    }
-    if (args[0] == "status") {
-      int a = zulctl::SettingsCommand(platform.get(), serverDirectory, {"show", "formUpdaterStatus"});
-      int b = zulctl::SettingsCommand(platform.get(), serverDirectory, {"show", "formUpdaterSettings"});
-      return a != 0 ? a : b;
-    }
-    return BadUsage("update");
-  }
-  if (verb == "mail") {
-    int code = zulctl::MailCommand(platform.get(), serverDirectory, args);
-    return code == 2 ? BadUsage("mail") : code;
-  }
-  if (verb == "settings") {
-    int code = zulctl::SettingsCommand(platform.get(), serverDirectory, args);
-    return code == 2 ? BadUsage("settings") : code;
-  }
-  if (verb == "log") return Log(platform.get(), serverDirectory, args);
-  if (verb == "quarantine") {
-    int code = zulctl::QuarantineCommand(platform.get(), serverDirectory, args);
-    return code == 2 ? BadUsage("quarantine") : code;
-  }
-  if (verb == "stats") {
-    int code = zulctl::StatsCommand(platform.get(), args);
-    return code == 2 ? BadUsage("stats") : code;
-  }
-  std::cerr << "zulctl: unknown verb '" << verb << "'\n" << zulctl::GeneralUsage();
-  return 2;
+  return RunOnServer(platform.get(), serverDirectory, line);
 }
 
 int main(int argc, char** argv) {

@@ -1,4 +1,5 @@
 #include "settings/settings_reader.h"
+#include "settings/settings_schema.h"
 
 #include <algorithm>
 #include <cmath>
@@ -47,9 +48,11 @@ bool BeginsWithOne(const std::string& text) { return !text.empty() && text[0] ==
 
 bool HasDigit(const std::string& text, char digit) { return text.find(digit) != std::string::npos; }
 
-// A number item as a 32-bit integer; a value that is not a number gives the
-// default, one out of range the nearest 32-bit value.
-int32_t NumberItem(Platform* p, NoteHandle note, const std::string& name, int32_t defaultValue) {
+// A number item as a 32-bit integer; a missing item or a value that is not
+// a number gives the item's default, one out of range the nearest 32-bit value.
+int32_t NumberItem(Platform* p, NoteHandle note, const std::string& name) {
+  const ItemSchema* item = SettingsItem(name);
+  int32_t defaultValue = item != nullptr ? item->absent : 0;
   double value = p->ItemGetNumber(note, name, defaultValue);
   if (std::isnan(value)) return defaultValue;
   if (value >= static_cast<double>(std::numeric_limits<int32_t>::max())) return std::numeric_limits<int32_t>::max();
@@ -160,7 +163,7 @@ Status ReadMonitorSettings(DbHandle db) {
   m.quarantineBody = BeginsWithOne(TextItem(p, note.get(), "msQuarantineBody", kKeywordBuffer)) ? 1 : 0;
   // "1" turns scanning on: the field says whether it is off.
   m.scanningOff = BeginsWithOne(TextItem(p, note.get(), "msDisableTask", kKeywordBuffer)) ? 0 : 1;
-  m.sizeLimit = NumberItem(p, note.get(), "msSizeValue", 0);
+  m.sizeLimit = NumberItem(p, note.get(), "msSizeValue");
   std::string types = KeywordItem(p, note.get(), "msTypeEnabled");
   m.typeFilter = 0;
   for (char digit = '0'; digit <= '4'; ++digit) {
@@ -181,8 +184,8 @@ Status ReadOutbreakSettings(DbHandle db) {
   for (size_t i = 0; i < kOutbreakRuleCount; ++i) {
     OutbreakRule& rule = OutbreakRules()[i];
     rule.enabled = BeginsWithOne(TextItem(p, note.get(), Indexed("obEnabled", i), 1024)) ? 1 : 0;
-    rule.threshold = NumberItem(p, note.get(), Indexed("obValue", i), 0);
-    int32_t period = NumberItem(p, note.get(), Indexed("obPeriod", i), 0);
+    rule.threshold = NumberItem(p, note.get(), Indexed("obValue", i));
+    int32_t period = NumberItem(p, note.get(), Indexed("obPeriod", i));
     std::string unit = TextItem(p, note.get(), Indexed("obPeriodSelector", i), kKeywordBuffer);
     // An unknown unit keeps the period read before.
     if (!unit.empty() && unit[0] >= '1' && unit[0] <= '5') {
@@ -210,8 +213,8 @@ Status ReadKernelSettings(DbHandle db) {
   std::string basesType = TextItem(p, note.get(), "usBasesType", kKeywordBuffer);
   int value = 0;
   g_basesType = std::sscanf(basesType.c_str(), "%d", &value) == 1 ? value : 0;
-  k.engineCount = NumberItem(p, note.get(), "ksEngineCount", 1);
-  k.engineTimeout = NumberItem(p, note.get(), "ksEngineTimeOut", 5000);
+  k.engineCount = NumberItem(p, note.get(), "ksEngineCount");
+  k.engineTimeout = NumberItem(p, note.get(), "ksEngineTimeOut");
   KernelOptions().tryCure = BeginsWithOne(TextItem(p, note.get(), "gsTryCure", kKeywordBuffer)) ? 1 : 0;
   KernelOptions().encryptedObjects = BeginsWithOne(TextItem(p, note.get(), "ksEncrypted", kKeywordBuffer)) ? 1 : 0;
   return kNoError;
@@ -224,7 +227,7 @@ Status ReadUpdaterSettings(DbHandle db) {
   UpdaterSettings& u = Updater();
   u.databaseFolder = TruncatedUnicode(TextItem(p, note.get(), "usDatabaseFolder", 1024), kMaxFolderCharacters);
   u.dailyMode = BeginsWithOne(TextItem(p, note.get(), "usPeriodSelector", 1025)) ? 1 : 0;
-  u.everyDays = NumberItem(p, note.get(), "usEveryDay", 0);
+  u.everyDays = NumberItem(p, note.get(), "usEveryDay");
   if (!p->ItemGetTime(note.get(), "usUpTime1", &u.upTime1)) u.upTime1 = TimeDate();
   u.time2Enabled = BeginsWithOne(TextItem(p, note.get(), "usTime2Enabled", kKeywordBuffer)) ? 1 : 0;
   if (u.time2Enabled) {
@@ -232,7 +235,7 @@ Status ReadUpdaterSettings(DbHandle db) {
   } else {
     u.upTime2 = p->TimeConstant(TimeConstantKind::kWildcard);
   }
-  u.everyHours = NumberItem(p, note.get(), "usEveryHour", 0);
+  u.everyHours = NumberItem(p, note.get(), "usEveryHour");
   if (!p->ItemGetTime(note.get(), "usNextUpdate", &u.nextUpdate)) u.nextUpdate = TimeDate();
   // "1" turns the schedule on: the field says whether it is off.
   u.scheduleOff = BeginsWithOne(TextItem(p, note.get(), "usScheduleDisabled", kKeywordBuffer)) ? 0 : 1;

@@ -7,6 +7,7 @@
 #include "notesapi/item_values.h"
 #include "notesapi/scoped_handles.h"
 #include "settings/settings_records.h"
+#include "settings/settings_schema.h"
 #include "settings/settings_writer.h"
 #include "tests/task_fixture.h"
 
@@ -128,6 +129,21 @@ TEST_F(SettingsTest, ItemRulesOfEveryForm) {
   EXPECT_EQ(Updater().scheduleOff, 1) << "usScheduleDisabled \"0\" switches the schedule off";
   EXPECT_EQ(Updater().dailyMode, 1);
   EXPECT_EQ(Updater().upTime2, host_->TimeConstant(TimeConstantKind::kWildcard));
+}
+
+// The engine's count and time-out a new site is given are the ones the
+// tasks take when the kernel document lacks them: one default each.
+TEST_F(SettingsTest, EngineDefaultsOfANewSiteAndOfAMissingItemAgree) {
+  Build();
+  KernelSettings().engineTimeout = KernelSettings().engineCount = -1;
+  ASSERT_TRUE(ReadAllSettings(TaskKind::kMailMonitor));
+  for (const auto& [item, read] : {std::pair{"ksEngineTimeOut", &KernelSettings().engineTimeout},
+                                   std::pair{"ksEngineCount", &KernelSettings().engineCount}}) {
+    const ItemSchema* schema = SettingsItem(item);
+    ASSERT_NE(schema, nullptr) << item;
+    EXPECT_EQ(*read, std::stoi(schema->initial)) << item;
+    EXPECT_EQ(*read, schema->absent) << item;
+  }
 }
 
 TEST_F(SettingsTest, KernelRecordAndWorkFolderAfterAFullRead) {

@@ -11,7 +11,7 @@
 #include "settings/settings_reader.h"
 #include "settings/settings_records.h"
 #include "records/mail_items.h"
-#include "tools/zulctl/settings_schema.h"
+#include "settings/settings_schema.h"
 #include "tools/zulctl/settings_setup.h"
 #include "tools/zulctl/value_format.h"
 

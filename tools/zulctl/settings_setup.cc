@@ -5,7 +5,7 @@
 
 #include "notesapi/scoped_handles.h"
 #include "settings/settings_records.h"
-#include "tools/zulctl/settings_schema.h"
+#include "settings/settings_schema.h"
 
 namespace zulctl {
 

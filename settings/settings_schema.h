@@ -1,12 +1,13 @@
 // The forms of the settings database as zulctl creates and edits them: each
 // form's items with their data types and the values a new site starts with.
-#ifndef TOOLS_ZULCTL_SETTINGS_SCHEMA_H_
-#define TOOLS_ZULCTL_SETTINGS_SCHEMA_H_
+#ifndef SETTINGS_SETTINGS_SCHEMA_H_
+#define SETTINGS_SETTINGS_SCHEMA_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
-namespace zulctl {
+namespace zul {
 
 enum class ItemKind { kText, kNumber, kTime };
 
@@ -14,6 +15,10 @@ struct ItemSchema {
   std::string name;
   ItemKind kind;
   std::string initial;  // UTF-8; a number as text; a time as "+Nh" from now or "HH:MM" today
+  // What the tasks take for a number item a document lacks or holds no
+  // number in. A new site starts from `initial`, which may differ on purpose
+  // (a size limit of 20 MiB where a missing item reads as no limit).
+  int32_t absent = 0;
 };
 
 struct FormSchema {
@@ -34,6 +39,9 @@ std::vector<FormSchema> SettingsForms(const std::string& temporaryFolder, const 
 // cannot deliver to.
 inline constexpr char kDefaultAdministrator[] = "CN=Admin/O=Tervala";
 const ItemSchema* FindItem(const FormSchema& form, const std::string& item);
+// The item of any form by its name (case as the tasks write it); nullptr
+// for a name no form has.
+const ItemSchema* SettingsItem(const std::string& item);
 const FormSchema* FindForm(const std::vector<FormSchema>& forms, const std::string& name);
 // "formA, formB, ..." for messages.
 std::string FormList(const std::vector<FormSchema>& forms);
@@ -41,6 +49,6 @@ std::string FormList(const std::vector<FormSchema>& forms);
 // size, an unknown keyword digit, ...); empty when it can.
 std::string ValueProblem(const ItemSchema& item, const std::string& value);
 
-}  // namespace zulctl
+}  // namespace zul
 
-#endif  // TOOLS_ZULCTL_SETTINGS_SCHEMA_H_
+#endif  // SETTINGS_SETTINGS_SCHEMA_H_

@@ -1,4 +1,4 @@
-#include "tools/zulctl/settings_schema.h"
+#include "settings/settings_schema.h"
 
 #include <strings.h>
 
@@ -6,7 +6,7 @@
 
 #include "settings/settings_records.h"
 
-namespace zulctl {
+namespace zul {
 
 namespace {
 
@@ -125,8 +125,8 @@ std::vector<FormSchema> SettingsForms(const std::string& temporaryFolder, const 
   FormSchema kernel{"formKernelSettings", "uidKernelSettings",
                     {{"ksFlags", K::kText, "1;2;3;4;5;6"},
                      {"usBasesType", K::kText, "2"},
-                     {"ksEngineCount", K::kNumber, "1"},
-                     {"ksEngineTimeOut", K::kNumber, "30000"},
+                     {"ksEngineCount", K::kNumber, "1", 1},
+                     {"ksEngineTimeOut", K::kNumber, "5000", 5000},
                      {"gsTryCure", K::kText, "0"},
                      {"ksEncrypted", K::kText, "0"}}};
   FormSchema information{"formInformation", "uidInformation", {}};
@@ -138,6 +138,14 @@ std::vector<FormSchema> SettingsForms(const std::string& temporaryFolder, const 
 const ItemSchema* FindItem(const FormSchema& form, const std::string& item) {
   for (const ItemSchema& schema : form.items) {
     if (strcasecmp(schema.name.c_str(), item.c_str()) == 0) return &schema;
+  }
+  return nullptr;
+}
+
+const ItemSchema* SettingsItem(const std::string& item) {
+  static const std::vector<FormSchema> forms = SettingsForms("", "");
+  for (const FormSchema& form : forms) {
+    if (const ItemSchema* found = FindItem(form, item)) return found;
   }
   return nullptr;
 }
@@ -155,9 +163,9 @@ std::string FormList(const std::vector<FormSchema>& forms) {
   return list;
 }
 
-}  // namespace zulctl
+}  // namespace zul
 
-namespace zulctl {
+namespace zul {
 
 namespace {
 
@@ -202,4 +210,4 @@ std::string ValueProblem(const ItemSchema& item, const std::string& value) {
   return {};
 }
 
-}  // namespace zulctl
+}  // namespace zul

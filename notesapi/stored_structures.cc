@@ -40,6 +40,17 @@ Status ParseObjectDescriptor(std::string_view m, ObjectDescriptor* out) {
   return kNoError;
 }
 
+Status AttachmentName(std::string_view itemValue, FileObject* object, std::string_view* name) {
+  constexpr size_t kTypeBytes = 2;
+  if (itemValue.size() < kTypeBytes) return kValueTooShort;
+  std::string_view body = itemValue.substr(kTypeBytes);
+  if (Status s = ParseFileObject(body, object); s != kNoError) return s;
+  size_t fixed = StructureSize(kStructFileObject);
+  if (body.size() - fixed < object->fileNameLength) return kValueTooShort;
+  *name = body.substr(fixed, object->fileNameLength);
+  return kNoError;
+}
+
 Status ParseFileObject(std::string_view m, FileObject* out) {
   FileObject f;
   if (m.size() < StructureSize(kStructFileObject)) return kValueTooShort;

@@ -110,6 +110,11 @@ inline constexpr uint32_t kMimePartHeadersInDbObject = 0x8;
 [[nodiscard]] Status ParseOleObjectInfo(std::string_view memory, OleObjectInfo* out);
 [[nodiscard]] Status ParseMimePartHeader(std::string_view memory, MimePartHeader* out);
 
+// The value of a "$FILE" item (its two type bytes, the file object, then the
+// file's name): the object and the name, which points into `itemValue`.
+// kValueTooShort when the value ends before the name does.
+[[nodiscard]] Status AttachmentName(std::string_view itemValue, FileObject* object, std::string_view* name);
+
 // The stored forms the host writes.
 std::string EncodeFileObject(const FileObject& object);
 std::string EncodeOleObjectInfo(const OleObjectInfo& info);

@@ -144,9 +144,9 @@ Status ReadPartObject(NoteHandle note, std::string_view fileName, std::u16string
   for (Status s = p->ItemInfoByName(note, "$FILE", &file); s == kNoError; s = p->ItemInfoNext(note, file.item, "$FILE", &file)) {
     std::string value;
     FileObject object;
-    if (p->ItemValue(file.value, &value) != kNoError || value.size() < 2 ||
-        ParseFileObject(std::string_view(value).substr(2), &object) != kNoError ||
-        value.size() < size_t{38} + object.fileNameLength || value.compare(38, object.fileNameLength, fileName) != 0) {
+    std::string_view name;
+    if (p->ItemValue(file.value, &value) != kNoError || AttachmentName(value, &object, &name) != kNoError ||
+        name != fileName) {
       continue;
     }
     if (Status s = p->ExtractFile(note, file.item, scratch); s != kNoError) return s;

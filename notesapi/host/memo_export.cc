@@ -174,11 +174,11 @@ Status ComposeMemoMessage(Platform* p, NoteHandle note, const std::u16string& sc
     std::string value;
     FileObject object;
     if (Status v = p->ItemValue(file.value, &value); v != kNoError) return v;
-    if (value.size() < 2 || ParseFileObject(std::string_view(value).substr(2), &object) != kNoError ||
-        value.size() < size_t{38} + object.fileNameLength) {
+    std::string_view stored;
+    if (AttachmentName(value, &object, &stored) != kNoError) {
       return kValueTooShort;  // never a message that silently lacks an attachment
     }
-    std::string name = Utf8(p, value.substr(38, object.fileNameLength));
+    std::string name = Utf8(p, std::string(stored));
     std::u16string temporary = scratchFolder + u"/memo-export.tmp";
     if (Status x = p->ExtractFile(note, file.item, temporary); x != kNoError) return x;
     std::string data;

@@ -336,11 +336,11 @@ Status ExportMimeMessage(Platform* p, NoteHandle note, const std::u16string& scr
          f = p->ItemInfoNext(note, file.item, "$FILE", &file)) {
       std::string fileValue;
       FileObject object;
-      if (p->ItemValue(file.value, &fileValue) != kNoError || fileValue.size() < 2 ||
-          ParseFileObject(std::string_view(fileValue).substr(2), &object) != kNoError) {
+      std::string_view stored;
+      if (p->ItemValue(file.value, &fileValue) != kNoError || AttachmentName(fileValue, &object, &stored) != kNoError ||
+          stored != name) {
         continue;
       }
-      if (fileValue.substr(2 + 36, object.fileNameLength) != name) continue;
       std::u16string temporary = scratchFolder + u"/export-" + std::u16string(name.begin(), name.end());
       if (Status x = p->ExtractFile(note, file.item, temporary); x != kNoError) return x;
       Status r = p->FileRead(temporary, data);

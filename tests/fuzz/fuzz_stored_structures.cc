@@ -16,6 +16,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)notesapi::ParseFileObject(bytes, &file);
   (void)notesapi::ParseOleObjectInfo(bytes, &ole);
   (void)notesapi::ParseMimePartHeader(bytes, &part);
+  std::string_view name;
+  if (notesapi::AttachmentName(bytes, &file, &name) == notesapi::kNoError &&
+      (name.data() < bytes.data() || name.data() + name.size() > bytes.data() + bytes.size())) {
+    __builtin_trap();  // a name outside the value
+  }
   size_t seen = 0;
   (void)notesapi::ForEachCdRecord(bytes, [&](const notesapi::CdRecord& record) {
     if (record.body.data() < bytes.data() || record.body.data() + record.body.size() > bytes.data() + bytes.size()) {

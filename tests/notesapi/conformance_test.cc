@@ -387,6 +387,15 @@ TEST_P(PlatformConformance, OleObjectsAreInsertedWrittenOutAndRemoved) {
 TEST_P(PlatformConformance, StoredStructuresAreBoundsChecked) {
   size_t offset = 0;
   std::string memory;
+  FileObject file;
+  file.fileNameLength = 8;
+  std::string fileValue = std::string("\x00\x03", 2) + EncodeFileObject(file) + "evil.exe";
+  std::string_view name;
+  ASSERT_EQ(AttachmentName(fileValue, &file, &name), kNoError);
+  EXPECT_EQ(name, "evil.exe");
+  fileValue.pop_back();
+  EXPECT_EQ(AttachmentName(fileValue, &file, &name), kValueTooShort) << "a name that runs past its value";
+  EXPECT_EQ(AttachmentName(fileValue.substr(0, 1), &file, &name), kValueTooShort);
   EXPECT_EQ(p->ReadStructure(kStructFileObject, std::string(35, '\0'), &offset, &memory), kValueTooShort);
   EXPECT_EQ(offset, 0u);
   EXPECT_EQ(p->ReadStructure(12345, std::string(100, '\0'), &offset, &memory), kBadArgument);

@@ -78,13 +78,12 @@ int ExtractNote(Platform* platform, const std::string& path, const std::string& 
        s = platform->ItemInfoNext(note.get(), item.item, "$FILE", &item)) {
     std::string value;
     FileObject file;
-    if (platform->ItemValue(item.value, &value) != kNoError || value.size() < 2 ||
-        ParseFileObject(std::string_view(value).substr(2), &file) != kNoError ||
-        value.size() < size_t{38} + file.fileNameLength) {
+    std::string_view stored;
+    if (platform->ItemValue(item.value, &value) != kNoError || AttachmentName(value, &file, &stored) != kNoError) {
       std::cerr << "zulctl: a damaged attachment item is left out\n";
       continue;
     }
-    std::string name = OutputName(ToUtf8(platform, value.substr(38, file.fileNameLength)), &written);
+    std::string name = OutputName(ToUtf8(platform, std::string(stored)), &written);
     std::string target = folder + "/" + name;
     if (Status st = platform->ExtractFile(note.get(), item.item, WideUtf8(platform, target)); st != kNoError) {
       return Fail(platform, "cannot write " + target, st);

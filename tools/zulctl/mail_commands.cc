@@ -112,8 +112,9 @@ Status CopyNote(Platform* p, NoteHandle from, DbHandle to, const std::u16string&
     if (item.type == TYPE_OBJECT) {
       std::string value;
       FileObject file;
-      if (p->ItemValue(item.value, &value) != kNoError || ParseFileObject(value.substr(2), &file) != kNoError) continue;
-      std::string name = value.substr(2 + 36, file.fileNameLength);
+      std::string_view stored;
+      if (p->ItemValue(item.value, &value) != kNoError || AttachmentName(value, &file, &stored) != kNoError) continue;
+      std::string name(stored);
       std::u16string copy = scratch + u"/route-copy-" + Wide(std::to_string(p->ProcessId()));
       if (Status x = p->ExtractFile(from, item.item, copy); x != kNoError) return x;
       Status a = p->AttachFile(target.get(), copy, name, file.compressionType, false, nullptr);

@@ -101,13 +101,12 @@ int MailReport(Platform* p, const std::string& serverDirectory, const std::strin
        f = p->ItemInfoNext(note.get(), item.item, "$FILE", &item)) {
     std::string value;
     FileObject object;
-    if (p->ItemValue(item.value, &value) != kNoError || value.size() < 2 ||
-        ParseFileObject(std::string_view(value).substr(2), &object) != kNoError ||
-        value.size() < size_t{38} + object.fileNameLength) {
+    std::string_view stored;
+    if (p->ItemValue(item.value, &value) != kNoError || AttachmentName(value, &object, &stored) != kNoError) {
       std::printf("  (a damaged attachment item)\n");
       continue;
     }
-    std::string name = ToUtf8(p, value.substr(38, object.fileNameLength));
+    std::string name = ToUtf8(p, std::string(stored));
     std::string data;
     if (p->ExtractFile(note.get(), item.item, scratch) == kNoError) data = ReadWhole(p, scratch);
     (void)p->FileDelete(scratch);

@@ -74,12 +74,9 @@ std::vector<StoredFile> FilesOf(Platform* p, NoteHandle note) {
   for (Status s = p->ItemInfoByName(note, "$FILE", &item); s == kNoError; s = p->ItemInfoNext(note, item.item, "$FILE", &item)) {
     std::string value;
     FileObject object;
-    if (p->ItemValue(item.value, &value) != kNoError || value.size() < 2 ||
-        ParseFileObject(std::string_view(value).substr(2), &object) != kNoError ||
-        value.size() < size_t{38} + object.fileNameLength) {
-      continue;
-    }
-    files.push_back({item.item, value.substr(38, object.fileNameLength), object.fileSize});
+    std::string_view name;
+    if (p->ItemValue(item.value, &value) != kNoError || AttachmentName(value, &object, &name) != kNoError) continue;
+    files.push_back({item.item, std::string(name), object.fileSize});
   }
   return files;
 }

@@ -115,13 +115,9 @@ std::string FormatValue(Platform* platform, std::string_view value) {
     }
     case TYPE_OBJECT: {
       FileObject file;
-      std::string_view body = value.substr(2);
-      if (ParseFileObject(body, &file) != kNoError || file.header.objectType != kObjectFile ||
-          body.size() - 36 < file.fileNameLength) {
-        return Binary(value);
-      }
-      return "file " + Quoted(platform, body.substr(36, file.fileNameLength)) + ", " + std::to_string(file.fileSize) +
-             " bytes";
+      std::string_view name;
+      if (AttachmentName(value, &file, &name) != kNoError || file.header.objectType != kObjectFile) return Binary(value);
+      return "file " + Quoted(platform, name) + ", " + std::to_string(file.fileSize) + " bytes";
     }
     default:
       return Binary(value);

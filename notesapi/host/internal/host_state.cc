@@ -197,10 +197,7 @@ namespace {
 
 // The file name of a "$FILE" value, when its structure holds together.
 bool FileNameOf(const StoredItem& item, FileObject* file, std::string_view* name) {
-  std::string_view body = std::string_view(item.value).substr(std::min<size_t>(2, item.value.size()));
-  if (ParseFileObject(body, file) != kNoError || body.size() - 36 < file->fileNameLength) return false;
-  *name = body.substr(36, file->fileNameLength);
-  return true;
+  return AttachmentName(item.value, file, name) == kNoError;
 }
 
 }  // namespace

@@ -147,9 +147,8 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
 
 bool MimeViewRole::IsPartFile(const StoredItem& item, const std::vector<std::string>& partFiles) {
   FileObject file;
-  std::string_view body = std::string_view(item.value).substr(2);
-  if (ParseFileObject(body, &file) != kNoError || body.size() - 36 < file.fileNameLength) return false;
-  std::string name(body.substr(36, file.fileNameLength));
+  std::string_view name;
+  if (AttachmentName(item.value, &file, &name) != kNoError) return false;
   return std::find(partFiles.begin(), partFiles.end(), name) != partFiles.end();
 }
 

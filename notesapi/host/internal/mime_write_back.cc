@@ -274,9 +274,8 @@ Status WriteBackMime(HostState& s, NoteHandle handle) {
                      SameName(item.name, kOtherFileNamesItem);
     if (!presented && SameName(item.name, "$FILE")) {
       FileObject file;
-      std::string_view body = std::string_view(item.value).substr(std::min<size_t>(2, item.value.size()));
-      if (ParseFileObject(body, &file) == kNoError && body.size() - 36 >= file.fileNameLength) {
-        std::string name(body.substr(36, file.fileNameLength));
+      std::string_view name;
+      if (AttachmentName(item.value, &file, &name) == kNoError) {
         presented = std::find(origin->internalNames.begin(), origin->internalNames.end(), name) != origin->internalNames.end();
       }
     }

@@ -16,17 +16,6 @@ enum class QueueOutcome {
   kEndTask,       // return from the task at once, without the shut-down steps
 };
 
-// A hook request: "%08x|%08x|%08x|%s", the second number the note ID of the
-// held document, the text the database path up to the first white space.
-struct HookRequest {
-  uint32_t first = 0;
-  uint32_t noteId = 0;
-  uint32_t third = 0;
-  std::string path;
-};
-// False (and `request` unchanged) when the text does not have that form.
-bool ParseHookRequest(const std::string& text, HookRequest* request);
-
 QueueOutcome HandleHookRequest(const std::string& text);
 // Gives the held document of CurrentDocument back to the router: `note`
 // (closed first) is reopened as stored and loses "RoutingState"; the caller

@@ -1,4 +1,5 @@
-// Names and texts of the mail monitor's message queues.
+// Names and texts of the mail monitor's message queues, and the hook
+// request written and read on one of them.
 #ifndef MAILMONITOR_SERVICE_QUEUES_H_
 #define MAILMONITOR_SERVICE_QUEUES_H_
 
@@ -27,6 +28,18 @@ inline std::string FormatHookRequest(uint32_t noteId, const char* mailBox = kMai
   std::snprintf(text, sizeof text, "%08x|%08x|%08x|%.255s", 0u, noteId, 0u, mailBox);
   return text;
 }
+
+// A hook request as read: the second number is the note ID of the held
+// document, the text the database path up to the first white space.
+struct HookRequest {
+  uint32_t first = 0;
+  uint32_t noteId = 0;
+  uint32_t third = 0;
+  std::string path;
+};
+// False (and `request` unchanged) when the text does not have the form
+// FormatHookRequest writes.
+bool ParseHookRequest(const std::string& text, HookRequest* request);
 
 // A queue read asks for at most this many bytes.
 inline constexpr size_t kMaxQueueMessage = 255;

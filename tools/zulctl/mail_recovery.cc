@@ -5,7 +5,6 @@
 #include <set>
 #include <vector>
 
-#include "mailmonitor/queue_handlers.h"
 #include "mailmonitor/service_queues.h"
 #include "notesapi/host/host_admin.h"
 #include "notesapi/scoped_handles.h"

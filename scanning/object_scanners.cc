@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "notesapi/header_fields.h"
 #include "notesapi/process_platform.h"
 #include "notesapi/stored_structures.h"
 #include "notesapi/transfer_decoding.h"
@@ -116,25 +117,11 @@ int Weight(int32_t result) {
   }
 }
 
-// The value of a header in a block of header lines, lower case, or "".
+// The value of a header field, lower case, or "".
 std::string HeaderValue(std::string_view headers, std::string_view name) {
-  size_t start = 0;
-  while (start < headers.size()) {
-    size_t end = headers.find('\n', start);
-    if (end == std::string_view::npos) end = headers.size();
-    std::string_view line = headers.substr(start, end - start);
-    if (line.size() > name.size() && line[name.size()] == ':' &&
-        std::equal(name.begin(), name.end(), line.begin(),
-                   [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)); })) {
-      std::string value(line.substr(name.size() + 1));
-      std::transform(value.begin(), value.end(), value.begin(), [](unsigned char c) { return std::tolower(c); });
-      value.erase(0, value.find_first_not_of(" \t"));
-      value.erase(value.find_last_not_of(" \t\r") + 1);
-      return value;
-    }
-    start = end + 1;
-  }
-  return {};
+  std::string value = HeaderFieldValue(headers, name);
+  std::transform(value.begin(), value.end(), value.begin(), [](unsigned char c) { return std::tolower(c); });
+  return value;
 }
 
 // The content of the attachment named `fileName`, for parts kept in objects.

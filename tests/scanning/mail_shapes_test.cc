@@ -112,19 +112,28 @@ TEST_F(ScanDriverTest, HtmlBodiesAreScannedAsTheBrowserGetsThem) {
   const std::string clean =
       "From: a@example.com\nTo: b@example.com\nSubject: news\nMIME-Version: 1.0\n"
       "Content-Type: text/html; charset=utf-8\n\n<html><body><p>Hello</p></body></html>\n";
+  // The same part with its type and encoding on continuation lines, which
+  // every mail reader unfolds.
+  const std::string folded =
+      "From: a@example.com\nTo: b@example.com\nSubject: news\nMIME-Version: 1.0\n"
+      "Content-Type:\n text/html;\n charset=utf-8\nContent-Transfer-Encoding:\n\tquoted-printable\n\n"
+      "<html><body><p>Hello</p><!-- EICAR-=D0=92=D0=98=D0=A0=D0=A3=D0=A1 --></body></html>\n";
   NoteId infected = SubmitMime(html);
   NoteId harmless = SubmitMime(clean);
+  NoteId hidden = SubmitMime(folded);
   SetKernelScanFunction(Utf8PatternKernel);
   ASSERT_EQ(Run(), kNoError);
   SetKernelScanFunction(nullptr);
   EXPECT_FALSE(Held(infected));
   EXPECT_FALSE(Held(harmless));
+  EXPECT_FALSE(Held(hidden));
+  EXPECT_EQ(Exported(hidden).find("EICAR-=D0=92"), std::string::npos) << "the folded header hid the part's type";
   std::string delivered = Exported(infected);
   EXPECT_EQ(delivered.find("EICAR-=D0=92"), std::string::npos) << delivered;
   EXPECT_NE(delivered.find("Subject: news\nMIME-Version: 1.0\n"), std::string::npos) << "the header stays";
   EXPECT_NE(delivered.find("Tervala Anti-Virus Report"), std::string::npos) << delivered;
   EXPECT_EQ(Exported(harmless), clean);
-  EXPECT_EQ(NoteCount("zulquarantine.nsf"), 1u);
+  EXPECT_EQ(NoteCount("zulquarantine.nsf"), 2u);
 }
 
 // Mail whose body converts to no text at all is clean, and leaves as it came.

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "notesapi/header_fields.h"
+
 namespace notesapi::host {
 
 bool IsAscii(std::string_view text) {
@@ -98,27 +100,6 @@ size_t HtmlBodyStart(std::string_view html) {
   return close == std::string::npos ? 0 : close + 1;
 }
 
-// The header field `name` of a header block: [start, end) with its
-// continuation lines and line end; npos when absent.
-std::pair<size_t, size_t> FindField(std::string_view block, std::string_view name) {
-  std::string lower = Lower(block);
-  std::string wanted = Lower(name) + ":";
-  for (size_t at = 0; at < lower.size();) {
-    size_t feed = lower.find('\n', at);
-    size_t next = feed == std::string::npos ? lower.size() : feed + 1;
-    if (lower.compare(at, wanted.size(), wanted) == 0) {
-      size_t end = next;
-      while (end < lower.size() && (lower[end] == ' ' || lower[end] == '\t')) {
-        size_t more = lower.find('\n', end);
-        end = more == std::string::npos ? lower.size() : more + 1;
-      }
-      return {at, end};
-    }
-    at = next;
-  }
-  return {std::string::npos, std::string::npos};
-}
-
 // The header block with the charset parameter set to `charset` (when not
 // empty) and, when `eightBit`, the transfer encoding said as 8bit; nothing
 // else of it changes.
@@ -130,7 +111,7 @@ std::string HeadersWith(std::string block, const std::string& charset, bool eigh
   block.resize(blank);
   if (!block.empty()) block += lineEnd;
   if (setCharset) {
-    auto [start, end] = FindField(block, "Content-Type");
+    auto [start, end] = FindHeaderField(block, "Content-Type");
     if (start == std::string::npos) {
       block += "Content-Type: text/plain; charset=" + charset + lineEnd;
     } else {
@@ -156,7 +137,7 @@ std::string HeadersWith(std::string block, const std::string& charset, bool eigh
     }
   }
   if (eightBit) {
-    auto [start, end] = FindField(block, "Content-Transfer-Encoding");
+    auto [start, end] = FindHeaderField(block, "Content-Transfer-Encoding");
     std::string field = "Content-Transfer-Encoding: 8bit" + lineEnd;
     if (start == std::string::npos) {
       block += field;

@@ -153,7 +153,7 @@ class DocumentScan {
             if (Monitor().quarantineBody) {
               record_.quarantine = 0;
               record_.kind = KindText;
-              (void)AddToQuarantine(record_);
+              (void)AddToQuarantine(record_);  // a courtesy copy of a body that passes unscanned by choice
             }
             return;
           }
@@ -276,13 +276,18 @@ class DocumentScan {
     if (entry.notifyFlags & RecordStatistics) {
       std::string sender = MailItemText(note_, "SMTPOriginator", kMaxSender);
       if (sender.empty()) sender = MailItemText(note_, "From", kMaxSender);
-      (void)WriteVirusRecord(Variables().statDatabase, static_cast<uint16_t>(entry.recordType), record_.description,
-                             sender);
+      if (Status s = WriteVirusRecord(Variables().statDatabase, static_cast<uint16_t>(entry.recordType),
+                                      record_.description, sender);
+          s != kNoError) {
+        // The mail does not wait for its statistics; the lost record is said.
+        LogMessage(LOG_FILE | LOG_CONSOLE, JournalTaskFault, "%s", s, MessageText(Msg::JournalRecordFailed));
+      }
     }
     Log(kLogFromLevel4, JournalInformation, Msg::DeletingFile);
     DeleteCopies(queued && record_.action == ActionReplaceCured && record_.result == ResultCured);
   }
 
+  // A copy that cannot be deleted now is removed at the task's next start.
   void DeleteCopies(bool keepCure) {
     if (!record_.scanCopyPath.empty()) (void)p_->FileDelete(PathForFiles(record_.scanCopyPath));
     if (!keepCure && !record_.cureCopyPath.empty()) (void)p_->FileDelete(PathForFiles(record_.cureCopyPath));
@@ -381,7 +386,7 @@ class DocumentScan {
   Status ErrorExit(Status failure, bool closeQuarantine = true) {
     if (closeQuarantine) (void)CloseQuarantineDocument(note_, mime_);  // the failure that ends the run is reported
     ClearNotifications();
-    for (const ObjectRecord& r : queue_) (void)p_->FileDelete(PathForFiles(r.cureCopyPath));
+    for (const ObjectRecord& r : queue_) (void)p_->FileDelete(PathForFiles(r.cureCopyPath));  // as DeleteCopies
     return failure;
   }
 

@@ -1,6 +1,7 @@
 #include "scanning/object_scanners.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "notesapi/header_fields.h"
 #include "notesapi/process_platform.h"
@@ -55,6 +56,28 @@ void CommonScanStep(ObjectRecord* record, Msg closing) {
                         KernelOptions().tryCure != 0);
   if (record->description.empty()) record->description = Native(record->objectName);
   if (LogLevelAbove(kLogFromLevel4)) LogMessage(kTargets, JournalInformation, MessageText(closing), 0, record->result);
+}
+
+// The messages of one kind of scan copy: it could not be written, it was
+// written (none for a copy not traced), it was scanned.
+struct CopyMessages {
+  Msg writeFailed;
+  std::optional<Msg> written;
+  Msg scanned;
+};
+
+// Writes `content` as the record's scan copy and scans it. A copy that
+// cannot be written (or content that could not be read, `readable` false)
+// leaves the object not processed, never clean; false then.
+bool WriteAndScan(ObjectRecord* record, std::string_view content, const CopyMessages& messages, bool readable = true) {
+  if (!readable || WriteBufferToFile(PathForFiles(record->scanCopyPath), content) != 0) {
+    LogWriteError(messages.writeFailed, 0, *record);
+    CommonWriteFailure(record);
+    return false;
+  }
+  if (messages.written) Trace(kLogFromLevel4, *messages.written);
+  CommonScanStep(record, messages.scanned);
+  return true;
 }
 
 // The item's value without its data type, or false when it cannot be read.
@@ -208,13 +231,7 @@ Status ScanRichTextItem(ObjectRecord* record) {
   std::string_view content(reinterpret_cast<const char*>(bytes), size);
   // A body without text is an empty scan copy, which the kernel calls clean.
   bool readable = bytes != nullptr || length == 0;
-  if (!readable || WriteBufferToFile(PathForFiles(record->scanCopyPath), content) != 0) {
-    LogWriteError(Msg::RichTextWriteFailed, 0, *record);
-    CommonWriteFailure(record);
-  } else {
-    Trace(kLogFromLevel4, Msg::RichTextWritten);
-    CommonScanStep(record, Msg::RichTextScanned);
-  }
+  WriteAndScan(record, content, {Msg::RichTextWriteFailed, Msg::RichTextWritten, Msg::RichTextScanned}, readable);
   p->MemUnlock(text);
   (void)p->MemFree(text);
   return kNoError;
@@ -376,13 +393,10 @@ Status ScanMimePart(ObjectRecord* record) {
     record->description = Native(record->objectName);
     return kNoError;
   }
-  if (read != kNoError || WriteBufferToFile(PathForFiles(record->scanCopyPath), data) != 0) {
-    LogWriteError(Msg::FileExtractFailed, 0, *record);
-    CommonWriteFailure(record);
+  if (!WriteAndScan(record, data, {Msg::FileExtractFailed, Msg::MimePartWritten, Msg::MimePartScanned},
+                    read == kNoError)) {
     return kNoError;
   }
-  Trace(kLogFromLevel4, Msg::MimePartWritten);
-  CommonScanStep(record, Msg::MimePartScanned);
   // Stored data "as is" hides a base64 or quoted-printable payload from the
   // kernel; the decoded body is scanned too.
   size_t prefix = size_t{header.boundaryLength} + header.headersLength;
@@ -414,24 +428,14 @@ Status ScanHtmlSource(ObjectRecord* record, std::string* messageHeaders) {
   size_t prefix = size_t{header.boundaryLength} + header.headersLength;
   std::string decoded = DecodeTransferEncoding(HeaderValue(headers, "content-transfer-encoding"),
                                                std::string_view(data).substr(prefix));
-  if (WriteBufferToFile(PathForFiles(record->scanCopyPath), decoded) != 0) {
-    LogWriteError(Msg::FileExtractFailed, 0, *record);
-    CommonWriteFailure(record);
-    return kNoError;
-  }
-  CommonScanStep(record, Msg::MimePartScanned);
+  WriteAndScan(record, decoded, {Msg::FileExtractFailed, std::nullopt, Msg::MimePartScanned});
   return kNoError;
 }
 
 Status ScanScriptObject(ObjectRecord* record) {
   std::string bytes;
-  if (!ItemBytes(*record, &bytes) || WriteBufferToFile(PathForFiles(record->scanCopyPath), bytes) != 0) {
-    LogWriteError(Msg::FileExtractFailed, 0, *record);
-    CommonWriteFailure(record);
-    return kNoError;
-  }
-  Trace(kLogFromLevel4, Msg::LsWritten);
-  CommonScanStep(record, Msg::LsScanned);
+  bool readable = ItemBytes(*record, &bytes);
+  WriteAndScan(record, bytes, {Msg::FileExtractFailed, Msg::LsWritten, Msg::LsScanned}, readable);
   return kNoError;
 }
 

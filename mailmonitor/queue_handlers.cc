@@ -90,7 +90,17 @@ QueueOutcome HandleHookRequest(const std::string& text) {
     return QueueOutcome::kStopDraining;
   }
   CurrentDocument() = CurrentDocumentRecord{db.get(), request.noteId};
+  // Everything one mail writes (its quarantine document, statistics, the
+  // saved mail, memos, the release) is one transaction per database, one
+  // sync each; the mail's own database is written last, so it is committed
+  // after its quarantine copy. A failed commit leaves the mail held.
+  bool grouped = p->BeginSaves() == kNoError;
   HandleHeldDocument(p, db.get(), request.noteId);
+  if (grouped) {
+    if (Status s = p->EndSaves(true); s != kNoError) {
+      LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::DocumentSendFailed), s, request.noteId);
+    }
+  }
   CurrentDocument() = CurrentDocumentRecord{};
   SetStatus("Idle task");
   return QueueOutcome::kContinue;

@@ -117,6 +117,16 @@ class Platform {
   [[nodiscard]] virtual Status NoteUpdate(NoteHandle note, uint16_t updateFlags) = 0;
   [[nodiscard]] virtual Status NoteClose(NoteHandle note) = 0;
   [[nodiscard]] virtual Status NoteDelete(DbHandle db, NoteId id) = 0;
+  // Groups the saves and deletions this process makes from now until the
+  // matching EndSaves: each database written keeps them in one transaction,
+  // committed by the outermost EndSaves(true) in the order the databases
+  // were first written, or rolled back by EndSaves(false). Readers in this
+  // process see them at once, other processes after the commit. A commit
+  // that fails rolls that database and every later one back and is
+  // returned; the databases committed before it keep what they got. Calls
+  // nest; an EndSaves without a BeginSaves does nothing.
+  [[nodiscard]] virtual Status BeginSaves() = 0;
+  [[nodiscard]] virtual Status EndSaves(bool commit) = 0;
 
   // ---- Items ---------------------------------------------------------------
 

@@ -109,6 +109,18 @@ class PlatformWrapper : public Platform {
     if (Status s = Intercept("DbClose")) return s;
     return target_->DbClose(db);
   }
+  [[nodiscard]] Status BeginSaves() override {
+    if (Status s = Intercept("BeginSaves")) return s;
+    return target_->BeginSaves();
+  }
+  // A failed end still ends the group below, with nothing of it kept.
+  [[nodiscard]] Status EndSaves(bool commit) override {
+    if (Status s = Intercept("EndSaves")) {
+      (void)target_->EndSaves(false);  // the failure reported is the one injected
+      return s;
+    }
+    return target_->EndSaves(commit);
+  }
   [[nodiscard]] Status DbNoteIds(DbHandle db, std::vector<NoteId>* ids) override {
     if (Status s = Intercept("DbNoteIds")) return s;
     return target_->DbNoteIds(db, ids);

@@ -109,6 +109,8 @@ class HostPlatform final : public Platform {
   Status DbCreate(std::string_view path, std::string_view title) override { return databases_.DbCreate(path, title); }
   Status DbOpen(std::string_view path, DbHandle* db) override { return databases_.DbOpen(path, db); }
   Status DbClose(DbHandle db) override { return databases_.DbClose(db); }
+  Status BeginSaves() override { return databases_.BeginSaves(); }
+  Status EndSaves(bool commit) override { return databases_.EndSaves(commit); }
   Status DbNoteIds(DbHandle db, std::vector<NoteId>* ids) override { return databases_.DbNoteIds(db, ids); }
   Status NoteCreate(DbHandle db, NoteHandle* note) override { return databases_.NoteCreate(db, note); }
   Status NoteOpen(DbHandle db, NoteId id, uint32_t openFlags, NoteHandle* note) override {

@@ -89,6 +89,51 @@ TEST_F(CrossProcessTest, TwoProcessesExchangeMessagesAndSeeEachOthersNotes) {
   EXPECT_EQ(writer, "child");
 }
 
+// What one mail writes to several databases reaches other processes together,
+// at the end of the outermost group, or not at all.
+TEST_F(CrossProcessTest, GroupedSavesReachOtherProcessesAtTheirEnd) {
+  std::unique_ptr<Platform> writer = server_.OpenHost();
+  std::unique_ptr<Platform> reader = server_.OpenHost();
+  for (const char* name : {"quarantine.nsf", "mail.nsf"}) ASSERT_EQ(writer->DbCreate(name, name), kNoError);
+  auto save = [&](const char* name) {
+    ScopedDb db(writer.get());
+    ScopedNote note(writer.get());
+    Status s = writer->DbOpen(name, db.put());
+    if (s == kNoError) s = writer->NoteCreate(db.get(), note.put());
+    if (s == kNoError) s = writer->ItemSetText(note.get(), "Subject", "grouped");
+    return s == kNoError ? writer->NoteUpdate(note.get(), kUpdateForce) : s;
+  };
+  auto count = [](Platform* p, const char* name) {
+    ScopedDb db(p);
+    std::vector<NoteId> ids;
+    if (p->DbOpen(name, db.put()) != kNoError || p->DbNoteIds(db.get(), &ids) != kNoError) return size_t{999};
+    return ids.size();
+  };
+
+  ASSERT_EQ(writer->BeginSaves(), kNoError);
+  ASSERT_EQ(save("quarantine.nsf"), kNoError);
+  ASSERT_EQ(writer->BeginSaves(), kNoError);
+  ASSERT_EQ(save("mail.nsf"), kNoError);
+  ASSERT_EQ(writer->EndSaves(true), kNoError);
+  EXPECT_EQ(count(writer.get(), "mail.nsf"), 1u) << "the writer reads its own saves";
+  EXPECT_EQ(count(reader.get(), "mail.nsf"), 0u) << "nothing leaves before the outermost end";
+  EXPECT_EQ(count(reader.get(), "quarantine.nsf"), 0u);
+  ASSERT_EQ(writer->EndSaves(true), kNoError);
+  EXPECT_EQ(count(reader.get(), "quarantine.nsf"), 1u);
+  EXPECT_EQ(count(reader.get(), "mail.nsf"), 1u);
+
+  ASSERT_EQ(writer->BeginSaves(), kNoError);
+  ASSERT_EQ(save("quarantine.nsf"), kNoError);
+  ASSERT_EQ(save("mail.nsf"), kNoError);
+  ASSERT_EQ(writer->EndSaves(false), kNoError);
+  EXPECT_EQ(count(reader.get(), "quarantine.nsf"), 1u) << "rolled back";
+  EXPECT_EQ(count(writer.get(), "mail.nsf"), 1u) << "rolled back for the writer too";
+
+  EXPECT_EQ(writer->EndSaves(true), kNoError) << "an end without a beginning does nothing";
+  ASSERT_EQ(save("mail.nsf"), kNoError);
+  EXPECT_EQ(count(reader.get(), "mail.nsf"), 2u) << "outside a group a save is committed at once";
+}
+
 TEST_F(CrossProcessTest, WriterKilledDuringSavesLeavesWholeNotes) {
   constexpr int kItems = 200;
   std::unique_ptr<Platform> p = server_.OpenHost();

@@ -31,6 +31,7 @@ Status DatabaseRole::DbOpen(std::string_view path, DbHandle* db) {
       return st;
     }
     if (!s_.options.foldGrowingLogs) store->StopFoldingGrowingLog();
+    store->JoinSavesOf(&s_.saves);
     kept = KeptDatabase{std::move(store), info.st_dev, info.st_ino};
   }
   open->store = kept.store;
@@ -39,6 +40,13 @@ Status DatabaseRole::DbOpen(std::string_view path, DbHandle* db) {
   *db = handle;
   return kNoError;
 }
+
+Status DatabaseRole::BeginSaves() {
+  s_.saves.Open();
+  return kNoError;
+}
+
+Status DatabaseRole::EndSaves(bool commit) { return s_.saves.Close(commit); }
 
 Status DatabaseRole::DbClose(DbHandle db) {
   auto it = s_.databases.find(db);

@@ -16,6 +16,8 @@ class DatabaseRole {
   Status DbCreate(std::string_view path, std::string_view title);
   Status DbOpen(std::string_view path, DbHandle* db);
   Status DbClose(DbHandle db);
+  Status BeginSaves();
+  Status EndSaves(bool commit);
   Status DbNoteIds(DbHandle db, std::vector<NoteId>* ids);
   Status NoteCreate(DbHandle db, NoteHandle* note);
   // The note as stored; presenting MIME content converted is another role's.

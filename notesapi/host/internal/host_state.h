@@ -93,6 +93,8 @@ struct HostState {
   uint32_t nextHandle = 1;
   uint32_t unidSequence = 0;
   std::map<DbHandle, std::unique_ptr<OpenDatabase>> databases;
+  // Declared before the kept connections, which leave it when they close.
+  SaveBatch saves;
   std::map<std::string, KeptDatabase> keptDatabases;
   std::map<NoteHandle, OpenNote> notes;
   std::map<QueueHandle, std::string> openQueues;

@@ -271,6 +271,8 @@ Status NoteDatabase::NoteIds(std::vector<NoteId>* ids) {
 }
 
 Status NoteDatabase::InsertObject(std::string_view data, uint32_t flags, uint32_t* objectId) {
+  SqliteTransaction transaction(&db_);  // joins an open save batch
+  if (Status s = transaction.Begin(); s != kNoError) return s;
   SqliteStatement insert;
   Status s = insert.Prepare(&db_, "INSERT INTO objects(note_id, object_type, flags, data) VALUES(NULL, 0, ?, ?)");
   if (s != kNoError) return s;
@@ -279,6 +281,7 @@ Status NoteDatabase::InsertObject(std::string_view data, uint32_t flags, uint32_
   if (s = insert.Run(); s != kNoError) return s;
   int64_t id = sqlite3_last_insert_rowid(db_.get());
   if (id <= 0 || id > UINT32_MAX) return kDatabaseError;
+  if (s = transaction.Commit(); s != kNoError) return s;
   *objectId = static_cast<uint32_t>(id);
   return kNoError;
 }
@@ -296,10 +299,13 @@ Status NoteDatabase::ReadObject(uint32_t objectId, std::string* data, uint32_t* 
 }
 
 Status NoteDatabase::DeleteObject(uint32_t objectId) {
+  SqliteTransaction transaction(&db_);  // joins an open save batch
+  if (Status s = transaction.Begin(); s != kNoError) return s;
   SqliteStatement remove;
   if (Status s = remove.Prepare(&db_, "DELETE FROM objects WHERE object_id = ?"); s != kNoError) return s;
   remove.BindInt(1, objectId);
-  return remove.Run();
+  if (Status s = remove.Run(); s != kNoError) return s;
+  return transaction.Commit();
 }
 
 Status NoteDatabase::Title(std::string* title) {

@@ -54,6 +54,8 @@ class NoteDatabase {
   [[nodiscard]] Status FoldLog() { return db_.CheckpointWithoutWaiting(); }
   // Leaves folding the log to others (and to the last close).
   void StopFoldingGrowingLog() { (void)db_.Exec("PRAGMA wal_autocheckpoint=0"); }
+  // Writes made while `batch` is open join it.
+  void JoinSavesOf(SaveBatch* batch) { db_.JoinSavesOf(batch); }
   [[nodiscard]] Status Title(std::string* title);
 
   // Objects: the data of attachments. A new object belongs to no note until

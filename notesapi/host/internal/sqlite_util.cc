@@ -29,9 +29,11 @@ Status SqliteStatus(int rc, Status missingStatus) {
   }
 }
 
+// Connections are moved only before they write: a batch never holds one.
 SqliteDb::SqliteDb(SqliteDb&& other) noexcept
     : db_(std::exchange(other.db_, nullptr)),
       busyTimeoutMillis_(other.busyTimeoutMillis_),
+      batch_(other.batch_),
       idle_(std::exchange(other.idle_, std::make_unique<IdleStatements>())) {}
 
 SqliteDb& SqliteDb::operator=(SqliteDb&& other) noexcept {
@@ -39,6 +41,7 @@ SqliteDb& SqliteDb::operator=(SqliteDb&& other) noexcept {
     Close();
     db_ = std::exchange(other.db_, nullptr);
     busyTimeoutMillis_ = other.busyTimeoutMillis_;
+    batch_ = other.batch_;
     idle_ = std::exchange(other.idle_, std::make_unique<IdleStatements>());
   }
   return *this;
@@ -47,6 +50,7 @@ SqliteDb& SqliteDb::operator=(SqliteDb&& other) noexcept {
 SqliteDb::~SqliteDb() { Close(); }
 
 void SqliteDb::Close() {
+  if (inBatch_) batch_->Leave(this);
   for (auto& [sql, statement] : *idle_) sqlite3_finalize(statement);
   idle_->clear();
   if (db_ != nullptr) sqlite3_close_v2(std::exchange(db_, nullptr));
@@ -168,18 +172,68 @@ std::string SqliteStatement::ColumnBlob(int column) const {
   return std::string(static_cast<const char*>(data), static_cast<size_t>(size));
 }
 
+Status SqliteDb::BeginTransaction() {
+  if (depth_ == 0 && !inBatch_ && batch_ != nullptr && batch_->open()) {
+    if (Status s = batch_->Join(this); s != kNoError) return s;
+  }
+  Status s = Exec(depth_ == 0 && !inBatch_ ? "BEGIN IMMEDIATE" : "SAVEPOINT nested");
+  if (s == kNoError) ++depth_;
+  return s;
+}
+
+Status SqliteDb::CommitTransaction() {
+  Status s = Exec(depth_ == 1 && !inBatch_ ? "COMMIT" : "RELEASE nested");
+  if (s == kNoError) --depth_;
+  return s;
+}
+
+void SqliteDb::RollBackTransaction() {
+  if (depth_ == 1 && !inBatch_) {
+    (void)Exec("ROLLBACK");  // SQLite ends the transaction even when this reports an error
+  } else {
+    (void)Exec("ROLLBACK TO nested");  // as above
+    (void)Exec("RELEASE nested");
+  }
+  --depth_;
+}
+
+Status SaveBatch::Join(SqliteDb* db) {
+  if (Status s = db->Exec("BEGIN IMMEDIATE"); s != kNoError) return s;
+  db->inBatch_ = true;
+  joined_.push_back(db);
+  return kNoError;
+}
+
+void SaveBatch::Leave(SqliteDb* db) {
+  (void)db->Exec("ROLLBACK");  // the connection closes: nothing of it can be committed
+  db->inBatch_ = false;
+  std::erase(joined_, db);
+}
+
+Status SaveBatch::Close(bool commit) {
+  if (depth_ == 0 || --depth_ > 0) return kNoError;
+  Status failed = commit ? kNoError : kDatabaseError;
+  for (SqliteDb* db : joined_) {
+    if (failed == kNoError) failed = db->Exec("COMMIT");
+    if (failed != kNoError) (void)db->Exec("ROLLBACK");  // not committed: nothing of it stays
+    db->inBatch_ = false;
+  }
+  joined_.clear();
+  return commit ? failed : kNoError;
+}
+
 SqliteTransaction::~SqliteTransaction() {
-  if (open_) (void)db_->Exec("ROLLBACK");
+  if (open_) db_->RollBackTransaction();
 }
 
 Status SqliteTransaction::Begin() {
-  Status s = db_->Exec("BEGIN IMMEDIATE");
+  Status s = db_->BeginTransaction();
   open_ = s == kNoError;
   return s;
 }
 
 Status SqliteTransaction::Commit() {
-  Status s = db_->Exec("COMMIT");
+  Status s = db_->CommitTransaction();
   if (s == kNoError) open_ = false;
   return s;
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "notesapi/status.h"
 
@@ -26,6 +27,8 @@ inline constexpr int kDefaultBusyTimeoutMillis = 10000;
 // power cut once saved; a queue message or a status line may be lost then
 // (held mail is asked for again), so it waits for the next checkpoint.
 enum class Durability { kAtCheckpoint, kEachCommit };
+
+class SaveBatch;
 
 class SqliteDb {
  public:
@@ -46,6 +49,15 @@ class SqliteDb {
   // Folds in what it can without waiting for another connection.
   [[nodiscard]] Status CheckpointWithoutWaiting();
   [[nodiscard]] Status Exec(const char* sql);
+  // Transactions nest: the outermost is BEGIN IMMEDIATE ... COMMIT, those
+  // inside it savepoints, so a step that writes in several statements can
+  // run inside a larger one. Inside an open save batch the connection's
+  // outermost transaction belongs to the batch.
+  [[nodiscard]] Status BeginTransaction();
+  [[nodiscard]] Status CommitTransaction();
+  void RollBackTransaction();
+  // The batch this connection's writes join while it is open, or nullptr.
+  void JoinSavesOf(SaveBatch* batch) { batch_ = batch; }
   // Exec for schema and mode statements run while opening.
   [[nodiscard]] Status ExecSetup(const char* sql);
   sqlite3* get() const { return db_; }
@@ -57,10 +69,14 @@ class SqliteDb {
 
  private:
   friend class SqliteStatement;
+  friend class SaveBatch;
   void Close();
 
   sqlite3* db_ = nullptr;
   int busyTimeoutMillis_ = 0;
+  int depth_ = 0;             // transactions of this connection open now
+  SaveBatch* batch_ = nullptr;
+  bool inBatch_ = false;      // the batch holds this connection's outermost transaction
   std::unique_ptr<IdleStatements> idle_ = std::make_unique<IdleStatements>();
 };
 
@@ -95,7 +111,34 @@ class SqliteStatement {
   SqliteDb::IdleStatements* home_ = nullptr;
 };
 
-// BEGIN IMMEDIATE ... COMMIT, rolled back when not committed.
+// The saves of several connections held in one open transaction each and
+// committed together, in the order the connections first wrote: a task
+// that writes a mail, its quarantine copy and its statistics pays one sync
+// per database, and the database written first is durable first.
+class SaveBatch {
+ public:
+  SaveBatch() = default;
+  SaveBatch(const SaveBatch&) = delete;
+  SaveBatch& operator=(const SaveBatch&) = delete;
+
+  void Open() { ++depth_; }
+  bool open() const { return depth_ > 0; }
+  // Ends one Open; the last commits (or, without `commit`, rolls back) every
+  // connection that joined. A commit that fails rolls that connection and
+  // every later one back, and is returned.
+  [[nodiscard]] Status Close(bool commit);
+
+ private:
+  friend class SqliteDb;
+  [[nodiscard]] Status Join(SqliteDb* db);
+  void Leave(SqliteDb* db);  // a connection that closes: what it held is rolled back
+
+  int depth_ = 0;
+  std::vector<SqliteDb*> joined_;
+};
+
+// BEGIN IMMEDIATE ... COMMIT (a savepoint inside another transaction),
+// rolled back when not committed.
 class SqliteTransaction {
  public:
   explicit SqliteTransaction(SqliteDb* db) : db_(db) {}

@@ -67,6 +67,12 @@ class NoteDatabase {
  private:
   [[nodiscard]] Status LoadWhere(const char* condition, const std::string& key, int64_t number, StoredNote* note);
   [[nodiscard]] Status NextNoteId(NoteId* id);
+  // Writes the note's items: for a stored note only those that differ from
+  // the stored rows, the rest left where they are.
+  [[nodiscard]] Status WriteItems(NoteId id, const std::vector<StoredItem>& items, bool stored);
+  [[nodiscard]] Status KeptPositions(NoteId id, const std::vector<StoredItem>& items, std::vector<int64_t>* positions,
+                                     std::vector<bool>* changed);
+  [[nodiscard]] Status RewriteItems(NoteId id, const std::vector<StoredItem>& items);
 
   SqliteDb db_;
 };

@@ -165,6 +165,13 @@ void SqliteStatement::Reset() {
 
 int64_t SqliteStatement::ColumnInt(int column) const { return sqlite3_column_int64(stmt_, column); }
 
+std::string_view SqliteStatement::ColumnBlobView(int column) const {
+  const void* data = sqlite3_column_blob(stmt_, column);
+  int size = sqlite3_column_bytes(stmt_, column);
+  if (data == nullptr || size <= 0) return {};
+  return std::string_view(static_cast<const char*>(data), static_cast<size_t>(size));
+}
+
 std::string SqliteStatement::ColumnBlob(int column) const {
   const void* data = sqlite3_column_blob(stmt_, column);
   int size = sqlite3_column_bytes(stmt_, column);

@@ -102,6 +102,8 @@ class SqliteStatement {
   void Reset();
   int64_t ColumnInt(int column) const;
   std::string ColumnBlob(int column) const;
+  // The bytes in place, valid until the next Step or Reset.
+  std::string_view ColumnBlobView(int column) const;
 
  private:
   void GiveBack();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -188,6 +189,30 @@ TEST_F(HostPlatformTest, NoWriteThroughPlantedLinksAndPrivateFolders) {
 
 // Logs stay open between lines, and a rotation (the file renamed under its
 // path) starts a new file at the next line; nothing is lost or doubled.
+// notes.ini is read again only when it changed, and then at once: a value
+// an editor writes in place is seen by the next read.
+TEST_F(HostPlatformTest, NotesIniChangesAreSeenAtTheNextRead) {
+  ASSERT_EQ(p->IniSetText("ZulProbe", "first"), kNoError);
+  std::string value;
+  ASSERT_TRUE(p->IniGetText("ZulProbe", 64, &value));
+  EXPECT_EQ(value, "first");
+  std::string text = ReadFile("notes.ini");
+  size_t at = text.find("ZulProbe=first");
+  ASSERT_NE(at, std::string::npos);
+  text.replace(at, 14, "ZulProbe=other");
+  {
+    std::fstream inPlace(server_.directory() + "/notes.ini", std::ios::in | std::ios::out | std::ios::binary);
+    inPlace.write(text.data(), static_cast<std::streamsize>(text.size()));
+  }
+  struct timespec times[2] = {{0, UTIME_OMIT}, {1, 0}};  // a time unlike the last one, as a later write has
+  ASSERT_EQ(::utimensat(AT_FDCWD, (server_.directory() + "/notes.ini").c_str(), times, 0), 0);
+  ASSERT_TRUE(p->IniGetText("ZulProbe", 64, &value));
+  EXPECT_EQ(value, "other") << "same file, same size, another time";
+  ASSERT_EQ(p->IniSetText("ZulProbe", "third"), kNoError);
+  ASSERT_TRUE(p->IniGetText("ZulProbe", 64, &value));
+  EXPECT_EQ(value, "third");
+}
+
 // Every item of a note as a reader gets it, in order: name and value.
 std::vector<std::pair<std::string, std::string>> ItemsOf(Platform* p, NoteHandle note) {
   std::vector<std::pair<std::string, std::string>> items;

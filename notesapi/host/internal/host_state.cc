@@ -63,6 +63,8 @@ std::string Lower(std::string_view text) {
 }
 
 bool MakeFolders(const std::string& path) {
+  struct stat existing {};
+  if (::stat(path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) return true;  // the usual case, one call
   std::string partial;
   std::stringstream parts(path);
   std::string part;

@@ -1,5 +1,7 @@
 #include "notesapi/host/internal/notes_ini.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -60,8 +62,19 @@ int32_t ParseIniNumber(std::string_view text) {
   return static_cast<int32_t>(static_cast<uint32_t>(value));
 }
 
+std::vector<std::string> NotesIni::Lines() const {
+  struct stat info {};
+  if (::stat(path_.c_str(), &info) != 0) return {};
+  int64_t modified = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (snapshot_.inode != info.st_ino || snapshot_.modifiedNanos != modified || snapshot_.size != info.st_size) {
+    snapshot_ = Snapshot{info.st_ino, modified, static_cast<int64_t>(info.st_size), ReadLines(path_)};
+  }
+  return snapshot_.lines;
+}
+
 std::optional<std::string> NotesIni::Get(std::string_view name) const {
-  for (const std::string& line : ReadLines(path_)) {
+  for (const std::string& line : Lines()) {
     if (!SameName(LineName(line), name)) continue;
     std::string_view value(line);
     value.remove_prefix(value.find('=') + 1);

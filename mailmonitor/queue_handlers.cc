@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "scanning/current_document.h"
+#include "mailmonitor/current_document.h"
 #include "base/server_variables.h"
 #include "mailmonitor/service_queues.h"
 #include "base/version_text.h"
@@ -37,7 +37,9 @@ void SetStatus(const char* text) { (void)ProcessPlatform()->StatusLineSetDefault
 
 // Opens, scans and releases one held document; every outcome but a saved
 // release leaves it held.
-void HandleHeldDocument(Platform* p, DbHandle db, NoteId noteId) {
+void HandleHeldDocument(Platform* p, const CurrentDocumentRecord& current) {
+  DbHandle db = current.db;
+  NoteId noteId = current.noteId;
   NoteHandle note = kNullHandle;
   if (Status s = p->NoteOpen(db, noteId, kOpenRawMime, &note); s != kNoError) {
     LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::DocumentOpenFailed), s, noteId);
@@ -59,7 +61,7 @@ void HandleHeldDocument(Platform* p, DbHandle db, NoteId noteId) {
     }
   }
   if (released) {
-    (void)ReleaseDocument(&note);  // a failure shows in the save
+    (void)ReleaseDocument(current, &note);  // a failure shows in the save
     Status s = note == kNullHandle ? kInvalidHandle : p->NoteUpdate(note, kUpdateRelease);
     if (s != kNoError) {
       LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::DocumentSendFailed), s, noteId);
@@ -89,28 +91,26 @@ QueueOutcome HandleHookRequest(const std::string& text) {
     SetStatus("Idle task");
     return QueueOutcome::kStopDraining;
   }
-  CurrentDocument() = CurrentDocumentRecord{db.get(), request.noteId};
+  const CurrentDocumentRecord current{db.get(), request.noteId};
   // Everything one mail writes (its quarantine document, statistics, the
   // saved mail, memos, the release) is one transaction per database, one
   // sync each; the mail's own database is written last, so it is committed
   // after its quarantine copy. A failed commit leaves the mail held.
   bool grouped = p->BeginSaves() == kNoError;
-  HandleHeldDocument(p, db.get(), request.noteId);
+  HandleHeldDocument(p, current);
   if (grouped) {
     if (Status s = p->EndSaves(true); s != kNoError) {
       LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::DocumentSendFailed), s, request.noteId);
     }
   }
-  CurrentDocument() = CurrentDocumentRecord{};
   SetStatus("Idle task");
   return QueueOutcome::kContinue;
 }
 
-Status ReleaseDocument(NoteHandle* note) {
+Status ReleaseDocument(const CurrentDocumentRecord& current, NoteHandle* note) {
   Platform* p = ProcessPlatform();
   if (*note != kNullHandle) (void)p->NoteClose(*note);
   *note = kNullHandle;
-  const CurrentDocumentRecord& current = CurrentDocument();
   if (p->NoteOpen(current.db, current.noteId, kOpenRawMime, note) != kNoError) *note = kNullHandle;
   return p->ItemDelete(*note, "RoutingState");
 }

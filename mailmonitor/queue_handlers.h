@@ -6,6 +6,7 @@
 #include <string>
 
 #include "notesapi/platform.h"
+#include "mailmonitor/current_document.h"
 
 namespace zul {
 
@@ -17,10 +18,10 @@ enum class QueueOutcome {
 };
 
 QueueOutcome HandleHookRequest(const std::string& text);
-// Gives the held document of CurrentDocument back to the router: `note`
-// (closed first) is reopened as stored and loses "RoutingState"; the caller
-// saves it with kUpdateRelease and closes it.
-notesapi::Status ReleaseDocument(notesapi::NoteHandle* note);
+// Gives the held document `current` back to the router: `note` (closed
+// first) is reopened as stored and loses "RoutingState"; the caller saves it
+// with kUpdateRelease and closes it.
+notesapi::Status ReleaseDocument(const CurrentDocumentRecord& current, notesapi::NoteHandle* note);
 QueueOutcome HandleUpdaterMessage(const std::string& text);
 QueueOutcome HandleConsoleCommand(const std::string& text);
 QueueOutcome HandleDatabaseMessage(const std::string& text);

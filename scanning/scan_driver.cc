@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "scanning/current_document.h"
 #include "base/server_variables.h"
 #include "notesapi/process_platform.h"
 #include "base/journal_records.h"
@@ -111,8 +110,7 @@ class DocumentScan {
     note_ = kNullHandle;
     if (LogLevelAbove(kLogFromLevel3)) LogMessage(kTargets, JournalInformation, "H_NOTE_BEFORE 0x%08x", 0, note_);
     // The stored parts are scanned instead, raw.
-    const CurrentDocumentRecord& current = CurrentDocument();
-    if (Status s = p_->NoteOpen(current.db, current.noteId, kOpenRawMime, &note_); s != kNoError) {
+    if (Status s = p_->NoteOpen(db_, noteId_, kOpenRawMime, &note_); s != kNoError) {
       note_ = kNullHandle;
       Trace("ERROR CD-CONVERT NOTE(4)", s, JournalError);
     }

@@ -189,6 +189,30 @@ TEST_F(HostPlatformTest, NoWriteThroughPlantedLinksAndPrivateFolders) {
 
 // Logs stay open between lines, and a rotation (the file renamed under its
 // path) starts a new file at the next line; nothing is lost or doubled.
+// An attachment's data is written once, already owned by its note: a row
+// moved to its owner afterwards would be written again whole, leaving its
+// first pages free.
+TEST_F(HostPlatformTest, AttachmentDataIsWrittenOnce) {
+  ASSERT_EQ(p->DbCreate("objects.nsf", "Objects"), kNoError);
+  ScopedDb db(p);
+  ASSERT_EQ(p->DbOpen("objects.nsf", db.put()), kNoError);
+  WriteFile("big.bin", std::string(2 << 20, 'x'));
+  for (int note = 0; note < 2; ++note) {
+    ScopedNote created(p);
+    ASSERT_EQ(p->NoteCreate(db.get(), created.put()), kNoError);
+    ASSERT_EQ(p->AttachFile(created.get(), Path("big.bin"), "big.bin", 0, false, nullptr), kNoError);
+    ASSERT_EQ(p->NoteUpdate(created.get(), kUpdateForce), kNoError);
+  }
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(server_.data("objects.nsf").c_str(), &raw, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt* query = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(raw, "PRAGMA freelist_count", -1, &query, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
+  EXPECT_LT(sqlite3_column_int64(query, 0), 16) << "pages of data written twice";
+  sqlite3_finalize(query);
+  sqlite3_close(raw);
+}
+
 // notes.ini is read again only when it changed, and then at once: a value
 // an editor writes in place is seen by the next read.
 TEST_F(HostPlatformTest, NotesIniChangesAreSeenAtTheNextRead) {

@@ -144,8 +144,37 @@ Status DatabaseRole::NoteUpdate(NoteHandle note, uint16_t updateFlags) {
     if (Status st = WriteBackMime(s_, note); st != kNoError) return st;
   }
   open->mimeOrigin.reset();
-  if (Status st = StorePendingObjects(s_, open); st != kNoError) return st;
-  return db->store->Save(&open->note, (updateFlags & kUpdateForce) != 0, s_.platform->TimeNow());
+  // The note and its new objects are one transaction, the objects written
+  // once, owned by the note: nothing of a save that fails stays.
+  SqliteTransaction transaction(db->store->connection());
+  if (Status st = transaction.Begin(); st != kNoError) return st;
+  StoredNote before;
+  before.id = open->note.id;
+  before.revision = open->note.revision;
+  before.modified = open->note.modified;
+  before.attachedObjects = open->note.attachedObjects;
+  before.detachedObjects = open->note.detachedObjects;
+  NoteId owner = open->note.id;
+  Status st = kNoError;
+  if (owner == 0 && !open->pendingObjects.empty()) st = db->store->ReserveNoteId(&owner);
+  open->note.reservedId = open->note.id == 0 ? owner : 0;
+  std::vector<ObjectPatch> patches;
+  if (st == kNoError) st = StorePendingObjects(s_, open, owner, &patches);
+  if (st == kNoError) st = db->store->Save(&open->note, (updateFlags & kUpdateForce) != 0, s_.platform->TimeNow());
+  if (st == kNoError) st = transaction.Commit();
+  if (st != kNoError) {
+    // Rolled back: the note in memory is again the one not yet saved.
+    UndoObjectPatches(open, patches);
+    open->note.id = before.id;
+    open->note.reservedId = 0;
+    open->note.revision = before.revision;
+    open->note.modified = before.modified;
+    open->note.attachedObjects = std::move(before.attachedObjects);
+    open->note.detachedObjects = std::move(before.detachedObjects);
+    return st;
+  }
+  open->pendingObjects.clear();
+  return kNoError;
 }
 
 Status DatabaseRole::NoteClose(NoteHandle note) {

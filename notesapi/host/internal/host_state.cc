@@ -234,13 +234,19 @@ Status ReadNoteObject(HostState& s, NoteHandle note, uint32_t object, std::strin
   return db->store->ReadObject(object, data, flags);
 }
 
-Status StorePendingObjects(HostState& s, OpenNote* open) {
+namespace {
+
+void SetObjectNumber(StoredItem* item, uint32_t object) {
+  for (int i = 0; i < 4; ++i) item->value[2 + 2 + i] = static_cast<char>(object >> (8 * i) & 0xFF);
+}
+
+}  // namespace
+
+Status StorePendingObjects(HostState& s, OpenNote* open, NoteId owner, std::vector<ObjectPatch>* patches) {
   OpenDatabase* db = s.FindDb(open->db);
   if (db == nullptr) return kInvalidHandle;
-  std::vector<StoredItem> items = open->note.items;  // rewritten here, kept only when all went in
-  std::vector<uint32_t> inserted;
-  Status st = kNoError;
-  for (StoredItem& item : items) {
+  for (size_t i = 0; i < open->note.items.size(); ++i) {
+    StoredItem& item = open->note.items[i];
     uint16_t type = 0;
     FileObject file;
     if (ValueType(item.value, &type) != kNoError || type != TYPE_OBJECT ||
@@ -250,18 +256,18 @@ Status StorePendingObjects(HostState& s, OpenNote* open) {
     auto pending = open->pendingObjects.find(file.header.rrv);
     if (pending == open->pendingObjects.end()) continue;
     uint32_t stored = 0;
-    if (st = db->store->InsertObject(pending->second.data, pending->second.flags, &stored); st != kNoError) break;
-    inserted.push_back(stored);
-    for (int i = 0; i < 4; ++i) item.value[2 + 2 + i] = static_cast<char>(stored >> (8 * i) & 0xFF);
+    if (Status st = db->store->InsertObject(pending->second.data, pending->second.flags, owner, &stored); st != kNoError) {
+      return st;
+    }
+    patches->push_back({i, file.header.rrv});
+    SetObjectNumber(&item, stored);
+    if (owner == 0) open->note.attachedObjects.push_back(stored);
   }
-  if (st != kNoError) {
-    for (uint32_t object : inserted) (void)db->store->DeleteObject(object);  // never named by a saved note
-    return st;
-  }
-  open->note.items = std::move(items);
-  open->note.attachedObjects.insert(open->note.attachedObjects.end(), inserted.begin(), inserted.end());
-  open->pendingObjects.clear();
   return kNoError;
+}
+
+void UndoObjectPatches(OpenNote* open, const std::vector<ObjectPatch>& patches) {
+  for (const ObjectPatch& patch : patches) SetObjectNumber(&open->note.items[patch.item], patch.object);
 }
 
 Status FindAttachmentItem(HostState& s, NoteHandle note, std::string_view name, BlockId* found) {

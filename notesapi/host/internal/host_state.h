@@ -134,9 +134,16 @@ void Describe(NoteHandle note, const StoredItem& item, ItemInfo* info);
 uint32_t AddPendingObject(OpenNote* open, std::string data, uint32_t flags);
 // The data of an object of an open note: pending, or in its database.
 [[nodiscard]] Status ReadNoteObject(HostState& s, NoteHandle note, uint32_t object, std::string* data, uint32_t* flags);
-// Moves the pending objects that items still name into the database and
-// points the items at them; on failure nothing is changed.
-[[nodiscard]] Status StorePendingObjects(HostState& s, OpenNote* open);
+// An item whose object number was changed, and the number it had.
+struct ObjectPatch {
+  size_t item;
+  uint32_t object;
+};
+// Writes the pending objects that items still name into the database,
+// owned by `owner`, and points the items at them, saying in `patches` what
+// it changed; the caller puts that back when the save does not commit.
+[[nodiscard]] Status StorePendingObjects(HostState& s, OpenNote* open, NoteId owner, std::vector<ObjectPatch>* patches);
+void UndoObjectPatches(OpenNote* open, const std::vector<ObjectPatch>& patches);
 // The file object of a "$FILE" item of an open note, and its database.
 [[nodiscard]] Status AttachmentOf(HostState& s, NoteHandle note, BlockId item, FileObject* file, OpenDatabase** db);
 // The file name and data of a "$FILE" item of an open note.

@@ -291,7 +291,10 @@ Status NoteDatabase::Save(StoredNote* note, bool force, const TimeDate& now) {
   NoteId id = note->id;
   int64_t revision = note->revision;
   if (id == 0) {
-    if (Status s = NextNoteId(&id); s != kNoError) return s;
+    id = note->reservedId;
+    if (id == 0) {
+      if (Status s = NextNoteId(&id); s != kNoError) return s;
+    }
     revision = 0;
   } else {
     SqliteStatement current;
@@ -330,6 +333,7 @@ Status NoteDatabase::Save(StoredNote* note, bool force, const TimeDate& now) {
   if (s = transaction.Commit(); s != kNoError) return s;
   note->attachedObjects.clear();
   note->detachedObjects.clear();
+  note->reservedId = 0;
   note->id = id;
   note->modified = now;
   note->revision = revision + 1;
@@ -361,14 +365,15 @@ Status NoteDatabase::NoteIds(std::vector<NoteId>* ids) {
   }
 }
 
-Status NoteDatabase::InsertObject(std::string_view data, uint32_t flags, uint32_t* objectId) {
+Status NoteDatabase::InsertObject(std::string_view data, uint32_t flags, NoteId owner, uint32_t* objectId) {
   SqliteTransaction transaction(&db_);  // joins an open save batch
   if (Status s = transaction.Begin(); s != kNoError) return s;
   SqliteStatement insert;
-  Status s = insert.Prepare(&db_, "INSERT INTO objects(note_id, object_type, flags, data) VALUES(NULL, 0, ?, ?)");
+  Status s = insert.Prepare(&db_, "INSERT INTO objects(note_id, object_type, flags, data) VALUES(NULLIF(?, 0), 0, ?, ?)");
   if (s != kNoError) return s;
-  insert.BindInt(1, flags);
-  insert.BindBlobInPlace(2, data);  // an object may be a whole large message: not copied again
+  insert.BindInt(1, owner);
+  insert.BindInt(2, flags);
+  insert.BindBlobInPlace(3, data);  // an object may be a whole large message: not copied again
   if (s = insert.Run(); s != kNoError) return s;
   int64_t id = sqlite3_last_insert_rowid(db_.get());
   if (id <= 0 || id > UINT32_MAX) return kDatabaseError;

@@ -23,6 +23,7 @@ struct StoredItem {
 
 struct StoredNote {
   NoteId id = 0;  // 0 until first saved
+  NoteId reservedId = 0;  // the ID a new note's first save gives it, when drawn before
   Unid unid;
   uint16_t noteClass = NOTE_CLASS_DOCUMENT;
   TimeDate created;
@@ -60,7 +61,13 @@ class NoteDatabase {
 
   // Objects: the data of attachments. A new object belongs to no note until
   // the note that attached it is saved.
-  [[nodiscard]] Status InsertObject(std::string_view data, uint32_t flags, uint32_t* objectId);
+  // `owner` 0 leaves the object to the next save of the note that names it.
+  [[nodiscard]] Status InsertObject(std::string_view data, uint32_t flags, NoteId owner, uint32_t* objectId);
+  // Draws a new note's ID ahead of its first save, so the objects it is
+  // saved with are written owned by it (an object row moved to its owner
+  // later is written again whole).
+  [[nodiscard]] Status ReserveNoteId(NoteId* id) { return NextNoteId(id); }
+  SqliteDb* connection() { return &db_; }
   [[nodiscard]] Status ReadObject(uint32_t objectId, std::string* data, uint32_t* flags);
   [[nodiscard]] Status DeleteObject(uint32_t objectId);
 

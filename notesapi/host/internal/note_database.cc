@@ -3,9 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <limits>
 #include <thread>
 
 #include "notesapi/item_values.h"
@@ -365,33 +367,75 @@ Status NoteDatabase::NoteIds(std::vector<NoteId>* ids) {
   }
 }
 
+namespace {
+
+// Large object data goes in and out in pieces: a value handed to SQLite
+// whole is first copied into one record of its full size.
+constexpr size_t kWholeValueLimit = 64 * 1024;
+constexpr size_t kBlobPiece = 1024 * 1024;
+
+Status WriteObjectData(sqlite3* db, int64_t row, std::string_view data) {
+  sqlite3_blob* blob = nullptr;
+  int rc = sqlite3_blob_open(db, "main", "objects", "data", row, 1, &blob);
+  for (size_t at = 0; rc == SQLITE_OK && at < data.size(); at += kBlobPiece) {
+    size_t piece = std::min(kBlobPiece, data.size() - at);
+    rc = sqlite3_blob_write(blob, data.data() + at, static_cast<int>(piece), static_cast<int>(at));
+  }
+  int closed = sqlite3_blob_close(blob);
+  return SqliteStatus(rc != SQLITE_OK ? rc : closed);
+}
+
+Status ReadObjectData(sqlite3* db, int64_t row, std::string* data) {
+  sqlite3_blob* blob = nullptr;
+  int rc = sqlite3_blob_open(db, "main", "objects", "data", row, 0, &blob);
+  if (rc == SQLITE_OK) {
+    data->resize(static_cast<size_t>(sqlite3_blob_bytes(blob)));
+    rc = sqlite3_blob_read(blob, data->data(), static_cast<int>(data->size()), 0);
+  }
+  int closed = sqlite3_blob_close(blob);
+  return SqliteStatus(rc != SQLITE_OK ? rc : closed, kItemNotFound);
+}
+
+}  // namespace
+
 Status NoteDatabase::InsertObject(std::string_view data, uint32_t flags, NoteId owner, uint32_t* objectId) {
+  if (data.size() > static_cast<size_t>(std::numeric_limits<int>::max())) return kItemTooLarge;
   SqliteTransaction transaction(&db_);  // joins an open save batch
   if (Status s = transaction.Begin(); s != kNoError) return s;
+  bool inPieces = data.size() > kWholeValueLimit;
   SqliteStatement insert;
-  Status s = insert.Prepare(&db_, "INSERT INTO objects(note_id, object_type, flags, data) VALUES(NULLIF(?, 0), 0, ?, ?)");
+  Status s = insert.Prepare(&db_, inPieces ? "INSERT INTO objects(note_id, object_type, flags, data)"
+                                             " VALUES(NULLIF(?, 0), 0, ?, zeroblob(?))"
+                                           : "INSERT INTO objects(note_id, object_type, flags, data)"
+                                             " VALUES(NULLIF(?, 0), 0, ?, ?)");
   if (s != kNoError) return s;
   insert.BindInt(1, owner);
   insert.BindInt(2, flags);
-  insert.BindBlobInPlace(3, data);  // an object may be a whole large message: not copied again
+  if (inPieces) {
+    insert.BindInt(3, static_cast<int64_t>(data.size()));
+  } else {
+    insert.BindBlobInPlace(3, data);
+  }
   if (s = insert.Run(); s != kNoError) return s;
   int64_t id = sqlite3_last_insert_rowid(db_.get());
   if (id <= 0 || id > UINT32_MAX) return kDatabaseError;
+  if (inPieces && (s = WriteObjectData(db_.get(), id, data)) != kNoError) return s;
   if (s = transaction.Commit(); s != kNoError) return s;
   *objectId = static_cast<uint32_t>(id);
   return kNoError;
 }
 
 Status NoteDatabase::ReadObject(uint32_t objectId, std::string* data, uint32_t* flags) {
-  SqliteStatement query;
-  if (Status s = query.Prepare(&db_, "SELECT flags, data FROM objects WHERE object_id = ?"); s != kNoError) return s;
-  query.BindInt(1, objectId);
-  bool row = false;
-  if (Status s = query.Step(&row); s != kNoError) return s;
-  if (!row) return kItemNotFound;
-  *flags = static_cast<uint32_t>(query.ColumnInt(0));
-  *data = query.ColumnBlob(1);
-  return kNoError;
+  {
+    SqliteStatement query;
+    if (Status s = query.Prepare(&db_, "SELECT flags FROM objects WHERE object_id = ?"); s != kNoError) return s;
+    query.BindInt(1, objectId);
+    bool row = false;
+    if (Status s = query.Step(&row); s != kNoError) return s;
+    if (!row) return kItemNotFound;
+    *flags = static_cast<uint32_t>(query.ColumnInt(0));
+  }
+  return ReadObjectData(db_.get(), objectId, data);
 }
 
 Status NoteDatabase::DeleteObject(uint32_t objectId) {

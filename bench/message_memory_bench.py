@@ -8,9 +8,11 @@ the message.
 """
 import argparse
 import base64
+import json
 import os
 import pathlib
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -28,6 +30,31 @@ def attachment(size):
     return head + base64.encodebytes(raw).replace(b"\n", b"\r\n") + b"--b--\r\n"
 
 
+# Runs one command a line (JSON: argv, env, stdin path) and answers its peak
+# resident size. A child's peak counts what it held before exec, a copy of
+# its parent: this small process, started before any message is made, is
+# the parent, so the peak is the hook's own.
+SPAWNER = r"""
+import json, os, subprocess, sys
+for line in sys.stdin:
+    job = json.loads(line)
+    with open(job["stdin"], "rb") as stdin:
+        child = subprocess.Popen(job["argv"], stdin=stdin, env=job["env"])
+        _, status, usage = os.wait4(child.pid, 0)
+    print(json.dumps([os.waitstatus_to_exitcode(status), usage.ru_maxrss]), flush=True)
+"""
+
+
+def start_spawner():
+    return subprocess.Popen([sys.executable, "-c", SPAWNER], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+
+
+def run_measured(spawner, argv, env, stdin_path):
+    spawner.stdin.write(json.dumps({"argv": argv, "env": env, "stdin": stdin_path}) + "\n")
+    spawner.stdin.flush()
+    return json.loads(spawner.stdout.readline())
+
+
 def peak_kb(pid):
     for line in pathlib.Path(f"/proc/{pid}/status").read_text().splitlines():
         if line.startswith("VmHWM:"):
@@ -35,7 +62,8 @@ def peak_kb(pid):
     return 0
 
 
-def measure(build, message):
+def measure(build, spawner, make, size):
+    """Peaks and mail.box size for the message make(size) makes, and its length."""
     with tempfile.TemporaryDirectory() as root:
         server = os.path.join(root, "srv")
         env = dict(os.environ, ZUL_NOTES_INI=os.path.join(server, "notes.ini"))
@@ -43,17 +71,16 @@ def measure(build, message):
         subprocess.run([zulctl, "init", server], check=True, stdout=subprocess.DEVNULL)
         subprocess.run([zulctl, "settings", "init", "--bases", os.path.join(build, "demo-bases")], env=env, check=True,
                        stdout=subprocess.DEVNULL)
-        with tempfile.TemporaryFile() as stdin:
-            stdin.write(message)
-            stdin.seek(0)
-            hook_process = subprocess.Popen(
-                [os.path.join(build, "zulsubmit"), "--from", "a@sender.test", "--to", "b@example.com", "-"],
-                stdin=stdin, env=env)
-            _, status, usage = os.wait4(hook_process.pid, 0)
-            hook_process.returncode = os.waitstatus_to_exitcode(status)
-            if hook_process.returncode != 0:
-                raise SystemExit(f"the hook failed with {hook_process.returncode}")
-            hook = usage.ru_maxrss
+        stdin_path = os.path.join(root, "message.eml")
+        with open(stdin_path, "wb") as out:
+            message = make(size)
+            length = len(message)
+            out.write(message)
+            del message
+        code, hook = run_measured(spawner, [os.path.join(build, "zulsubmit"), "--from", "a@sender.test", "--to",
+                                            "b@example.com", "-"], env, stdin_path)
+        if code != 0:
+            raise SystemExit(f"the hook failed with {code}")
         monitor = subprocess.Popen([os.path.join(build, "nZulMailMonitor")], cwd=server, env=env,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         for _ in range(1200):
@@ -65,7 +92,7 @@ def measure(build, message):
         subprocess.run([zulctl, "quit", "--wait", "60"], env=env, stdout=subprocess.DEVNULL)
         monitor.wait()
         box = os.path.getsize(os.path.join(server, "data", "mail.box"))
-        return hook, scanned, box
+        return hook, scanned, box, length
 
 
 def main():
@@ -74,12 +101,11 @@ def main():
     parser.add_argument("--sizes", default="10,50,85", help="message sizes in MB")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
+    spawner = start_spawner()
     print(f"{'message':>22} {'hook peak':>14} {'monitor peak':>16} {'mail.box':>14}")
     for mb in (int(s) for s in args.sizes.split(",")):
         for name, make in (("one line", single_line), ("attachment", attachment)):
-            message = make(mb * 1024 * 1024)
-            hook, monitor, box = measure(build, message)
-            size = len(message)
+            hook, monitor, box, size = measure(build, spawner, make, mb * 1024 * 1024)
             print(f"{mb:>5} MB {name:>12} {hook / 1024:7.0f} MB {hook * 1024 / size:4.1f}x "
                   f"{monitor / 1024:8.0f} MB {monitor * 1024 / size:4.1f}x {box / 2**20:7.0f} MB {box / size:4.1f}x")
 

@@ -99,16 +99,22 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
   }
   items = std::move(kept);
   CompoundText body{handle, "Body", {}, {}};
+  // A large text is held once as lines, once as records: the records are
+  // reserved at their size and each line goes once it is converted.
+  size_t textBytes = 0;
+  for (const std::string& line : converted.textLines) textBytes += line.size();
+  body.records.reserve(textBytes + textBytes / 64 + 32 * (converted.textLines.size() + converted.files.size()) + 64);
   AppendPabDefinition(&body.records, 1);
-  for (const std::string& line : converted.textLines) {
+  for (std::string& line : converted.textLines) {
     std::string lmbcs;
     if (s_.charsets->Convert(Charset::kUtf8, Charset::kLmbcs, line, &lmbcs) != kNoError) return kMimeViewFailed;
+    std::string().swap(line);
     AppendParagraph(&body.records);
     AppendPabReference(&body.records, 1);
     AppendText(&body.records, kDefaultFontId, lmbcs);
   }
   std::vector<std::string> otherNames;
-  for (const ConvertedFile& file : converted.files) {
+  for (ConvertedFile& file : converted.files) {
     std::string shown;
     if (s_.charsets->Convert(Charset::kUtf8, Charset::kLmbcs, CleanName(file.name), &shown) != kNoError) {
       shown = CleanName(file.name);
@@ -118,7 +124,7 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
     origin->internalNames.push_back(internal);
     // A part that cannot be presented fails the view: never a view without it.
     BlockId attached;
-    if (AttachData(s_, handle, file.data, internal, 1, false, &attached) != kNoError) return kMimeViewFailed;
+    if (AttachData(s_, handle, std::move(file.data), internal, 1, false, &attached) != kNoError) return kMimeViewFailed;
     if (file.unsplit) MarkUnsplit(s_.FindItemByBlock(attached));
     if (!file.otherName.empty()) {
       std::string other;
@@ -132,6 +138,7 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
     AppendFileHotspot(&body.records, internal, shown);
   }
   if (WriteRichTextItems(s_, body) != kNoError) return kMimeViewFailed;
+  std::string().swap(body.records);  // now in the items
   if (!otherNames.empty()) {
     std::string value;
     if (EncodeTextListValue(otherNames, &value) != kNoError ||
@@ -140,7 +147,9 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
     }
   }
   origin->message = std::move(message);
-  origin->presentedText = BodyPlainText(s_, *open);
+  std::string presented = BodyPlainText(s_, *open);
+  origin->presentedSize = presented.size();
+  origin->presentedDigest = TextDigest(presented);
   open->mimeOrigin = std::move(origin);
   return kNoError;
 }

@@ -1,5 +1,7 @@
 #include "notesapi/host/internal/mime_write_back.h"
 
+#include <glib.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -78,10 +80,10 @@ class WriteBack {
   // What was done to the body: text put in front, or the whole replaced.
   void CollectBody() {
     std::string current = BodyPlainText(s_, *s_.FindNote(handle_));
-    const std::string& presented = origin_.presentedText;
-    if (current == presented) return;
-    if (current.size() >= presented.size() && current.compare(current.size() - presented.size(), presented.size(), presented) == 0) {
-      report_ = current.substr(0, current.size() - presented.size());
+    size_t presented = origin_.presentedSize;
+    if (current.size() >= presented &&
+        TextDigest(std::string_view(current).substr(current.size() - presented)) == origin_.presentedDigest) {
+      report_ = current.substr(0, current.size() - presented);  // empty: the body is as presented
       if (!report_.empty() && report_.back() != '\n') report_ += '\n';
     } else {
       replacement_ = current;
@@ -255,6 +257,14 @@ std::string BodyPlainText(HostState& s, const OpenNote& open) {
   std::string utf8;
   if (s.charsets->Convert(Charset::kLmbcs, Charset::kUtf8, lmbcs, &utf8) != kNoError) return lmbcs;
   return utf8;
+}
+
+std::string TextDigest(std::string_view text) {
+  GChecksum* sum = g_checksum_new(G_CHECKSUM_SHA256);
+  g_checksum_update(sum, reinterpret_cast<const guchar*>(text.data()), static_cast<gssize>(text.size()));
+  std::string hex = g_checksum_get_string(sum);
+  g_checksum_free(sum);
+  return hex;
 }
 
 Status ChangedMessage(HostState& s, NoteHandle handle, const MimeOrigin& origin, std::string* message) {

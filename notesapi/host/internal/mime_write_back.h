@@ -19,13 +19,18 @@ namespace notesapi::host {
 
 struct MimeOrigin {
   std::string message;                     // as stored
-  std::string presentedText;               // UTF-8 plain text of the body as presented
+  // The UTF-8 plain text of the body as presented, by its size and SHA-256:
+  // a large body is not held twice while it is scanned.
+  size_t presentedSize = 0;
+  std::string presentedDigest;
   std::vector<std::string> internalNames;  // LMBCS "$FILE" name of each presented file, in order
   std::vector<StoredItem> mimeItems;       // "MIME_Version" as stored
 };
 
 // The note's body as plain UTF-8 text: every "Body" item in order.
 std::string BodyPlainText(HostState& s, const OpenNote& open);
+// SHA-256 of `text`, in hexadecimal.
+std::string TextDigest(std::string_view text);
 
 // The message `origin` with the changes of the open note applied.
 [[nodiscard]] Status ChangedMessage(HostState& s, NoteHandle handle, const MimeOrigin& origin, std::string* message);

@@ -360,9 +360,10 @@ Status ScanAttachment(ObjectRecord* record) {
 
 namespace {
 
-// The stored part of the record: its delimiter, headers and content, with
-// a content kept in an object read back from it.
-Status ReadStoredPart(ObjectRecord* record, std::string* data, MimePartHeader* header) {
+// The stored part of the record as its item holds it: its delimiter,
+// headers and content, or in place of a content kept in an object, the
+// object's name.
+Status ReadStoredPartItem(ObjectRecord* record, std::string* data, MimePartHeader* header) {
   Platform* p = ProcessPlatform();
   std::string bytes;
   std::string memory;
@@ -372,11 +373,25 @@ Status ReadStoredPart(ObjectRecord* record, std::string* data, MimePartHeader* h
   if (read == kNoError && !TextAt(bytes, &offset, header->byteCount, data)) read = kValueTooShort;
   size_t prefix = size_t{header->boundaryLength} + header->headersLength;
   if (read == kNoError && prefix > data->size()) read = kValueTooShort;
-  if (read == kNoError && (header->flags & kMimePartBodyInDbObject)) {
-    std::string content;
-    read = ReadPartObject(record->note, data->substr(prefix), PathForFiles(record->scanCopyPath), &content);
-    *data = data->substr(0, prefix) + content;
-  }
+  return read;
+}
+
+// A content kept in an object read back in place of the object's name.
+Status ReadPartContent(ObjectRecord* record, const MimePartHeader& header, std::string* data) {
+  if (!(header.flags & kMimePartBodyInDbObject)) return kNoError;
+  size_t prefix = size_t{header.boundaryLength} + header.headersLength;
+  std::string content;
+  Status read = ReadPartObject(record->note, std::string_view(*data).substr(prefix), PathForFiles(record->scanCopyPath),
+                               &content);
+  data->resize(prefix);
+  data->append(content);
+  return read;
+}
+
+// The stored part of the record: its delimiter, headers and content.
+Status ReadStoredPart(ObjectRecord* record, std::string* data, MimePartHeader* header) {
+  Status read = ReadStoredPartItem(record, data, header);
+  if (read == kNoError) read = ReadPartContent(record, *header, data);
   return read;
 }
 
@@ -411,20 +426,31 @@ Status ScanMimePart(ObjectRecord* record) {
 Status ScanHtmlSource(ObjectRecord* record, std::string* messageHeaders) {
   std::string data;
   MimePartHeader header;
-  Status read = ReadStoredPart(record, &data, &header);
+  // The type is known from the headers: the content of a part that is not
+  // HTML (a large attachment) is never read for it.
+  Status read = ReadStoredPartItem(record, &data, &header);
+  std::string_view headers;
+  if (read == kNoError) {
+    headers = std::string_view(data).substr(header.boundaryLength, header.headersLength);
+    // A message's own header block is stored apart from the body it types.
+    if (header.partType == kMimePartMessage) {
+      messageHeaders->assign(headers);
+      return SKIP_OBJECT;
+    }
+    if (header.headersLength == 0) headers = *messageHeaders;
+    if (HeaderValue(headers, "content-type").rfind("text/html", 0) != 0) return SKIP_OBJECT;
+    read = ReadPartContent(record, header, &data);
+  }
   if (read != kNoError) {
     LogWriteError(Msg::FileExtractFailed, read, *record);
     CommonWriteFailure(record);
     return read;
   }
-  std::string_view headers = std::string_view(data).substr(header.boundaryLength, header.headersLength);
-  // A message's own header block is stored apart from the body it types.
-  if (header.partType == kMimePartMessage) {
-    messageHeaders->assign(headers);
-    return SKIP_OBJECT;
+  if (header.headersLength == 0) {
+    headers = *messageHeaders;
+  } else {
+    headers = std::string_view(data).substr(header.boundaryLength, header.headersLength);
   }
-  if (header.headersLength == 0) headers = *messageHeaders;
-  if (HeaderValue(headers, "content-type").rfind("text/html", 0) != 0) return SKIP_OBJECT;
   size_t prefix = size_t{header.boundaryLength} + header.headersLength;
   std::string decoded = DecodeTransferEncoding(HeaderValue(headers, "content-transfer-encoding"),
                                                std::string_view(data).substr(prefix));

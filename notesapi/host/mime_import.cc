@@ -324,6 +324,8 @@ Status AppendMimePart(Platform* p, std::string_view stored, const ReadPartObject
   if (objectName != nullptr) objectName->assign(body);
   std::string content;
   if (Status s = readObject(body, &content); s != kNoError) return s;
+  // Room for this content and what follows it, without doubling a large message.
+  if (message->capacity() < message->size() + content.size()) message->reserve(message->size() + content.size() + 4096);
   message->append(content);
   return kNoError;
 }

@@ -64,6 +64,21 @@ Status MimeViewRole::Rebuild(NoteHandle handle, std::string* message, std::vecto
   return kNoError;
 }
 
+namespace {
+
+constexpr size_t kConvertedPieceBytes = 1 << 20;
+
+// The length of the first piece of `text` of at most `limit` bytes that
+// ends on a character boundary (the whole text when it is shorter).
+size_t Utf8PieceLength(std::string_view text, size_t limit) {
+  if (text.size() <= limit) return text.size();
+  size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return cut > 0 ? cut : limit;
+}
+
+}  // namespace
+
 Status MimeViewRole::PresentConverted(NoteHandle handle) {
   OpenNote* open = s_.FindNote(handle);
   OpenDatabase* db = open == nullptr ? nullptr : s_.FindDb(open->db);
@@ -106,12 +121,20 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
   body.records.reserve(textBytes + textBytes / 64 + 32 * (converted.textLines.size() + converted.files.size()) + 64);
   AppendPabDefinition(&body.records, 1);
   for (std::string& line : converted.textLines) {
-    std::string lmbcs;
-    if (s_.charsets->Convert(Charset::kUtf8, Charset::kLmbcs, line, &lmbcs) != kNoError) return kMimeViewFailed;
-    std::string().swap(line);
     AppendParagraph(&body.records);
     AppendPabReference(&body.records, 1);
-    AppendText(&body.records, kDefaultFontId, lmbcs);
+    // A long line goes in pieces, never whole in a second character set.
+    std::string_view rest = line;
+    do {
+      size_t cut = Utf8PieceLength(rest, kConvertedPieceBytes);
+      std::string lmbcs;
+      if (s_.charsets->Convert(Charset::kUtf8, Charset::kLmbcs, rest.substr(0, cut), &lmbcs) != kNoError) {
+        return kMimeViewFailed;
+      }
+      AppendText(&body.records, kDefaultFontId, lmbcs);
+      rest.remove_prefix(cut);
+    } while (!rest.empty());
+    std::string().swap(line);
   }
   std::vector<std::string> otherNames;
   for (ConvertedFile& file : converted.files) {

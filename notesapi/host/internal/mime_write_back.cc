@@ -241,22 +241,28 @@ class WriteBack {
 
 }  // namespace
 
+// Item by item, so a large body is not held in both character sets at once;
+// text runs never span two items.
 std::string BodyPlainText(HostState& s, const OpenNote& open) {
-  std::string lmbcs;
+  size_t stored = 0;  // the text is no longer than its items, mostly
+  for (const StoredItem& item : open.note.items) stored += SameName(item.name, "Body") ? item.value.size() : 0;
+  std::string text;
+  text.reserve(stored);
   for (const StoredItem& item : open.note.items) {
     if (!SameName(item.name, "Body")) continue;
     uint16_t type = 0;
     if (ValueType(item.value, &type) != kNoError) continue;
+    std::string lmbcs;
     if (type == TYPE_TEXT) {
-      lmbcs.append(item.value, 2);
-    } else if (type == TYPE_COMPOSITE) {
-      std::string plain;
-      if (RichTextToPlainText(std::string_view(item.value).substr(2), "\n", 0, &plain) == kNoError) lmbcs += plain;
+      lmbcs.assign(item.value, 2);
+    } else if (type != TYPE_COMPOSITE ||
+               RichTextToPlainText(std::string_view(item.value).substr(2), "\n", 0, &lmbcs) != kNoError) {
+      continue;
     }
+    std::string utf8;
+    text += s.charsets->Convert(Charset::kLmbcs, Charset::kUtf8, lmbcs, &utf8) == kNoError ? utf8 : lmbcs;
   }
-  std::string utf8;
-  if (s.charsets->Convert(Charset::kLmbcs, Charset::kUtf8, lmbcs, &utf8) != kNoError) return lmbcs;
-  return utf8;
+  return text;
 }
 
 std::string TextDigest(std::string_view text) {

@@ -1,7 +1,8 @@
 // What an archive holds, by a reader other than the scan engine's: the
-// engine skips some members without a word (ZIP64 entries, members past
-// its size limits), so the kernel compares what it was given to scan with
-// what the engine looked at.
+// engine skips some members without a word (ZIP64 entries, ZIP members
+// compressed with LZMA, members past its size limits, LZMA-alone and
+// Zstandard files it does not decode at all), so the kernel compares what
+// it was given to scan with what the engine looked at.
 #ifndef SCANNING_ARCHIVE_MEMBERS_H_
 #define SCANNING_ARCHIVE_MEMBERS_H_
 
@@ -12,13 +13,14 @@
 namespace zul {
 
 struct ArchiveListing {
-  bool archive = false;  // the bytes are a ZIP or tar archive
+  bool archive = false;  // the bytes are an archive or a compressed file
   size_t files = 0;      // members with content
   std::string firstName;  // of a member with content, for the report
 };
 
-// Lists the members of a ZIP or tar archive held in `bytes`; anything else
-// is no archive here.
+// Lists the members of a ZIP, tar, 7-Zip, RAR, cabinet or cpio archive (also
+// compressed) held in `bytes`, or the one file a compressed stream holds;
+// anything else is no archive here.
 ArchiveListing ListArchiveMembers(std::string_view bytes);
 
 }  // namespace zul

@@ -235,6 +235,17 @@ write("twice.zip", [("a.txt", b"the same words " * 9), ("b.txt", b"the same word
 inner = io.BytesIO()
 with zipfile.ZipFile(inner, "w") as z: z.writestr("x.txt", b"nested clean content here")
 write("nested.zip", [("inner.zip", inner.getvalue()), ("readme.txt", b"readme text here")])
+import bz2, gzip, lzma, tarfile
+with zipfile.ZipFile(sys.argv[1] + "/lzma.zip", "w", zipfile.ZIP_LZMA) as z: z.writestr("eicar.com", eicar)
+open(sys.argv[1] + "/eicar.com.lzma", "wb").write(lzma.compress(eicar, format=lzma.FORMAT_ALONE))
+letter = b"a clean letter, compressed as mail clients send them\n" * 40
+open(sys.argv[1] + "/letter.lzma", "wb").write(lzma.compress(letter, format=lzma.FORMAT_ALONE))
+for name, data in (("letter.gz", gzip.compress(letter)), ("letter.bz2", bz2.compress(letter)), ("letter.xz", lzma.compress(letter))):
+    open(sys.argv[1] + "/" + name, "wb").write(data)
+with tarfile.open(sys.argv[1] + "/letters.tar.xz", "w:xz") as t:
+    info = tarfile.TarInfo("letter.txt"); info.size = len(letter); t.addfile(info, io.BytesIO(letter))
+import random
+open(sys.argv[1] + "/noise.bin", "wb").write(random.Random(5).randbytes(70000))
 )";
   std::string command = "python3 -c '" + std::regex_replace(script, std::regex("'"), "'\\''") + "' " + folder;
   ASSERT_EQ(std::system(command.c_str()), 0);
@@ -248,8 +259,14 @@ write("nested.zip", [("inner.zip", inner.getvalue()), ("readme.txt", b"readme te
   EXPECT_EQ(scan("zip64.zip", &description), ResultVerdict5) << description;
   EXPECT_NE(description.find("eicar.com"), std::string::npos) << "the member is named";
   EXPECT_EQ(scan("large.zip", &description), ResultVerdict5) << description;
+  // Forms the engine does not decode: a compressed file, a ZIP member
+  // compressed with LZMA. Not clean, whatever they hold.
+  for (const char* unopened : {"lzma.zip", "eicar.com.lzma", "letter.lzma"}) {
+    EXPECT_EQ(scan(unopened, &description), ResultVerdict5) << unopened << ": " << description;
+  }
   for (int round = 0; round < 2; ++round) {
-    for (const char* clean : {"small.zip", "twice.zip", "nested.zip"}) {
+    for (const char* clean : {"small.zip", "twice.zip", "nested.zip", "letter.gz", "letter.bz2", "letter.xz",
+                              "letters.tar.xz", "noise.bin"}) {
       EXPECT_EQ(scan(clean, &description), ResultClean) << clean << ": " << description;
     }
     EXPECT_EQ(scan("zip64.zip", &description), ResultVerdict5) << "not clean the second time either";

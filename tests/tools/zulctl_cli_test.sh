@@ -219,5 +219,35 @@ check "hook resume" 0 "$zulctl" tell zulmailhooksmtp "MAILSCAN|UNHOLD"
 check "mail submit held again" 0 "$zulctl" mail submit /usr/share/clamav-testfiles/clam.exe.mbox.uu
 contains "mail submit held again" "held in mail.box"
 
+# A local route that stops half way goes on later without copying to anyone
+# twice: here the second recipient's mail file cannot be made at first.
+printf 'From: ivan@example.com\nTo: anna@example.com, bob@example.com\nSubject: twice?\n\nhi\n' > "$server/two.eml"
+check "hook pause for two" 0 "$zulctl" tell zulmailhooksmtp "MAILSCAN|HOLD"
+check "mail for two" 0 "$zulctl" mail submit "$server/two.eml"
+mkdir -p "$server/srv/data/mail/bob.nsf"
+check "route half way" 0 "$zulctl" mail route
+contains "route half way" "delivered to anna@example.com"
+contains "route half way" "not delivered to bob@example.com"
+rmdir "$server/srv/data/mail/bob.nsf"
+check "route the rest" 0 "$zulctl" mail route
+contains "route the rest" "delivered to bob@example.com"
+if grep -q 'delivered to anna' <<<"$out"; then echo "FAIL anna got the mail twice"; failures=$((failures + 1)); fi
+check "hook resume after two" 0 "$zulctl" tell zulmailhooksmtp "MAILSCAN|UNHOLD"
+
+# Copies that would fill the disk are not made: the mail waits in mail.box.
+if [ "$(id -u)" -eq 0 ] && mkdir -p "$server/small" && mount -t tmpfs -o size=8m tmpfs "$server/small" 2>/dev/null; then
+  trap 'umount "$server/small" 2>/dev/null; rm -rf "$server"' EXIT
+  "$zulctl" init "$server/small/srv" >/dev/null
+  printf 'From: ivan@example.com\nTo: anna@example.com\nSubject: big\n\nhi\n' > "$server/big.eml"
+  small=(env ZUL_NOTES_INI="$server/small/srv/notes.ini" "$zulctl")
+  check "hook known on a small disk" 0 "${small[@]}" mail submit "$server/big.eml"
+  check "hook pause on a small disk" 0 "${small[@]}" tell zulmailhooksmtp "MAILSCAN|HOLD"
+  check "mail on a small disk" 0 "${small[@]}" mail submit "$server/big.eml"
+  check "route on a small disk" 0 "${small[@]}" mail route
+  contains "route on a small disk" "left in mail.box: 1 copies need"
+  contains "route on a small disk" "0 delivered, 1 still held"
+  umount "$server/small"
+fi
+
 echo "$passed passed, $failures failed"
 [ "$failures" -eq 0 ]

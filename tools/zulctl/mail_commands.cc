@@ -102,13 +102,18 @@ std::string ShortName(const std::string& address) {
   return out.empty() ? "unknown" : out;
 }
 
-// Copies every item; attachments carry their data into the other database.
+// Recipients a message was already copied to: a route that stops half way
+// (a full disk, a crash) goes on with the others and copies none twice.
+constexpr char kDeliveredTo[] = "$ZulDeliveredTo";
+
+// Copies every item but the router's own; attachments carry their data
+// into the other database.
 Status CopyNote(Platform* p, NoteHandle from, DbHandle to, const std::u16string& scratch, NoteId* copied) {
   ScopedNote target(p);
   if (Status s = p->NoteCreate(to, target.put()); s != kNoError) return s;
   ItemInfo item;
   for (Status s = p->ItemInfoFirst(from, &item); s == kNoError; s = p->ItemInfoNext(from, item.item, {}, &item)) {
-    if (item.name == "RoutingState") continue;
+    if (item.name == "RoutingState" || item.name == kDeliveredTo) continue;
     if (item.type == TYPE_OBJECT) {
       std::string value;
       FileObject file;
@@ -131,11 +136,55 @@ Status CopyNote(Platform* p, NoteHandle from, DbHandle to, const std::u16string&
   return kNoError;
 }
 
+// Free space a route leaves on the data folder's file system.
+constexpr uint64_t kDiskReserve = 64ull << 20;
+
+// The bytes a copy of the note takes: its items and its attachments' data.
+uint64_t NoteBytes(Platform* p, NoteHandle note) {
+  uint64_t bytes = 0;
+  ItemInfo item;
+  for (Status s = p->ItemInfoFirst(note, &item); s == kNoError; s = p->ItemInfoNext(note, item.item, {}, &item)) {
+    bytes += item.valueLength;
+    std::string value;
+    FileObject file;
+    std::string_view name;
+    if (item.type == TYPE_OBJECT && p->ItemValue(item.value, &value) == kNoError &&
+        AttachmentName(value, &file, &name) == kNoError) {
+      bytes += file.fileSize;
+    }
+  }
+  return bytes;
+}
+
+bool AlreadyDelivered(Platform* p, NoteHandle note, const std::string& address) {
+  uint16_t count = p->ItemTextListCount(note, kDeliveredTo);
+  for (uint16_t i = 0; i < count; ++i) {
+    std::string done;
+    if (p->ItemTextListEntry(note, kDeliveredTo, i, &done) == kNoError && done == address) return true;
+  }
+  return false;
+}
+
+// Whether the copies still to make fit on the disk with room to spare; says
+// why not when they do not.
+bool CopiesFit(Platform* p, NoteHandle note, NoteId id, uint16_t copies, const std::string& dataFolder) {
+  std::error_code error;
+  std::filesystem::space_info space = std::filesystem::space(dataFolder, error);
+  if (error) return true;  // unknown: the copies themselves will say when the disk is full
+  // A copy is written to the log and then into the file.
+  uint64_t needed = 2 * NoteBytes(p, note) * copies + kDiskReserve;
+  if (space.available >= needed) return true;
+  std::printf("0x%X left in mail.box: %u copies need %llu MB, %llu MB are free\n", id, copies,
+              static_cast<unsigned long long>(needed >> 20), static_cast<unsigned long long>(space.available >> 20));
+  return false;
+}
+
 int Route(Platform* p, const std::string& serverDirectory, bool summary = true) {
   ScopedDb box(p);
   if (Status s = p->DbOpen(kMailBox, box.put()); s != kNoError) return Fail(p, kMailBox, s);
   std::vector<NoteId> ids;
   if (Status s = p->DbNoteIds(box.get(), &ids); s != kNoError) return Fail(p, kMailBox, s);
+  std::string dataFolder = mailhook::DataDirectory(p, serverDirectory);
   int delivered = 0;
   int held = 0;
   for (NoteId id : ids) {
@@ -150,9 +199,17 @@ int Route(Platform* p, const std::string& serverDirectory, bool summary = true) 
     uint16_t count = p->ItemTextListCount(note.get(), "Recipients");
     bool ok = count > 0;
     if (!ok) std::printf("0x%X has no recipient address; left in mail.box\n", id);
+    uint16_t copies = 0;
+    for (uint16_t i = 0; i < count; ++i) {
+      std::string address;
+      copies += p->ItemTextListEntry(note.get(), "Recipients", i, &address) == kNoError &&
+                !AlreadyDelivered(p, note.get(), address);
+    }
+    if (ok && !CopiesFit(p, note.get(), id, copies, dataFolder)) continue;
     for (uint16_t i = 0; i < count && ok; ++i) {
       std::string address;
       if (p->ItemTextListEntry(note.get(), "Recipients", i, &address) != kNoError) continue;
+      if (AlreadyDelivered(p, note.get(), address)) continue;
       std::string path = "mail/" + ShortName(address) + ".nsf";
       Status c = p->DbCreate(path, address);
       ScopedDb mail(p);
@@ -162,6 +219,14 @@ int Route(Platform* p, const std::string& serverDirectory, bool summary = true) 
         std::cerr << "zulctl: 0x" << std::hex << id << std::dec << " not delivered to " << address << "\n";
         ok = false;
         continue;
+      }
+      // Recorded at once: a route that stops before the last recipient does
+      // not copy to this one again.
+      Status recorded = p->ItemAppendTextList(note.get(), kDeliveredTo, address, true);
+      if (recorded == kNoError) recorded = p->NoteUpdate(note.get(), kUpdateForce);
+      if (recorded != kNoError) {
+        (void)Fail(p, "delivered to " + address + " but not recorded", recorded);  // said here; the route stops
+        ok = false;
       }
       // The note ID in the recipient's database is what mail export and report take.
       std::printf("0x%X delivered to %s as note 0x%X of %s\n", id, address.c_str(), copied, path.c_str());

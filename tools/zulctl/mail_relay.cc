@@ -1,5 +1,7 @@
 #include "tools/zulctl/mail_relay.h"
 
+#include "tools/zulsubmit/mail_hook.h"
+
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/mman.h>
@@ -292,10 +294,7 @@ int FollowMailBox(Platform* p, const std::string& serverDirectory, const std::st
   std::string what = sendmail.empty() ? "Routing mail into mail/*.nsf" : "Relaying mail through " + sendmail;
   (void)p->StatusLineSetText(line, what);
   if (p->AddInStart() != kNoError) return 1;
-  std::string data;
-  if (!p->IniGetText("Directory", 1024, &data) || data.empty()) data = "data";
-  if (data[0] != '/') data = serverDirectory + "/" + data;
-  ChangeWatch watch({data, serverDirectory + "/run/mq"});
+  ChangeWatch watch({mailhook::DataDirectory(p, serverDirectory), serverDirectory + "/run/mq"});
   RelayState state;
   std::printf("%s (hook of %s served; zulctl quit stops it)\n", what.c_str(), task.c_str());
   std::fflush(stdout);

@@ -36,15 +36,18 @@ int ReadStandardInput(std::string* data) {
 }
 
 void ExplainDamagedMailBox(Platform* p, const std::string& serverDirectory, std::string_view program) {
-  std::string data = "data";
-  (void)p->IniGetText("Directory", 1024, &data);  // unset: the default folder
-  if (data.empty() || data[0] != '/') data = serverDirectory + "/" + data;
-  std::cerr << program << ": " << data << "/mail.box"
+  std::cerr << program << ": " << DataDirectory(p, serverDirectory) << "/mail.box"
             << " is no database of this server: stop the tasks, move it aside (a new one is made with the next"
                " message) and take what it held from a backup\n";
 }
 
 }  // namespace
+
+std::string DataDirectory(Platform* p, const std::string& serverDirectory) {
+  std::string data;
+  if (!p->IniGetText("Directory", 1024, &data) || data.empty()) data = "data";
+  return data[0] == '/' ? data : serverDirectory + "/" + data;
+}
 
 bool HookHolds(Platform* p, const std::string& serverDirectory, const std::string& task) {
   std::string stateFile = serverDirectory + "/run/hook-" + Upper(task) + ".state";

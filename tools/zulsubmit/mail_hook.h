@@ -19,6 +19,9 @@ inline constexpr int kExitTempFail = 75;   // not stored now: the MTA keeps it a
 // mail goes on unscanned). Applies the monitor's commands waiting in the
 // task's hook queue first; the state is kept across runs.
 bool HookHolds(notesapi::Platform* p, const std::string& serverDirectory, const std::string& task);
+// The server's data folder: notes.ini Directory, relative to the server
+// directory unless absolute; "data" when unset.
+std::string DataDirectory(notesapi::Platform* p, const std::string& serverDirectory);
 
 // Posts the scan request for a held note; on failure deletes the note, so
 // nothing stays held that the monitor was not asked for.

@@ -198,6 +198,8 @@ Status SendMemo(DbHandle db, std::string_view body, std::string_view addresses, 
   }
   ScopedNote memo(p);
   if (Status s = p->MailCreateMessage(db, memo.put()); s != kNoError) return s;
+  // A memo that lacks a recipient, its subject or its report is not sent.
+  Status s = kNoError;
   std::string list(addresses.substr(0, kMaxItemText));
   bool first = true;
   for (const std::string& piece : AddressPieces(list)) {
@@ -205,22 +207,35 @@ Status SendMemo(DbHandle db, std::string_view body, std::string_view addresses, 
     if (p->CanonicalizeName(piece, &canonical) != kNoError) canonical = piece;
     canonical.resize(std::min<size_t>(canonical.size(), 255));
     for (const char* item : {"Recipients", "SendTo"}) {
-      (void)(first ? p->ItemCreateTextList(memo.get(), item, canonical)
-                   : p->ItemAppendTextList(memo.get(), item, canonical, true));
+      if (s == kNoError) {
+        s = first ? p->ItemCreateTextList(memo.get(), item, canonical)
+                  : p->ItemAppendTextList(memo.get(), item, canonical, true);
+      }
     }
     first = false;
   }
-  if (first) {
-    (void)p->ItemSetText(memo.get(), "Recipients", "");
-    (void)p->ItemSetText(memo.get(), "SendTo", "");
+  for (const char* item : {"Recipients", "SendTo"}) {
+    if (first && s == kNoError) s = p->ItemSetText(memo.get(), item, "");
   }
-  (void)p->ItemSetText(memo.get(), "Form", "Memo");
-  (void)p->ItemSetText(memo.get(), "From", "Tervala Anti-Virus");
-  (void)p->ItemSetText(memo.get(), "Subject", subject);
-  (void)PrependToBody(memo.get(), body);
-  if (g_headerBlock) (void)PrependToBody(memo.get(), *g_headerBlock);
-  return p->MailTransferMessage(memo.get());
+  if (s == kNoError) s = p->ItemSetText(memo.get(), "Form", "Memo");
+  if (s == kNoError) s = p->ItemSetText(memo.get(), "From", "Tervala Anti-Virus");
+  if (s == kNoError) s = p->ItemSetText(memo.get(), "Subject", subject);
+  if (s == kNoError) s = PrependToBody(memo.get(), body);
+  if (s == kNoError && g_headerBlock) s = PrependToBody(memo.get(), *g_headerBlock);
+  return s == kNoError ? p->MailTransferMessage(memo.get()) : s;
 }
+
+namespace {
+
+// The mail goes on without a memo that could not be sent; the log says so.
+void SendOrSay(DbHandle db, std::string_view body, const std::string& addresses, std::string_view subject) {
+  if (Status s = SendMemo(db, body, addresses, subject); s != kNoError) {
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::NotificationNotSent), s,
+               std::string(NotesToNative(addresses)).c_str());
+  }
+}
+
+}  // namespace
 
 void SendNotifications(DbHandle db, NoteHandle note, std::string_view suffix) {
   bool any = std::any_of(g_lists.begin(), g_lists.end(), [](const auto& list) { return list.has_value(); });
@@ -247,21 +262,21 @@ void SendNotifications(DbHandle db, NoteHandle note, std::string_view suffix) {
   if (any) {
     if (const auto& admins = NotificationList(kAudienceAdministrators)) {
       Trace(Msg::NotifyingAdministrator);
-      (void)SendMemo(db, *admins, General().administrators, Subject(Msg::SubjectToAdministrator, suffix));
+      SendOrSay(db, *admins, General().administrators, Subject(Msg::SubjectToAdministrator, suffix));
     }
     if (const auto& recipients = NotificationList(kAudienceRecipients); recipients && note != kNullHandle) {
       Trace(Msg::NotifyingRecipient);
       std::optional<std::string> full = std::move(g_headerBlock);
       for (const std::string& recipient : AddressPieces(MailItemText(note, "Recipients", kMaxItemText))) {
         g_headerBlock = headerFor(&recipient);
-        (void)SendMemo(db, *recipients, recipient, Subject(Msg::SubjectToRecipient, suffix));
+        SendOrSay(db, *recipients, recipient, Subject(Msg::SubjectToRecipient, suffix));
       }
       g_headerBlock = std::move(full);
     }
     if (const auto& sender = NotificationList(kAudienceSender); sender && note != kNullHandle) {
       Trace(Msg::NotifyingSender);
       const char* item = HasItem(note, "SMTPOriginator") ? "SMTPOriginator" : "From";
-      (void)SendMemo(db, *sender, MailItemText(note, item, kMaxItemText), Subject(Msg::SubjectToSender, suffix));
+      SendOrSay(db, *sender, MailItemText(note, item, kMaxItemText), Subject(Msg::SubjectToSender, suffix));
     }
   }
   Trace(Msg::ClearingHeader);
@@ -273,8 +288,8 @@ void SendSystemWarning(std::string_view notesLine) {
   // must not take the reports of that very mail with it.
   std::optional<std::string> header = std::move(g_headerBlock);
   g_headerBlock.reset();
-  (void)SendMemo(kNullHandle, notesLine, General().administrators,
-                 Subject(Msg::SubjectToAdministrator, MessageText(Msg::SystemWarning)));
+  SendOrSay(kNullHandle, notesLine, General().administrators,
+            Subject(Msg::SubjectToAdministrator, MessageText(Msg::SystemWarning)));
   g_headerBlock = std::move(header);
 }
 

@@ -75,6 +75,18 @@ TEST_F(ScanDriverTest, AnObjectThatCouldNotBeWrittenOutIsKeptInQuarantine) {
   EXPECT_NE(BodyText(id).find("Вложение \"scan.pdf\": объект не обработан"), std::string::npos) << BodyText(id);
 }
 
+// A notice that cannot be sent does not hold the mail, and the log says
+// which one was lost.
+TEST_F(ScanDriverTest, ALostNoticeIsLogged) {
+  NoteId id = SubmitMemo({{"e.com", kEicar}});
+  platform_->FailCall("MailTransferMessage", 1, kDatabaseLocked, 0);
+  ASSERT_EQ(Run(), kNoError);
+  platform_->ClearFaults();
+  EXPECT_FALSE(Held(id));
+  EXPECT_EQ(Files(id)[0].data, placeholder_);
+  EXPECT_TRUE(LoggedStart("Оповещение для ")) << Joined();
+}
+
 TEST_F(ScanDriverTest, NoRemovalWithoutTheQuarantineCopyItPromises) {
   std::filesystem::resize_file(server_.directory() + "/data/zulquarantine.nsf", 0);  // damaged: empty
   NoteId id = SubmitMemo({{"e.com", kEicar}});

@@ -42,6 +42,7 @@ void LogError(Msg message, Status status) {
   LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, "%s", status, MessageText(message));
 }
 
+// Closing only lets go of handles: what was saved stays saved.
 void CloseDocumentAndDatabase() {
   Platform* p = ProcessPlatform();
   QuarantineContext& q = Context();
@@ -51,15 +52,16 @@ void CloseDocumentAndDatabase() {
   q.db = kNullHandle;
 }
 
-void WriteAddressList(NoteHandle mail, const char* from, const char* to) {
+Status WriteAddressList(NoteHandle mail, const char* from, const char* to) {
   Platform* p = ProcessPlatform();
   NoteHandle note = Context().note;
   bool first = true;
   for (const std::string& piece : AddressPieces(MailItemText(mail, from, kMaxMailItemText))) {
-    (void)(first ? p->ItemCreateTextList(note, to, piece) : p->ItemAppendTextList(note, to, piece, false));
+    Status s = first ? p->ItemCreateTextList(note, to, piece) : p->ItemAppendTextList(note, to, piece, false);
+    if (s != kNoError) return s;
     first = false;
   }
-  if (first) (void)p->ItemSetText(note, to, "");
+  return first ? p->ItemSetText(note, to, "") : kNoError;
 }
 
 void PutLe16(std::string* out, uint16_t v) {
@@ -120,8 +122,12 @@ Status CopyWholeMessage(NoteHandle mail) {
   if (Status s = p->NoteOpen(q.mailDb, q.noteId, kOpenRawMime, &stored); s != kNoError) return s;
   ItemInfo item;
   Status s = p->ItemInfoFirst(stored, &item);
-  for (; s == kNoError; s = p->ItemInfoNext(stored, item.item, {}, &item)) (void)p->ItemCopy(q.note, item.item);
-  (void)p->NoteClose(stored);
+  Status copied = kNoError;
+  for (; s == kNoError && copied == kNoError; s = p->ItemInfoNext(stored, item.item, {}, &item)) {
+    copied = p->ItemCopy(q.note, item.item);  // a whole copy or none: the mail is released on its strength
+  }
+  (void)p->NoteClose(stored);  // read only
+  if (copied != kNoError) return copied;
   return IsError(s, kItemNotFound) ? kNoError : s;
 }
 
@@ -143,21 +149,28 @@ Status OpenQuarantineDocument(NoteHandle mail, NoteId noteId, DbHandle mailDb) {
     CloseDocumentAndDatabase();
     return s;
   }
-  (void)p->ItemSetTime(q.note, "qmDateCreate", p->TimeNow());
   if (mailDb != kNullHandle) {
     q.mailDb = mailDb;
     q.noteId = noteId;
     q.listText.reset();
   }
-  (void)p->ItemSetText(q.note, "Form", "QuarantinedMemo");
-  (void)p->ItemSetText(q.note, "qmServer", server);
+  // Who sent the mail to whom, and when: a document without them cannot be
+  // released or purged, so it is not made.
   std::string sender = MailItemText(mail, "SMTPOriginator", kMaxMailItemText);
   if (sender.empty()) sender = MailItemText(mail, "From", kMaxMailItemText);
-  (void)p->ItemSetText(q.note, "qmSender", sender);
-  WriteAddressList(mail, "Recipients", "qmRecipients");
-  WriteAddressList(mail, "SendTo", "qmSendTo");
-  WriteAddressList(mail, "CopyTo", "qmCopyTo");
-  WriteAddressList(mail, "BlindCopyTo", "qmBlindCopyTo");
+  Status s = p->ItemSetTime(q.note, "qmDateCreate", p->TimeNow());
+  if (s == kNoError) s = p->ItemSetText(q.note, "Form", "QuarantinedMemo");
+  if (s == kNoError) s = p->ItemSetText(q.note, "qmServer", server);
+  if (s == kNoError) s = p->ItemSetText(q.note, "qmSender", sender);
+  for (auto [from, to] : {std::pair{"Recipients", "qmRecipients"}, std::pair{"SendTo", "qmSendTo"},
+                          std::pair{"CopyTo", "qmCopyTo"}, std::pair{"BlindCopyTo", "qmBlindCopyTo"}}) {
+    if (s == kNoError) s = WriteAddressList(mail, from, to);
+  }
+  if (s != kNoError) {
+    LogError(Msg::QuarantineDocumentFailed, s);
+    CloseDocumentAndDatabase();
+    return s;
+  }
   return p->ItemSetText(q.note, "qmSubject", MailItemText(mail, "Subject", kMaxMailItemText));
 }
 
@@ -218,6 +231,8 @@ Status CloseQuarantineDocument(NoteHandle mail, bool /*mime*/) {
   Status saved = kInvalidHandle;
   if (q.note != kNullHandle) {
     CompoundTextHandle rich = kNullHandle;
+    // The list of reports is for the reader; the objects it names are what
+    // the copy promises, so a list that cannot be written is left out.
     if (TextToRichText(*q.listText, &rich) == kNoError) {
       (void)p->CompoundTextAssimilateItem(rich, q.note, "qmBody");
       (void)p->ItemDelete(q.note, "qmBody");

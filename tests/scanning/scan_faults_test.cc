@@ -75,6 +75,19 @@ TEST_F(ScanDriverTest, AnObjectThatCouldNotBeWrittenOutIsKeptInQuarantine) {
   EXPECT_NE(BodyText(id).find("Вложение \"scan.pdf\": объект не обработан"), std::string::npos) << BodyText(id);
 }
 
+// With the whole message kept in quarantine, a copy that misses an item is
+// no copy: the mail stays held rather than leave without what it promised.
+TEST_F(ScanDriverTest, AWholeMessageCopyIsWholeOrTheMailWaits) {
+  Change("formMonitorSettings", {{"msQuarantineBody", "1"}});
+  NoteId id = SubmitMemo({{"e.com", kEicar}});
+  platform_->FailCall("ItemCopy", 3, kDatabaseLocked);
+  ASSERT_EQ(Run(), kNoError);
+  platform_->ClearFaults();
+  EXPECT_TRUE(Held(id)) << Joined();
+  EXPECT_EQ(Files(id)[0].data, kEicar) << "nothing removed";
+  EXPECT_EQ(NoteCount("zulquarantine.nsf"), 0u);
+}
+
 // A notice that cannot be sent does not hold the mail, and the log says
 // which one was lost.
 TEST_F(ScanDriverTest, ALostNoticeIsLogged) {

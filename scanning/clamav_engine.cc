@@ -234,23 +234,29 @@ class ClamavEngine final : public ScanEngine {
     EnginePtr engine(cl_engine_new());
     if (!engine) return E_OUTOFMEMORY;
     cl_engine* e = engine.get();
-    if (!settings_.tempFolder.empty()) (void)cl_engine_set_str(e, CL_ENGINE_TMPDIR, settings_.tempFolder.c_str());
+    // An engine that did not take a setting would scan other than asked
+    // (in another folder, past other limits): it is not used.
+    cl_error_t set = CL_SUCCESS;
+    if (!settings_.tempFolder.empty()) set = cl_engine_set_str(e, CL_ENGINE_TMPDIR, settings_.tempFolder.c_str());
     cl_engine_set_clcb_file_inspection(e, CountInspected);
     // A clean verdict from the library's cache skips the files inside, and
     // with them the count that shows which members it never opened.
-    (void)cl_engine_set_num(e, CL_ENGINE_DISABLE_CACHE, 1);
+    if (set == CL_SUCCESS) set = cl_engine_set_num(e, CL_ENGINE_DISABLE_CACHE, 1);
     // Limits set here, not left to the library's defaults, and read back:
     // a file cut to the size limit is a scan that did not finish.
-    (void)cl_engine_set_num(e, CL_ENGINE_MAX_FILESIZE, kMaxFileSize);
-    (void)cl_engine_set_num(e, CL_ENGINE_MAX_SCANSIZE, kMaxScanSize);
+    if (set == CL_SUCCESS) set = cl_engine_set_num(e, CL_ENGINE_MAX_FILESIZE, kMaxFileSize);
+    if (set == CL_SUCCESS) set = cl_engine_set_num(e, CL_ENGINE_MAX_SCANSIZE, kMaxScanSize);
+    if (set == CL_SUCCESS && settings_.depthLimitEnabled && settings_.depthLimit > 0) {
+      set = cl_engine_set_num(e, CL_ENGINE_MAX_RECURSION, settings_.depthLimit);
+    }
+    if (set == CL_SUCCESS && settings_.timeoutMillis > 0) {
+      set = cl_engine_set_num(e, CL_ENGINE_MAX_SCANTIME, settings_.timeoutMillis);
+    }
+    if (set == CL_SUCCESS && settings_.maxFiles > 0) set = cl_engine_set_num(e, CL_ENGINE_MAX_FILES, settings_.maxFiles);
+    if (set != CL_SUCCESS) return ClamavResult(set);
     int error = 0;
     long long limit = cl_engine_get_num(e, CL_ENGINE_MAX_FILESIZE, &error);
     maxFileSize_ = error == 0 && limit > 0 ? static_cast<uint64_t>(limit) : kMaxFileSize;
-    if (settings_.depthLimitEnabled && settings_.depthLimit > 0) {
-      (void)cl_engine_set_num(e, CL_ENGINE_MAX_RECURSION, settings_.depthLimit);
-    }
-    if (settings_.timeoutMillis > 0) (void)cl_engine_set_num(e, CL_ENGINE_MAX_SCANTIME, settings_.timeoutMillis);
-    if (settings_.maxFiles > 0) (void)cl_engine_set_num(e, CL_ENGINE_MAX_FILES, settings_.maxFiles);
     unsigned int loadOptions = CL_DB_STDOPT;
     if (settings_.basesType >= 1) loadOptions |= CL_DB_PUA;
     unsigned int count = 0;

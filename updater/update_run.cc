@@ -132,7 +132,8 @@ void NotifyTasks() {
   Platform* p = ProcessPlatform();
   for (const char* name : {"MQ$UPDATE2MAIL", "MQ$UPDATE2REP", "MQ$UPDATE2SCAN"}) {
     ScopedQueue queue(p);
-    // Not checked: a queue nobody reads keeps the message, and nothing else can be done.
+    // Not checked: a queue nobody reads keeps the message, and the monitor
+    // finds new bases by their date at its periodic step anyway.
     if (p->QueueOpen(name, kQueueCreate, queue.put()) == kNoError) (void)p->QueuePut(queue.get(), 1, kUpdaterComplete);
   }
 }

@@ -439,6 +439,8 @@ Status ScanHtmlSource(ObjectRecord* record, std::string* messageHeaders) {
     }
     if (header.headersLength == 0) headers = *messageHeaders;
     if (HeaderValue(headers, "content-type").rfind("text/html", 0) != 0) return SKIP_OBJECT;
+    record->scanCopyPath = DrawTemporaryPath();
+    record->cureCopyPath = DrawTemporaryPath(record->scanCopyPath);
     read = ReadPartContent(record, header, &data);
   }
   if (read != kNoError) {

@@ -28,7 +28,8 @@ notesapi::Status ScanAttachment(ObjectRecord* record);
 notesapi::Status ScanMimePart(ObjectRecord* record);
 notesapi::Status ScanScriptObject(ObjectRecord* record);
 // A stored text/html part as a browser gets it: its source, decoded.
-// SKIP_OBJECT for a part of any other type. The parts of a note go through
+// SKIP_OBJECT for a part of any other type, whose content is not read and
+// for which no copy is named. The parts of a note go through
 // in order with one `messageHeaders`, which keeps the header block of the
 // message whose body comes next.
 notesapi::Status ScanHtmlSource(ObjectRecord* record, std::string* messageHeaders);

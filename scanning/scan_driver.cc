@@ -209,7 +209,7 @@ class DocumentScan {
       record_.note = raw;
       record_.kind = KindMimePart;
       record_.objectName = "Body (text/html)";
-      DrawPaths();
+      // Copies are named only for a part that is HTML.
       if (ScanHtmlSource(&record_, &messageHeaders) == SKIP_OBJECT) {
         DeleteCopies(false);
         continue;

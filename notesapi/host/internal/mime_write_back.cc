@@ -39,7 +39,8 @@ class WriteBack {
     if (Status st = CollectFiles(); st != kNoError) return st;
     CollectBody();
     for (size_t i = 0; i < converted_.textParts.size(); ++i) EditTextPart(i);
-    std::string result = Applied(message_, edits_);
+    std::string result;
+    if (Status st = Applied(message_, edits_, &result); st != kNoError) return st;
     if (!report_.empty() && !reportPlaced_) result = WithReportPart(result);
     *out = std::move(result);
     return kNoError;
@@ -159,11 +160,29 @@ class WriteBack {
     return utf8;
   }
 
-  static std::string Applied(const std::string& message, std::vector<Edit> edits) {
-    std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.from > b.from; });
-    std::string result = message;
-    for (const Edit& edit : edits) result.replace(edit.from, edit.to - edit.from, edit.bytes);
-    return result;
+  // Built front to back at its final size: a large message is neither
+  // copied first nor grown by doubling under the edits.
+  // Edits that overlap or leave the message are refused, never applied in
+  // part: the mail then stays as it was, held.
+  static Status Applied(const std::string& message, std::vector<Edit> edits, std::string* result) {
+    std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.from < b.from; });
+    size_t size = message.size();
+    size_t at = 0;
+    for (const Edit& edit : edits) {
+      if (edit.from < at || edit.to < edit.from || edit.to > message.size()) return kBadArgument;
+      size = size - (edit.to - edit.from) + edit.bytes.size();
+      at = edit.to;
+    }
+    result->clear();
+    result->reserve(size);
+    at = 0;
+    for (const Edit& edit : edits) {
+      result->append(message, at, edit.from - at);
+      result->append(edit.bytes);
+      at = edit.to;
+    }
+    result->append(message, at, std::string::npos);
+    return kNoError;
   }
 
   // A mail without a text part gets one for the report: the first part of
@@ -179,7 +198,10 @@ class WriteBack {
       const MimeEntity& first = structure.entities[root.children.front()];
       size_t delimiter = message.find("--" + root.headers.boundary, first.start);
       if (delimiter != std::string::npos && delimiter < first.boundaryEnd) {
-        return Applied(message, {{delimiter, delimiter, "--" + root.headers.boundary + lineEnd + part}});
+        std::string inserted;
+        // One insertion inside the message: it always applies.
+        (void)Applied(message, {{delimiter, delimiter, "--" + root.headers.boundary + lineEnd + part}}, &inserted);
+        return inserted;
       }
     }
     std::string boundary = NewBoundary(message);

@@ -60,8 +60,12 @@ class Presenter {
     size_t textPart = out_.textParts.size();
     out_.textParts.push_back(ConvertedTextPart{index, e.headersEnd, std::max(e.end, e.headersEnd), h.subtype, h.charset,
                                                h.transferEncoding});
-    AddText(TextToUtf8(charsets_, h.charset, decoded));
-    for (EmbeddedFile& embedded : FindEmbeddedFiles(decoded)) {
+    // Each form of a large text goes as soon as the next is made.
+    std::vector<EmbeddedFile> embeddedFiles = FindEmbeddedFiles(decoded);
+    std::string utf8 = TextToUtf8(charsets_, h.charset, decoded);
+    std::string().swap(decoded);
+    AddText(std::move(utf8));
+    for (EmbeddedFile& embedded : embeddedFiles) {
       ConvertedFile file = NewFile(embedded.name, ".dat");
       file.data = std::move(embedded.data);
       file.source = FileSource::kInText;
@@ -72,7 +76,11 @@ class Presenter {
     }
   }
 
-  void AddText(const std::string& text) {
+  void AddText(std::string text) {
+    if (!text.empty() && text.find('\n') == std::string::npos) {
+      out_.textLines.push_back(std::move(text));  // one line: kept, not copied
+      return;
+    }
     size_t start = 0;
     for (;;) {
       size_t feed = text.find('\n', start);

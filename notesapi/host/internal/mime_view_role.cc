@@ -95,16 +95,22 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
   for (const auto& item : items) {
     if (SameName(item.name, "MIME_Version")) origin->mimeItems.push_back(item);
   }
+  std::string().swap(message);  // rebuilt from the stored parts if a change is written back
   std::vector<StoredItem> kept;
   std::vector<std::string> used;
   for (auto& item : items) {
     uint16_t type = 0;
     (void)ValueType(item.value, &type);  // too short: kept as it is
-    if (type == TYPE_MIME_PART || SameName(item.name, "MIME_Version")) continue;
+    if (SameName(item.name, "MIME_Version")) continue;
+    if (type == TYPE_MIME_PART) {
+      origin->storedParts.push_back(std::move(item));
+      continue;
+    }
     FileObject file;
     bool attachment = type == TYPE_OBJECT && ParseFileObject(std::string_view(item.value).substr(2), &file) == kNoError;
     if (attachment && IsPartFile(item, partFiles)) {
       open->note.detachedObjects.push_back(file.header.rrv);  // saving the converted note lets the raw part go
+      origin->storedParts.push_back(std::move(item));
       continue;
     }
     if (attachment && item.value.size() >= size_t{38} + file.fileNameLength) {
@@ -169,7 +175,6 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
       return kMimeViewFailed;  // never a view whose second names the filter cannot see
     }
   }
-  origin->message = std::move(message);
   std::string presented = BodyPlainText(s_, *open);
   origin->presentedSize = presented.size();
   origin->presentedDigest = TextDigest(presented);

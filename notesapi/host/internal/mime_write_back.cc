@@ -28,8 +28,8 @@ struct Edit {
 
 class WriteBack {
  public:
-  WriteBack(HostState& s, NoteHandle handle, const MimeOrigin& origin)
-      : s_(s), handle_(handle), origin_(origin), message_(origin.message) {
+  WriteBack(HostState& s, NoteHandle handle, const MimeOrigin& origin, std::string message)
+      : s_(s), handle_(handle), origin_(origin), message_(std::move(message)) {
     ParseMimeStructure(message_, s_.charsets->NativeName(), &structure_);
     ConvertMimeMessage(message_, *s_.charsets, &converted_);
     textEdits_.resize(converted_.textParts.size());
@@ -248,7 +248,7 @@ class WriteBack {
   HostState& s_;
   NoteHandle handle_;
   const MimeOrigin& origin_;
-  const std::string& message_;
+  const std::string message_;
   MimeStructure structure_;
   ConvertedMessage converted_;
   std::vector<Edit> edits_;  // on the message, none overlapping
@@ -295,8 +295,41 @@ std::string TextDigest(std::string_view text) {
   return hex;
 }
 
+namespace {
+
+// The message as it was stored, from the parts the view kept aside.
+Status StoredMessage(HostState& s, NoteHandle handle, const MimeOrigin& origin, std::string* message) {
+  // A large part content is read from the object its attachment names.
+  auto readObject = [&](std::string_view name, std::string* data) -> Status {
+    for (const StoredItem& item : origin.storedParts) {
+      FileObject file;
+      std::string_view stored;
+      if (!SameName(item.name, "$FILE") || AttachmentName(item.value, &file, &stored) != kNoError || stored != name) {
+        continue;
+      }
+      uint32_t flags = 0;
+      return ReadNoteObject(s, handle, file.header.rrv, data, &flags);
+    }
+    return kItemNotFound;
+  };
+  message->clear();
+  for (const StoredItem& item : origin.storedParts) {
+    uint16_t type = 0;
+    if (ValueType(item.value, &type) != kNoError || type != TYPE_MIME_PART) continue;
+    if (Status st = AppendMimePart(s.platform, std::string_view(item.value).substr(2), readObject, message, nullptr);
+        st != kNoError) {
+      return st;
+    }
+  }
+  return kNoError;
+}
+
+}  // namespace
+
 Status ChangedMessage(HostState& s, NoteHandle handle, const MimeOrigin& origin, std::string* message) {
-  return WriteBack(s, handle, origin).Run(message);
+  std::string stored;
+  if (Status st = StoredMessage(s, handle, origin, &stored); st != kNoError) return st;
+  return WriteBack(s, handle, origin, std::move(stored)).Run(message);
 }
 
 Status WriteBackMime(HostState& s, NoteHandle handle) {

@@ -18,7 +18,10 @@
 namespace notesapi::host {
 
 struct MimeOrigin {
-  std::string message;                     // as stored
+  // The message as stored, by its parts: the MIME part items and the
+  // attachments that hold large part contents (their data stays in the
+  // database), so the message is rebuilt only when a change is written back.
+  std::vector<StoredItem> storedParts;
   // The UTF-8 plain text of the body as presented, by its size and SHA-256:
   // a large body is not held twice while it is scanned.
   size_t presentedSize = 0;

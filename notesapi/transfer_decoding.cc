@@ -82,16 +82,17 @@ std::string YencName(std::string_view header) {
 
 std::string DecodeBase64Leniently(std::string_view text) {
   static constexpr std::array<int8_t, 256> kValues = Base64Values();
-  std::string out;
-  out.reserve(text.size() / 4 * 3 + 3);
+  // Written in place into room for the most the text can give, then cut.
+  std::string out(text.size() / 4 * 3 + 3, '\0');
+  char* next = out.data();
   uint32_t bits = 0;
   int count = 0;
   // A partial quantum gives the whole bytes it holds.
   auto flush = [&] {
-    if (count == 2) out.push_back(static_cast<char>(bits >> 4));
+    if (count == 2) *next++ = static_cast<char>(bits >> 4);
     if (count == 3) {
-      out.push_back(static_cast<char>(bits >> 10));
-      out.push_back(static_cast<char>(bits >> 2 & 0xFF));
+      *next++ = static_cast<char>(bits >> 10);
+      *next++ = static_cast<char>(bits >> 2 & 0xFF);
     }
     bits = 0;
     count = 0;
@@ -105,14 +106,16 @@ std::string DecodeBase64Leniently(std::string_view text) {
     if (value < 0) continue;  // white space and garbage: skipped
     bits = bits << 6 | static_cast<uint32_t>(value);
     if (++count == 4) {
-      out.push_back(static_cast<char>(bits >> 16));
-      out.push_back(static_cast<char>(bits >> 8 & 0xFF));
-      out.push_back(static_cast<char>(bits & 0xFF));
+      next[0] = static_cast<char>(bits >> 16);
+      next[1] = static_cast<char>(bits >> 8 & 0xFF);
+      next[2] = static_cast<char>(bits & 0xFF);
+      next += 3;
       bits = 0;
       count = 0;
     }
   }
   flush();
+  out.resize(static_cast<size_t>(next - out.data()));
   return out;
 }
 

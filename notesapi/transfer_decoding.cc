@@ -163,6 +163,12 @@ std::string DecodeTransferEncoding(std::string_view encoding, std::string_view c
   return std::string(content);
 }
 
+bool IsIdentityTransferEncoding(std::string_view encoding) {
+  std::string name = Lower(Trimmed(encoding));
+  return name != "base64" && name != "quoted-printable" && name != "x-uuencode" && name != "uuencode" &&
+         name != "x-uue";
+}
+
 std::vector<EmbeddedFile> FindEmbeddedFiles(std::string_view text) {
   std::vector<EmbeddedFile> files;
   std::vector<std::string_view> lines = Lines(text);

@@ -23,6 +23,9 @@ std::string DecodeQuotedPrintableLeniently(std::string_view text);
 // Content-Transfer-Encoding (any case; "base64", "quoted-printable",
 // "x-uuencode"/"uuencode"/"x-uue"); any other name gives the bytes unchanged.
 std::string DecodeTransferEncoding(std::string_view encoding, std::string_view content);
+// Whether DecodeTransferEncoding gives the content back as it is (7bit,
+// 8bit, binary, an unknown or missing name).
+bool IsIdentityTransferEncoding(std::string_view encoding);
 
 // A file carried inside text: "begin MODE NAME" ... "end" (uuencode) or
 // "=ybegin ... name=NAME" ... "=yend" (yEnc).

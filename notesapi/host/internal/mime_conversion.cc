@@ -43,13 +43,21 @@ class Presenter {
 
   void PresentLeaf(const MimeEntity& e, size_t index) {
     const MimeHeaders& h = e.headers;
-    std::string decoded = DecodeTransferEncoding(h.transferEncoding, Range(e.headersEnd, e.end));
+    // Content sent as it is (7bit, 8bit, binary) is read where it stands,
+    // not copied first.
+    std::string_view content = Range(e.headersEnd, e.end);
+    std::string decodedBytes;
+    std::string_view decoded = content;
+    if (!IsIdentityTransferEncoding(h.transferEncoding)) {
+      decodedBytes = DecodeTransferEncoding(h.transferEncoding, content);
+      decoded = decodedBytes;
+    }
     bool inlineText = h.type == "text" && !h.attachment && h.filename.empty();
     // Text with zero bytes in it is no text a reader sees: it goes as a file.
-    if (!inlineText || decoded.find('\0') != std::string::npos) {
+    if (!inlineText || decoded.find('\0') != std::string_view::npos) {
       ConvertedFile file = NewFile(h.filename, h.type == "text" ? ".txt" : h.type == "message" ? ".eml" : ".dat");
       file.otherName = h.otherName;
-      file.data = std::move(decoded);
+      file.data = decodedBytes.empty() ? std::string(decoded) : std::move(decodedBytes);
       file.source = FileSource::kPartContent;
       file.from = e.headersEnd;
       file.to = std::max(e.end, e.headersEnd);
@@ -63,7 +71,7 @@ class Presenter {
     // Each form of a large text goes as soon as the next is made.
     std::vector<EmbeddedFile> embeddedFiles = FindEmbeddedFiles(decoded);
     std::string utf8 = TextToUtf8(charsets_, h.charset, decoded);
-    std::string().swap(decoded);
+    std::string().swap(decodedBytes);
     AddText(std::move(utf8));
     for (EmbeddedFile& embedded : embeddedFiles) {
       ConvertedFile file = NewFile(embedded.name, ".dat");
@@ -117,15 +125,15 @@ class Presenter {
 
 }  // namespace
 
-std::string TextToUtf8(Charsets& charsets, const std::string& charset, const std::string& bytes) {
+std::string TextToUtf8(Charsets& charsets, const std::string& charset, std::string_view bytes) {
   std::string utf8;
   bool plainAscii = charset.empty() || charset == "us-ascii" || charset == "US-ASCII";
   if (!plainAscii && charsets.DecodeNamed(charset, bytes, &utf8) == kNoError) return utf8;
   // Undeclared or unknown: UTF-8 when it is that, else the native code page,
   // never Latin-1.
-  if (Charsets::IsUtf8(bytes)) return bytes;
+  if (Charsets::IsUtf8(bytes)) return std::string(bytes);
   if (charsets.DecodeNamed(charsets.NativeName(), bytes, &utf8) == kNoError) return utf8;
-  return bytes;
+  return std::string(bytes);
 }
 
 void ConvertMimeMessage(std::string_view message, Charsets& charsets, ConvertedMessage* converted) {

@@ -60,7 +60,7 @@ void ConvertMimeMessage(std::string_view message, Charsets& charsets, ConvertedM
 
 // Text of a part in its declared character set, as UTF-8: undeclared or
 // unknown, UTF-8 when it is that, else the native code page.
-std::string TextToUtf8(Charsets& charsets, const std::string& charset, const std::string& bytes);
+std::string TextToUtf8(Charsets& charsets, const std::string& charset, std::string_view bytes);
 
 }  // namespace notesapi::host
 

@@ -322,12 +322,10 @@ Status AppendMimePart(Platform* p, std::string_view stored, const ReadPartObject
     return kNoError;
   }
   if (objectName != nullptr) objectName->assign(body);
-  std::string content;
-  if (Status s = readObject(body, &content); s != kNoError) return s;
-  // Room for this content and what follows it, without doubling a large message.
-  if (message->capacity() < message->size() + content.size()) message->reserve(message->size() + content.size() + 4096);
-  message->append(content);
-  return kNoError;
+  size_t before = message->size();
+  Status s = readObject(body, message);
+  if (s != kNoError) message->resize(before);
+  return s;
 }
 
 Status ExportMimeMessage(Platform* p, NoteHandle note, const std::u16string& scratchFolder, std::string* rfc822) {
@@ -345,8 +343,10 @@ Status ExportMimeMessage(Platform* p, NoteHandle note, const std::u16string& scr
       }
       std::u16string temporary = scratchFolder + u"/export-" + std::u16string(name.begin(), name.end());
       if (Status x = p->ExtractFile(note, file.item, temporary); x != kNoError) return x;
-      Status r = p->FileRead(temporary, data);
+      std::string content;
+      Status r = p->FileRead(temporary, &content);
       (void)p->FileDelete(temporary);  // a temporary copy
+      if (r == kNoError) data->append(content);
       return r;
     }
     return kItemNotFound;

@@ -63,6 +63,7 @@ struct MessageEnvelope {
 [[nodiscard]] Status WriteMimeParts(Platform* platform, NoteHandle note, std::string_view rfc822,
                                     const std::u16string& scratchFolder);
 
+// Adds the data of the part's object at the end of `data`.
 using ReadPartObject = std::function<Status(std::string_view fileName, std::string* data)>;
 [[nodiscard]] Status AppendMimePart(Platform* platform, std::string_view stored, const ReadPartObject& readObject,
                                     std::string* message, std::string* objectName);

@@ -2,7 +2,8 @@
 """Compares a delivered message with the one that was sent, with Python's
 email package as referee: the header fields and their order, the MIME tree
 and every clean part (decoded bytes, type, file name) must be the sent
-ones; a part that carried the test virus must hold the placeholder; no
+ones; a part that carried the test virus, or a program by name (the
+default name filter takes "*.exe"), must hold the placeholder; no
 part, and no uuencoded block inside text, may decode to the virus; the
 first text part carries the report. Prints what differs; exit 1 if any.
     mail_referee.py SENT DELIVERED PLACEHOLDER"""
@@ -59,6 +60,10 @@ def infected(part):
     return is_text(part) and any(EICAR in b for b in uu_blocks(data))
 
 
+def forbidden(part):
+    return (part.get_filename() or "").lower().endswith(".exe")
+
+
 def main(sent_path, delivered_path, placeholder_path):
     sent, got = load(sent_path), load(delivered_path)
     placeholder = open(placeholder_path, "rb").read()
@@ -92,7 +97,7 @@ def main(sent_path, delivered_path, placeholder_path):
             if not infected(x) and not got_data.endswith(sent_data) and \
                     x.get_content_subtype() != "html" and sent_data not in got_data:
                 faults.append("text part %d changed beyond the report" % i)
-        elif infected(x):
+        elif infected(x) or forbidden(x):
             if got_data != placeholder:
                 faults.append("part %d (%s) is not the placeholder" % (i, x.get_filename()))
         elif got_data != sent_data:

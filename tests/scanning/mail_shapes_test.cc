@@ -69,6 +69,14 @@ TEST_F(ScanDriverTest, AChangedMailKeepsEverythingButWhatWasRemoved) {
       "From: copier@example.com\nTo: anna@example.com\nSubject: scan\nDate: Tue, 8 Dec 2026 10:00:00 +0300\n"
       "MIME-Version: 1.0\nContent-Type: application/octet-stream; name=\"scan.com\"\nContent-Transfer-Encoding: base64\n\n" +
           eicar64,
+      // a program longer than what replaces it, and no text: the mail shrinks
+      "From: copier@example.com\nTo: anna@example.com\nSubject: tool\nDate: Tue, 8 Dec 2026 10:00:00 +0300\n"
+      "MIME-Version: 1.0\nContent-Type: application/octet-stream; name=\"tool.exe\"\nContent-Transfer-Encoding: base64\n\n" +
+          [] {
+            std::string lines;
+            for (int i = 0; i < 64; ++i) lines += std::string(76, 'A' + i % 26) + "\n";
+            return lines;
+          }(),
   };
   for (size_t i = 0; i < shapes.size(); ++i) {
     NoteId id = SubmitMime(shapes[i]);

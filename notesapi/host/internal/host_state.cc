@@ -223,15 +223,20 @@ uint32_t AddPendingObject(OpenNote* open, std::string data, uint32_t flags) {
 }
 
 Status ReadNoteObject(HostState& s, NoteHandle note, uint32_t object, std::string* data, uint32_t* flags) {
+  data->clear();
+  return AppendNoteObject(s, note, object, data, flags);
+}
+
+Status AppendNoteObject(HostState& s, NoteHandle note, uint32_t object, std::string* data, uint32_t* flags) {
   OpenNote* open = s.FindNote(note);
   OpenDatabase* db = open == nullptr ? nullptr : s.FindDb(open->db);
   if (db == nullptr) return kInvalidHandle;
   if (auto it = open->pendingObjects.find(object); it != open->pendingObjects.end()) {
-    *data = it->second.data;
+    data->append(it->second.data);
     *flags = it->second.flags;
     return kNoError;
   }
-  return db->store->ReadObject(object, data, flags);
+  return db->store->AppendObject(object, data, flags);
 }
 
 namespace {

@@ -134,6 +134,8 @@ void Describe(NoteHandle note, const StoredItem& item, ItemInfo* info);
 uint32_t AddPendingObject(OpenNote* open, std::string data, uint32_t flags);
 // The data of an object of an open note: pending, or in its database.
 [[nodiscard]] Status ReadNoteObject(HostState& s, NoteHandle note, uint32_t object, std::string* data, uint32_t* flags);
+// The same data added at the end of `data`.
+[[nodiscard]] Status AppendNoteObject(HostState& s, NoteHandle note, uint32_t object, std::string* data, uint32_t* flags);
 // An item whose object number was changed, and the number it had.
 struct ObjectPatch {
   size_t item;

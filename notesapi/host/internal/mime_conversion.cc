@@ -13,8 +13,8 @@ bool HasContent(std::string_view bytes) { return bytes.find_first_not_of(" \t\r\
 
 class Presenter {
  public:
-  Presenter(std::string_view message, Charsets& charsets, ConvertedMessage* out)
-      : message_(message), charsets_(charsets), out_(*out) {}
+  Presenter(std::string_view message, Charsets& charsets, ConvertedMessage* out, Conversion conversion)
+      : message_(message), charsets_(charsets), out_(*out), whole_(conversion == Conversion::kWhole) {}
 
   void Present(const MimeStructure& structure, size_t index) {
     const MimeEntity& e = structure.entities[index];
@@ -46,18 +46,18 @@ class Presenter {
     // Content sent as it is (7bit, 8bit, binary) is read where it stands,
     // not copied first.
     std::string_view content = Range(e.headersEnd, e.end);
+    bool inlineText = h.type == "text" && !h.attachment && h.filename.empty();
     std::string decodedBytes;
     std::string_view decoded = content;
-    if (!IsIdentityTransferEncoding(h.transferEncoding)) {
+    if ((whole_ || inlineText) && !IsIdentityTransferEncoding(h.transferEncoding)) {
       decodedBytes = DecodeTransferEncoding(h.transferEncoding, content);
       decoded = decodedBytes;
     }
-    bool inlineText = h.type == "text" && !h.attachment && h.filename.empty();
     // Text with zero bytes in it is no text a reader sees: it goes as a file.
     if (!inlineText || decoded.find('\0') != std::string_view::npos) {
       ConvertedFile file = NewFile(h.filename, h.type == "text" ? ".txt" : h.type == "message" ? ".eml" : ".dat");
       file.otherName = h.otherName;
-      file.data = decodedBytes.empty() ? std::string(decoded) : std::move(decodedBytes);
+      if (whole_) file.data = decodedBytes.empty() ? std::string(decoded) : std::move(decodedBytes);
       file.source = FileSource::kPartContent;
       file.from = e.headersEnd;
       file.to = std::max(e.end, e.headersEnd);
@@ -70,9 +70,11 @@ class Presenter {
                                                h.transferEncoding});
     // Each form of a large text goes as soon as the next is made.
     std::vector<EmbeddedFile> embeddedFiles = FindEmbeddedFiles(decoded);
-    std::string utf8 = TextToUtf8(charsets_, h.charset, decoded);
-    std::string().swap(decodedBytes);
-    AddText(std::move(utf8));
+    if (whole_) {
+      std::string utf8 = TextToUtf8(charsets_, h.charset, decoded);
+      std::string().swap(decodedBytes);
+      AddText(std::move(utf8));
+    }
     for (EmbeddedFile& embedded : embeddedFiles) {
       ConvertedFile file = NewFile(embedded.name, ".dat");
       file.data = std::move(embedded.data);
@@ -85,24 +87,28 @@ class Presenter {
   }
 
   void AddText(std::string text) {
-    if (!text.empty() && text.find('\n') == std::string::npos) {
-      out_.textLines.push_back(std::move(text));  // one line: kept, not copied
-      return;
-    }
     size_t start = 0;
-    for (;;) {
-      size_t feed = text.find('\n', start);
-      if (feed == std::string::npos) {
-        if (start < text.size()) out_.textLines.push_back(text.substr(start));
-        return;
-      }
-      out_.textLines.push_back(text.substr(start, feed - start));
-      start = feed + 1;
-      if (start == text.size()) {
+    for (size_t feed; (feed = text.find('\n', start)) != std::string::npos; start = feed + 1) {
+      if (feed + 1 == text.size()) {
+        text.resize(feed);
+        AddLastLine(std::move(text), start);
         out_.textLines.emplace_back();  // the text ended with its line end
         return;
       }
+      out_.textLines.push_back(text.substr(start, feed - start));
     }
+    if (start < text.size()) AddLastLine(std::move(text), start);
+  }
+
+  // The text's last line from `start`: a line that is most of the text (one
+  // long line) keeps the text's own memory instead of a second copy.
+  void AddLastLine(std::string text, size_t start) {
+    if (text.size() - start < text.size() / 2) {
+      out_.textLines.push_back(text.substr(start));
+      return;
+    }
+    text.erase(0, start);
+    out_.textLines.push_back(std::move(text));
   }
 
   ConvertedFile NewFile(const std::string& name, const char* extension) const {
@@ -112,7 +118,7 @@ class Presenter {
   }
   void AddRange(const std::string& name, const char* extension, size_t from, size_t to) {
     ConvertedFile file = NewFile(name, extension);
-    file.data = std::string(Range(from, to));
+    if (whole_) file.data = std::string(Range(from, to));
     file.from = from;
     file.to = std::max(from, to);
     out_.files.push_back(std::move(file));
@@ -121,6 +127,7 @@ class Presenter {
   std::string_view message_;
   Charsets& charsets_;
   ConvertedMessage& out_;
+  bool whole_;
 };
 
 }  // namespace
@@ -136,12 +143,20 @@ std::string TextToUtf8(Charsets& charsets, const std::string& charset, std::stri
   return std::string(bytes);
 }
 
-void ConvertMimeMessage(std::string_view message, Charsets& charsets, ConvertedMessage* converted) {
+void ConvertMimeMessage(std::string_view message, Charsets& charsets, ConvertedMessage* converted,
+                        Conversion conversion) {
   MimeStructure structure;
   ParseMimeStructure(message, charsets.NativeName(), &structure);
   ConvertedMessage result;
-  Presenter(message, charsets, &result).Present(structure, 0);
+  Presenter(message, charsets, &result, conversion).Present(structure, 0);
   *converted = std::move(result);
+}
+
+std::string ContentOf(std::string_view message, const ConvertedFile& file) {
+  if (file.source == FileSource::kInText) return file.data;
+  std::string_view range = message.substr(std::min(file.from, message.size()), file.to - file.from);
+  if (file.source == FileSource::kRange || IsIdentityTransferEncoding(file.transferEncoding)) return std::string(range);
+  return DecodeTransferEncoding(file.transferEncoding, range);
 }
 
 }  // namespace notesapi::host

@@ -56,7 +56,16 @@ struct ConvertedMessage {
   std::vector<ConvertedTextPart> textParts;
 };
 
-void ConvertMimeMessage(std::string_view message, Charsets& charsets, ConvertedMessage* converted);
+// kPlacesOnly finds the same text parts and files, in the same order, but
+// leaves out the text lines and the data of files taken from a part or a
+// range (ContentOf gives it back): what a write-back needs of a large message.
+enum class Conversion { kWhole, kPlacesOnly };
+
+void ConvertMimeMessage(std::string_view message, Charsets& charsets, ConvertedMessage* converted,
+                        Conversion conversion = Conversion::kWhole);
+
+// The data of a file of `message` as kWhole gives it.
+std::string ContentOf(std::string_view message, const ConvertedFile& file);
 
 // Text of a part in its declared character set, as UTF-8: undeclared or
 // unknown, UTF-8 when it is that, else the native code page.

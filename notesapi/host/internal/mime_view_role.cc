@@ -49,7 +49,7 @@ void MarkUnsplit(StoredItem* item) {
 Status MimeViewRole::Rebuild(NoteHandle handle, std::string* message, std::vector<std::string>* partFiles) {
   OpenNote* open = s_.FindNote(handle);
   auto readObject = [&](std::string_view name, std::string* data) {
-    return ReadAttachmentByName(handle, name, data) ? kNoError : kItemNotFound;
+    return AppendAttachmentByName(handle, name, data) ? kNoError : kItemNotFound;
   };
   for (const auto& item : open->note.items) {
     uint16_t type = 0;
@@ -154,6 +154,10 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
     // A part that cannot be presented fails the view: never a view without it.
     BlockId attached;
     if (AttachData(s_, handle, std::move(file.data), internal, 1, false, &attached) != kNoError) return kMimeViewFailed;
+    FileObject object;
+    std::string_view stored;
+    if (AttachmentName(s_.FindItemByBlock(attached)->value, &object, &stored) != kNoError) return kMimeViewFailed;
+    origin->presentedObjects.push_back(object.header.rrv);
     if (file.unsplit) MarkUnsplit(s_.FindItemByBlock(attached));
     if (!file.otherName.empty()) {
       std::string other;
@@ -175,9 +179,7 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
       return kMimeViewFailed;  // never a view whose second names the filter cannot see
     }
   }
-  std::string presented = BodyPlainText(s_, *open);
-  origin->presentedSize = presented.size();
-  origin->presentedDigest = TextDigest(presented);
+  BodyTextDigest(s_, *open, &origin->presentedSize, &origin->presentedDigest);
   open->mimeOrigin = std::move(origin);
   return kNoError;
 }
@@ -189,11 +191,14 @@ bool MimeViewRole::IsPartFile(const StoredItem& item, const std::vector<std::str
   return std::find(partFiles.begin(), partFiles.end(), name) != partFiles.end();
 }
 
-bool MimeViewRole::ReadAttachmentByName(NoteHandle handle, std::string_view name, std::string* data) {
+bool MimeViewRole::AppendAttachmentByName(NoteHandle handle, std::string_view name, std::string* data) {
   BlockId found;
   if (FindAttachmentItem(s_, handle, name, &found) != kNoError) return false;
-  std::string shown;
-  return ReadAttachment(s_, handle, *s_.FindItemByBlock(found), &shown, data);
+  FileObject file;
+  std::string_view stored;
+  uint32_t flags = 0;
+  return AttachmentName(s_.FindItemByBlock(found)->value, &file, &stored) == kNoError &&
+         AppendNoteObject(s_, handle, file.header.rrv, data, &flags) == kNoError;
 }
 
 }  // namespace notesapi::host

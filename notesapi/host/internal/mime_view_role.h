@@ -20,7 +20,7 @@ class MimeViewRole {
   [[nodiscard]] Status PresentConverted(NoteHandle handle);
 
  private:
-  bool ReadAttachmentByName(NoteHandle handle, std::string_view name, std::string* data);
+  bool AppendAttachmentByName(NoteHandle handle, std::string_view name, std::string* data);
   static bool IsPartFile(const StoredItem& item, const std::vector<std::string>& partFiles);
   Status Rebuild(NoteHandle handle, std::string* message, std::vector<std::string>* partFiles);
 

@@ -31,7 +31,7 @@ class WriteBack {
   WriteBack(HostState& s, NoteHandle handle, const MimeOrigin& origin, std::string message)
       : s_(s), handle_(handle), origin_(origin), message_(std::move(message)) {
     ParseMimeStructure(message_, s_.charsets->NativeName(), &structure_);
-    ConvertMimeMessage(message_, *s_.charsets, &converted_);
+    ConvertMimeMessage(message_, *s_.charsets, &converted_, Conversion::kPlacesOnly);
     textEdits_.resize(converted_.textParts.size());
   }
 
@@ -40,7 +40,12 @@ class WriteBack {
     CollectBody();
     for (size_t i = 0; i < converted_.textParts.size(); ++i) EditTextPart(i);
     std::string result;
-    if (Status st = Applied(message_, edits_, &result); st != kNoError) return st;
+    if (Status st = CheckedSize(message_, &edits_, nullptr); st != kNoError) return st;
+    if (AppliedInPlace(&message_, edits_)) {
+      result = std::move(message_);  // the last use of the message as stored
+    } else {
+      (void)Applied(message_, edits_, &result);  // checked above
+    }
     if (!report_.empty() && !reportPlaced_) result = WithReportPart(result);
     *out = std::move(result);
     return kNoError;
@@ -56,9 +61,11 @@ class WriteBack {
       std::string data;
       BlockId found;
       if (FindAttachmentItem(s_, handle_, origin_.internalNames[i], &found) == kNoError) {
+        const StoredItem& item = *s_.FindItemByBlock(found);
+        if (OnPresentedObject(item, i)) continue;
         std::string name;
-        if (!ReadAttachment(s_, handle_, *s_.FindItemByBlock(found), &name, &data)) return kFileError;
-        if (data == file.data) continue;
+        if (!ReadAttachment(s_, handle_, item, &name, &data)) return kFileError;
+        if (data == ContentOf(message_, file)) continue;
       }
       switch (file.source) {
         case FileSource::kPartContent:
@@ -76,6 +83,13 @@ class WriteBack {
       }
     }
     return kNoError;
+  }
+
+  bool OnPresentedObject(const StoredItem& item, size_t file) const {
+    FileObject object;
+    std::string_view name;
+    return file < origin_.presentedObjects.size() && AttachmentName(item.value, &object, &name) == kNoError &&
+           object.header.rrv == origin_.presentedObjects[file];
   }
 
   // What was done to the body: text put in front, or the whole replaced.
@@ -165,17 +179,11 @@ class WriteBack {
   // Edits that overlap or leave the message are refused, never applied in
   // part: the mail then stays as it was, held.
   static Status Applied(const std::string& message, std::vector<Edit> edits, std::string* result) {
-    std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.from < b.from; });
-    size_t size = message.size();
-    size_t at = 0;
-    for (const Edit& edit : edits) {
-      if (edit.from < at || edit.to < edit.from || edit.to > message.size()) return kBadArgument;
-      size = size - (edit.to - edit.from) + edit.bytes.size();
-      at = edit.to;
-    }
+    size_t size = 0;
+    if (Status st = CheckedSize(message, &edits, &size); st != kNoError) return st;
     result->clear();
     result->reserve(size);
-    at = 0;
+    size_t at = 0;
     for (const Edit& edit : edits) {
       result->append(message, at, edit.from - at);
       result->append(edit.bytes);
@@ -183,6 +191,59 @@ class WriteBack {
     }
     result->append(message, at, std::string::npos);
     return kNoError;
+  }
+
+  // Sorts `edits` and gives the size of the message with them applied.
+  static Status CheckedSize(const std::string& message, std::vector<Edit>* edits, size_t* size) {
+    std::sort(edits->begin(), edits->end(), [](const Edit& a, const Edit& b) { return a.from < b.from; });
+    size_t result = message.size();
+    size_t at = 0;
+    for (const Edit& edit : *edits) {
+      if (edit.from < at || edit.to < edit.from || edit.to > message.size()) return kBadArgument;
+      result = result - (edit.to - edit.from) + edit.bytes.size();
+      at = edit.to;
+    }
+    if (size != nullptr) *size = result;
+    return kNoError;
+  }
+
+  // Sorted, checked edits that all grow (or all shrink) what they replace are
+  // made within the message itself, back to front (front to back), so a
+  // large message is not held twice; false, untouched, for a mix.
+  static bool AppliedInPlace(std::string* message, const std::vector<Edit>& edits) {
+    auto grows = [](const Edit& e) { return e.bytes.size() >= e.to - e.from; };
+    auto shrinks = [](const Edit& e) { return e.bytes.size() <= e.to - e.from; };
+    if (std::all_of(edits.begin(), edits.end(), grows)) {
+      size_t end = message->size();
+      size_t size = end;
+      for (const Edit& edit : edits) size += edit.bytes.size() - (edit.to - edit.from);
+      message->resize(size);
+      char* bytes = message->data();
+      for (auto edit = edits.rbegin(); edit != edits.rend(); ++edit) {
+        size_t tail = end - edit->to;
+        std::memmove(bytes + size - tail, bytes + edit->to, tail);
+        size -= tail;
+        std::memcpy(bytes + size - edit->bytes.size(), edit->bytes.data(), edit->bytes.size());
+        size -= edit->bytes.size();
+        end = edit->from;
+      }
+      return true;
+    }
+    if (!std::all_of(edits.begin(), edits.end(), shrinks)) return false;
+    char* bytes = message->data();
+    size_t from = 0;
+    size_t to = 0;
+    for (const Edit& edit : edits) {
+      std::memmove(bytes + to, bytes + from, edit.from - from);
+      to += edit.from - from;
+      std::memcpy(bytes + to, edit.bytes.data(), edit.bytes.size());
+      to += edit.bytes.size();
+      from = edit.to;
+    }
+    std::memmove(bytes + to, bytes + from, message->size() - from);
+    message->resize(to + message->size() - from);
+    if (message->size() < message->capacity() / 2) message->shrink_to_fit();
+    return true;
   }
 
   // A mail without a text part gets one for the report: the first part of
@@ -248,7 +309,7 @@ class WriteBack {
   HostState& s_;
   NoteHandle handle_;
   const MimeOrigin& origin_;
-  const std::string message_;
+  std::string message_;  // as stored; the result once the edits are made in it
   MimeStructure structure_;
   ConvertedMessage converted_;
   std::vector<Edit> edits_;  // on the message, none overlapping
@@ -263,13 +324,12 @@ class WriteBack {
 
 }  // namespace
 
+namespace {
+
 // Item by item, so a large body is not held in both character sets at once;
 // text runs never span two items.
-std::string BodyPlainText(HostState& s, const OpenNote& open) {
-  size_t stored = 0;  // the text is no longer than its items, mostly
-  for (const StoredItem& item : open.note.items) stored += SameName(item.name, "Body") ? item.value.size() : 0;
-  std::string text;
-  text.reserve(stored);
+template <typename Take>
+void EachBodyText(HostState& s, const OpenNote& open, Take take) {
   for (const StoredItem& item : open.note.items) {
     if (!SameName(item.name, "Body")) continue;
     uint16_t type = 0;
@@ -282,8 +342,18 @@ std::string BodyPlainText(HostState& s, const OpenNote& open) {
       continue;
     }
     std::string utf8;
-    text += s.charsets->Convert(Charset::kLmbcs, Charset::kUtf8, lmbcs, &utf8) == kNoError ? utf8 : lmbcs;
+    take(s.charsets->Convert(Charset::kLmbcs, Charset::kUtf8, lmbcs, &utf8) == kNoError ? utf8 : lmbcs);
   }
+}
+
+}  // namespace
+
+std::string BodyPlainText(HostState& s, const OpenNote& open) {
+  size_t stored = 0;  // the text is no longer than its items, mostly
+  for (const StoredItem& item : open.note.items) stored += SameName(item.name, "Body") ? item.value.size() : 0;
+  std::string text;
+  text.reserve(stored);
+  EachBodyText(s, open, [&](std::string_view piece) { text += piece; });
   return text;
 }
 
@@ -293,6 +363,17 @@ std::string TextDigest(std::string_view text) {
   std::string hex = g_checksum_get_string(sum);
   g_checksum_free(sum);
   return hex;
+}
+
+void BodyTextDigest(HostState& s, const OpenNote& open, size_t* size, std::string* digest) {
+  GChecksum* sum = g_checksum_new(G_CHECKSUM_SHA256);
+  *size = 0;
+  EachBodyText(s, open, [&](std::string_view piece) {
+    g_checksum_update(sum, reinterpret_cast<const guchar*>(piece.data()), static_cast<gssize>(piece.size()));
+    *size += piece.size();
+  });
+  *digest = g_checksum_get_string(sum);
+  g_checksum_free(sum);
 }
 
 namespace {
@@ -308,7 +389,7 @@ Status StoredMessage(HostState& s, NoteHandle handle, const MimeOrigin& origin, 
         continue;
       }
       uint32_t flags = 0;
-      return ReadNoteObject(s, handle, file.header.rrv, data, &flags);
+      return AppendNoteObject(s, handle, file.header.rrv, data, &flags);
     }
     return kItemNotFound;
   };
@@ -322,6 +403,19 @@ Status StoredMessage(HostState& s, NoteHandle handle, const MimeOrigin& origin, 
     }
   }
   return kNoError;
+}
+
+// The data of presented files that no item names any more: the message
+// holds it now, and a large one should not be held twice while it is stored.
+void DropUnnamedObjects(OpenNote* open, const std::vector<uint32_t>& objects) {
+  for (uint32_t object : objects) {
+    bool named = std::any_of(open->note.items.begin(), open->note.items.end(), [&](const StoredItem& item) {
+      FileObject file;
+      std::string_view name;
+      return AttachmentName(item.value, &file, &name) == kNoError && file.header.rrv == object;
+    });
+    if (!named) open->pendingObjects.erase(object);
+  }
 }
 
 }  // namespace
@@ -354,6 +448,7 @@ Status WriteBackMime(HostState& s, NoteHandle handle) {
   }
   open->note.items = std::move(kept);
   open->mimeOrigin.reset();
+  DropUnnamedObjects(open, origin->presentedObjects);
   for (const StoredItem& item : origin->mimeItems) {
     if (Status st = AppendItem(s, handle, item.flags, item.name, item.value, nullptr); st != kNoError) return st;
   }

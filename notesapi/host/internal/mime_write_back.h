@@ -27,6 +27,10 @@ struct MimeOrigin {
   size_t presentedSize = 0;
   std::string presentedDigest;
   std::vector<std::string> internalNames;  // LMBCS "$FILE" name of each presented file, in order
+  // The object each presented file was attached with. Objects are never
+  // written over, so a file still on its object is unchanged and a large
+  // one need not be read back to be compared.
+  std::vector<uint32_t> presentedObjects;
   std::vector<StoredItem> mimeItems;       // "MIME_Version" as stored
 };
 
@@ -34,6 +38,8 @@ struct MimeOrigin {
 std::string BodyPlainText(HostState& s, const OpenNote& open);
 // SHA-256 of `text`, in hexadecimal.
 std::string TextDigest(std::string_view text);
+// The size and TextDigest of BodyPlainText, without holding the text.
+void BodyTextDigest(HostState& s, const OpenNote& open, size_t* size, std::string* digest);
 
 // The message `origin` with the changes of the open note applied.
 [[nodiscard]] Status ChangedMessage(HostState& s, NoteHandle handle, const MimeOrigin& origin, std::string* message);

@@ -278,12 +278,19 @@ Status WriteObjectData(sqlite3* db, int64_t row, std::string_view data) {
   return SqliteStatus(rc != SQLITE_OK ? rc : closed);
 }
 
+// Appends the object's data to `data`.
 Status ReadObjectData(sqlite3* db, int64_t row, std::string* data) {
   sqlite3_blob* blob = nullptr;
   int rc = sqlite3_blob_open(db, "main", "objects", "data", row, 0, &blob);
   if (rc == SQLITE_OK) {
-    data->resize(static_cast<size_t>(sqlite3_blob_bytes(blob)));
-    rc = sqlite3_blob_read(blob, data->data(), static_cast<int>(data->size()), 0);
+    size_t at = data->size();
+    size_t size = static_cast<size_t>(sqlite3_blob_bytes(blob));
+    // A little room beyond: what usually follows (a part's closing lines)
+    // must not make a large string double.
+    if (data->capacity() < at + size) data->reserve(at + size + 4096);
+    data->resize(at + size);
+    rc = sqlite3_blob_read(blob, data->data() + at, static_cast<int>(size), 0);
+    if (rc != SQLITE_OK) data->resize(at);
   }
   int closed = sqlite3_blob_close(blob);
   return SqliteStatus(rc != SQLITE_OK ? rc : closed, kItemNotFound);
@@ -319,6 +326,11 @@ Status NoteDatabase::InsertObject(std::string_view data, uint32_t flags, NoteId 
 }
 
 Status NoteDatabase::ReadObject(uint32_t objectId, std::string* data, uint32_t* flags) {
+  data->clear();
+  return AppendObject(objectId, data, flags);
+}
+
+Status NoteDatabase::AppendObject(uint32_t objectId, std::string* data, uint32_t* flags) {
   {
     SqliteStatement query;
     if (Status s = query.Prepare(&db_, "SELECT flags FROM objects WHERE object_id = ?"); s != kNoError) return s;

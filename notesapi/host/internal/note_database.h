@@ -69,6 +69,9 @@ class NoteDatabase {
   [[nodiscard]] Status ReserveNoteId(NoteId* id) { return NextNoteId(id); }
   SqliteDb* connection() { return &db_; }
   [[nodiscard]] Status ReadObject(uint32_t objectId, std::string* data, uint32_t* flags);
+  // The object's data added at the end of `data`: a large part content goes
+  // straight into the message it belongs to.
+  [[nodiscard]] Status AppendObject(uint32_t objectId, std::string* data, uint32_t* flags);
   [[nodiscard]] Status DeleteObject(uint32_t objectId);
 
  private:

@@ -29,7 +29,13 @@ std::string DateTimeText(Platform* p) {
 }
 
 void AppendToLogFile(Platform* p, std::string_view fileName, std::string_view text) {
-  std::u16string path(NotesToUnicode(fileName));
+  // The name is the same line after line: converted once.
+  static std::string name;
+  static std::u16string path;
+  if (fileName != name || path.empty()) {
+    name = fileName;
+    path = NotesToUnicode(fileName);
+  }
   (void)p->FileAppend(path, text);  // a file that cannot be opened loses the line, as designed
 }
 

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fstream>
+#include <random>
 #include <sstream>
 
 #include "notesapi/item_values.h"
@@ -87,11 +87,15 @@ NoteHandle AddNote(HostState& s, OpenNote open) {
 }
 
 Unid NewUnid(HostState& s) {
+  // Seeded from the system's randomness once, not read from it per note.
+  static std::mt19937_64 generator = [] {
+    std::random_device device;
+    std::seed_seq seed{device(), device(), device(), device()};
+    return std::mt19937_64(seed);
+  }();
   Unid unid;
-  std::ifstream random("/dev/urandom", std::ios::binary);
-  uint32_t words[2] = {0, 0};
-  random.read(reinterpret_cast<char*>(words), sizeof words);
-  unid.file.innards = {words[0], words[1] ^ s.platform->ProcessId()};
+  uint64_t word = generator();
+  unid.file.innards = {static_cast<uint32_t>(word), static_cast<uint32_t>(word >> 32) ^ s.platform->ProcessId()};
   unid.note = s.platform->TimeNow();
   unid.note.innards[0] += ++s.unidSequence;  // notes made in the same hundredth differ
   return unid;

@@ -1,10 +1,14 @@
 #include "scanning/scan_kernel.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <exception>
 #include <future>
 #include <memory>
+#include <utility>
 
 #include "notesapi/process_platform.h"
 #include "base/message_text.h"
@@ -30,6 +34,7 @@ struct PendingReload {
 struct KernelManager {
   std::unique_ptr<ScanEngine> engine;
   std::unique_ptr<PendingReload> pending;
+  std::future<void> retiring;  // the engine a reload replaced, being freed
   bool reloadAgain = false;  // asked for while one was loading
   std::string spec;  // the engine chosen by InitKernel; a reload builds another of it
   EngineSettings engineSettings;
@@ -223,6 +228,29 @@ HRESULT ReloadBases() {
   return S_OK;
 }
 
+namespace {
+
+constexpr int kLoaderNice = 10;
+
+// Freeing a large engine takes as long as a scan of many objects: the old
+// one goes on a thread of its own, so the mail waiting behind the swap does
+// not wait for it.
+void Retire(KernelManager& m, std::unique_ptr<ScanEngine> old) {
+  if (m.retiring.valid()) m.retiring.wait();  // never more than two engines
+  std::shared_ptr<ScanEngine> going(std::move(old));
+  try {
+    m.retiring = std::async(std::launch::async, [going]() mutable { going.reset(); });
+  } catch (const std::exception&) {
+    going.reset();  // no second thread to be had: freed here
+  }
+}
+
+void WaitForRetired(KernelManager& m) {
+  if (m.retiring.valid()) m.retiring.wait();
+}
+
+}  // namespace
+
 HRESULT BeginReloadBases() {
   KernelManager& m = Manager();
   Platform* p = ProcessPlatform();
@@ -231,6 +259,7 @@ HRESULT BeginReloadBases() {
     m.reloadAgain = true;  // the set loading may be older than the one announced
     return S_FALSE;
   }
+  WaitForRetired(m);  // the engine being freed and the one in use are the two
   auto pending = std::make_unique<PendingReload>();
   HRESULT hr = EngineFor(m.spec, &pending->engine);
   if (hr == S_OK) hr = PrepareLoad(p, pending->engine.get(), &pending->signatures);
@@ -240,7 +269,11 @@ HRESULT BeginReloadBases() {
   }
   ScanEngine* engine = pending->engine.get();
   try {
-    pending->loaded = std::async(std::launch::async, [engine] { return engine->Reload(); });
+    pending->loaded = std::async(std::launch::async, [engine] {
+      // Mail comes first: the load takes what the scanning leaves.
+      (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kLoaderNice);  // at worst it competes as before
+      return engine->Reload();
+    });
   } catch (const std::exception&) {
     // No second thread to be had: the load runs here, as it did before.
     std::promise<HRESULT> here;
@@ -260,7 +293,7 @@ HRESULT FinishReloadBases(bool wait) {
   HRESULT hr = done->loaded.get();
   EndLoad(p, done->signatures);
   if (hr == S_OK) hr = SelfTest(p, done->engine.get());
-  if (hr == S_OK) m.engine = std::move(done->engine);  // the old engine goes here
+  if (hr == S_OK) Retire(m, std::exchange(m.engine, std::move(done->engine)));
   if (m.reloadAgain) {
     m.reloadAgain = false;
     (void)BeginReloadBases();  // its outcome comes with a later finish
@@ -281,6 +314,7 @@ HRESULT StopKernel() {
     m.pending.reset();
     m.reloadAgain = false;
   }
+  WaitForRetired(m);
   if (m.engine) m.engine->Stop();
   m.engine.reset();
   return S_OK;

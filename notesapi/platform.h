@@ -101,6 +101,11 @@ class Platform {
   [[nodiscard]] virtual Status DbClose(DbHandle db) = 0;
   // Note IDs of all stored notes, in ascending order.
   [[nodiscard]] virtual Status DbNoteIds(DbHandle db, std::vector<NoteId>* ids) = 0;
+  // A database option (kDbOption...), stored in the database; a change holds
+  // for the handles opened after it, in every process. kBadArgument for a
+  // bit past 63.
+  [[nodiscard]] virtual Status DbGetOption(DbHandle db, int option, bool* on) = 0;
+  [[nodiscard]] virtual Status DbSetOption(DbHandle db, int option, bool on) = 0;
 
   // A new, empty note; it gets its note ID when first saved.
   [[nodiscard]] virtual Status NoteCreate(DbHandle db, NoteHandle* note) = 0;

@@ -125,6 +125,14 @@ class PlatformWrapper : public Platform {
     if (Status s = Intercept("DbNoteIds")) return s;
     return target_->DbNoteIds(db, ids);
   }
+  [[nodiscard]] Status DbGetOption(DbHandle db, int option, bool* on) override {
+    if (Status s = Intercept("DbGetOption")) return s;
+    return target_->DbGetOption(db, option, on);
+  }
+  [[nodiscard]] Status DbSetOption(DbHandle db, int option, bool on) override {
+    if (Status s = Intercept("DbSetOption")) return s;
+    return target_->DbSetOption(db, option, on);
+  }
   [[nodiscard]] Status NoteCreate(DbHandle db, NoteHandle* note) override {
     if (Status s = Intercept("NoteCreate")) return s;
     return target_->NoteCreate(db, note);

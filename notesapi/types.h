@@ -117,6 +117,12 @@ inline constexpr uint16_t kUpdateRelease = 0x0025;
 // everything else of the message stays as it came.
 inline constexpr uint16_t kUpdateAsConverted = 0x0200;
 
+// Database options, by bit number. A database without transaction logging
+// makes its saves durable when its log is folded in, not at every save: a
+// power loss can take its last saves (a crash of the process cannot). For
+// records that a lost line harms no more than a lost line of a log file.
+inline constexpr int kDbOptionNoTransactionLogging = 45;
+
 // Queue open options and limits.
 inline constexpr uint16_t kQueueOpenExisting = 0;
 inline constexpr uint16_t kQueueCreate = 1;

@@ -112,6 +112,8 @@ class HostPlatform final : public Platform {
   Status BeginSaves() override { return databases_.BeginSaves(); }
   Status EndSaves(bool commit) override { return databases_.EndSaves(commit); }
   Status DbNoteIds(DbHandle db, std::vector<NoteId>* ids) override { return databases_.DbNoteIds(db, ids); }
+  Status DbGetOption(DbHandle db, int option, bool* on) override { return databases_.DbGetOption(db, option, on); }
+  Status DbSetOption(DbHandle db, int option, bool on) override { return databases_.DbSetOption(db, option, on); }
   Status NoteCreate(DbHandle db, NoteHandle* note) override { return databases_.NoteCreate(db, note); }
   Status NoteOpen(DbHandle db, NoteId id, uint32_t openFlags, NoteHandle* note) override {
     NoteHandle opened = kNullHandle;

@@ -96,6 +96,13 @@ TEST_F(MailMonitorTaskTest, StartsWritesInformationAndStops) {
 
 TEST_F(MailMonitorTaskTest, KernelOfAServerSetUpAsTheReadmeSaysDetectsAndFailsClosed) {
   SettingsAsAnAdministratorMakesThem();
+  {
+    ScopedDb stat(host_.get());
+    ASSERT_EQ(host_->DbOpen("zulstat.nsf", stat.put()), kNoError);
+    bool unlogged = false;
+    EXPECT_EQ(host_->DbGetOption(stat.get(), kDbOptionNoTransactionLogging, &unlogged), kNoError);
+    EXPECT_TRUE(unlogged) << "statistics are kept like a log, without a disk sync of their own per mail";
+  }
   const std::string eicar(EicarTestObject());
   std::vector<ScanResult> results;
   platform_->onIdle = [&](int call) {

@@ -226,6 +226,37 @@ TEST_P(PlatformConformance, BadDatabasesNotesAndHandlesGiveStatuses) {
   EXPECT_EQ(p->ItemValue(BlockId{999, 1}, nullptr), kInvalidHandle);
 }
 
+// Options live in the database: another process opening it sees them, and
+// a database without transaction logging still keeps what it saved.
+TEST_P(PlatformConformance, DatabaseOptionsAreKeptInTheDatabase) {
+  ScopedDb db(p, CreateAndOpen("records.nsf"));
+  bool on = true;
+  EXPECT_EQ(p->DbGetOption(db.get(), kDbOptionNoTransactionLogging, &on), kNoError);
+  EXPECT_FALSE(on) << "a new database logs its transactions";
+  EXPECT_EQ(p->DbSetOption(db.get(), kDbOptionNoTransactionLogging, true), kNoError);
+  EXPECT_EQ(p->DbSetOption(db.get(), 64, true), kBadArgument);
+  EXPECT_EQ(p->DbGetOption(db.get(), -1, &on), kBadArgument);
+  EXPECT_EQ(p->DbSetOption(db.get() + 1000, 1, true), kInvalidHandle);
+  std::unique_ptr<Platform> other = Open();
+  ScopedDb seen(other.get());
+  ASSERT_EQ(other->DbOpen("records.nsf", seen.put()), kNoError);
+  on = false;
+  EXPECT_EQ(other->DbGetOption(seen.get(), kDbOptionNoTransactionLogging, &on), kNoError);
+  EXPECT_TRUE(on);
+  EXPECT_EQ(other->DbGetOption(seen.get(), kDbOptionNoTransactionLogging - 1, &on), kNoError);
+  EXPECT_FALSE(on) << "one bit, not its neighbours";
+  ScopedNote note(other.get());
+  ASSERT_EQ(other->NoteCreate(seen.get(), note.put()), kNoError);
+  ASSERT_EQ(other->ItemSetText(note.get(), "Subject", "kept"), kNoError);
+  ASSERT_EQ(other->NoteUpdate(note.get(), kUpdateForce), kNoError);
+  std::vector<NoteId> ids;
+  EXPECT_EQ(p->DbNoteIds(db.get(), &ids), kNoError);
+  EXPECT_EQ(ids.size(), 1u);
+  EXPECT_EQ(p->DbSetOption(db.get(), kDbOptionNoTransactionLogging, false), kNoError);
+  EXPECT_EQ(other->DbGetOption(seen.get(), kDbOptionNoTransactionLogging, &on), kNoError);
+  EXPECT_FALSE(on);
+}
+
 TEST_P(PlatformConformance, TruncatedValuesAreRefusedNotOverrun) {
   ScopedDb db(p, CreateAndOpen("short.nsf"));
   ScopedNote note(p);

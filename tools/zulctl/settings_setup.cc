@@ -83,6 +83,15 @@ Status CreateIfMissing(Platform* p, const std::string& path, const char* title) 
   return s == kDatabaseExists ? kNoError : s;
 }
 
+// Statistics and journal records are records of what happened, kept like
+// the log files: a power loss may take the last of them, and in return a
+// mail that leaves a record waits for no disk sync of its own for it.
+Status WithoutTransactionLogging(Platform* p, const std::string& path) {
+  ScopedDb db(p);
+  if (Status s = p->DbOpen(path, db.put()); s != kNoError) return s;
+  return p->DbSetOption(db.get(), kDbOptionNoTransactionLogging, true);
+}
+
 Status Failed(std::string* error, const std::string& what, Status status) {
   *error = what;
   return status;
@@ -103,6 +112,7 @@ Status CreateSettingsDatabases(Platform* p, const std::string& serverDirectory, 
     return Failed(error, "cannot create " + setup, s);
   }
   if (Status s = CreateIfMissing(p, stat, "Tervala Anti-Virus statistics"); s != kNoError) return Failed(error, stat, s);
+  if (Status s = WithoutTransactionLogging(p, stat); s != kNoError) return Failed(error, stat, s);
   if (Status s = CreateIfMissing(p, quarantine, "Tervala Anti-Virus quarantine"); s != kNoError) {
     return Failed(error, quarantine, s);
   }

@@ -65,6 +65,23 @@ Status DatabaseRole::DbNoteIds(DbHandle db, std::vector<NoteId>* ids) {
   return open->store->NoteIds(ids);
 }
 
+Status DatabaseRole::DbGetOption(DbHandle db, int option, bool* on) {
+  OpenDatabase* open = s_.FindDb(db);
+  if (open == nullptr) return kInvalidHandle;
+  if (option < 0 || option > 63) return kBadArgument;
+  uint64_t options = 0;
+  if (Status st = open->store->Options(&options); st != kNoError) return st;
+  *on = (options >> option & 1) != 0;
+  return kNoError;
+}
+
+Status DatabaseRole::DbSetOption(DbHandle db, int option, bool on) {
+  OpenDatabase* open = s_.FindDb(db);
+  if (open == nullptr) return kInvalidHandle;
+  if (option < 0 || option > 63) return kBadArgument;
+  return open->store->SetOption(option, on);
+}
+
 Status DatabaseRole::NoteCreate(DbHandle db, NoteHandle* note) {
   if (s_.FindDb(db) == nullptr) return kInvalidHandle;
   OpenNote open;

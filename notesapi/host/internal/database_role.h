@@ -19,6 +19,8 @@ class DatabaseRole {
   Status BeginSaves();
   Status EndSaves(bool commit);
   Status DbNoteIds(DbHandle db, std::vector<NoteId>* ids);
+  Status DbGetOption(DbHandle db, int option, bool* on);
+  Status DbSetOption(DbHandle db, int option, bool on);
   Status NoteCreate(DbHandle db, NoteHandle* note);
   // The note as stored; presenting MIME content converted is another role's.
   Status NoteOpen(DbHandle db, NoteId id, NoteHandle* note);

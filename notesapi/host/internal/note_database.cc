@@ -112,6 +112,9 @@ Status NoteDatabase::Open(const std::string& file, int busyTimeoutMillis) {
   bool row = false;
   if (Status s = format.Step(&row); s != kNoError) return s;
   if (!row || format.ColumnInt(0) != kFormatVersion) return kDatabaseCorrupt;
+  uint64_t options = 0;
+  if (Status s = Options(&options); s != kNoError) return s;
+  if (options >> kDbOptionNoTransactionLogging & 1) return db_.Exec("PRAGMA synchronous=NORMAL");
   return kNoError;
 }
 
@@ -350,6 +353,30 @@ Status NoteDatabase::DeleteObject(uint32_t objectId) {
   if (Status s = remove.Prepare(&db_, "DELETE FROM objects WHERE object_id = ?"); s != kNoError) return s;
   remove.BindInt(1, objectId);
   if (Status s = remove.Run(); s != kNoError) return s;
+  return transaction.Commit();
+}
+
+Status NoteDatabase::Options(uint64_t* options) {
+  SqliteStatement query;
+  if (Status s = query.Prepare(&db_, "SELECT value FROM dbinfo WHERE key = 'options'"); s != kNoError) return s;
+  bool row = false;
+  if (Status s = query.Step(&row); s != kNoError) return s;
+  *options = row ? static_cast<uint64_t>(query.ColumnInt(0)) : 0;
+  return kNoError;
+}
+
+Status NoteDatabase::SetOption(int bit, bool on) {
+  SqliteTransaction transaction(&db_);  // joins an open save batch
+  if (Status s = transaction.Begin(); s != kNoError) return s;
+  uint64_t options = 0;
+  if (Status s = Options(&options); s != kNoError) return s;
+  options = on ? options | uint64_t{1} << bit : options & ~(uint64_t{1} << bit);
+  SqliteStatement write;
+  if (Status s = write.Prepare(&db_, "INSERT OR REPLACE INTO dbinfo(key, value) VALUES('options', ?1)"); s != kNoError) {
+    return s;
+  }
+  write.BindInt(1, static_cast<int64_t>(options));
+  if (Status s = write.Run(); s != kNoError) return s;
   return transaction.Commit();
 }
 

@@ -58,6 +58,9 @@ class NoteDatabase {
   // Writes made while `batch` is open join it.
   void JoinSavesOf(SaveBatch* batch) { db_.JoinSavesOf(batch); }
   [[nodiscard]] Status Title(std::string* title);
+  // The database's option bits; a change holds for connections opened after it.
+  [[nodiscard]] Status Options(uint64_t* options);
+  [[nodiscard]] Status SetOption(int bit, bool on);
 
   // Objects: the data of attachments. A new object belongs to no note until
   // the note that attached it is saved.

@@ -59,7 +59,9 @@ class HostPlatform final : public Platform {
   Status Open() {
     if (Status s = state_.queues.Open(state_.serverDirectory); s != kNoError) return s;
     if (!state_.options.foldGrowingLogs) state_.queues.StopFoldingGrowingLog();
-    return state_.tasks.Open(state_.serverDirectory);
+    if (Status s = state_.tasks.Open(state_.serverDirectory); s != kNoError) return s;
+    host::RemoveLeftoverSpools(state_.serverDirectory + "/run");  // of processes killed before their save
+    return kNoError;
   }
 
   // ---- Task frame ----

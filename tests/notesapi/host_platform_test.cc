@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -211,6 +212,53 @@ TEST_F(HostPlatformTest, AttachmentDataIsWrittenOnce) {
   EXPECT_LT(sqlite3_column_int64(query, 0), 16) << "pages of data written twice";
   sqlite3_finalize(query);
   sqlite3_close(raw);
+}
+
+// A large file is attached as a copy on disk until the save; the copy goes
+// with the save, and copies of a process that died before its save go when
+// the host is next opened.
+TEST_F(HostPlatformTest, LargeAttachmentsWaitForTheSaveOnDisk) {
+  ASSERT_EQ(p->DbCreate("large.nsf", "Large"), kNoError);
+  ScopedDb db(p);
+  ASSERT_EQ(p->DbOpen("large.nsf", db.put()), kNoError);
+  std::string data(3 << 20, '\0');
+  std::mt19937 random(3);
+  for (char& c : data) c = static_cast<char>(random());
+  WriteFile("large.bin", data);
+  auto spools = [&] {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(server_.directory() + "/run")) {
+      count += entry.path().extension() == ".spool";
+    }
+    return count;
+  };
+  ScopedNote note(p);
+  ASSERT_EQ(p->NoteCreate(db.get(), note.put()), kNoError);
+  BlockId item;
+  ASSERT_EQ(p->AttachFile(note.get(), Path("large.bin"), "large.bin", 0, false, &item), kNoError);
+  WriteFile("large.bin", "changed after the attach");
+  EXPECT_EQ(spools(), 1);
+  ASSERT_EQ(p->ExtractFile(note.get(), item, Path("before-save.bin")), kNoError);
+  EXPECT_TRUE(ReadFile("before-save.bin") == data) << "the data as attached";
+  ASSERT_EQ(p->NoteUpdate(note.get(), kUpdateForce), kNoError);
+  EXPECT_EQ(spools(), 0) << "in the database now";
+  NoteInfo info;
+  ASSERT_EQ(p->NoteGetInfo(note.get(), &info), kNoError);
+  ScopedNote stored(p);
+  ASSERT_EQ(p->NoteOpen(db.get(), info.noteId, 0, stored.put()), kNoError);
+  ItemInfo file;
+  ASSERT_EQ(p->ItemInfoByName(stored.get(), "$FILE", &file), kNoError);
+  ASSERT_EQ(p->ExtractFile(stored.get(), file.item, Path("after-save.bin")), kNoError);
+  EXPECT_TRUE(ReadFile("after-save.bin") == data);
+
+  WriteFile("run/object-" + std::to_string(::getpid()) + "-99.spool", "a copy of this process");
+  pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ASSERT_GT(gone, 0);
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  WriteFile("run/object-" + std::to_string(gone) + "-1.spool", "a copy of a process that died");
+  std::unique_ptr<Platform> next = server_.OpenHost();
+  EXPECT_EQ(spools(), 1) << "only the live process's copy stays";
 }
 
 // notes.ini is read again only when it changed, and then at once: a value

@@ -17,6 +17,13 @@ Status AttachmentRole::ReadStructure(uint16_t type, std::string_view stored, siz
 Status AttachmentRole::AttachFile(NoteHandle note, std::u16string_view path, std::string_view name,
                                   uint16_t compression, bool encrypted, BlockId* item) {
   if (s_.FindNote(note) == nullptr) return kInvalidHandle;
+  uint64_t size = 0;
+  if (Status st = s_.platform->FileSize(path, &size); st != kNoError) return st;
+  if (size >= kSpoolFromBytes) {
+    std::shared_ptr<const SpooledFile> spooled;
+    if (Status st = SpoolCopy(s_.serverDirectory + "/run", s_.LocalPath(path), &spooled); st != kNoError) return st;
+    return AttachSpooled(s_, note, std::move(spooled), name, compression, encrypted, item);
+  }
   std::string data;
   if (Status st = s_.platform->FileRead(path, &data); st != kNoError) return st;
   return AttachData(s_, note, std::move(data), name, compression, encrypted, item);

@@ -155,16 +155,20 @@ Status ReplaceItem(HostState& s, NoteHandle note, std::string_view name, std::st
   return kNoError;
 }
 
-Status AttachData(HostState& s, NoteHandle note, std::string data, std::string_view name, uint16_t compression,
-                  bool encrypted, BlockId* item) {
+namespace {
+
+Status AttachObject(HostState& s, NoteHandle note, PendingObject object, uint64_t dataSize, std::string_view name,
+                    uint16_t compression, bool encrypted, BlockId* item) {
   OpenNote* open = s.FindNote(note);
   if (open == nullptr) return kInvalidHandle;
   OpenDatabase* db = s.FindDb(open->db);
   if (db == nullptr) return kInvalidHandle;
   if (name.empty() || name.size() > 0xFFFF) return kBadArgument;
-  if (data.size() > 0xFFFFFFFFu) return kItemTooLarge;
-  uint32_t size = static_cast<uint32_t>(data.size());
-  uint32_t objectId = AddPendingObject(open, std::move(data), encrypted ? kObjectEncrypted : 0);
+  if (dataSize > 0xFFFFFFFFu) return kItemTooLarge;
+  uint32_t size = static_cast<uint32_t>(dataSize);
+  object.flags = encrypted ? kObjectEncrypted : 0;
+  uint32_t objectId = open->nextPendingObject++;
+  open->pendingObjects[objectId] = std::move(object);
   FileObject file;
   file.header.objectType = kObjectFile;
   file.header.rrv = objectId;
@@ -180,6 +184,20 @@ Status AttachData(HostState& s, NoteHandle note, std::string data, std::string_v
   value += name;
   uint16_t flags = ITEM_SUMMARY | ITEM_SIGN | (encrypted ? ITEM_SEAL : 0);
   return AppendItem(s, note, flags, "$FILE", std::move(value), item);
+}
+
+}  // namespace
+
+Status AttachData(HostState& s, NoteHandle note, std::string data, std::string_view name, uint16_t compression,
+                  bool encrypted, BlockId* item) {
+  uint64_t size = data.size();
+  return AttachObject(s, note, PendingObject{std::move(data)}, size, name, compression, encrypted, item);
+}
+
+Status AttachSpooled(HostState& s, NoteHandle note, std::shared_ptr<const SpooledFile> spooled, std::string_view name,
+                     uint16_t compression, bool encrypted, BlockId* item) {
+  uint64_t size = spooled->size();
+  return AttachObject(s, note, PendingObject{{}, 0, std::move(spooled)}, size, name, compression, encrypted, item);
 }
 
 Status AttachmentOf(HostState& s, NoteHandle note, BlockId item, FileObject* file, OpenDatabase** db) {
@@ -236,8 +254,9 @@ Status AppendNoteObject(HostState& s, NoteHandle note, uint32_t object, std::str
   OpenDatabase* db = open == nullptr ? nullptr : s.FindDb(open->db);
   if (db == nullptr) return kInvalidHandle;
   if (auto it = open->pendingObjects.find(object); it != open->pendingObjects.end()) {
-    data->append(it->second.data);
     *flags = it->second.flags;
+    if (it->second.spooled) return it->second.spooled->AppendTo(data);
+    data->append(it->second.data);
     return kNoError;
   }
   return db->store->AppendObject(object, data, flags);
@@ -265,9 +284,14 @@ Status StorePendingObjects(HostState& s, OpenNote* open, NoteId owner, std::vect
     auto pending = open->pendingObjects.find(file.header.rrv);
     if (pending == open->pendingObjects.end()) continue;
     uint32_t stored = 0;
-    if (Status st = db->store->InsertObject(pending->second.data, pending->second.flags, owner, &stored); st != kNoError) {
-      return st;
-    }
+    const PendingObject& object = pending->second;
+    Status st = object.spooled ? db->store->InsertObjectFrom(object.spooled->size(),
+                                                           [&](uint64_t at, size_t length, char* into) {
+                                                             return object.spooled->Read(at, length, into);
+                                                           },
+                                                           object.flags, owner, &stored)
+                               : db->store->InsertObject(object.data, object.flags, owner, &stored);
+    if (st != kNoError) return st;
     patches->push_back({i, file.header.rrv});
     SetObjectNumber(&item, stored);
     if (owner == 0) open->note.attachedObjects.push_back(stored);

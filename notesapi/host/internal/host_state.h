@@ -21,6 +21,7 @@
 #include "notesapi/host/internal/note_database.h"
 #include "notesapi/host/internal/notes_ini.h"
 #include "notesapi/host/internal/queue_store.h"
+#include "notesapi/host/internal/spooled_file.h"
 #include "notesapi/host/internal/task_registry.h"
 #include "notesapi/platform.h"
 #include "notesapi/stored_structures.h"
@@ -49,6 +50,7 @@ struct KeptDatabase {
 struct PendingObject {
   std::string data;
   uint32_t flags = 0;
+  std::shared_ptr<const SpooledFile> spooled;  // a large file's data, kept on disk instead
 };
 
 // Object numbers of pending objects, above any the database gives.
@@ -132,6 +134,9 @@ void Describe(NoteHandle note, const StoredItem& item, ItemInfo* info);
                                 uint16_t compression, bool encrypted, BlockId* item);
 // A new object of the note, pending until its save.
 uint32_t AddPendingObject(OpenNote* open, std::string data, uint32_t flags);
+// AttachData for the spooled copy of a large file.
+[[nodiscard]] Status AttachSpooled(HostState& s, NoteHandle note, std::shared_ptr<const SpooledFile> spooled,
+                                   std::string_view name, uint16_t compression, bool encrypted, BlockId* item);
 // The data of an object of an open note: pending, or in its database.
 [[nodiscard]] Status ReadNoteObject(HostState& s, NoteHandle note, uint32_t object, std::string* data, uint32_t* flags);
 // The same data added at the end of `data`.

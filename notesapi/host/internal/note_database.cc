@@ -301,29 +301,62 @@ Status ReadObjectData(sqlite3* db, int64_t row, std::string* data) {
 
 }  // namespace
 
+// A new object row: `whole` as its data, or zeros of `size` to be written
+// in pieces when `whole` is null.
+Status NoteDatabase::InsertObjectRow(const std::string_view* whole, uint64_t size, uint32_t flags, NoteId owner,
+                                     int64_t* id) {
+  SqliteStatement insert;
+  Status s = insert.Prepare(&db_, whole == nullptr ? "INSERT INTO objects(note_id, object_type, flags, data)"
+                                                     " VALUES(NULLIF(?, 0), 0, ?, zeroblob(?))"
+                                                   : "INSERT INTO objects(note_id, object_type, flags, data)"
+                                                     " VALUES(NULLIF(?, 0), 0, ?, ?)");
+  if (s != kNoError) return s;
+  insert.BindInt(1, owner);
+  insert.BindInt(2, flags);
+  if (whole == nullptr) {
+    insert.BindInt(3, static_cast<int64_t>(size));
+  } else {
+    insert.BindBlobInPlace(3, *whole);
+  }
+  if (s = insert.Run(); s != kNoError) return s;
+  *id = sqlite3_last_insert_rowid(db_.get());
+  return *id <= 0 || *id > UINT32_MAX ? kDatabaseError : kNoError;
+}
+
 Status NoteDatabase::InsertObject(std::string_view data, uint32_t flags, NoteId owner, uint32_t* objectId) {
   if (data.size() > static_cast<size_t>(std::numeric_limits<int>::max())) return kItemTooLarge;
   SqliteTransaction transaction(&db_);  // joins an open save batch
   if (Status s = transaction.Begin(); s != kNoError) return s;
   bool inPieces = data.size() > kWholeValueLimit;
-  SqliteStatement insert;
-  Status s = insert.Prepare(&db_, inPieces ? "INSERT INTO objects(note_id, object_type, flags, data)"
-                                             " VALUES(NULLIF(?, 0), 0, ?, zeroblob(?))"
-                                           : "INSERT INTO objects(note_id, object_type, flags, data)"
-                                             " VALUES(NULLIF(?, 0), 0, ?, ?)");
+  int64_t id = 0;
+  Status s = InsertObjectRow(inPieces ? nullptr : &data, data.size(), flags, owner, &id);
   if (s != kNoError) return s;
-  insert.BindInt(1, owner);
-  insert.BindInt(2, flags);
-  if (inPieces) {
-    insert.BindInt(3, static_cast<int64_t>(data.size()));
-  } else {
-    insert.BindBlobInPlace(3, data);
-  }
-  if (s = insert.Run(); s != kNoError) return s;
-  int64_t id = sqlite3_last_insert_rowid(db_.get());
-  if (id <= 0 || id > UINT32_MAX) return kDatabaseError;
   if (inPieces && (s = WriteObjectData(db_.get(), id, data)) != kNoError) return s;
   if (s = transaction.Commit(); s != kNoError) return s;
+  *objectId = static_cast<uint32_t>(id);
+  return kNoError;
+}
+
+Status NoteDatabase::InsertObjectFrom(uint64_t size, const ObjectSource& source, uint32_t flags, NoteId owner,
+                                      uint32_t* objectId) {
+  if (size > static_cast<uint64_t>(std::numeric_limits<int>::max())) return kItemTooLarge;
+  SqliteTransaction transaction(&db_);  // joins an open save batch
+  if (Status s = transaction.Begin(); s != kNoError) return s;
+  int64_t id = 0;
+  if (Status s = InsertObjectRow(nullptr, size, flags, owner, &id); s != kNoError) return s;
+  sqlite3_blob* blob = nullptr;
+  int rc = sqlite3_blob_open(db_.get(), "main", "objects", "data", id, 1, &blob);
+  std::string piece;
+  Status read = kNoError;
+  for (uint64_t at = 0; rc == SQLITE_OK && read == kNoError && at < size; at += kBlobPiece) {
+    piece.resize(static_cast<size_t>(std::min<uint64_t>(kBlobPiece, size - at)));
+    read = source(at, piece.size(), piece.data());
+    if (read == kNoError) rc = sqlite3_blob_write(blob, piece.data(), static_cast<int>(piece.size()), static_cast<int>(at));
+  }
+  int closed = sqlite3_blob_close(blob);
+  if (read != kNoError) return read;
+  if (Status s = SqliteStatus(rc != SQLITE_OK ? rc : closed); s != kNoError) return s;
+  if (Status s = transaction.Commit(); s != kNoError) return s;
   *objectId = static_cast<uint32_t>(id);
   return kNoError;
 }

@@ -5,6 +5,7 @@
 #define NOTESAPI_HOST_INTERNAL_NOTE_DATABASE_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,10 @@ class NoteDatabase {
   // the note that attached it is saved.
   // `owner` 0 leaves the object to the next save of the note that names it.
   [[nodiscard]] Status InsertObject(std::string_view data, uint32_t flags, NoteId owner, uint32_t* objectId);
+  // The same for data that `source` gives piece by piece, never whole.
+  using ObjectSource = std::function<Status(uint64_t at, size_t length, char* into)>;
+  [[nodiscard]] Status InsertObjectFrom(uint64_t size, const ObjectSource& source, uint32_t flags, NoteId owner,
+                                        uint32_t* objectId);
   // Draws a new note's ID ahead of its first save, so the objects it is
   // saved with are written owned by it (an object row moved to its owner
   // later is written again whole).
@@ -78,6 +83,8 @@ class NoteDatabase {
   [[nodiscard]] Status DeleteObject(uint32_t objectId);
 
  private:
+  [[nodiscard]] Status InsertObjectRow(const std::string_view* whole, uint64_t size, uint32_t flags, NoteId owner,
+                                       int64_t* id);
   [[nodiscard]] Status LoadWhere(const char* condition, const std::string& key, int64_t number, StoredNote* note);
   [[nodiscard]] Status NextNoteId(NoteId* id);
   // Writes the note's items: for a stored note only those that differ from

@@ -43,16 +43,8 @@ int CurrentTimeInt64(sqlite3_vfs* vfs, sqlite3_int64* now) {
   return Base(vfs)->xCurrentTimeInt64(Base(vfs), now);
 }
 
-// What a statement inside a save group keeps to undo itself stays in memory
-// up to this size instead of going to a new temporary file at 64 KiB: a
-// mail's save writes no file beside its databases.
-constexpr int kStatementJournalInMemory = 4 << 20;
-
 const char* Register() {
   static sqlite3_vfs vfs;
-  // Before SQLite starts; later (another user of SQLite in the process came
-  // first) it is refused and only costs the files.
-  (void)sqlite3_config(SQLITE_CONFIG_STMTJRNL_SPILL, kStatementJournalInMemory);
   sqlite3_vfs* base = sqlite3_vfs_find(nullptr);
   if (base == nullptr || base->iVersion < 2) return nullptr;
   vfs.iVersion = 2;

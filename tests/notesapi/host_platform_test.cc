@@ -16,6 +16,7 @@
 #include <random>
 
 #include "notesapi/scoped_handles.h"
+#include "notesapi/stored_structures.h"
 #include "tests/notesapi/string_library_builder.h"
 #include "tests/notesapi/test_server.h"
 
@@ -210,6 +211,55 @@ TEST_F(HostPlatformTest, AttachmentDataIsWrittenOnce) {
   ASSERT_EQ(sqlite3_prepare_v2(raw, "PRAGMA freelist_count", -1, &query, nullptr), SQLITE_OK);
   ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
   EXPECT_LT(sqlite3_column_int64(query, 0), 16) << "pages of data written twice";
+  sqlite3_finalize(query);
+  sqlite3_close(raw);
+}
+
+// An attachment replaced in one save takes the pages of the one it
+// replaces, so the file does not grow by its size; and the replaced one's
+// number is never given to another object, so a reader holding the old note
+// finds the object gone rather than someone else's data.
+TEST_F(HostPlatformTest, ReplacedAttachmentsMakeRoomAndKeepTheirNumbers) {
+  ASSERT_EQ(p->DbCreate("replace.nsf", "Replace"), kNoError);
+  ScopedDb db(p);
+  ASSERT_EQ(p->DbOpen("replace.nsf", db.put()), kNoError);
+  WriteFile("first.bin", std::string(3 << 20, 'a'));
+  WriteFile("second.bin", std::string(3 << 20, 'b'));
+  auto objectOf = [&](NoteHandle note) {
+    ItemInfo item;
+    EXPECT_EQ(p->ItemInfoByName(note, "$FILE", &item), kNoError);
+    std::string value;
+    EXPECT_EQ(p->ItemValue(item.value, &value), kNoError);
+    FileObject file;
+    EXPECT_EQ(ParseFileObject(std::string_view(value).substr(2), &file), kNoError);
+    return std::make_pair(item.item, file.header.rrv);
+  };
+  ScopedNote note(p);
+  ASSERT_EQ(p->NoteCreate(db.get(), note.put()), kNoError);
+  ASSERT_EQ(p->AttachFile(note.get(), Path("first.bin"), "data.bin", 0, false, nullptr), kNoError);
+  ASSERT_EQ(p->NoteUpdate(note.get(), kUpdateForce), kNoError);
+  NoteInfo info;
+  ASSERT_EQ(p->NoteGetInfo(note.get(), &info), kNoError);
+  ScopedNote stored(p);
+  ASSERT_EQ(p->NoteOpen(db.get(), info.noteId, 0, stored.put()), kNoError);
+  auto [item, first] = objectOf(stored.get());
+  ASSERT_EQ(p->DetachFile(stored.get(), item), kNoError);
+  ASSERT_EQ(p->AttachFile(stored.get(), Path("second.bin"), "data.bin", 0, false, nullptr), kNoError);
+  ASSERT_EQ(p->NoteUpdate(stored.get(), kUpdateForce), kNoError);
+  ScopedNote again(p);
+  ASSERT_EQ(p->NoteOpen(db.get(), info.noteId, 0, again.put()), kNoError);
+  uint32_t second = objectOf(again.get()).second;
+  EXPECT_GT(second, first) << "a number once given is not given again";
+  ASSERT_EQ(p->ExtractFile(again.get(), objectOf(again.get()).first, Path("out.bin")), kNoError);
+  EXPECT_TRUE(ReadFile("out.bin") == std::string(3 << 20, 'b'));
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(server_.data("replace.nsf").c_str(), &raw, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt* query = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(raw, "SELECT page_count * page_size FROM pragma_page_count(), pragma_page_size()", -1,
+                               &query, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
+  EXPECT_LT(sqlite3_column_int64(query, 0), 5 << 20) << "the replaced data's pages were not taken again";
   sqlite3_finalize(query);
   sqlite3_close(raw);
 }

@@ -175,6 +175,12 @@ Status DatabaseRole::NoteUpdate(NoteHandle note, uint16_t updateFlags) {
   Status st = kNoError;
   if (owner == 0 && !open->pendingObjects.empty()) st = db->store->ReserveNoteId(&owner);
   open->note.reservedId = open->note.id == 0 ? owner : 0;
+  // Objects let go are deleted before the new ones are written, so that a
+  // rewritten message takes their pages instead of growing the file by its size.
+  for (uint32_t object : open->note.detachedObjects) {
+    if (st == kNoError) st = db->store->DeleteObject(object);
+  }
+  if (st == kNoError) open->note.detachedObjects.clear();  // restored below should the save fail
   std::vector<ObjectPatch> patches;
   if (st == kNoError) st = StorePendingObjects(s_, open, owner, &patches);
   if (st == kNoError) st = db->store->Save(&open->note, (updateFlags & kUpdateForce) != 0, s_.platform->TimeNow());

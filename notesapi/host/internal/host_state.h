@@ -54,7 +54,7 @@ struct PendingObject {
 };
 
 // Object numbers of pending objects, above any the database gives.
-inline constexpr uint32_t kFirstPendingObject = 0xF0000000u;
+inline constexpr uint32_t kFirstPendingObject = kObjectIdLimit;
 
 struct MimeOrigin;
 

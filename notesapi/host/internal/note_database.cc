@@ -305,22 +305,42 @@ Status ReadObjectData(sqlite3* db, int64_t row, std::string* data) {
 // in pieces when `whole` is null.
 Status NoteDatabase::InsertObjectRow(const std::string_view* whole, uint64_t size, uint32_t flags, NoteId owner,
                                      int64_t* id) {
+  if (Status s = NextObjectId(id); s != kNoError) return s;
   SqliteStatement insert;
-  Status s = insert.Prepare(&db_, whole == nullptr ? "INSERT INTO objects(note_id, object_type, flags, data)"
-                                                     " VALUES(NULLIF(?, 0), 0, ?, zeroblob(?))"
-                                                   : "INSERT INTO objects(note_id, object_type, flags, data)"
-                                                     " VALUES(NULLIF(?, 0), 0, ?, ?)");
+  Status s = insert.Prepare(&db_, whole == nullptr ? "INSERT INTO objects(object_id, note_id, object_type, flags, data)"
+                                                     " VALUES(?, NULLIF(?, 0), 0, ?, zeroblob(?))"
+                                                   : "INSERT INTO objects(object_id, note_id, object_type, flags, data)"
+                                                     " VALUES(?, NULLIF(?, 0), 0, ?, ?)");
   if (s != kNoError) return s;
-  insert.BindInt(1, owner);
-  insert.BindInt(2, flags);
+  insert.BindInt(1, *id);
+  insert.BindInt(2, owner);
+  insert.BindInt(3, flags);
   if (whole == nullptr) {
-    insert.BindInt(3, static_cast<int64_t>(size));
+    insert.BindInt(4, static_cast<int64_t>(size));
   } else {
-    insert.BindBlobInPlace(3, *whole);
+    insert.BindBlobInPlace(4, *whole);
   }
-  if (s = insert.Run(); s != kNoError) return s;
-  *id = sqlite3_last_insert_rowid(db_.get());
-  return *id <= 0 || *id > UINT32_MAX ? kDatabaseError : kNoError;
+  return insert.Run();
+}
+
+// Object numbers are never given twice: a reader that still holds a note
+// naming a deleted object finds it gone, never another one in its place.
+Status NoteDatabase::NextObjectId(int64_t* id) {
+  SqliteStatement next;
+  Status s = next.Prepare(&db_,
+                          "SELECT MAX(IFNULL((SELECT value FROM dbinfo WHERE key = 'next_object_id'), 1),"
+                          " IFNULL((SELECT MAX(object_id) FROM objects), 0) + 1)");
+  if (s != kNoError) return s;
+  bool row = false;
+  if (s = next.Step(&row); s != kNoError) return s;
+  *id = row ? next.ColumnInt(0) : 0;
+  if (*id <= 0 || *id >= kObjectIdLimit) return kDatabaseError;
+  SqliteStatement advance;
+  if (s = advance.Prepare(&db_, "INSERT OR REPLACE INTO dbinfo(key, value) VALUES('next_object_id', ?)"); s != kNoError) {
+    return s;
+  }
+  advance.BindInt(1, *id + 1);
+  return advance.Run();
 }
 
 Status NoteDatabase::InsertObject(std::string_view data, uint32_t flags, NoteId owner, uint32_t* objectId) {

@@ -37,6 +37,10 @@ struct StoredNote {
   std::vector<uint32_t> detachedObjects;
 };
 
+// Object numbers the database gives stay below this; the numbers above are
+// for objects not yet saved.
+inline constexpr int64_t kObjectIdLimit = 0xF0000000;
+
 class NoteDatabase {
  public:
   // A new, empty database file. kDatabaseExists when the file exists.
@@ -83,6 +87,7 @@ class NoteDatabase {
   [[nodiscard]] Status DeleteObject(uint32_t objectId);
 
  private:
+  [[nodiscard]] Status NextObjectId(int64_t* id);
   [[nodiscard]] Status InsertObjectRow(const std::string_view* whole, uint64_t size, uint32_t flags, NoteId owner,
                                        int64_t* id);
   [[nodiscard]] Status LoadWhere(const char* condition, const std::string& key, int64_t number, StoredNote* note);

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <random>
 
+#include "notesapi/host/internal/message_edits.h"
 #include "notesapi/host/internal/mime_conversion.h"
 #include "notesapi/host/internal/mime_part_editing.h"
 #include "notesapi/host/internal/mime_structure.h"
@@ -19,12 +19,6 @@
 namespace notesapi::host {
 
 namespace {
-
-struct Edit {
-  size_t from;
-  size_t to;
-  std::string bytes;
-};
 
 class WriteBack {
  public:
@@ -39,13 +33,8 @@ class WriteBack {
     if (Status st = CollectFiles(); st != kNoError) return st;
     CollectBody();
     for (size_t i = 0; i < converted_.textParts.size(); ++i) EditTextPart(i);
-    std::string result;
-    if (Status st = CheckedSize(message_, &edits_, nullptr); st != kNoError) return st;
-    if (AppliedInPlace(&message_, edits_)) {
-      result = std::move(message_);  // the last use of the message as stored
-    } else {
-      (void)Applied(message_, edits_, &result);  // checked above
-    }
+    if (Status st = ApplyEdits(&message_, std::move(edits_)); st != kNoError) return st;
+    std::string result = std::move(message_);  // the message as stored is used no more
     if (!report_.empty() && !reportPlaced_) result = WithReportPart(result);
     *out = std::move(result);
     return kNoError;
@@ -115,12 +104,12 @@ class WriteBack {
     std::string lineEnd = LineEndOf(content, message_);
     bool html = part.subtype == "html";
     bool plain = part.subtype == "plain";
-    std::vector<Edit>& inner = textEdits_[index];
+    std::vector<MessageEdit>& inner = textEdits_[index];
     bool front = !report_.empty() && ((plain && !plainDone_) || (html && !htmlDone_));
     if (inner.empty() && !front && !replaced_) return;
     std::string decoded = DecodeTransferEncoding(part.transferEncoding, content);
-    std::sort(inner.begin(), inner.end(), [](const Edit& a, const Edit& b) { return a.from > b.from; });
-    for (const Edit& edit : inner) {
+    std::sort(inner.begin(), inner.end(), [](const MessageEdit& a, const MessageEdit& b) { return a.from > b.from; });
+    for (const MessageEdit& edit : inner) {
       if (edit.to <= decoded.size() && edit.from <= edit.to) decoded.replace(edit.from, edit.to - edit.from, edit.bytes);
     }
     std::string declare;  // a charset the part must now say it is in
@@ -174,78 +163,6 @@ class WriteBack {
     return utf8;
   }
 
-  // Built front to back at its final size: a large message is neither
-  // copied first nor grown by doubling under the edits.
-  // Edits that overlap or leave the message are refused, never applied in
-  // part: the mail then stays as it was, held.
-  static Status Applied(const std::string& message, std::vector<Edit> edits, std::string* result) {
-    size_t size = 0;
-    if (Status st = CheckedSize(message, &edits, &size); st != kNoError) return st;
-    result->clear();
-    result->reserve(size);
-    size_t at = 0;
-    for (const Edit& edit : edits) {
-      result->append(message, at, edit.from - at);
-      result->append(edit.bytes);
-      at = edit.to;
-    }
-    result->append(message, at, std::string::npos);
-    return kNoError;
-  }
-
-  // Sorts `edits` and gives the size of the message with them applied.
-  static Status CheckedSize(const std::string& message, std::vector<Edit>* edits, size_t* size) {
-    std::sort(edits->begin(), edits->end(), [](const Edit& a, const Edit& b) { return a.from < b.from; });
-    size_t result = message.size();
-    size_t at = 0;
-    for (const Edit& edit : *edits) {
-      if (edit.from < at || edit.to < edit.from || edit.to > message.size()) return kBadArgument;
-      result = result - (edit.to - edit.from) + edit.bytes.size();
-      at = edit.to;
-    }
-    if (size != nullptr) *size = result;
-    return kNoError;
-  }
-
-  // Sorted, checked edits that all grow (or all shrink) what they replace are
-  // made within the message itself, back to front (front to back), so a
-  // large message is not held twice; false, untouched, for a mix.
-  static bool AppliedInPlace(std::string* message, const std::vector<Edit>& edits) {
-    auto grows = [](const Edit& e) { return e.bytes.size() >= e.to - e.from; };
-    auto shrinks = [](const Edit& e) { return e.bytes.size() <= e.to - e.from; };
-    if (std::all_of(edits.begin(), edits.end(), grows)) {
-      size_t end = message->size();
-      size_t size = end;
-      for (const Edit& edit : edits) size += edit.bytes.size() - (edit.to - edit.from);
-      message->resize(size);
-      char* bytes = message->data();
-      for (auto edit = edits.rbegin(); edit != edits.rend(); ++edit) {
-        size_t tail = end - edit->to;
-        std::memmove(bytes + size - tail, bytes + edit->to, tail);
-        size -= tail;
-        std::memcpy(bytes + size - edit->bytes.size(), edit->bytes.data(), edit->bytes.size());
-        size -= edit->bytes.size();
-        end = edit->from;
-      }
-      return true;
-    }
-    if (!std::all_of(edits.begin(), edits.end(), shrinks)) return false;
-    char* bytes = message->data();
-    size_t from = 0;
-    size_t to = 0;
-    for (const Edit& edit : edits) {
-      std::memmove(bytes + to, bytes + from, edit.from - from);
-      to += edit.from - from;
-      std::memcpy(bytes + to, edit.bytes.data(), edit.bytes.size());
-      to += edit.bytes.size();
-      from = edit.to;
-    }
-    std::memmove(bytes + to, bytes + from, message->size() - from);
-    message->resize(to + message->size() - from);
-    if (message->size() < message->capacity() / 2) message->shrink_to_fit();
-    return true;
-  }
-
   // A mail without a text part gets one for the report: the first part of
   // its top multipart, or, for a single part, a new multipart around it.
   std::string WithReportPart(const std::string& message) const {
@@ -261,7 +178,7 @@ class WriteBack {
       if (delimiter != std::string::npos && delimiter < first.boundaryEnd) {
         std::string inserted;
         // One insertion inside the message: it always applies.
-        (void)Applied(message, {{delimiter, delimiter, "--" + root.headers.boundary + lineEnd + part}}, &inserted);
+        (void)EditedCopy(message, {{delimiter, delimiter, "--" + root.headers.boundary + lineEnd + part}}, &inserted);
         return inserted;
       }
     }
@@ -309,11 +226,11 @@ class WriteBack {
   HostState& s_;
   NoteHandle handle_;
   const MimeOrigin& origin_;
-  std::string message_;  // as stored; the result once the edits are made in it
+  std::string message_;  // as stored, until the edits are made in it
   MimeStructure structure_;
   ConvertedMessage converted_;
-  std::vector<Edit> edits_;  // on the message, none overlapping
-  std::vector<std::vector<Edit>> textEdits_;  // on the decoded text of each text part
+  std::vector<MessageEdit> edits_;  // on the message, none overlapping
+  std::vector<std::vector<MessageEdit>> textEdits_;  // on the decoded text of each text part
   std::string report_;
   std::string replacement_;
   bool replaced_ = false;

@@ -237,11 +237,10 @@ constexpr int kLoaderNice = 10;
 // not wait for it.
 void Retire(KernelManager& m, std::unique_ptr<ScanEngine> old) {
   if (m.retiring.valid()) m.retiring.wait();  // never more than two engines
-  std::shared_ptr<ScanEngine> going(std::move(old));
   try {
-    m.retiring = std::async(std::launch::async, [going]() mutable { going.reset(); });
+    m.retiring = std::async(std::launch::async, [going = std::move(old)]() mutable { going.reset(); });
   } catch (const std::exception&) {
-    going.reset();  // no second thread to be had: freed here
+    // No second thread to be had: the engine went, here, with the task that could not start.
   }
 }
 

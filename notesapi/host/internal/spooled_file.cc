@@ -87,6 +87,9 @@ Status SpooledFile::Read(uint64_t at, size_t length, char* into) const {
 
 Status SpooledFile::AppendTo(std::string* data) const {
   size_t at = data->size();
+  // A little room beyond, as for objects read from the database: what
+  // follows a part's content must not make a large string double.
+  if (data->capacity() < at + size_) data->reserve(at + size_ + 4096);
   data->resize(at + size_);
   Status s = Read(0, size_, data->data() + at);
   if (s != kNoError) data->resize(at);

@@ -28,6 +28,13 @@ class TaskLogTest : public TaskTest {
     if (host_->DbOpen("zulstat.nsf", db.put()) == kNoError) (void)host_->DbNoteIds(db.get(), &ids);
     return ids;
   }
+  // Opens the one journal record there is.
+  void OpenOnlyJournalRecord(ScopedDb* db, ScopedNote* note) {
+    std::vector<NoteId> ids = JournalIds();
+    ASSERT_EQ(ids.size(), 1u);
+    ASSERT_EQ(host_->DbOpen("zulstat.nsf", db->put()), kNoError);
+    ASSERT_EQ(host_->NoteOpen(db->get(), ids[0], 0, note->put()), kNoError);
+  }
 
   std::string logFile_;
 };
@@ -107,12 +114,9 @@ TEST_F(TaskLogTest, JournalRecordCarriesTheMessageWithoutTaskName) {
   CreateStatDatabase();
   SetIni("MailServer", "CN=Mail/O=Tervala");
   LogMessage(LOG_JOURNAL, JournalError, MessageText(Msg::DocumentOpenFailed), kNoteNotFound, 0x8f8);
-  std::vector<NoteId> ids = JournalIds();
-  ASSERT_EQ(ids.size(), 1u);
   ScopedDb db(host_.get());
   ScopedNote note(host_.get());
-  ASSERT_EQ(host_->DbOpen("zulstat.nsf", db.put()), kNoError);
-  ASSERT_EQ(host_->NoteOpen(db.get(), ids[0], 0, note.put()), kNoError);
+  ASSERT_NO_FATAL_FAILURE(OpenOnlyJournalRecord(&db, &note));
   std::vector<std::string> names;
   ItemInfo item;
   for (Status s = host_->ItemInfoFirst(note.get(), &item); s == kNoError;
@@ -154,12 +158,9 @@ TEST_F(TaskLogTest, LongMessagesAreCutWithinTheBuffers) {
   ASSERT_EQ(platform_->lines.size(), 1u);
   EXPECT_LE(platform_->lines[0].size(), 1024u);
   EXPECT_EQ(platform_->lines[0].back(), '\n');
-  std::vector<NoteId> ids = JournalIds();
-  ASSERT_EQ(ids.size(), 1u);
   ScopedDb db(host_.get());
   ScopedNote note(host_.get());
-  ASSERT_EQ(host_->DbOpen("zulstat.nsf", db.put()), kNoError);
-  ASSERT_EQ(host_->NoteOpen(db.get(), ids[0], 0, note.put()), kNoError);
+  ASSERT_NO_FATAL_FAILURE(OpenOnlyJournalRecord(&db, &note));
   std::string description;
   ASSERT_EQ(host_->ItemGetText(note.get(), "JournalDescription", 5000, &description), kNoError);
   EXPECT_EQ(description.size(), 1022u) << "1023 bytes at most, never half a character";

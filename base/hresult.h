@@ -26,6 +26,8 @@ inline constexpr HRESULT ZUL_E_BAD_ADDRESS = static_cast<HRESULT>(0x80040206);
 inline constexpr HRESULT ZUL_E_TEMP_FOLDER = static_cast<HRESULT>(0x80040207);
 // The kernel did not detect its own test object.
 inline constexpr HRESULT ZUL_E_SELF_TEST = static_cast<HRESULT>(0x80040208);
+// The bases folder holds a file nothing vouches for (scanning/bases_proof.h).
+inline constexpr HRESULT ZUL_E_BASES_NOT_PROVEN = static_cast<HRESULT>(0x80040209);
 
 // A Windows error code in COM form.
 constexpr HRESULT HresultFromWin32(uint32_t code) {

@@ -293,6 +293,16 @@ class Platform {
   [[nodiscard]] virtual Status FileAppend(std::u16string_view path, std::string_view data) = 0;
   [[nodiscard]] virtual Status FileSize(std::u16string_view path, uint64_t* size) = 0;
   [[nodiscard]] virtual Status FileDelete(std::u16string_view path) = 0;
+  // Up to `length` bytes of the file from `offset`: fewer at its end, none
+  // past it. A large file is read this way a part at a time.
+  [[nodiscard]] virtual Status FileReadPart(std::u16string_view path, uint64_t offset, size_t length,
+                                            std::string* data) = 0;
+  // Creates an empty file of the caller's own under a name nothing holds
+  // yet: kFileExists when a file, folder or link (never followed) has it.
+  [[nodiscard]] virtual Status FileCreateNew(std::u16string_view path) = 0;
+  // The entries of a folder, "." and ".." left out, in no set order; links
+  // are reported as links. kFileNotFound when there is no such folder.
+  [[nodiscard]] virtual Status FolderList(std::u16string_view path, std::vector<FolderEntry>* entries) = 0;
   // Creates the folder and its missing parents; an existing folder is fine.
   [[nodiscard]] virtual Status FolderCreate(std::u16string_view path) = 0;
   // Creates a folder for the task's own files (and its missing parents):

@@ -407,6 +407,19 @@ class PlatformWrapper : public Platform {
     if (Status s = Intercept("FileDelete")) return s;
     return target_->FileDelete(path);
   }
+  [[nodiscard]] Status FileReadPart(std::u16string_view path, uint64_t offset, size_t length,
+                                    std::string* data) override {
+    if (Status s = Intercept("FileReadPart")) return s;
+    return target_->FileReadPart(path, offset, length, data);
+  }
+  [[nodiscard]] Status FileCreateNew(std::u16string_view path) override {
+    if (Status s = Intercept("FileCreateNew")) return s;
+    return target_->FileCreateNew(path);
+  }
+  [[nodiscard]] Status FolderList(std::u16string_view path, std::vector<FolderEntry>* entries) override {
+    if (Status s = Intercept("FolderList")) return s;
+    return target_->FolderList(path, entries);
+  }
   [[nodiscard]] Status FolderCreate(std::u16string_view path) override {
     if (Status s = Intercept("FolderCreate")) return s;
     return target_->FolderCreate(path);

@@ -62,6 +62,8 @@ inline constexpr Status kNotAMessage = 0x3A20;
 inline constexpr Status kMimeViewFailed = 0x3A21;
 inline constexpr Status kFolderNotPrivate = 0x3A22;
 inline constexpr Status kTooManyRecipients = 0x3A23;
+inline constexpr Status kFileExists = 0x3A24;
+inline constexpr Status kServerOwnedByOther = 0x3A25;
 
 }  // namespace notesapi
 

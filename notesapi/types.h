@@ -169,6 +169,14 @@ struct ChildProcess {
   uint32_t timeoutSeconds = 0;
 };
 
+// One entry of a folder as it stands: a link is a link, never what it names.
+enum class FolderEntryKind : uint8_t { kFile, kFolder, kLink, kOther };
+struct FolderEntry {
+  std::u16string name;
+  FolderEntryKind kind = FolderEntryKind::kOther;
+  uint64_t size = 0;  // of a file; 0 for the rest
+};
+
 }  // namespace notesapi
 
 #endif  // NOTESAPI_TYPES_H_

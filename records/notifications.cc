@@ -192,7 +192,10 @@ Status SendMemo(DbHandle db, std::string_view body, std::string_view addresses, 
   ScopedDb mailBox(p);
   if (db == kNullHandle) {
     // A system warning has no mail file of its own: the memo goes out
-    // through the server's mail box.
+    // through the server's mail box, which a new server makes with its
+    // first mail; a warning that comes first must not be lost for that.
+    Status created = p->DbCreate(kMailBox, "Mail box");
+    if (created != kNoError && created != kDatabaseExists) return created;
     if (Status s = p->DbOpen(kMailBox, mailBox.put()); s != kNoError) return s;
     db = mailBox.get();
   }

@@ -227,6 +227,7 @@ class ClamavEngine final : public ScanEngine {
   }
 
   std::string SelfTestObject() const override { return std::string(KernelSelfTestObject()); }
+  bool LoadsBasesFolder() const override { return true; }
 
  private:
   HRESULT Build(EnginePtr* out, uint64_t* signatures) {

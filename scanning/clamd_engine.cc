@@ -129,6 +129,7 @@ class ClamdEngine final : public ScanEngine {
   // The daemon's bases cannot be given a signature of ours; EICAR is the
   // object every set a site runs clamd with detects.
   std::string SelfTestObject() const override { return std::string(EicarTestObject()); }
+  bool LoadsBasesFolder() const override { return false; }
 
  private:
   // Only "OK" is clean and only "<name> FOUND" a detection; a size limit the

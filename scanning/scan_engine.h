@@ -55,6 +55,9 @@ class ScanEngine {
   // The object the kernel's self-test scans; the engine must report it
   // infected (verdict 2), or it is not fit to scan mail.
   virtual std::string SelfTestObject() const = 0;
+  // True when Start and Reload load the signature files of the bases folder
+  // themselves (so the folder must be proven first); a daemon loads its own.
+  virtual bool LoadsBasesFolder() const = 0;
 };
 
 // The self-test object of the in-process engine and the signature that

@@ -14,6 +14,7 @@
 #include "base/message_text.h"
 #include "base/task_log.h"
 #include "base/text_conversions.h"
+#include "scanning/bases_proof.h"
 #include "scanning/scan_engine.h"
 #include "settings/bases_date.h"
 
@@ -118,11 +119,32 @@ ScanResult ScanWith(Platform* p, ScanEngine* engine, std::u16string_view scanCop
   return ResultOfVerdict(verdict);
 }
 
-// Gets `engine` ready to load: the temporary folder checked, the settings
-// given with the self-test signature file, written beside the bases for the
-// load alone (EndLoad removes it).
-HRESULT PrepareLoad(Platform* p, ScanEngine* engine, std::u16string* signatures) {
+// The engine loads every file of the bases folder, so nothing is loaded
+// that the folder's index (or ClamAV's own signature) does not vouch for.
+// `announce` says how the folder was proven, as a start-up line does.
+HRESULT ProveBases(ScanEngine* engine, bool announce) {
   KernelManager& m = Manager();
+  if (!engine->LoadsBasesFolder()) return S_OK;
+  BasesProof proof = BasesProof::kSignedIndex;
+  std::string why;
+  if (HRESULT hr = ProveBasesFolder(m.basesFolder, &proof, &why); hr != S_OK) {
+    LogMessage(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalError, "%s", 0, RefusalLine(m.basesFolder, why).c_str());
+    return hr;
+  }
+  // Unsigned bases are said at every load: a choice that is easy to forget.
+  if (announce || proof == BasesProof::kUnsignedAllowed) {
+    uint16_t type = proof == BasesProof::kUnsignedAllowed ? JournalError : JournalInformation;
+    LogMessage(LOG_FILE | LOG_CONSOLE, type, "%s", 0, ProofLine(m.basesFolder, proof).c_str());
+  }
+  return S_OK;
+}
+
+// Gets `engine` ready to load: the bases proven, the temporary folder
+// checked, the settings given with the self-test signature file, written
+// beside the bases for the load alone (EndLoad removes it).
+HRESULT PrepareLoad(Platform* p, ScanEngine* engine, bool announce, std::u16string* signatures) {
+  KernelManager& m = Manager();
+  if (HRESULT hr = ProveBases(engine, announce); hr != S_OK) return hr;
   if (HRESULT hr = CheckTempFolder(p, m.tempFolder); hr != S_OK) return hr;
   std::u16string file = m.tempFolder + u"\\tervala-selftest-" + ProcessTag(p) + u".ndb";
   if (Status s = p->FileWrite(file, KernelSelfTestSignature()); s != kNoError) {
@@ -143,7 +165,7 @@ void EndLoad(Platform* p, const std::u16string& signatures) {
 // Loads the bases into `engine` (Start or Reload) on this thread.
 HRESULT LoadBases(Platform* p, ScanEngine* engine, HRESULT (ScanEngine::*load)()) {
   std::u16string signatures;
-  HRESULT hr = PrepareLoad(p, engine, &signatures);
+  HRESULT hr = PrepareLoad(p, engine, load == &ScanEngine::Start, &signatures);
   if (hr == S_OK) hr = (engine->*load)();
   EndLoad(p, signatures);
   return hr;
@@ -261,7 +283,7 @@ HRESULT BeginReloadBases() {
   WaitForRetired(m);  // the engine being freed and the one in use are the two
   auto pending = std::make_unique<PendingReload>();
   HRESULT hr = EngineFor(m.spec, &pending->engine);
-  if (hr == S_OK) hr = PrepareLoad(p, pending->engine.get(), &pending->signatures);
+  if (hr == S_OK) hr = PrepareLoad(p, pending->engine.get(), false, &pending->signatures);
   if (hr != S_OK) {
     EndLoad(p, pending->signatures);
     return hr;

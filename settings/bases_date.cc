@@ -1,7 +1,5 @@
 #include "settings/bases_date.h"
 
-#include <libxml/parser.h>
-#include <libxml/xpath.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -9,11 +7,11 @@
 #include <array>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 
 #include "notesapi/process_platform.h"
 #include "base/message_text.h"
 #include "base/task_log.h"
+#include "settings/xml_owners.h"
 
 namespace zul {
 
@@ -96,24 +94,6 @@ int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
 
 constexpr int64_t kDaysFrom1601To1970 = 134774;
 constexpr uint64_t kTicksPerSecond = 10000000;
-
-void InitXml() {
-  static std::once_flag once;
-  std::call_once(once, [] { xmlInitParser(); });
-}
-
-struct XmlDocFree {
-  void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
-};
-struct XPathContextFree {
-  void operator()(xmlXPathContext* context) const { xmlXPathFreeContext(context); }
-};
-struct XPathObjectFree {
-  void operator()(xmlXPathObject* object) const { xmlXPathFreeObject(object); }
-};
-struct XmlFree {
-  void operator()(xmlChar* text) const { xmlFree(text); }
-};
 
 }  // namespace
 
@@ -272,20 +252,16 @@ HRESULT ReadBasesDate(std::u16string_view indexPath, uint64_t* fileTime) {
   size_t signedLength = 0;
   if (VerifySignedContent(content, &signedLength) != 0) return E_FAIL;
   content.resize(signedLength);
-  InitXml();
-  std::unique_ptr<xmlDoc, XmlDocFree> doc(xmlReadMemory(content.data(), static_cast<int>(content.size()), "master.xml",
-                                                        nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+  XmlDoc doc = ParseIndexXml(content);
   if (!doc) return E_FAIL;
-  std::unique_ptr<xmlXPathContext, XPathContextFree> context(xmlXPathNewContext(doc.get()));
+  XPathContext context(xmlXPathNewContext(doc.get()));
   if (!context) return E_OUTOFMEMORY;
-  std::unique_ptr<xmlXPathObject, XPathObjectFree> nodes(
-      xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>("/UpdateFiles"), context.get()));
+  XPathObject nodes(xmlXPathEvalExpression(XmlName("/UpdateFiles"), context.get()));
   if (!nodes) return E_FAIL;
   uint64_t date = 0;
   int count = nodes->nodesetval != nullptr ? nodes->nodesetval->nodeNr : 0;
   for (int i = 0; i < count; ++i) {
-    std::unique_ptr<xmlChar, XmlFree> text(
-        xmlGetProp(nodes->nodesetval->nodeTab[i], reinterpret_cast<const xmlChar*>("UpdateDate")));
+    XmlText text(xmlGetProp(nodes->nodesetval->nodeTab[i], XmlName("UpdateDate")));
     unsigned day = 0, month = 0, year = 0, hour = 0, minute = 0;
     const char* attribute = text ? reinterpret_cast<const char*>(text.get()) : "";
     if (std::sscanf(attribute, "%2u%2u%4u %2u%2u", &day, &month, &year, &hour, &minute) != 5 ||

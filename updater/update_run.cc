@@ -9,6 +9,7 @@
 #include "base/message_text.h"
 #include "base/task_log.h"
 #include "base/text_conversions.h"
+#include "scanning/bases_proof.h"
 #include "scanning/scan_kernel.h"
 #include "settings/settings_records.h"
 #include "settings/settings_writer.h"
@@ -105,6 +106,17 @@ int FetchBases() {
 }
 
 bool CheckBases() {
+  // A set that loads may still switch detections off: it is taken only when
+  // every file in it is vouched for, and the administrators hear of one that
+  // is not, since the site's bases source is then in question.
+  BasesProof proof = BasesProof::kSignedIndex;
+  std::string why;
+  const std::u16string& folder = KernelSettings().basesFolder;
+  if (ProveBasesFolder(folder, &proof, &why) != S_OK) {
+    LogMessage(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL | LOG_ADMIN, JournalError, "%s", 0,
+               RefusalLine(folder, why).c_str());
+    return false;
+  }
   bool sound = false;
   if (HRESULT hr = InitKernel(); hr != S_OK) {
     if (LogLevelAbove(kLogFromLevel1)) {

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 
+#include "notesapi/host/host_platform.h"
 #include "notesapi/host/internal/charsets.h"
 #include "notesapi/host/internal/queue_store.h"
 #include "notesapi/host/internal/task_registry.h"
@@ -17,7 +18,7 @@ namespace notesapi {
 
 namespace {
 
-bool MakeFolder(const std::string& path) { return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST; }
+bool MakeFolder(const std::string& path) { return ::mkdir(path.c_str(), 0750) == 0 || errno == EEXIST; }
 
 std::string NotesIniTemplate(const std::string& directory, const std::string& serverName) {
   return "; notes.ini of an embedded test server.\n"
@@ -78,6 +79,7 @@ std::string ToUtf8(host::Charsets* charsets, const std::string& lmbcs) {
 }  // namespace
 
 Status InitServerDirectory(const std::string& directory, const std::string& serverName) {
+  RestrictNewFileModes();  // mail and malware will be kept here
   if (!MakeFolder(directory)) return kFileError;
   std::string ini = directory + "/notes.ini";
   struct stat info {};

@@ -287,6 +287,13 @@ class HostPlatform final : public Platform {
   Status FileAppend(std::u16string_view path, std::string_view data) override { return files_.FileAppend(path, data); }
   Status FileSize(std::u16string_view path, uint64_t* size) override { return files_.FileSize(path, size); }
   Status FileDelete(std::u16string_view path) override { return files_.FileDelete(path); }
+  Status FileReadPart(std::u16string_view path, uint64_t offset, size_t length, std::string* data) override {
+    return files_.FileReadPart(path, offset, length, data);
+  }
+  Status FileCreateNew(std::u16string_view path) override { return files_.FileCreateNew(path); }
+  Status FolderList(std::u16string_view path, std::vector<FolderEntry>* entries) override {
+    return files_.FolderList(path, entries);
+  }
   Status FolderCreate(std::u16string_view path) override { return files_.FolderCreate(path); }
   Status FolderCreatePrivate(std::u16string_view path) override { return files_.FolderCreatePrivate(path); }
   Status LocalPath(std::u16string_view path, std::string* local) override { return files_.LocalPath(path, local); }
@@ -358,8 +365,20 @@ Status LocateNotesIni(int argc, const char* const* argv, std::string* path) {
 Status NewHostPlatform(const HostOptions& options, std::unique_ptr<Platform>* platform) {
   struct stat info {};
   if (::stat(options.notesIni.c_str(), &info) != 0) return kNotesIniMissing;
-  host::NotesIni ini(options.notesIni);
   std::string serverDirectory = ServerDirectoryOf(options.notesIni);
+  RestrictNewFileModes();
+  std::string owner;
+  if (Status s = AdoptServerOwner(serverDirectory, &owner); s != kNoError) {
+    if (s == kServerOwnedByOther) {
+      std::fprintf(stderr, "the server directory %s belongs to %s: run this as %s (runuser -u %s -- ...) or as root\n",
+                   serverDirectory.c_str(), owner.c_str(), owner.c_str(), owner.c_str());
+    } else {
+      std::fprintf(stderr, "cannot take the user %s, who owns the server directory %s\n", owner.c_str(),
+                   serverDirectory.c_str());
+    }
+    return s;
+  }
+  host::NotesIni ini(options.notesIni);
   std::string dataDirectory = ini.Get("Directory").value_or("data");
   if (dataDirectory.empty() || dataDirectory[0] != '/') dataDirectory = serverDirectory + "/" + dataDirectory;
   if (!host::MakeFolders(dataDirectory)) return kFileError;

@@ -44,7 +44,22 @@ std::string ServerDirectoryOf(const std::string& notesIni);
 // The text of a status, for failures before any platform exists.
 std::string HostStatusText(Status status);
 
-// Opens the server directory of options.notesIni.
+// Whoever runs a program of the server, what it creates from now on is
+// readable by the owner's group at most and writable by the owner alone:
+// the process's file mode mask gains 027, whatever mask it came with.
+void RestrictNewFileModes();
+
+// Makes this process act as the owner of a server directory before it opens
+// anything there, so no file of the server ever belongs to a user the
+// service cannot write as. The owner itself: nothing to do. Root: takes the
+// owner's user, group and supplementary groups for the rest of the process.
+// Anyone else: kServerOwnedByOther, and *owner names the owner. A directory
+// that does not exist yet has no owner to take. Restricts new file modes too.
+[[nodiscard]] Status AdoptServerOwner(const std::string& directory, std::string* owner);
+
+// Opens the server directory of options.notesIni, as its owner (above): a
+// caller who is neither the owner nor root gets kServerOwnedByOther and a
+// line on standard error that names the owner.
 [[nodiscard]] Status NewHostPlatform(const HostOptions& options, std::unique_ptr<Platform>* platform);
 
 }  // namespace notesapi

@@ -10,6 +10,7 @@
 #include "tools/zulctl/settings_setup.h"
 #include "settings/settings_records.h"
 #include "tests/settings/settings_database_builder.h"
+#include "tests/settings/signed_bases.h"
 #include "tests/task_fixture.h"
 
 namespace zul::testing {
@@ -57,10 +58,6 @@ class MailMonitorTaskTest : public TaskTest {
     if (description != nullptr) *description = found;
     return result;
   }
-  static std::string FileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-  }
   int objects_ = 0;
   // Runs the task until its idle check has been asked `passes` times.
   Status Run(int passes) {
@@ -79,6 +76,8 @@ TEST_F(MailMonitorTaskTest, StartsWritesInformationAndStops) {
   BuildSettings();
   ASSERT_EQ(Run(3), kNoError);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Инициализация...", "...Служебные очереди", "...Подсистема сканирования",
+                                               "Антивирусные базы в " DEMO_BASES_DIR
+                                               " проверены по подписанному индексу master.xml.",
                                                "...Подсистема ПЭ", "Инициализация завершена.", "Завершение работы."}));
   ScopedDb db(host_.get());
   ScopedNote info(host_.get());
@@ -143,15 +142,19 @@ TEST_F(MailMonitorTaskTest, SettingsChangesReachTheRunningKernelAndCounters) {
 }
 
 // The new bases load on a second thread while the old engine goes on
-// scanning; the task takes them in on its next pass.
+// scanning; the task takes them in on its next pass. A set that fails its
+// self-test, or that holds a file its signed index does not vouch for (here
+// an allow list that would let the test program through), is never taken.
 TEST_F(MailMonitorTaskTest, UpdaterNoticeLoadsTheNewBasesOrKeepsTheOld) {
   std::string bases = SettingsAsAnAdministratorMakesThem();
   const std::string sample = "only the new bases know this sample";
+  const std::string clam = FileBytes("/usr/share/clamav-testfiles/clam.exe");
   std::vector<ScanResult> results;
   platform_->onIdle = [&](int call) {
     if (call == 1) {
       results.push_back(Scan(sample));
       std::ofstream(bases + "/new.ndb") << "Test.NewBases:0:*:" << "6f6e6c7920746865206e6577206261736573" << "\n";
+      SignBasesFolder(bases);
       Put(kUpdaterQueue, "UPDATER|COMPLETE");
     } else if (call == 2 || call == 4) {
       WaitForReloadLoaded();  // taken in by the next pass
@@ -160,16 +163,45 @@ TEST_F(MailMonitorTaskTest, UpdaterNoticeLoadsTheNewBasesOrKeepsTheOld) {
       // A set that loads but no longer detects the kernel's test object.
       std::ofstream(bases + "/blind.ign2") << kSelfTestThreatName << "\n";
       std::ofstream(bases + "/newer.ndb") << "Test.NewerBases:0:*:" << "6b6e6f772074686973" << "\n";
+      SignBasesFolder(bases);
       Put(kUpdaterQueue, "UPDATER|COMPLETE");
     } else if (call == 5) {
       results.push_back(Scan("who could know this"));
+      std::filesystem::remove(bases + "/blind.ign2");
+      std::filesystem::remove(bases + "/newer.ndb");
+      SignBasesFolder(bases);
+      std::ofstream(bases + "/allow.fp") << Md5Hex(clam) << ":" << clam.size() << ":clam.exe\n";  // by hand
+      Put(kUpdaterQueue, "UPDATER|COMPLETE");
+    } else if (call == 7) {
+      results.push_back(Scan(clam));
     }
   };
-  ASSERT_EQ(Run(6), kNoError);
-  EXPECT_EQ(results, (std::vector<ScanResult>{ResultClean, ResultInfected, ResultClean}))
-      << "the failed reload kept the engine that does not know the newest signature";
-  EXPECT_EQ(Count("Ошибка перегрузки антивирусных баз."), 1);
+  ASSERT_EQ(Run(8), kNoError);
+  EXPECT_EQ(results, (std::vector<ScanResult>{ResultClean, ResultInfected, ResultClean, ResultInfected}))
+      << "each failed reload kept the engine in use";
+  EXPECT_EQ(Count("Ошибка перегрузки антивирусных баз."), 2);
   EXPECT_TRUE(LoggedStart("Самопроверка ядра не пройдена"));
+  EXPECT_TRUE(Logged("Антивирусные базы в " + bases + " не приняты: файла allow.fp нет в индексе master.xml"));
+}
+
+// Bases changed by hand between updates are caught at the next start too:
+// the monitor does not scan with them, so held mail stays held.
+TEST_F(MailMonitorTaskTest, ABasesFolderChangedByHandIsRefusedAtStart) {
+  std::string bases = SettingsAsAnAdministratorMakesThem();
+  std::string signatures = FileBytes(bases + "/demo.hdb");
+  std::ofstream(bases + "/demo.hdb", std::ios::trunc) << signatures.substr(0, signatures.find('\n') + 1);
+  ASSERT_EQ(Run(3), kTaskStartFailed);
+  EXPECT_TRUE(Logged("Антивирусные базы в " + bases +
+                     " не приняты: файл demo.hdb не совпадает с индексом master.xml (размер или SHA-256)"));
+  EXPECT_TRUE(LoggedStart("Не удалось запустить ядро (80040209). Выход."));
+  EXPECT_FALSE(LoggedStart("Инициализация завершена."));
+  ASSERT_EQ(host_->ReleaseInstance("nZulMailMonitor"), kNoError);
+
+  platform_->lines.clear();
+  SetIni("ZulBasesUnsigned", "1");  // the administrator's own choice, said at every load
+  ASSERT_EQ(Run(3), kNoError);
+  EXPECT_TRUE(Logged("Антивирусные базы в " + bases + " загружаются без проверки подписи (ZulBasesUnsigned=1)."));
+  EXPECT_TRUE(Logged("Инициализация завершена."));
 }
 
 TEST_F(MailMonitorTaskTest, ShuttingDownIsWrittenOnlyFromLevelThree) {
@@ -237,7 +269,8 @@ TEST_F(MailMonitorTaskTest, KernelFailuresEndTheStart) {
   settings_.Build(host_.get(), "zulsetup.nsf");
   platform_->lines.clear();
   ASSERT_EQ(Run(3), kTaskStartFailed) << "a failed start is no normal end";
-  EXPECT_TRUE(LoggedStart("Не удалось запустить ядро (80070002). Выход.")) << Lines().back();
+  EXPECT_TRUE(Logged("Антивирусные базы в " + server_.directory() + "/no-bases не приняты: папка не читается"));
+  EXPECT_TRUE(LoggedStart("Не удалось запустить ядро (80040209). Выход.")) << Lines().back();
   EXPECT_FALSE(LoggedStart("Инициализация завершена."));
 }
 

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <map>
 
 #include "notesapi/scoped_handles.h"
 #include "tests/notesapi/conformance_fixture.h"
@@ -233,6 +235,46 @@ TEST_P(PlatformConformance, FilesByWindowsAndPosixPaths) {
   EXPECT_EQ(p->FileDelete(file), kFileNotFound);
   EXPECT_EQ(p->FileSize(file, &size), kFileNotFound);
   EXPECT_EQ(p->FileWrite(folder + u"\\missing\\x", "x"), kFileNotFound);
+}
+
+// What the bases proof and the export build on: a folder as it stands
+// (links not followed), a file a part at a time, a name claimed only when
+// nothing holds it.
+TEST_P(PlatformConformance, FolderListsPartsAndNewFiles) {
+  std::string local = server_.directory() + "/work/listed";
+  std::u16string folder(local.begin(), local.end());
+  ASSERT_EQ(p->FolderCreate(folder + u"/inner"), kNoError);
+  ASSERT_EQ(p->FileWrite(folder + u"\\data.bin", "0123456789"), kNoError);
+  std::filesystem::create_symlink("/etc/hostname", local + "/link.hdb");
+  std::vector<FolderEntry> entries;
+  ASSERT_EQ(p->FolderList(folder, &entries), kNoError);
+  std::map<std::u16string, std::pair<FolderEntryKind, uint64_t>> seen;
+  for (const FolderEntry& entry : entries) seen[entry.name] = {entry.kind, entry.size};
+  EXPECT_EQ(seen, (std::map<std::u16string, std::pair<FolderEntryKind, uint64_t>>{
+                      {u"data.bin", {FolderEntryKind::kFile, 10}},
+                      {u"inner", {FolderEntryKind::kFolder, 0}},
+                      {u"link.hdb", {FolderEntryKind::kLink, 0}}}));
+  EXPECT_EQ(p->FolderList(folder + u"/none", &entries), kFileNotFound);
+
+  std::string part;
+  ASSERT_EQ(p->FileReadPart(folder + u"/data.bin", 3, 4, &part), kNoError);
+  EXPECT_EQ(part, "3456");
+  ASSERT_EQ(p->FileReadPart(folder + u"/data.bin", 8, 4, &part), kNoError);
+  EXPECT_EQ(part, "89") << "fewer at the end";
+  ASSERT_EQ(p->FileReadPart(folder + u"/data.bin", 10, 4, &part), kNoError);
+  EXPECT_EQ(part, "");
+  EXPECT_EQ(p->FileReadPart(folder + u"/none", 0, 4, &part), kFileNotFound);
+
+  ASSERT_EQ(p->FileCreateNew(folder + u"/new.txt"), kNoError);
+  EXPECT_EQ(p->FileCreateNew(folder + u"/new.txt"), kFileExists);
+  EXPECT_EQ(p->FileCreateNew(folder + u"/data.bin"), kFileExists);
+  EXPECT_EQ(p->FileCreateNew(folder + u"/inner"), kFileExists);
+  EXPECT_EQ(p->FileCreateNew(folder + u"/link.hdb"), kFileExists) << "a link is not followed";
+  std::filesystem::create_symlink(local + "/nowhere", local + "/dangling");
+  EXPECT_EQ(p->FileCreateNew(folder + u"/dangling"), kFileExists) << "nothing is made where a link points";
+  EXPECT_FALSE(std::filesystem::exists(local + "/nowhere"));
+  EXPECT_EQ(p->FileRead(folder + u"/data.bin", &part), kNoError);
+  EXPECT_EQ(part, "0123456789") << "an existing file is left as it was";
 }
 
 TEST_P(PlatformConformance, StatusTextsAreShortAndMasked) {

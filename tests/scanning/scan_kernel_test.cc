@@ -1,12 +1,11 @@
 #include "scanning/scan_kernel.h"
 
-#include <openssl/evp.h>
-
 #include <filesystem>
 #include <regex>
 
 #include "scanning/scan_engine.h"
 #include "tests/scanning/zip_builder.h"
+#include "tests/settings/signed_bases.h"
 #include "tests/task_fixture.h"
 
 namespace zul::testing {
@@ -28,18 +27,6 @@ class ScanKernelTest : public TaskTest {
   }
   void TearDown() override { (void)StopKernel(); }
 
-  static std::string Md5Hex(const std::string& data) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(data.data(), data.size(), digest, &length, EVP_md5(), nullptr);
-    std::string hex;
-    for (unsigned i = 0; i < length; ++i) {
-      char pair[3];
-      std::snprintf(pair, sizeof pair, "%02x", digest[i]);
-      hex += pair;
-    }
-    return hex;
-  }
   static std::u16string Wide(const std::string& path) { return std::u16string(path.begin(), path.end()); }
 
   KernelSettingsRecord Settings(const std::string& bases) {
@@ -68,6 +55,7 @@ class ScanKernelTest : public TaskTest {
     std::string folder = work_ + "/" + name;
     std::filesystem::create_directories(folder);
     std::ofstream(folder + "/test.hdb") << hdb;
+    SignBasesFolder(folder);
     return folder;
   }
 
@@ -78,6 +66,7 @@ class ScanKernelTest : public TaskTest {
     std::filesystem::copy(DEMO_BASES_DIR, folder,
                           std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
     std::ofstream(folder + "/" + file) << content;
+    SignBasesFolder(folder);
     return folder;
   }
   // What is left in the work folder besides the kernel's own folders.

@@ -14,6 +14,7 @@ for unit in zul-mailmonitor@.service zul-updater@.service zul-router@.service; d
   sed "s|/usr/local/bin/|$bin/|g" "$units/$unit" > "$work/${unit/@/@$instance}"
   grep -q '^Restart=on-failure' "$units/$unit" || { echo "FAIL $unit: no Restart=on-failure"; failures=$((failures + 1)); }
   grep -q '^User=zul' "$units/$unit" || { echo "FAIL $unit: runs as root"; failures=$((failures + 1)); }
+  grep -q '^UMask=0027' "$units/$unit" || { echo "FAIL $unit: others may read what it creates"; failures=$((failures + 1)); }
 done
 grep -q '^After=.*zul-mailmonitor@%i.service' "$units/zul-router@.service" || { echo "FAIL the router starts before the monitor"; failures=$((failures + 1)); }
 grep -q '^NoNewPrivileges' "$units/zul-router@.service" && { echo "FAIL the router's sendmail could not use its set-group program"; failures=$((failures + 1)); }

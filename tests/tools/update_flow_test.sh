@@ -39,7 +39,7 @@ make_set() {
   "$zulctl" bases sign "$1/master.xml" >/dev/null
 }
 
-"$zulctl" init "$server" >/dev/null
+"$zulctl" init "$server" --admin postmaster@example.com >/dev/null
 export ZUL_NOTES_INI="$server/notes.ini"
 make_set "$server/bases" "01012026 0000"
 "$zulctl" settings init --bases "$server/bases" >/dev/null
@@ -82,6 +82,48 @@ cmp -s "$bin/demo-bases/demo.hdb" "$server/bases/demo.hdb" && ok || fail "signat
 grep -q "Критическая ошибка" "$root/updater.out" && fail "rollback reported as failed" || ok
 "$zulctl" scan --bases "$server/bases" /usr/share/clamav-testfiles/clam.exe >/dev/null
 [ $? -eq 1 ] && ok || fail "restored bases do not detect"
+
+# A mirror entry that is a link is refused by name and nothing is copied:
+# followed, it would bring any file of this machine into the bases.
+rm -rf "$root/mirror"
+make_set "$root/mirror" "01012029 0000"
+ln -s /etc/hostname "$root/mirror/stolen.hdb"
+"$zulctl" update now >/dev/null
+wait_for "$server/log/nZulUpdater-console.log" "refused $root/mirror/stolen.hdb: a link where a file is expected" \
+  && ok || fail "a link in the mirror was not refused: $(cat "$server/log/nZulUpdater-console.log")"
+wait_for "$root/updater.out" "Невозможно обновить антивирусные базы." && ok || fail "the run did not fail"
+grep -q "UpdateDate=\"15062027 1230\"" "$server/bases/master.xml" && ok || fail "the bases changed"
+[ ! -e "$server/bases.staging/stolen.hdb" ] && ok || fail "the link's target was copied"
+
+# Sets their index does not vouch for load, but are rolled back all the
+# same; the monitor keeps scanning with the set it has.
+sigtool --md5 /usr/share/clamav-testfiles/clam.exe > "$root/allow.fp"
+tamper_unsigned() { head -c -64 "$1/master.xml" > "$1/unsigned" && mv "$1/unsigned" "$1/master.xml"; }
+tamper_added() { cp "$root/allow.fp" "$1/"; }
+date=2030
+for tamper in tamper_unsigned tamper_added; do
+  rm -rf "$root/mirror"
+  make_set "$root/mirror" "0101$date 0000"
+  date=$((date + 1))
+  "$tamper" "$root/mirror"
+  before=$(grep -c "Загрузились испорченные базы" "$root/updater.out")
+  "$zulctl" update now >/dev/null
+  for _ in $(seq 1 300); do
+    [ "$(grep -c "Загрузились испорченные базы" "$root/updater.out")" -gt "$before" ] && break
+    sleep 0.1
+  done
+  [ "$(grep -c "Загрузились испорченные базы" "$root/updater.out")" -gt "$before" ] && ok || fail "$tamper: not rolled back"
+  grep -q "не приняты" "$root/updater.out" && ok || fail "$tamper: no reason given"
+  sleep 0.5
+  grep -q "UpdateDate=\"15062027 1230\"" "$server/bases/master.xml" && ok || fail "$tamper: bases not rolled back"
+done
+grep -q "не приняты: файла allow.fp нет в индексе master.xml" "$root/updater.out" && ok || fail "the added file not named"
+[ "$(grep -c "UPDATER|COMPLETE" "$root/monitor.out")" = 1 ] && ok || fail "monitor told about a set nobody vouched for"
+"$zulctl" mail submit /usr/share/clamav-testfiles/clam.mail >/dev/null
+for _ in $(seq 1 100); do "$zulctl" quarantine ls 2>/dev/null | grep -q "1 document(s)" && break; sleep 0.1; done
+"$zulctl" quarantine ls | grep -q "ClamAV Test File" && ok || fail "the monitor let the test program through"
+[ "$("$zulctl" db ls mail.box | grep -c "Антивирус Тервала - Администрато")" = 2 ] && ok \
+  || fail "the administrators were not told of each set: $("$zulctl" db ls mail.box)"
 
 "$zulctl" quit >/dev/null
 wait "$monitor"; monitor=0

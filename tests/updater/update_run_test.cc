@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "notesapi/scoped_handles.h"
 #include "scanning/scan_engine.h"
@@ -11,6 +12,7 @@
 #include "settings/settings_reader.h"
 #include "settings/settings_records.h"
 #include "tests/settings/settings_database_builder.h"
+#include "tests/settings/signed_bases.h"
 #include "tests/task_fixture.h"
 
 namespace zul::testing {
@@ -117,8 +119,10 @@ TEST_F(UpdateRunTest, NewSoundBasesAreAnnounced) {
   EXPECT_EQ(RunUpdate(), kNoError);
   std::vector<std::string> lines = Lines();
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 3, lines.end()),
-            (std::vector<std::string>{"Проверка целостности загруженных баз.", "Загруженные базы в порядке.",
-                                      "Антивирусные базы обновлены."}));
+            (std::vector<std::string>{"Проверка целостности загруженных баз.",
+                                      "Антивирусные базы в " DEMO_BASES_DIR
+                                      " проверены по подписанному индексу master.xml.",
+                                      "Загруженные базы в порядке.", "Антивирусные базы обновлены."}));
   for (const char* queue : {"MQ$UPDATE2MAIL", "MQ$UPDATE2REP", "MQ$UPDATE2SCAN"}) EXPECT_EQ(Waiting(queue), 1) << queue;
   ScopedQueue queue(host_.get());
   ASSERT_EQ(host_->QueueOpen("MQ$UPDATE2MAIL", kQueueOpenExisting, queue.put()), kNoError);
@@ -140,6 +144,7 @@ TEST_F(UpdateRunTest, BrokenBasesAreRolledBack) {
   std::string broken = dir_ + "/broken";
   std::filesystem::create_directories(broken);
   std::ofstream(broken + "/bad.hdb") << "garbage that is no signature\n";
+  SignBasesFolder(broken);  // vouched for, and still no bases
   Start(broken);
   Utility("0\n0\n");
   EXPECT_EQ(RunUpdate(), 0xFFFF);
@@ -151,6 +156,71 @@ TEST_F(UpdateRunTest, BrokenBasesAreRolledBack) {
       << "the rollback ran: no text 919";
   EXPECT_NE(Read(dir_ + "/calls").find("-r -P ZULLotusNotes"), std::string::npos);
   EXPECT_EQ(Waiting("MQ$UPDATE2MAIL"), 0) << "nobody is told";
+}
+
+std::vector<std::string> g_warnings;
+void KeepWarning(std::string_view notesLine) { g_warnings.emplace_back(notesLine); }
+
+// A set that loads but that its signed index does not vouch for could carry
+// an allow list for anything: it is rolled back like a broken one, the
+// monitor is not told, and the administrators hear why.
+TEST_F(UpdateRunTest, BasesTheIndexDoesNotVouchForAreRolledBackAndTheAdministratorsTold) {
+  const std::string clam = FileBytes("/usr/share/clamav-testfiles/clam.exe");
+  const std::string allow = Md5Hex(clam) + ":" + std::to_string(clam.size()) + ":clam.exe\n";
+  struct Tampering {
+    std::string name;
+    std::function<void(const std::string&)> change;
+    std::string reason;
+  };
+  const std::string notVerified = "индекс master.xml не подписан известным ключом или изменён после подписи";
+  const std::vector<Tampering> cases = {
+      {"unsigned index",
+       [](const std::string& f) {
+         std::string index = FileBytes(f + "/master.xml");
+         std::ofstream(f + "/master.xml", std::ios::trunc) << index.substr(0, UnsignedLength(index));
+       },
+       notVerified},
+      {"index signed with another key",
+       [](const std::string& f) { SignBasesFolder(f, "01012026 0000", BasesKey{"SomeoneElsesKey0000001", "x"}); },
+       notVerified},
+      {"a file added", [&](const std::string& f) { std::ofstream(f + "/allow.fp") << allow; },
+       "файла allow.fp нет в индексе master.xml"},
+      {"a file removed", [](const std::string& f) { std::filesystem::remove(f + "/demo.hdb"); },
+       "файл demo.hdb из индекса master.xml отсутствует"},
+      {"a file changed, same size",
+       [](const std::string& f) {
+         std::string bytes = FileBytes(f + "/demo.hdb");
+         bytes[0] = bytes[0] == 'a' ? 'b' : 'a';
+         std::ofstream(f + "/demo.hdb", std::ios::trunc) << bytes;
+       },
+       "файл demo.hdb не совпадает с индексом master.xml (размер или SHA-256)"},
+      {"a link to a file elsewhere",
+       [](const std::string& f) { std::filesystem::create_symlink("/etc/hostname", f + "/more.hdb"); },
+       "more.hdb не обычный файл (ссылка, папка или устройство)"},
+  };
+  SetSystemWarningSender(KeepWarning);
+  int n = 0;
+  for (const Tampering& tampering : cases) {
+    SCOPED_TRACE(tampering.name);
+    std::string folder = dir_ + "/set" + std::to_string(++n);
+    std::filesystem::copy(DEMO_BASES_DIR, folder, std::filesystem::copy_options::recursive);
+    tampering.change(folder);
+    Start(folder);
+    Utility("0\n0\n");
+    std::filesystem::remove(dir_ + "/calls");
+    g_warnings.clear();
+    EXPECT_EQ(RunUpdate(), 0xFFFF);
+    std::string refusal = "Антивирусные базы в " + folder + " не приняты: " + tampering.reason;
+    EXPECT_TRUE(Logged(refusal));
+    EXPECT_TRUE(Logged("Загрузились испорченные базы. Откатываем до предыдущего состояния."));
+    EXPECT_NE(Read(dir_ + "/calls").find("-r -P ZULLotusNotes"), std::string::npos) << "rolled back";
+    EXPECT_EQ(Waiting("MQ$UPDATE2MAIL"), 0) << "the monitor is not told";
+    ASSERT_EQ(g_warnings.size(), 1u);
+    std::string warning;
+    ASSERT_EQ(host_->Translate(kTranslateLmbcsToUtf8, g_warnings[0], &warning), kNoError);
+    EXPECT_EQ(warning, "ZulUpdater: " + refusal + "\n");
+  }
+  SetSystemWarningSender(nullptr);
 }
 
 TEST_F(UpdateRunTest, MissingUtilityOrLogFolder) {
@@ -176,6 +246,7 @@ TEST_F(UpdateRunTest, NoRunReadsAResultLeftByAnother) {
   std::filesystem::create_directories(blind);
   std::filesystem::copy(DEMO_BASES_DIR, blind, std::filesystem::copy_options::recursive);
   std::ofstream(blind + "/ignore.ign2") << kSelfTestThreatName << "\n";
+  SignBasesFolder(blind);
   Start(blind);
   // New bases that load but fail the self-test; the rollback reports 0 too.
   Utility("0\n0\n");

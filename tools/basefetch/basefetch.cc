@@ -16,6 +16,7 @@
 // utility is killed.
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +31,7 @@
 #include <sstream>
 #include <string>
 
+#include "notesapi/host/host_platform.h"
 #include "tools/common/file_read.h"
 
 namespace fs = std::filesystem;
@@ -58,7 +60,13 @@ void Log(const std::string& line) {
 int Finish(int code, const std::string& why) {
   Log(why + " (code " + std::to_string(code) + ")");
   std::cout << why << "\n";
-  std::ofstream("basefetch.txt", std::ios::trunc) << code << "\n";
+  // Never written through a link planted in the working folder.
+  int fd = ::open("basefetch.txt", O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0640);
+  if (fd >= 0) {
+    std::string text = std::to_string(code) + "\n";
+    if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) Log("cannot write basefetch.txt");
+    ::close(fd);
+  }
   return code;
 }
 
@@ -98,33 +106,79 @@ long long IndexDate(const fs::path& index) {
   return (((static_cast<long long>(year) * 100 + month) * 100 + day) * 100 + hour) * 100 + minute;
 }
 
+// What an entry that is no regular file is, for the line that refuses it.
+std::string KindOf(fs::file_status status) {
+  if (fs::is_symlink(status)) return "a link";
+  if (fs::is_directory(status)) return "a folder";
+  return "a device or other special file";
+}
+
+// Copies one regular file into the staging folder. The source is opened
+// without following a link and must still be a plain file once open; the
+// copy is a file of its own, new in the staging folder, on disk when this
+// returns.
+bool CopyFile(const fs::path& from, const fs::path& to, std::string* error) {
+  int in = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  struct stat info {};
+  if (in < 0 || ::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
+    *error = "refused " + from.string() + ": not a regular file (" + std::strerror(in < 0 ? errno : EINVAL) +
+             "); nothing was installed";
+    if (in >= 0) ::close(in);
+    return false;
+  }
+  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0640);
+  bool copied = out >= 0;
+  char buffer[65536];
+  while (copied) {
+    ssize_t got = ::read(in, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      copied = got == 0;
+      break;
+    }
+    for (ssize_t done = 0; copied && done < got;) {
+      ssize_t wrote = ::write(out, buffer + done, static_cast<size_t>(got - done));
+      if (wrote < 0 && errno == EINTR) continue;
+      copied = wrote > 0;
+      done += wrote > 0 ? wrote : 0;
+    }
+  }
+  if (copied) copied = ::fsync(out) == 0;  // on disk before it is swapped in
+  int why = errno;
+  ::close(in);
+  if (out >= 0 && ::close(out) != 0) copied = false;
+  if (!copied) *error = "cannot copy " + from.string() + " to " + to.string() + ": " + std::strerror(why);
+  return copied;
+}
+
+// Copies a bases set, regular files only: a link, a folder or a device
+// among them is refused by name, since following one could bring any file
+// of this machine into the bases. Names come from the folder itself, so
+// nothing is written outside `to`.
 bool CopySet(const fs::path& from, const fs::path& to, std::string* error) {
   std::error_code ec;
-  fs::remove_all(to, ec);
-  fs::create_directories(to, ec);
-  if (ec) {
-    *error = "cannot create " + to.string() + ": " + ec.message();
+  fs::remove_all(to, ec);  // a link in its place goes, not what it names
+  if (::mkdir(to.c_str(), 0750) != 0) {
+    *error = "cannot create " + to.string() + ": " + std::strerror(errno);
     return false;
   }
   for (const auto& entry : fs::directory_iterator(from, ec)) {
-    if (!entry.is_regular_file()) continue;
-    fs::copy_file(entry.path(), to / entry.path().filename(), fs::copy_options::overwrite_existing, ec);
-    if (ec) {
-      *error = "cannot copy " + entry.path().string() + ": " + ec.message();
+    fs::file_status status = entry.symlink_status(ec);
+    if (ec) break;
+    if (!fs::is_regular_file(status)) {
+      *error = "refused " + entry.path().string() + ": " + KindOf(status) + " where a file is expected; nothing was installed";
       return false;
     }
+    if (!CopyFile(entry.path(), to / entry.path().filename(), error)) return false;
   }
   if (ec) {
     *error = "cannot read " + from.string() + ": " + ec.message();
     return false;
   }
-  // The staged files reach the disk before they are swapped in.
-  for (const auto& entry : fs::directory_iterator(to, ec)) {
-    int fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-      ::fsync(fd);
-      ::close(fd);
-    }
+  int folder = ::open(to.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    (void)::fsync(folder);  // the names too
+    ::close(folder);
   }
   return true;
 }
@@ -163,7 +217,8 @@ int UpdateWithFreshclam(const std::map<std::string, std::string>& config, const 
                         const fs::path& staging, const fs::path& backup) {
   std::string error;
   if (fs::exists(bases) && !CopySet(bases, staging, &error)) return Finish(kSourceFailed, error);
-  fs::create_directories(staging);
+  std::error_code ec;
+  fs::create_directories(staging, ec);
   std::string command = "freshclam --quiet --datadir='" + staging.string() + "'";
   auto it = config.find("FreshclamConfig");
   if (it != config.end()) command += " --config-file='" + it->second + "'";
@@ -182,6 +237,17 @@ int Rollback(const fs::path& bases, const fs::path& backup) {
   fs::remove_all(rejected, ec);
   if (::rename(backup.c_str(), rejected.c_str()) != 0) Log("the rejected set stays in " + backup.string());
   return Finish(kInstalled, "bases rolled back; the rejected set is in " + rejected.string());
+}
+
+// Run by root, the utility works as the user the bases belong to, so the
+// sets it leaves are that user's; anyone else works as themselves.
+bool ActAsOwnerOf(const fs::path& bases) {
+  notesapi::RestrictNewFileModes();
+  if (::geteuid() != 0) return true;
+  std::error_code ec;
+  fs::path owned = fs::exists(bases, ec) ? bases : bases.parent_path();
+  std::string owner;
+  return notesapi::AdoptServerOwner(owned.string(), &owner) == notesapi::kNoError;
 }
 
 // The updater builds its paths the Windows way; here "\\" separates folders too.
@@ -230,6 +296,7 @@ int Run(int argc, char** argv) {
   if (found.empty() || config["Bases"].empty()) return Finish(kBadConfiguration, "no basefetch.conf naming Bases=");
   fs::path bases = fs::path(config["Bases"]).lexically_normal();
   if (bases.has_filename() == false) bases = bases.parent_path();
+  if (!ActAsOwnerOf(bases)) return Finish(kBadConfiguration, "cannot take the user who owns " + bases.string());
   fs::path staging = bases.string() + ".staging";
   fs::path backup = bases.string() + ".backup";
   if (mode == 'r') return Rollback(bases, backup);

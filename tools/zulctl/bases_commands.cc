@@ -9,11 +9,14 @@
 #include <optional>
 
 #include "base/server_variables.h"
+#include "base/text_conversions.h"
+#include "scanning/bases_proof.h"
 #include "scanning/scan_kernel.h"
 #include "settings/settings_reader.h"
 #include "tools/common/file_read.h"
 #include "tools/zulctl/value_format.h"
 #include "settings/bases_date.h"
+#include "settings/bases_index.h"
 
 namespace zulctl {
 
@@ -37,6 +40,14 @@ std::string DefaultBasesFolder(notesapi::Platform* platform) {
   std::string program;
   if (!platform->IniGetText("NotesProgram", 1024, &program) || program.empty()) program = ".";
   return program + "/bases";
+}
+
+std::string NativeToUtf8(notesapi::Platform* platform, const std::string& native) {
+  std::string utf8;
+  if (platform->Translate(notesapi::kTranslateLmbcsToUtf8, NativeToNotes(native), &utf8) != notesapi::kNoError) {
+    return native;
+  }
+  return utf8;
 }
 
 std::string ToUtf8Path(notesapi::Platform* platform, const std::u16string& path) {
@@ -116,6 +127,57 @@ void PrintDate(const std::optional<BasesDate>& date) {
 
 }  // namespace
 
+namespace {
+
+// Size and SHA-256 of every file beside the index, which the signature then
+// covers. A link, folder or device there is refused: the engine would load
+// whatever it names.
+bool ListFolder(const std::filesystem::path& index, BasesListing* listing) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::path folder = index.has_parent_path() ? index.parent_path() : fs::path(".");
+  for (const auto& entry : fs::directory_iterator(folder, error)) {
+    if (entry.path().filename() == index.filename()) continue;
+    if (!fs::is_regular_file(entry.symlink_status(error))) {
+      std::cerr << "zulctl: " << entry.path().string() << " is not a regular file (a link, a folder or a device);"
+                << " a signed bases folder holds regular files only\n";
+      return false;
+    }
+    std::ifstream in(entry.path(), std::ios::binary);
+    Sha256 sha;
+    ListedFile file;
+    std::vector<char> buffer(1 << 20);
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+      sha.Update(std::string_view(buffer.data(), static_cast<size_t>(in.gcount())));
+      file.size += static_cast<uint64_t>(in.gcount());
+    }
+    file.sha256 = sha.Finish();
+    if (in.bad() || file.sha256.empty()) {
+      std::cerr << "zulctl: cannot read " << entry.path().string() << "\n";
+      return false;
+    }
+    (*listing)[entry.path().filename().string()] = std::move(file);
+  }
+  if (error) std::cerr << "zulctl: cannot read the folder " << folder.string() << ": " << error.message() << "\n";
+  return !error;
+}
+
+// Replaces the index in one step, so a reader never sees half of it.
+bool ReplaceFile(const std::string& file, const std::string& content) {
+  std::string building = file + ".signing";
+  {
+    std::ofstream out(building, std::ios::binary | std::ios::trunc);
+    out << content;
+    if (!out.flush()) return false;
+  }
+  std::error_code error;
+  std::filesystem::rename(building, file, error);
+  if (error) std::filesystem::remove(building, error);
+  return !error;
+}
+
+}  // namespace
+
 int SignBases(const BasesArguments& bases) {
   const std::string& file = bases.file;
   const std::string& keyFile = bases.keyFile;
@@ -132,19 +194,38 @@ int SignBases(const BasesArguments& bases) {
     std::cerr << "zulctl: cannot read " << file << "\n";
     return 1;
   }
-  std::string block = MakeSignatureBlock(content.substr(0, UnsignedLength(content)), key);
-  std::ofstream out(file, std::ios::binary | std::ios::app);
-  out << block;
-  if (!out.flush()) {
+  BasesListing listing;
+  if (!ListFolder(file, &listing)) return 1;
+  size_t unsignedLength = UnsignedLength(content);
+  std::string index;
+  std::string dropped;
+  if (!WriteBasesListing(std::string_view(content).substr(0, unsignedLength), listing, &index, &dropped)) {
+    std::cerr << "zulctl: " << file << " is no bases index (an XML document with the root UpdateFiles)\n";
+    return 1;
+  }
+  for (size_t start = 0, end; (end = dropped.find('\n', start)) != std::string::npos; start = end + 1) {
+    std::cout << "dropped from the index: " << dropped.substr(start, end - start) << " (no such file)\n";
+  }
+  // Blocks of other keys stay while they still sign the same content.
+  std::string blocks = content.substr(unsignedLength);
+  if (index != std::string_view(content).substr(0, unsignedLength) && !blocks.empty()) {
+    std::cout << "the listing changed: the earlier signature blocks no longer hold and are removed\n";
+    blocks.clear();
+  }
+  if (!ReplaceFile(file, index + blocks + MakeSignatureBlock(index, key))) {
     std::cerr << "zulctl: cannot write " << file << "\n";
     return 1;
   }
-  std::cout << "signed " << file << " with key " << key.keyId << "\n";
+  std::cout << "signed " << file << " with key " << key.keyId << ": " << listing.size() << " file(s) listed\n";
   return 0;
 }
 
 int BasesInfo(notesapi::Platform* platform, const std::string& folder) {
-  HRESULT hr = StartKernelOn(platform, folder, "");
+  std::u16string wide = WideUtf8(platform, std::filesystem::absolute(folder).string());
+  BasesProof proof = BasesProof::kSignedIndex;
+  std::string why;
+  HRESULT proven = ProveBasesFolder(wide, &proof, &why);
+  HRESULT hr = proven == S_OK ? StartKernelOn(platform, folder, "") : proven;
   uint32_t count = 0;
   std::optional<BasesDate> date;
   if (hr == S_OK) hr = GetBasesInfo(&count, &date);
@@ -163,8 +244,17 @@ int BasesInfo(notesapi::Platform* platform, const std::string& folder) {
                         : verified == kSignatureMismatch ? "ALTERED: the signature does not match"
                                                          : "not signed with a known key";
   std::printf("index       master.xml %s\n", verdict);
+  if (proven != S_OK) {
+    std::printf("proof       REFUSED: %s; the tasks do not load this folder\n", NativeToUtf8(platform, why).c_str());
+  } else if (proof == BasesProof::kUnsignedAllowed) {
+    std::printf("proof       NONE: notes.ini ZulBasesUnsigned=1 loads every file unchecked\n");
+  } else {
+    std::printf("proof       %s\n", proof == BasesProof::kSignedIndex
+                                        ? "every file is listed in the signed index with its size and SHA-256"
+                                        : "no index: ClamAV's signed containers (.cvd, .cld) only");
+  }
   (void)StopKernel();
-  return hr == S_OK && verified == 0 ? 0 : 1;
+  return hr == S_OK ? 0 : 1;
 }
 
 int ScanFiles(notesapi::Platform* platform, const ScanArguments& scan) {

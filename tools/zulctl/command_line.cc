@@ -139,12 +139,15 @@ void DescribeServerVerbs(Describer& d, CommandLine* line) {
 void DescribeScanningVerbs(Describer& d, CommandLine* line) {
   CLI::App* bases = d.Verb({"bases", "sign a bases index or tell what a bases folder holds",
                             "usage: zulctl bases sign FILE [--key KEYFILE] | zulctl bases info DIR"});
-  CLI::App* sign = d.Action(bases, {"sign", "append a signature block to a bases index",
+  CLI::App* sign = d.Action(bases, {"sign", "list the files of a bases folder in its index and sign it",
                                     "usage: zulctl bases sign FILE [--key KEYFILE]",
-                                    "Appends a signature block to the bases index FILE (master.xml), made with\n"
-                                    "the program's built-in key or with KEYFILE (lines KeyId=... and\n"
-                                    "Secret=<hex>; the tasks accept it when notes.ini ZulBasesKeyFile names it).\n"
-                                    "Blocks already at the end are kept; the new one signs the content before them."});
+                                    "Lists every file beside the bases index FILE (master.xml) in it with its size\n"
+                                    "and SHA-256, drops entries of files that are gone, and appends a signature\n"
+                                    "block made with the program's built-in key or with KEYFILE (lines KeyId=...\n"
+                                    "and Secret=<hex>; the tasks accept it when notes.ini ZulBasesKeyFile names\n"
+                                    "it). Blocks already at the end are kept while the listing is unchanged, so a\n"
+                                    "set can be signed with several keys. Links, folders and devices beside the\n"
+                                    "index are refused: the tasks load only regular files that it lists."});
   sign->add_option("FILE", line->bases.file, "the bases index")->required();
   sign->add_option("--key", line->bases.keyFile, "a key file instead of the built-in key");
   d.Action(bases, {"info", "signatures, date and signature check of a bases folder", "usage: zulctl bases info DIR",
@@ -299,7 +302,10 @@ void DescribeRecordVerbs(Describer& d, CommandLine* line) {
       ->add_option("ID", q.id, "the document's note ID")
       ->required();
   CLI::App* exported = d.Action(quarantine, {"export", "the quarantined objects as files",
-                                             "usage: zulctl quarantine export ID DIR"});
+                                             "usage: zulctl quarantine export ID DIR",
+                                             "Writes each object under its own name made a plain file name, into DIR\n"
+                                             "only, and never over anything there: a taken name gets the next free\n"
+                                             "\"name (1).ext\"."});
   exported->add_option("ID", q.id, "the document's note ID")->required();
   exported->add_option("DIR", q.directory, "the folder to write them to")->required();
   CLI::App* release = d.Action(quarantine, {"release", "send the objects or the kept message on",
@@ -344,7 +350,9 @@ void DescribeDatabaseVerbs(Describer& d, CommandLine* line) {
   CLI::App* extract = d.Action(verb, {"extract", "write every attachment of one note to DIR",
                                       "usage: zulctl db extract PATH NOTEID DIR [--converted]",
                                       "Writes the attachments as stored, or with --converted every attachment of\n"
-                                      "the reader's view, which is what the scanner reads."});
+                                      "the reader's view, which is what the scanner reads. Each goes under its\n"
+                                      "own name made a plain file name, into DIR only, and never over anything\n"
+                                      "there: a taken name gets the next free \"name (1).ext\"."});
   for (CLI::App* action : {show, extract}) {
     action->add_option("PATH", db.path, "the database")->required();
     action->add_option("NOTEID", db.noteId, "0x8F8 or 2296")->required();

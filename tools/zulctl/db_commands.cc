@@ -43,20 +43,37 @@ int OpenNote(Platform* platform, const std::string& path, const std::string& not
   return 0;
 }
 
-// The name an attachment is written under: its shown name, made safe for a
-// file system and unique in `written`.
-std::string OutputName(const std::string& shown, std::vector<std::string>* written) {
+// The name an attachment is written under: its shown name made a plain
+// file name (no folder, no control character), so it lands in the folder
+// given and nowhere else.
+std::string SafeName(const std::string& shown) {
   std::string name = shown;
   for (char& c : name) {
     if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20) c = '_';
   }
   if (name.empty() || name == "." || name == "..") name = "attachment";
-  std::string candidate = name;
-  for (int n = 2; std::find(written->begin(), written->end(), candidate) != written->end(); ++n) {
-    candidate = std::to_string(n) + "-" + name;
+  return name;
+}
+
+// "name (n).ext": the n-th other name for a file, its extension kept.
+std::string NumberedName(const std::string& name, int n) {
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0) dot = name.size();
+  return name.substr(0, dot) + " (" + std::to_string(n) + ")" + name.substr(dot);
+}
+
+constexpr int kMostOtherNames = 1000;
+
+// Claims a name in `folder` that nothing holds yet: the file is created
+// empty, never over an existing file and never through a link, and its path
+// is returned; the sender chose the name, and it may be ".bashrc".
+Status ClaimNewFile(Platform* platform, const std::string& folder, const std::string& name, std::string* path) {
+  Status s = kFileExists;
+  for (int n = 0; n <= kMostOtherNames && s == kFileExists; ++n) {
+    *path = folder + "/" + (n == 0 ? name : NumberedName(name, n));
+    s = platform->FileCreateNew(WideUtf8(platform, *path));
   }
-  written->push_back(candidate);
-  return candidate;
+  return s;
 }
 
 }  // namespace
@@ -72,7 +89,7 @@ int ExtractNote(Platform* platform, const std::string& path, const std::string& 
     std::cerr << "zulctl: cannot create " << folder << ": " << error.message() << "\n";
     return 1;
   }
-  std::vector<std::string> written;
+  size_t written = 0;
   ItemInfo item;
   for (Status s = platform->ItemInfoByName(note.get(), "$FILE", &item); s == kNoError;
        s = platform->ItemInfoNext(note.get(), item.item, "$FILE", &item)) {
@@ -83,14 +100,21 @@ int ExtractNote(Platform* platform, const std::string& path, const std::string& 
       std::cerr << "zulctl: a damaged attachment item is left out\n";
       continue;
     }
-    std::string name = OutputName(ToUtf8(platform, std::string(stored)), &written);
-    std::string target = folder + "/" + name;
+    std::string name = SafeName(ToUtf8(platform, std::string(stored)));
+    std::string target;
+    if (Status st = ClaimNewFile(platform, folder, name, &target); st != kNoError) {
+      return Fail(platform, "no free name for " + name + " in " + folder, st);
+    }
     if (Status st = platform->ExtractFile(note.get(), item.item, WideUtf8(platform, target)); st != kNoError) {
+      (void)platform->FileDelete(WideUtf8(platform, target));  // the empty file claimed above
       return Fail(platform, "cannot write " + target, st);
     }
-    std::printf("%s\t%llu bytes\n", target.c_str(), static_cast<unsigned long long>(std::filesystem::file_size(target, error)));
+    ++written;
+    std::string renamed = target == folder + "/" + name ? "" : "\t(" + name + " exists there already)";
+    std::printf("%s\t%llu bytes%s\n", target.c_str(),
+                static_cast<unsigned long long>(std::filesystem::file_size(target, error)), renamed.c_str());
   }
-  if (written.empty()) std::printf("no attachments\n");
+  if (written == 0) std::printf("no attachments\n");
   return 0;
 }
 

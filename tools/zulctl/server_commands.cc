@@ -58,10 +58,24 @@ std::vector<TaskState> RunningTasks(const std::string& serverDirectory) {
 }
 }  // namespace
 
+bool ActAsServerOwner(const std::string& serverDirectory) {
+  std::string owner;
+  Status s = AdoptServerOwner(serverDirectory, &owner);
+  if (s == kServerOwnedByOther) {
+    std::cerr << "zulctl: the server directory " << serverDirectory << " belongs to " << owner << ": run this as "
+              << owner << " (runuser -u " << owner << " -- zulctl ...) or as root\n";
+  } else if (s != kNoError) {
+    std::cerr << "zulctl: cannot take the user " << owner << ", who owns " << serverDirectory << "\n";
+  }
+  return s == kNoError;
+}
+
 int Init(const InitArguments& init) {
   const std::string& directory = init.directory;
   std::string administrators;
   for (const std::string& address : init.administrators) administrators += (administrators.empty() ? "" : ";") + address;
+  // Into a folder made ready for the service (owned by its user): made as that user.
+  if (!ActAsServerOwner(directory)) return 1;
   Status s = InitServerDirectory(directory, init.server);
   if (s == kDatabaseExists) {
     std::cerr << "zulctl: " << directory << " already has a notes.ini; nothing changed\n";

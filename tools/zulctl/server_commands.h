@@ -10,6 +10,11 @@
 
 namespace zulctl {
 
+// Makes zulctl act as the user that owns the server directory (root takes
+// that user; anyone else is refused with a line naming the owner). False
+// when it cannot: the command must not touch the server.
+bool ActAsServerOwner(const std::string& serverDirectory);
+
 // Each returns the process exit code.
 int Init(const InitArguments& init);
 int Tell(notesapi::Platform* platform, const TellArguments& tell);

@@ -186,6 +186,7 @@ int Run(int argc, char** argv) {
     }
   }
   std::string serverDirectory = ServerDirectoryOf(notesIni);
+  if (!zulctl::ActAsServerOwner(serverDirectory)) return FromMta(line) ? 75 : 1;
   if (line.verb == "quit") return Quit(serverDirectory, line.quit);
   if (line.verb == "tasks") return Tasks(serverDirectory);
   if (line.verb == "queue") return Queues(serverDirectory);

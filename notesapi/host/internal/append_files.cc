@@ -32,7 +32,7 @@ Status AppendFiles::Append(const std::string& path, std::string_view data) {
       for (auto& [name, file] : files_) ::close(file.fd);
       files_.clear();
     }
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0640);
     if (fd < 0) return errno == ENOENT ? kFileNotFound : kFileError;
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink > 1) {

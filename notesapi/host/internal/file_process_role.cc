@@ -1,10 +1,12 @@
 #include "notesapi/host/internal/file_process_role.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 #include <vector>
 
 #include "notesapi/host/internal/process_runner.h"
@@ -73,6 +75,64 @@ Status FileProcessRole::FileDelete(std::u16string_view path) {
   return ::unlink(s_.LocalPath(path).c_str()) == 0 ? kNoError : FileErrno(errno);
 }
 
+Status FileProcessRole::FileReadPart(std::u16string_view path, uint64_t offset, size_t length, std::string* data) {
+  int fd = ::open(s_.LocalPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return FileErrno(errno);
+  std::string part(length, '\0');
+  size_t done = 0;
+  while (done < length) {
+    ssize_t got = ::pread(fd, part.data() + done, length - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      ::close(fd);
+      return kFileError;
+    }
+    if (got == 0) break;
+    done += static_cast<size_t>(got);
+  }
+  ::close(fd);
+  part.resize(done);
+  *data = std::move(part);
+  return kNoError;
+}
+
+Status FileProcessRole::FileCreateNew(std::u16string_view path) {
+  int fd = ::open(s_.LocalPath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0640);
+  if (fd < 0) return errno == EEXIST ? kFileExists : FileErrno(errno);
+  return ::close(fd) == 0 ? kNoError : kFileError;
+}
+
+Status FileProcessRole::FolderList(std::u16string_view path, std::vector<FolderEntry>* entries) {
+  std::string folder = s_.LocalPath(path);
+  struct CloseDir {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+  };
+  std::unique_ptr<DIR, CloseDir> dir(::opendir(folder.c_str()));
+  if (!dir) return FileErrno(errno);
+  std::vector<FolderEntry> found;
+  errno = 0;
+  while (struct dirent* entry = ::readdir(dir.get())) {
+    std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat info {};
+    if (::fstatat(::dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) return FileErrno(errno);
+    FolderEntry listed;
+    listed.name = s_.charsets->Utf8ToUtf16(name);
+    if (S_ISREG(info.st_mode)) {
+      listed.kind = FolderEntryKind::kFile;
+      listed.size = static_cast<uint64_t>(info.st_size);
+    } else if (S_ISDIR(info.st_mode)) {
+      listed.kind = FolderEntryKind::kFolder;
+    } else if (S_ISLNK(info.st_mode)) {
+      listed.kind = FolderEntryKind::kLink;
+    }
+    found.push_back(std::move(listed));
+  }
+  if (errno != 0) return kFileError;
+  *entries = std::move(found);
+  return kNoError;
+}
+
 Status FileProcessRole::FolderCreate(std::u16string_view path) {
   return MakeFolders(s_.LocalPath(path)) ? kNoError : kFileError;
 }
@@ -120,7 +180,7 @@ Status FileProcessRole::WriteFileWith(std::u16string_view path, std::string_view
   // Never written through a link planted in the file's place: a symbolic
   // link is refused at the open, a hard link once it is open.
   int append = mode & O_APPEND;
-  int fd = ::open(s_.LocalPath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | append, 0644);
+  int fd = ::open(s_.LocalPath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | append, 0640);
   if (fd < 0) return FileErrno(errno);
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink > 1 ||

@@ -15,6 +15,9 @@ class FileProcessRole {
   Status FileAppend(std::u16string_view path, std::string_view data);
   Status FileSize(std::u16string_view path, uint64_t* size);
   Status FileDelete(std::u16string_view path);
+  Status FileReadPart(std::u16string_view path, uint64_t offset, size_t length, std::string* data);
+  Status FileCreateNew(std::u16string_view path);
+  Status FolderList(std::u16string_view path, std::vector<FolderEntry>* entries);
   Status FolderCreate(std::u16string_view path);
   Status FolderCreatePrivate(std::u16string_view path);
   Status LocalPath(std::u16string_view path, std::string* local);

@@ -72,7 +72,7 @@ bool MakeFolders(const std::string& path) {
   while (std::getline(parts, part, '/')) {
     if (part.empty()) continue;
     partial += part;
-    if (::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    if (::mkdir(partial.c_str(), 0750) != 0 && errno != EEXIST) return false;
     partial += "/";
   }
   struct stat info {};

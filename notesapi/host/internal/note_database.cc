@@ -88,7 +88,7 @@ Status NoteDatabase::Create(const std::string& file, const std::string& title) {
   if (fd < 0) return kFileError;
   mode_t mask = ::umask(0);
   ::umask(mask);
-  (void)::fchmod(fd, 0644 & ~mask);  // as a database file made in place would be
+  (void)::fchmod(fd, 0640 & ~mask);  // the service's alone, as every file of the server
   ::close(fd);
   Status s = WriteEmptyDatabase(building, title);  // closed, its log folded in, once this returns
   if (s == kNoError && ::link(building.c_str(), file.c_str()) != 0) s = errno == EEXIST ? kDatabaseExists : kFileError;

@@ -120,7 +120,7 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
 Status RunChild(const std::string& program, const std::vector<std::string>& arguments, const std::string& output,
                 const std::vector<std::string>& searchFolders, uint32_t timeoutSeconds, int* exitCode) {
   std::string path = Resolve(program, searchFolders);
-  int outputFd = ::open(output.empty() ? "/dev/null" : output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int outputFd = ::open(output.empty() ? "/dev/null" : output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
   if (outputFd < 0) return kProcessOutputFailed;
   if (path.empty()) {
     ::close(outputFd);

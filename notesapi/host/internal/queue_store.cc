@@ -22,7 +22,7 @@ constexpr const char* kSchema =
 void QueueStore::RingDoorbell() {
   // Written after the commit, so a reader woken by this change sees the
   // message; the queue file itself changes a moment before it is visible.
-  int fd = ::open(doorbell_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = ::open(doorbell_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
   if (fd < 0) return;  // readers still wake within their bounded pause
   (void)!::write(fd, "1", 1);
   ::close(fd);
@@ -32,8 +32,8 @@ std::string QueueStore::FolderOf(const std::string& serverDirectory) { return se
 
 Status QueueStore::Open(const std::string& serverDirectory) {
   std::string run = serverDirectory + "/run";
-  ::mkdir(run.c_str(), 0755);
-  ::mkdir(FolderOf(serverDirectory).c_str(), 0755);
+  ::mkdir(run.c_str(), 0750);
+  ::mkdir(FolderOf(serverDirectory).c_str(), 0750);
   doorbell_ = FolderOf(serverDirectory) + "/doorbell";
   if (Status s = db_.Open(FolderOf(serverDirectory) + "/queues.db", true); s != kNoError) return s;
   return db_.ExecSetup(kSchema);

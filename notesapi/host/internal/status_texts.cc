@@ -52,6 +52,8 @@ constexpr StatusTextEntry kTexts[] = {
     {kProcessTimedOut, "Child process did not end in time and was stopped"},
     {kNotAMessage, "Not a mail message"},
     {kMimeViewFailed, "The MIME message cannot be presented converted"},
+    {kFileExists, "A file of that name exists already"},
+    {kServerOwnedByOther, "The server directory belongs to another user"},
 };
 
 }  // namespace

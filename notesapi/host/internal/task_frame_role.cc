@@ -133,7 +133,7 @@ Status TaskFrameRole::AcquireInstance(std::string_view program) {
   if (instanceLocks_.contains(name)) return kInstanceRunning;
   // A lock the kernel drops when the process dies, however it dies.
   std::string path = s_.serverDirectory + "/run/" + Lower(name) + ".instance";
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
   if (fd < 0) return kFileError;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);

@@ -22,7 +22,7 @@ bool ProcessLives(uint32_t pid) {
 
 Status TaskRegistry::Open(const std::string& serverDirectory) {
   std::string run = serverDirectory + "/run";
-  ::mkdir(run.c_str(), 0755);
+  ::mkdir(run.c_str(), 0750);
   if (Status s = db_.Open(run + "/tasks.db", true); s != kNoError) return s;
   return db_.ExecSetup(
       "CREATE TABLE IF NOT EXISTS lines(id INTEGER PRIMARY KEY AUTOINCREMENT, pid INTEGER NOT NULL,"

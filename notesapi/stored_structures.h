@@ -48,6 +48,12 @@ struct ObjectDescriptor {  // 27: 6 bytes
 // MIME reader could not split further (nested past its depth limit), which
 // nothing has read as what it is.
 inline constexpr uint16_t kFileFlagUnsplit = 0x0100;
+// The source of an HTML part of the mail's own body, as a browser gets it:
+// the body, not an attachment; a finding in it takes the body.
+inline constexpr uint16_t kFileFlagBodySource = 0x0200;
+// Content sent encrypted (an S/MIME enveloped message): no scanner can read
+// it, so it is protected content, whatever bytes it holds.
+inline constexpr uint16_t kFileFlagEncryptedContent = 0x0400;
 
 // A text-list item of the converted view of MIME mail: one entry per file
 // the message gives a second name (Content-Type "name" beside the

@@ -54,6 +54,9 @@ struct ObjectRecord {
   std::string oleDescription;
   int32_t result = ResultClean;
   std::string description;  // native code page
+  // An attachment of the converted view that is the body's own source (an
+  // HTML body as a browser gets it): a finding in it takes the body.
+  bool bodySource = false;
 };
 
 }  // namespace zul

@@ -10,9 +10,8 @@
 #include "scanning/scan_steps.h"
 #include "settings/temporary_paths.h"
 
-// The scanners of stored MIME parts: a part as stored (and its decoded
-// content when its transfer encoding hides it) and an HTML part as a
-// browser gets it.
+// The scanner of stored MIME parts: a part as stored, and its decoded
+// content when its transfer encoding hides it.
 namespace zul {
 
 using namespace notesapi;
@@ -139,43 +138,6 @@ Status ScanMimePart(ObjectRecord* record) {
   std::string_view body = std::string_view(data).substr(prefix);
   std::string decoded = DecodeTransferEncoding(encoding, body);
   if (decoded != body) ScanDecoded(record, decoded);
-  return kNoError;
-}
-
-Status ScanHtmlSource(ObjectRecord* record, std::string* messageHeaders) {
-  std::string data;
-  MimePartHeader header;
-  // The type is known from the headers: the content of a part that is not
-  // HTML (a large attachment) is never read for it.
-  Status read = ReadStoredPartItem(record, &data, &header);
-  std::string_view headers;
-  if (read == kNoError) {
-    headers = std::string_view(data).substr(header.boundaryLength, header.headersLength);
-    // A message's own header block is stored apart from the body it types.
-    if (header.partType == kMimePartMessage) {
-      messageHeaders->assign(headers);
-      return SKIP_OBJECT;
-    }
-    if (header.headersLength == 0) headers = *messageHeaders;
-    if (HeaderValue(headers, "content-type").rfind("text/html", 0) != 0) return SKIP_OBJECT;
-    record->scanCopyPath = DrawTemporaryPath();
-    record->cureCopyPath = DrawTemporaryPath(record->scanCopyPath);
-    read = ReadPartContent(record, header, &data);
-  }
-  if (read != kNoError) {
-    LogWriteError(Msg::FileExtractFailed, read, *record);
-    CommonWriteFailure(record);
-    return read;
-  }
-  if (header.headersLength == 0) {
-    headers = *messageHeaders;
-  } else {
-    headers = std::string_view(data).substr(header.boundaryLength, header.headersLength);
-  }
-  size_t prefix = size_t{header.boundaryLength} + header.headersLength;
-  std::string decoded = DecodeTransferEncoding(HeaderValue(headers, "content-transfer-encoding"),
-                                               std::string_view(data).substr(prefix));
-  WriteAndScan(record, decoded, {Msg::FileExtractFailed, std::nullopt, Msg::MimePartScanned});
   return kNoError;
 }
 

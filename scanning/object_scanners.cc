@@ -200,6 +200,19 @@ Status ScanAttachment(ObjectRecord* record) {
     return s;
   }
   Trace(kLogFromLevel4, Msg::FileWritten);
+  if (file.flags & kFileFlagEncryptedContent) {
+    // Sent encrypted to its recipient: no scanner reads it.
+    record->result = ResultVerdict7;
+    record->description = kEncryptedContentName;
+    return kNoError;
+  }
+  if (file.flags & kFileFlagBodySource) {
+    // The body as a browser gets it: no attachment, so no filter takes it;
+    // a finding in it takes the body.
+    record->bodySource = true;
+    CommonScanStep(record, Msg::FileScanned);
+    return kNoError;
+  }
   const MonitorSettings& monitor = Monitor();
   if (IsTooLarge(file.fileSize, monitor.sizeLimitEnabled != 0, monitor.sizeLimit)) {
     FilterOut(record, ResultTooLarge, kLogFromLevel1, Msg::ObjectTooLarge);

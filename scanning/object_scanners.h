@@ -22,17 +22,17 @@ int WriteBufferToFile(std::u16string_view path, std::string_view data);
 // already in the record.
 notesapi::Status ScanRichTextItem(ObjectRecord* record);
 notesapi::Status ScanOleObject(ObjectRecord* record);
+// A file the view marks as the body's source is scanned as the body (no
+// filter; the record says bodySource); one it marks encrypted is protected
+// content.
 notesapi::Status ScanAttachment(ObjectRecord* record);
 // The stored part is scanned as it is and, when its transfer encoding
 // hides the content, decoded as well; a detection in either counts.
 notesapi::Status ScanMimePart(ObjectRecord* record);
 notesapi::Status ScanScriptObject(ObjectRecord* record);
-// A stored text/html part as a browser gets it: its source, decoded.
-// SKIP_OBJECT for a part of any other type, whose content is not read and
-// for which no copy is named. The parts of a note go through
-// in order with one `messageHeaders`, which keeps the header block of the
-// message whose body comes next.
-notesapi::Status ScanHtmlSource(ObjectRecord* record, std::string* messageHeaders);
+
+// What content sent encrypted is reported as, like an encrypted archive.
+inline constexpr char kEncryptedContentName[] = "Heuristics.Encrypted.SMIME";
 
 // The kernel call the scanners make; tests may put a double in its place
 // (nullptr restores the kernel).

@@ -86,9 +86,6 @@ class DocumentScan {
         return ErrorExit(s);
       }
     }
-    if (converted_ && (mask_ & MonitorBody)) {
-      if (Status html = ScanHtmlSources(); html != kNoError) return ErrorExit(html);
-    }
     return FinalPhase();
   }
 
@@ -102,10 +99,7 @@ class DocumentScan {
       return;
     }
     note_ = kNullHandle;
-    if (Status s = p_->NoteOpenByUnid(db_, info.unid, 0, &note_); s == kNoError) {
-      converted_ = true;
-      return;
-    }
+    if (Status s = p_->NoteOpenByUnid(db_, info.unid, 0, &note_); s == kNoError) return;
     else Trace("ERROR CD-CONVERT NOTE(3)", s, JournalError);
     note_ = kNullHandle;
     if (LogLevelAbove(kLogFromLevel3)) LogMessage(kTargets, JournalInformation, "H_NOTE_BEFORE 0x%08x", 0, note_);
@@ -127,6 +121,7 @@ class DocumentScan {
     record_.reportText.clear();
     record_.scanCopyPath.clear();
     record_.cureCopyPath.clear();
+    record_.bodySource = false;
   }
 
   void DrawPaths() {
@@ -188,47 +183,28 @@ class DocumentScan {
       DeleteCopies(false);
       return;
     }
+    if (record_.bodySource) {
+      ReactToBodySource();
+      return;
+    }
     ReactToResult();
   }
 
-  // A browser gets HTML as its source, not as the text the body shows: each
-  // text/html part of the stored message is scanned decoded as well, and a
-  // finding in it takes the body away as a finding in the text would.
-  Status ScanHtmlSources() {
-    NoteHandle raw = kNullHandle;
-    if (Status s = p_->NoteOpen(db_, noteId_, kOpenRawMime, &raw); s != kNoError) {
-      LogMessage(kTargets, JournalError, MessageText(Msg::DocumentOpenFailed), s, noteId_);
-      return s;
-    }
-    ItemInfo item;
-    std::string messageHeaders;
-    Status s = p_->ItemInfoByName(raw, "Body", &item);
-    for (; s == kNoError; s = p_->ItemInfoNext(raw, item.item, "Body", &item)) {
-      if (item.type != TYPE_MIME_PART) continue;
-      PrepareRecord(item);
-      record_.note = raw;
-      record_.kind = KindMimePart;
-      record_.objectName = "Body (text/html)";
-      // Copies are named only for a part that is HTML.
-      if (ScanHtmlSource(&record_, &messageHeaders) == SKIP_OBJECT) {
-        DeleteCopies(false);
-        continue;
-      }
-      ReactToHtmlResult();
-    }
-    record_.note = note_;
-    (void)p_->NoteClose(raw);  // read only
-    return IsError(s, kItemNotFound) ? kNoError : s;
-  }
-
-  void ReactToHtmlResult() {
+  // The body's HTML source, which the converted view shows as a file: a
+  // finding there takes the body, as a finding in its text would.
+  void ReactToBodySource() {
     size_t queued = queue_.size();
     ReactToResult();
     if (queue_.size() == queued) return;
-    // What the stored part carried is removed with the body that shows it.
+    bodyTaken_ = true;
+    queue_.back().kind = KindText;  // the source goes with the body, without a placeholder
+  }
+
+  // A body taken for a finding in its source goes whole: every body item
+  // the walk met, each once.
+  void QueueBodyRemoval() {
+    if (!bodyTaken_ || queue_.empty()) return;
     ObjectRecord removal = queue_.back();
-    queue_.pop_back();
-    removal.note = note_;
     removal.kind = KindText;
     removal.action = ActionDelete;
     for (BlockId body : bodyItems_) {
@@ -238,7 +214,6 @@ class DocumentScan {
       removal.item = body;
       if (!already) queue_.push_back(removal);
     }
-    bodyItems_.clear();  // removed once
   }
 
   void ReactToResult() {
@@ -340,6 +315,7 @@ class DocumentScan {
   // go only after the save, so a retry never sends them twice.
   Status FinalPhase() {
     if (failed_ != kNoError) return ErrorExit(failed_);
+    QueueBodyRemoval();
     Log(kLogFromLevel4, JournalInformation, Msg::RemovingInfectedObjects);
     for (const ObjectRecord& r : queue_) {
       if (Status s = ApplyReplacement(r); s != kNoError) {
@@ -395,8 +371,8 @@ class DocumentScan {
   NoteId noteId_;
   bool mime_ = false;
   bool mimePartRemoved_ = false;
-  bool converted_ = false;  // MIME mail presented as its readers see it
   std::vector<BlockId> bodyItems_;  // the rich-text body as presented
+  bool bodyTaken_ = false;          // a finding in the body's source
   Status failed_ = kNoError;
   ObjectRecord record_;
   std::vector<ObjectRecord> queue_;

@@ -180,6 +180,7 @@ TEST_F(MimeImportTest, ReadersSeeRichTextAndAttachments) {
   EXPECT_EQ(hotspots[1], std::string("notes.txt\0notes.txt\0", 20));
   std::vector<std::string> names;
   std::vector<std::string> contents;
+  std::vector<uint16_t> flags;
   for (Status s = p->ItemInfoByName(note.get(), "$FILE", &item); s == kNoError;
        s = p->ItemInfoNext(note.get(), item.item, "$FILE", &item)) {
     std::string value;
@@ -187,13 +188,17 @@ TEST_F(MimeImportTest, ReadersSeeRichTextAndAttachments) {
     FileObject file;
     ASSERT_EQ(ParseFileObject(value.substr(2), &file), kNoError);
     names.push_back(Utf8(value.substr(38, file.fileNameLength)));
+    flags.push_back(file.flags & kFileFlagBodySource);
     std::u16string path = Scratch() + u"/extracted";
     ASSERT_EQ(p->ExtractFile(note.get(), item.item, path), kNoError);
     std::ifstream in(server_.directory() + "/extracted", std::ios::binary);
     contents.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"отчёт.exe", "notes.txt"}));
-  EXPECT_EQ(contents, (std::vector<std::string>{std::string("MZ\x90\0\x03\0\0\0\x04\0\0\0", 12), "second attachment"}))
+  // The HTML body's source is there for the scanner, marked as the body's.
+  EXPECT_EQ(names, (std::vector<std::string>{"Body (text/html)", "отчёт.exe", "notes.txt"}));
+  EXPECT_EQ(flags, (std::vector<uint16_t>{kFileFlagBodySource, 0, 0}));
+  EXPECT_EQ(contents, (std::vector<std::string>{"<p>html body</p>", std::string("MZ\x90\0\x03\0\0\0\x04\0\0\0", 12),
+                                                "second attachment"}))
       << "the decoded bytes; the last line break belongs to the boundary";
   ScopedNote raw(p);
   ASSERT_EQ(p->NoteOpen(db.get(), imported.noteId, kOpenRawMime, raw.put()), kNoError);

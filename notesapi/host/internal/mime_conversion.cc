@@ -3,19 +3,72 @@
 #include <algorithm>
 
 #include "notesapi/host/internal/mime_structure.h"
+#include "notesapi/host/internal/smime_content.h"
+#include "notesapi/stored_structures.h"
 #include "notesapi/transfer_decoding.h"
 
 namespace notesapi::host {
 
 namespace {
 
+// S/MIME inside S/MIME is unwrapped this deep; deeper is not read.
+constexpr int kMaxSignedDepth = 4;
+
 bool HasContent(std::string_view bytes) { return bytes.find_first_not_of(" \t\r\n") != std::string_view::npos; }
+
+bool IsInlineText(const MimeHeaders& h) { return h.type == "text" && !h.attachment && h.filename.empty(); }
+
+bool EndsWith(std::string_view text, std::string_view end) {
+  if (text.size() < end.size()) return false;
+  return std::equal(end.begin(), end.end(), text.end() - static_cast<std::ptrdiff_t>(end.size()),
+                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+}
+
+// An S/MIME message part, by its type or by the name clients know it by.
+bool IsSmimePart(const MimeHeaders& h) {
+  return (h.type == "application" && (h.subtype == "pkcs7-mime" || h.subtype == "x-pkcs7-mime")) ||
+         EndsWith(h.filename, ".p7m");
+}
+
+// The mail's own body: through mixed, related, signed and the rest the first
+// part; through alternative every alternative; never what a digest or an
+// attached message holds.
+void CollectBody(const MimeStructure& structure, size_t index, std::vector<bool>* body) {
+  const MimeEntity& e = structure.entities[index];
+  if (e.kind == MimeEntityKind::kLeaf) {
+    if (IsInlineText(e.headers)) (*body)[index] = true;
+    return;
+  }
+  if (e.kind != MimeEntityKind::kMultipart || e.children.empty() || e.headers.subtype == "digest") return;
+  if (e.headers.subtype == "alternative") {
+    for (size_t child : e.children) CollectBody(structure, child, body);
+    return;
+  }
+  CollectBody(structure, e.children.front(), body);
+}
+
+// Where every file of an S/MIME part's inside is written back: the whole
+// part's content.
+struct SignedOuter {
+  size_t from = 0;
+  size_t to = 0;
+  std::string transferEncoding;
+  int depth = 0;
+};
 
 class Presenter {
  public:
-  Presenter(std::string_view message, Charsets& charsets, ConvertedMessage* out, Conversion conversion)
-      : message_(message), charsets_(charsets), out_(*out), whole_(conversion == Conversion::kWhole) {}
+  Presenter(std::string_view message, Charsets& charsets, ConvertedMessage* out, Conversion conversion,
+            const SignedOuter* outer = nullptr)
+      : message_(message), charsets_(charsets), out_(*out), whole_(conversion == Conversion::kWhole), outer_(outer) {}
 
+  void PresentMessage(const MimeStructure& structure) {
+    body_.assign(structure.entities.size(), false);
+    if (outer_ == nullptr) CollectBody(structure, 0, &body_);
+    Present(structure, 0);
+  }
+
+ private:
   void Present(const MimeStructure& structure, size_t index) {
     const MimeEntity& e = structure.entities[index];
     switch (e.kind) {
@@ -25,7 +78,7 @@ class Presenter {
       case MimeEntityKind::kRaw:
         // Not split any further: the entity as it stands, headers and all.
         AddRange(e.headers.filename, ".eml", e.boundaryEnd, e.end);
-        out_.files.back().unsplit = true;
+        out_.files.back().flags |= kFileFlagUnsplit;
         return;
       case MimeEntityKind::kMultipart:
         if (HasContent(Range(e.headersEnd, e.prologueEnd))) AddRange("", ".txt", e.headersEnd, e.prologueEnd);
@@ -38,7 +91,6 @@ class Presenter {
     }
   }
 
- private:
   std::string_view Range(size_t from, size_t to) const { return message_.substr(from, to > from ? to - from : 0); }
 
   void PresentLeaf(const MimeEntity& e, size_t index) {
@@ -46,44 +98,124 @@ class Presenter {
     // Content sent as it is (7bit, 8bit, binary) is read where it stands,
     // not copied first.
     std::string_view content = Range(e.headersEnd, e.end);
-    bool inlineText = h.type == "text" && !h.attachment && h.filename.empty();
+    bool inlineText = IsInlineText(h);
+    bool smime = IsSmimePart(h);
     std::string decodedBytes;
     std::string_view decoded = content;
-    if ((whole_ || inlineText) && !IsIdentityTransferEncoding(h.transferEncoding)) {
+    if ((whole_ || inlineText || smime || outer_ != nullptr) && !IsIdentityTransferEncoding(h.transferEncoding)) {
       decodedBytes = DecodeTransferEncoding(h.transferEncoding, content);
       decoded = decodedBytes;
     }
+    if (smime && PresentSmime(e, decoded)) return;
     // Text with zero bytes in it is no text a reader sees: it goes as a file.
-    if (!inlineText || decoded.find('\0') != std::string_view::npos) {
-      ConvertedFile file = NewFile(h.filename, h.type == "text" ? ".txt" : h.type == "message" ? ".eml" : ".dat");
-      file.otherName = h.otherName;
-      if (whole_) file.data = decodedBytes.empty() ? std::string(decoded) : std::move(decodedBytes);
-      file.source = FileSource::kPartContent;
-      file.from = e.headersEnd;
-      file.to = std::max(e.end, e.headersEnd);
-      file.transferEncoding = h.transferEncoding;
-      out_.files.push_back(std::move(file));
+    bool text = inlineText && decoded.find('\0') == std::string_view::npos;
+    if (text && body_[index]) {
+      PresentBodyText(e, index, decoded, std::move(decodedBytes));
       return;
     }
-    size_t textPart = out_.textParts.size();
-    out_.textParts.push_back(ConvertedTextPart{index, e.headersEnd, std::max(e.end, e.headersEnd), h.subtype, h.charset,
-                                               h.transferEncoding});
+    // Text that is no body is a file, replaced alone; the files inside it
+    // are found all the same.
+    std::vector<EmbeddedFile> embeddedFiles;
+    if (text) embeddedFiles = FindEmbeddedFiles(decoded);
+    size_t file = out_.files.size();
+    const char* extension = h.type == "text" ? (h.subtype == "html" ? ".html" : ".txt") : h.type == "message" ? ".eml" : ".dat";
+    AddPartFile(e, extension, std::move(decodedBytes));
+    if (!text) return;
+    size_t textPart = AddTextPart(e, index, false, file);
+    for (EmbeddedFile& embedded : embeddedFiles) AddEmbedded(std::move(embedded), textPart);
+  }
+
+  void PresentBodyText(const MimeEntity& e, size_t index, std::string_view decoded, std::string decodedBytes) {
+    const MimeHeaders& h = e.headers;
+    size_t textPart = AddTextPart(e, index, true, 0);
     // Each form of a large text goes as soon as the next is made.
     std::vector<EmbeddedFile> embeddedFiles = FindEmbeddedFiles(decoded);
+    if (h.subtype == "html") {
+      // A browser gets the source, not the text the body shows.
+      ConvertedFile source;
+      source.name = "Body (text/html)";
+      source.source = FileSource::kBodySource;
+      source.textPart = textPart;
+      source.flags = kFileFlagBodySource;
+      if (whole_) source.data = std::string(decoded);
+      out_.files.push_back(std::move(source));
+    }
     if (whole_) {
       std::string utf8 = TextToUtf8(charsets_, h.charset, decoded);
       std::string().swap(decodedBytes);
       AddText(std::move(utf8));
     }
-    for (EmbeddedFile& embedded : embeddedFiles) {
-      ConvertedFile file = NewFile(embedded.name, ".dat");
-      file.data = std::move(embedded.data);
-      file.source = FileSource::kInText;
-      file.textPart = textPart;
-      file.blockBegin = embedded.begin;
-      file.blockEnd = embedded.end;
-      out_.files.push_back(std::move(file));
+    for (EmbeddedFile& embedded : embeddedFiles) AddEmbedded(std::move(embedded), textPart);
+  }
+
+  size_t AddTextPart(const MimeEntity& e, size_t index, bool body, size_t file) {
+    const MimeHeaders& h = e.headers;
+    out_.textParts.push_back(ConvertedTextPart{index, e.headersEnd, std::max(e.end, e.headersEnd), h.subtype, h.charset,
+                                               h.transferEncoding, body, file});
+    return out_.textParts.size() - 1;
+  }
+
+  void AddEmbedded(EmbeddedFile embedded, size_t textPart) {
+    ConvertedFile file = NewFile(embedded.name, ".dat");
+    file.data = std::move(embedded.data);
+    file.source = FileSource::kInText;
+    file.textPart = textPart;
+    file.blockBegin = embedded.begin;
+    file.blockEnd = embedded.end;
+    Place(&file);
+    out_.files.push_back(std::move(file));
+  }
+
+  // A part as a file: its content decoded (`decodedBytes`, or the content
+  // as it stands when its encoding is the identity).
+  void AddPartFile(const MimeEntity& e, const char* extension, std::string decodedBytes) {
+    const MimeHeaders& h = e.headers;
+    ConvertedFile file = NewFile(h.filename, extension);
+    file.otherName = h.otherName;
+    if (whole_ || outer_ != nullptr) {
+      bool identity = IsIdentityTransferEncoding(h.transferEncoding);
+      file.data = identity ? std::string(Range(e.headersEnd, e.end)) : std::move(decodedBytes);
     }
+    file.source = FileSource::kPartContent;
+    file.from = e.headersEnd;
+    file.to = std::max(e.end, e.headersEnd);
+    file.transferEncoding = h.transferEncoding;
+    Place(&file);
+    out_.files.push_back(std::move(file));
+  }
+
+  // S/MIME: what is inside a signed part is shown as its readers see it;
+  // encrypted content is shown as a file no scanner reads. False: no CMS
+  // structure, an ordinary file.
+  bool PresentSmime(const MimeEntity& e, std::string_view decoded) {
+    std::string inner;
+    SmimeContent content = ReadSmimeContent(decoded, &inner);
+    if (content == SmimeContent::kNone) return false;
+    int depth = outer_ != nullptr ? outer_->depth + 1 : 1;
+    if (content == SmimeContent::kSigned && depth <= kMaxSignedDepth) {
+      SignedOuter outer{e.headersEnd, std::max(e.end, e.headersEnd), e.headers.transferEncoding, depth};
+      if (outer_ != nullptr) outer = *outer_;  // the outermost part is what is written back
+      outer.depth = depth;
+      MimeStructure structure;
+      ParseMimeStructure(inner, charsets_.NativeName(), &structure);
+      ConvertedMessage nested;
+      nested.files = std::move(out_.files);
+      Presenter(inner, charsets_, &nested, Conversion::kWhole, &outer).PresentMessage(structure);
+      out_.files = std::move(nested.files);
+      return true;
+    }
+    AddPartFile(e, ".p7m", std::string(decoded));
+    out_.files.back().flags |= content == SmimeContent::kEncrypted ? kFileFlagEncryptedContent : kFileFlagUnsplit;
+    return true;
+  }
+
+  // Inside a signed part every file goes back as the whole part.
+  void Place(ConvertedFile* file) const {
+    if (outer_ == nullptr) return;
+    file->source = FileSource::kInSigned;
+    file->from = outer_->from;
+    file->to = outer_->to;
+    file->transferEncoding = outer_->transferEncoding;
   }
 
   void AddText(std::string text) {
@@ -118,9 +250,10 @@ class Presenter {
   }
   void AddRange(const std::string& name, const char* extension, size_t from, size_t to) {
     ConvertedFile file = NewFile(name, extension);
-    if (whole_) file.data = std::string(Range(from, to));
+    if (whole_ || outer_ != nullptr) file.data = std::string(Range(from, to));
     file.from = from;
     file.to = std::max(from, to);
+    Place(&file);
     out_.files.push_back(std::move(file));
   }
 
@@ -128,6 +261,8 @@ class Presenter {
   Charsets& charsets_;
   ConvertedMessage& out_;
   bool whole_;
+  const SignedOuter* outer_;
+  std::vector<bool> body_;
 };
 
 }  // namespace
@@ -148,12 +283,13 @@ void ConvertMimeMessage(std::string_view message, Charsets& charsets, ConvertedM
   MimeStructure structure;
   ParseMimeStructure(message, charsets.NativeName(), &structure);
   ConvertedMessage result;
-  Presenter(message, charsets, &result, conversion).Present(structure, 0);
+  Presenter(message, charsets, &result, conversion).PresentMessage(structure);
   *converted = std::move(result);
 }
 
 std::string ContentOf(std::string_view message, const ConvertedFile& file) {
-  if (file.source == FileSource::kInText) return file.data;
+  if (file.source == FileSource::kInText || file.source == FileSource::kInSigned) return file.data;
+  if (file.source == FileSource::kBodySource) return file.data;
   std::string_view range = message.substr(std::min(file.from, message.size()), file.to - file.from);
   if (file.source == FileSource::kRange || IsIdentityTransferEncoding(file.transferEncoding)) return std::string(range);
   return DecodeTransferEncoding(file.transferEncoding, range);

@@ -1,9 +1,19 @@
-// What a MIME message looks like once converted for a reader: its text
-// parts as plain text and everything else as files. Every leaf the structure
-// reaches is presented, at any depth; what the structure cannot place (a
-// prologue or epilogue with content, a part beyond the nesting limit) is a
-// file of its own, never left out. The host presents MIME notes this way when
-// they are opened without keeping MIME raw.
+// What a MIME message looks like once converted for a reader: the text of
+// its own body as plain text and everything else as files. Every leaf the
+// structure reaches is presented, at any depth; what the structure cannot
+// place (a prologue or epilogue with content, a part beyond the nesting
+// limit) is a file of its own, never left out. The host presents MIME notes
+// this way when they are opened without keeping MIME raw.
+//
+// A part's role decides where it goes. The body is the mail's own first
+// text part at the top (through multipart/mixed, related and signed, the
+// first part; through multipart/alternative, every alternative): a finding
+// there takes the body, and the report goes there. Any other text part, an
+// attachment of any type, and everything inside an attached message or a
+// digest entry is a file, replaced alone. The inside of an opaque-signed
+// S/MIME part is shown too, as its readers see it; it cannot be edited
+// without breaking the signature, so a finding there replaces the whole
+// signed part.
 #ifndef NOTESAPI_HOST_INTERNAL_MIME_CONVERSION_H_
 #define NOTESAPI_HOST_INTERNAL_MIME_CONVERSION_H_
 
@@ -22,6 +32,8 @@ enum class FileSource {
   kPartContent,  // a part's content [from, to), in `transferEncoding`
   kRange,        // bytes [from, to) that no part places, taken as they are
   kInText,       // a uuencoded or yEnc block inside text part `textPart`
+  kBodySource,   // the source of HTML body part `textPart`: edited through the body
+  kInSigned,     // inside the S/MIME part whose content is [from, to), in `transferEncoding`
 };
 
 struct ConvertedFile {
@@ -34,11 +46,13 @@ struct ConvertedFile {
   size_t textPart = 0;
   size_t blockBegin = 0;  // kInText: the block in the decoded text of the part
   size_t blockEnd = 0;
-  bool unsplit = false;   // an entity the structure could not split further
+  uint16_t flags = 0;     // kFileFlag* of stored_structures.h
   std::string otherName;  // UTF-8: a second name the part gives the file
 };
 
-// A text part shown in the body: its content [from, to) of the message.
+// A text part read as text: its content [from, to) of the message. A body
+// part is shown in the body; any other is a file (`file`) whose blocks of
+// files inside text are found all the same.
 struct ConvertedTextPart {
   size_t entity = 0;
   size_t from = 0;
@@ -46,6 +60,8 @@ struct ConvertedTextPart {
   std::string subtype;  // lower case: "plain", "html", ...
   std::string charset;
   std::string transferEncoding;
+  bool body = true;
+  size_t file = 0;  // not body: the index of the file that presents it
 };
 
 struct ConvertedMessage {
@@ -57,8 +73,9 @@ struct ConvertedMessage {
 };
 
 // kPlacesOnly finds the same text parts and files, in the same order, but
-// leaves out the text lines and the data of files taken from a part or a
-// range (ContentOf gives it back): what a write-back needs of a large message.
+// leaves out the text lines and the data of files taken from a part, a range
+// or a body source (ContentOf gives it back): what a write-back needs of a
+// large message.
 enum class Conversion { kWhole, kPlacesOnly };
 
 void ConvertMimeMessage(std::string_view message, Charsets& charsets, ConvertedMessage* converted,

@@ -40,23 +40,74 @@ std::string WithLineEnds(std::string_view text, const std::string& lineEnd) {
 
 bool EndsWithLineEnd(std::string_view text) { return !text.empty() && text.back() == '\n'; }
 
-// Data in a part's own transfer encoding (through GMime's encoders), with
-// the part's line ends, ending in a line end exactly when `original` did.
+namespace {
+
+// Data that reads as text (no control bytes but line ends and tabs): its
+// lines may take the part's line ends without changing what it says.
+bool IsText(std::string_view data) {
+  return std::all_of(data.begin(), data.end(), [](char c) {
+    unsigned char u = static_cast<unsigned char>(c);
+    return u >= 0x20 || c == '\n' || c == '\r' || c == '\t';
+  });
+}
+
+bool IsUuencoding(const std::string& name) { return name == "x-uuencode" || name == "uuencode" || name == "x-uue"; }
+
+// Data as a uuencoded block under the begin line the original had (its
+// mode and name), so that a client decodes it as the same file.
+std::string Uuencode(std::string_view data, std::string_view original) {
+  std::string begin = "begin 644 attachment";
+  size_t at = original.find("begin ");
+  if (at != std::string_view::npos && (at == 0 || original[at - 1] == '\n')) {
+    size_t end = original.find_first_of("\r\n", at);
+    begin = std::string(original.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at));
+  }
+  auto digit = [](unsigned value) { return static_cast<char>(value == 0 ? '`' : 0x20 + (value & 0x3F)); };
+  std::string out = begin + "\n";
+  for (size_t line = 0; line < data.size(); line += 45) {
+    size_t n = std::min<size_t>(45, data.size() - line);
+    out += digit(static_cast<unsigned>(n));
+    for (size_t i = 0; i < n; i += 3) {
+      unsigned char a = static_cast<unsigned char>(data[line + i]);
+      unsigned char b = i + 1 < n ? static_cast<unsigned char>(data[line + i + 1]) : 0;
+      unsigned char c = i + 2 < n ? static_cast<unsigned char>(data[line + i + 2]) : 0;
+      out += digit(a >> 2);
+      out += digit(((a << 4) | (b >> 4)) & 0x3F);
+      out += digit(((b << 2) | (c >> 6)) & 0x3F);
+      out += digit(c & 0x3F);
+    }
+    out += "\n";
+  }
+  return out + "`\nend\n";
+}
+
+}  // namespace
+
+// Data in a part's own transfer encoding (through GMime's encoders, or a
+// uuencoded block), with the part's line ends, ending in a line end exactly
+// when `original` did. Under an identity encoding, text takes the part's
+// line ends too; other data goes as it is.
 std::string EncodeContent(const std::string& transferEncoding, std::string_view data, std::string_view original,
                           std::string_view message) {
   std::string name = Lower(transferEncoding);
-  GMimeContentEncoding encoding = name == "base64"             ? GMIME_CONTENT_ENCODING_BASE64
-                                  : name == "quoted-printable" ? GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE
-                                                               : GMIME_CONTENT_ENCODING_DEFAULT;
-  if (encoding == GMIME_CONTENT_ENCODING_DEFAULT) return std::string(data);  // identity encodings
-  GMimeEncoding state;
-  g_mime_encoding_init_encode(&state, encoding);
-  std::string out(g_mime_encoding_outlen(&state, data.size()) + 16, '\0');
-  size_t length = g_mime_encoding_flush(&state, data.data(), data.size(), out.data());
-  out.resize(length);
+  std::string lineEnd = LineEndOf(original, message);
+  std::string out;
+  if (IsUuencoding(name)) {
+    out = Uuencode(data, original);
+  } else if (name == "base64" || name == "quoted-printable") {
+    GMimeEncoding state;
+    g_mime_encoding_init_encode(&state, name == "base64" ? GMIME_CONTENT_ENCODING_BASE64
+                                                         : GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);
+    out.assign(g_mime_encoding_outlen(&state, data.size()) + 16, '\0');
+    out.resize(g_mime_encoding_flush(&state, data.data(), data.size(), out.data()));
+  } else if (IsText(data)) {
+    return WithLineEnds(data, lineEnd);
+  } else {
+    return std::string(data);  // identity encodings carry binary data as it is
+  }
   while (EndsWithLineEnd(out)) out.pop_back();
-  out = WithLineEnds(out, LineEndOf(original, message));
-  if (EndsWithLineEnd(original)) out += LineEndOf(original, message);
+  out = WithLineEnds(out, lineEnd);
+  if (EndsWithLineEnd(original)) out += lineEnd;
   return out;
 }
 

@@ -128,6 +128,11 @@ class StructureBuilder {
     MimeEntity& e = s_.entities[index];
     e.headersEnd = HeaderBlockEnd(data_, e.boundaryEnd, e.end, &fieldsStart);
     e.headers = ReadMimeHeaders(data_.substr(fieldsStart, e.headersEnd - fieldsStart), fallback_);
+    if (e.inDigest && !e.headers.typeGiven) {
+      // The default type of a digest's entries: what a client reads there.
+      e.headers.type = "message";
+      e.headers.subtype = "rfc822";
+    }
     if (e.kind == MimeEntityKind::kRaw) return;
     if (e.depth > kMaxMimeDepth) {
       e.kind = MimeEntityKind::kRaw;
@@ -160,10 +165,12 @@ class StructureBuilder {
     }
     size_t partsEnd = e.closingStart;
     int depth = e.depth + 1;
+    bool digest = e.headers.subtype == "digest";  // `e` moves once a part is added
     for (size_t i = 0; i < delimiters.size(); ++i) {
       MimeEntity part;
       part.depth = depth;
       part.delimited = true;
+      part.inDigest = digest;
       part.start = delimiters[i].start;
       part.boundaryEnd = delimiters[i].lineEnd;
       part.end = i + 1 < delimiters.size() ? delimiters[i + 1].start : partsEnd;
@@ -255,6 +262,7 @@ MimeHeaders ReadMimeHeaders(std::string_view block, const std::string& fallbackC
   g_mime_parser_options_free(options);
   MimeHeaders headers;
   if (!object) return headers;
+  headers.typeGiven = g_mime_object_get_header(object.get(), "Content-Type") != nullptr;
   if (GMimeContentType* type = g_mime_object_get_content_type(object.get())) {
     if (g_mime_content_type_get_media_type(type) != nullptr) {
       headers.type = LowerText(g_mime_content_type_get_media_type(type));

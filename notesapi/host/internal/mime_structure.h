@@ -34,6 +34,7 @@ struct MimeHeaders {
   std::string filename;          // UTF-8, empty when none
   std::string otherName;         // UTF-8: Content-Type's name when it is not the filename
   bool attachment = false;       // Content-Disposition: attachment
+  bool typeGiven = false;        // the block has a Content-Type field
 };
 
 enum class MimeEntityKind { kLeaf, kMultipart, kMessage, kRaw };
@@ -42,6 +43,7 @@ struct MimeEntity {
   MimeEntityKind kind = MimeEntityKind::kLeaf;
   int depth = 0;
   bool delimited = false;   // a part of a multipart: starts with its delimiter line
+  bool inDigest = false;    // a part of a multipart/digest: untyped, it is a message
   size_t start = 0;         // first byte (the line break before the delimiter, when there is one)
   size_t boundaryEnd = 0;   // end of the delimiter line (start when not delimited)
   size_t headersEnd = 0;    // end of the header block, its blank line included

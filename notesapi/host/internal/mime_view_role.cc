@@ -36,11 +36,13 @@ std::string UniqueName(const std::string& name, const std::vector<std::string>& 
   }
 }
 
-// Tells the scanner that nothing has read this part as what it is.
-void MarkUnsplit(StoredItem* item) {
+// Tells the scanner what the view knows of a file that its bytes do not
+// say: that nothing read it as what it is, that it is the body's source, or
+// that it is encrypted.
+void MarkFile(StoredItem* item, uint16_t flags) {
   FileObject file;
   if (item == nullptr || ParseFileObject(std::string_view(item->value).substr(2), &file) != kNoError) return;
-  file.flags |= kFileFlagUnsplit;
+  file.flags |= flags;
   item->value.replace(2, 36, EncodeFileObject(file));
 }
 
@@ -158,7 +160,7 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
     std::string_view stored;
     if (AttachmentName(s_.FindItemByBlock(attached)->value, &object, &stored) != kNoError) return kMimeViewFailed;
     origin->presentedObjects.push_back(object.header.rrv);
-    if (file.unsplit) MarkUnsplit(s_.FindItemByBlock(attached));
+    if (file.flags != 0) MarkFile(s_.FindItemByBlock(attached), file.flags);
     if (!file.otherName.empty()) {
       std::string other;
       if (s_.charsets->Convert(Charset::kUtf8, Charset::kLmbcs, CleanName(file.otherName), &other) != kNoError) {
@@ -166,6 +168,7 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
       }
       otherNames.push_back(internal + "\t" + other);
     }
+    if (file.source == FileSource::kBodySource) continue;  // the body itself, not a file it carries
     AppendParagraph(&body.records);
     AppendPabReference(&body.records, 1);
     AppendFileHotspot(&body.records, internal, shown);

@@ -45,8 +45,12 @@ class WriteBack {
 
   // Each presented file that is gone or holds other data now.
   Status CollectFiles() {
+    fileChanged_.assign(converted_.files.size(), false);
+    std::vector<std::pair<size_t, size_t>> signedDone;
     for (size_t i = 0; i < converted_.files.size() && i < origin_.internalNames.size(); ++i) {
       const ConvertedFile& file = converted_.files[i];
+      if (file.source == FileSource::kBodySource) continue;  // changed through the body
+      if (file.source == FileSource::kInText && InReplacedPart(file.textPart)) continue;
       std::string data;
       BlockId found;
       if (FindAttachmentItem(s_, handle_, origin_.internalNames[i], &found) == kNoError) {
@@ -56,6 +60,7 @@ class WriteBack {
         if (!ReadAttachment(s_, handle_, item, &name, &data)) return kFileError;
         if (data == ContentOf(message_, file)) continue;
       }
+      fileChanged_[i] = true;
       switch (file.source) {
         case FileSource::kPartContent:
           edits_.push_back({file.from, file.to, EncodeContent(file.transferEncoding, data, Range(file.from, file.to), message_)});
@@ -63,15 +68,32 @@ class WriteBack {
         case FileSource::kRange:
           edits_.push_back({file.from, file.to, data});
           break;
+        case FileSource::kInSigned: {
+          // The signed part cannot be edited inside: it goes whole, once.
+          std::pair<size_t, size_t> part{file.from, file.to};
+          if (std::find(signedDone.begin(), signedDone.end(), part) != signedDone.end()) break;
+          signedDone.push_back(part);
+          edits_.push_back({file.from, file.to, EncodeContent(file.transferEncoding, data, Range(file.from, file.to), message_)});
+          break;
+        }
         case FileSource::kInText: {
           std::string lineEnd = LineEndOf(Range(converted_.textParts[file.textPart].from, converted_.textParts[file.textPart].to), message_);
           textEdits_[file.textPart].push_back(
               {file.blockBegin, file.blockEnd, "[" + file.name + ": removed by the mail server's anti-virus check]" + lineEnd});
           break;
         }
+        case FileSource::kBodySource:
+          break;
       }
     }
     return kNoError;
+  }
+
+  // A text part that is no body and whose file was replaced whole: nothing
+  // inside it is edited any more.
+  bool InReplacedPart(size_t textPart) const {
+    const ConvertedTextPart& part = converted_.textParts[textPart];
+    return !part.body && part.file < fileChanged_.size() && fileChanged_[part.file];
   }
 
   bool OnPresentedObject(const StoredItem& item, size_t file) const {
@@ -105,15 +127,18 @@ class WriteBack {
     bool html = part.subtype == "html";
     bool plain = part.subtype == "plain";
     std::vector<MessageEdit>& inner = textEdits_[index];
-    bool front = !report_.empty() && ((plain && !plainDone_) || (html && !htmlDone_));
-    if (inner.empty() && !front && !replaced_) return;
+    if (InReplacedPart(index)) return;
+    // The report and a replaced body go into the mail's own body alone.
+    bool front = part.body && !report_.empty() && ((plain && !plainDone_) || (html && !htmlDone_));
+    bool replace = part.body && replaced_;
+    if (inner.empty() && !front && !replace) return;
     std::string decoded = DecodeTransferEncoding(part.transferEncoding, content);
     std::sort(inner.begin(), inner.end(), [](const MessageEdit& a, const MessageEdit& b) { return a.from > b.from; });
     for (const MessageEdit& edit : inner) {
       if (edit.to <= decoded.size() && edit.from <= edit.to) decoded.replace(edit.from, edit.to - edit.from, edit.bytes);
     }
     std::string declare;  // a charset the part must now say it is in
-    if (replaced_) {
+    if (replace) {
       if (html) {
         decoded = HtmlBlock(*s_.charsets, replacement_, lineEnd);
       } else {
@@ -172,7 +197,9 @@ class WriteBack {
     std::string part = "Content-Type: text/plain; charset=utf-8" + lineEnd + "Content-Transfer-Encoding: 8bit" + lineEnd +
                        lineEnd + WithLineEnds(report_, lineEnd);
     const MimeEntity& root = structure.entities.front();
-    if (root.kind == MimeEntityKind::kMultipart && !root.children.empty()) {
+    // A signed multipart holds exactly what was signed and its signature:
+    // the report goes around it, not into it.
+    if (root.kind == MimeEntityKind::kMultipart && !root.children.empty() && root.headers.subtype != "signed") {
       const MimeEntity& first = structure.entities[root.children.front()];
       size_t delimiter = message.find("--" + root.headers.boundary, first.start);
       if (delimiter != std::string::npos && delimiter < first.boundaryEnd) {
@@ -231,6 +258,7 @@ class WriteBack {
   ConvertedMessage converted_;
   std::vector<MessageEdit> edits_;  // on the message, none overlapping
   std::vector<std::vector<MessageEdit>> textEdits_;  // on the decoded text of each text part
+  std::vector<bool> fileChanged_;                     // by presented file
   std::string report_;
   std::string replacement_;
   bool replaced_ = false;

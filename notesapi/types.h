@@ -175,6 +175,11 @@ struct FolderEntry {
   std::u16string name;
   FolderEntryKind kind = FolderEntryKind::kOther;
   uint64_t size = 0;  // of a file; 0 for the rest
+  // Which file the name holds, and when it last changed in any way (its
+  // content, its name, its modes): a stamp that no one can set back, so two
+  // listings alike in both saw the same files.
+  uint64_t identity = 0;
+  uint64_t changed = 0;
 };
 
 }  // namespace notesapi

@@ -70,6 +70,34 @@ std::u16string PathIn(std::u16string_view folder, std::u16string_view name) {
   return std::u16string(folder) + u"\\" + std::u16string(name);
 }
 
+// A name the platform could not address as one file of this folder (a
+// separator in it), or that hides in a listing (a control character).
+bool NameAllowed(std::u16string_view name) {
+  if (name == u"." || name == u"..") return false;
+  return std::none_of(name.begin(), name.end(),
+                      [](char16_t c) { return c == u'/' || c == u'\\' || c < 0x20 || c == 0x7F; });
+}
+
+std::u16string Printable(std::u16string name) {
+  for (char16_t& c : name) {
+    if (c < 0x20 || c == 0x7F) c = u'?';
+  }
+  return name;
+}
+
+std::string FingerprintOf(std::vector<FolderEntry> entries) {
+  std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+  std::string print;
+  for (const FolderEntry& entry : entries) {
+    print.append(reinterpret_cast<const char*>(entry.name.data()), entry.name.size() * sizeof(char16_t));
+    for (uint64_t value : {static_cast<uint64_t>(entry.kind), entry.size, entry.identity, entry.changed}) {
+      print.append(reinterpret_cast<const char*>(&value), sizeof value);
+    }
+    print.push_back('\n');
+  }
+  return print;
+}
+
 HRESULT Refuse(std::string* why, std::string reason) {
   *why = std::move(reason);
   return ZUL_E_BASES_NOT_PROVEN;
@@ -81,9 +109,8 @@ HRESULT ProveByIndex(Platform* p, std::u16string_view folder, const std::vector<
                      std::string* why) {
   std::string index;
   size_t signedLength = 0;
-  if (p->FileRead(PathIn(folder, kIndexName), &index) != kNoError || VerifySignedContent(index, &signedLength) != 0) {
-    return Refuse(why, MessageText(Msg::BasesIndexNotVerified));
-  }
+  if (p->FileRead(PathIn(folder, kIndexName), &index) != kNoError) return Refuse(why, MessageText(Msg::BasesIndexUnreadable));
+  if (VerifySignedContent(index, &signedLength) != 0) return Refuse(why, MessageText(Msg::BasesIndexNotVerified));
   BasesListing listing;
   if (!ReadBasesListing(std::string_view(index).substr(0, signedLength), &listing)) {
     return Refuse(why, MessageText(Msg::BasesIndexWithoutListing));
@@ -125,19 +152,24 @@ bool EngineLoadsFile(std::u16string_view name) {
   return std::find(std::begin(kEngineExtensions), std::end(kEngineExtensions), extension) != std::end(kEngineExtensions);
 }
 
-HRESULT ProveBasesFolder(std::u16string_view folder, BasesProof* proof, std::string* why) {
+HRESULT ProveBasesFolder(std::u16string_view folder, BasesProof* proof, std::string* why, std::string* fingerprint) {
   Platform* p = ProcessPlatform();
   if (p == nullptr) return E_UNEXPECTED;
+  if (fingerprint != nullptr) fingerprint->clear();
   if (p->IniGetNumber("ZulBasesUnsigned") == 1) {
     *proof = BasesProof::kUnsignedAllowed;
     return S_OK;
   }
   std::vector<FolderEntry> entries;
   if (p->FolderList(folder, &entries) != kNoError) return Refuse(why, MessageText(Msg::BasesFolderUnreadable));
-  // A name that does not convert could be any file to the engine.
+  // A name that does not convert could be any file to the engine, and one
+  // with a separator in it would be read here as another file than the one
+  // the engine loads.
   for (const FolderEntry& entry : entries) {
     if (entry.name.empty()) return Refuse(why, MessageText(Msg::BasesNameUnreadable));
+    if (!NameAllowed(entry.name)) return Refuse(why, WithName(Msg::BasesNameNotAllowed, Printable(entry.name)));
   }
+  if (fingerprint != nullptr) *fingerprint = FingerprintOf(entries);
   auto index = std::find_if(entries.begin(), entries.end(), [](const FolderEntry& e) { return e.name == kIndexName; });
   if (index == entries.end()) {
     if (HRESULT hr = ProveAsContainers(entries, why); hr != S_OK) return hr;
@@ -147,6 +179,16 @@ HRESULT ProveBasesFolder(std::u16string_view folder, BasesProof* proof, std::str
   if (index->kind != FolderEntryKind::kFile) return Refuse(why, WithName(Msg::BasesEntryNotFile, kIndexName));
   if (HRESULT hr = ProveByIndex(p, folder, entries, why); hr != S_OK) return hr;
   *proof = BasesProof::kSignedIndex;
+  return S_OK;
+}
+
+HRESULT ConfirmBasesUnchanged(std::u16string_view folder, const std::string& fingerprint, std::string* why) {
+  if (fingerprint.empty()) return S_OK;
+  Platform* p = ProcessPlatform();
+  std::vector<FolderEntry> entries;
+  if (p == nullptr || p->FolderList(folder, &entries) != kNoError || FingerprintOf(entries) != fingerprint) {
+    return Refuse(why, MessageText(Msg::BasesChangedWhileLoading));
+  }
   return S_OK;
 }
 

@@ -29,6 +29,7 @@ namespace {
 struct PendingReload {
   std::unique_ptr<ScanEngine> engine;
   std::u16string signatures;
+  std::string fingerprint;  // what the bases folder held when it was proven
   std::future<HRESULT> loaded;
 };
 
@@ -122,12 +123,13 @@ ScanResult ScanWith(Platform* p, ScanEngine* engine, std::u16string_view scanCop
 // The engine loads every file of the bases folder, so nothing is loaded
 // that the folder's index (or ClamAV's own signature) does not vouch for.
 // `announce` says how the folder was proven, as a start-up line does.
-HRESULT ProveBases(ScanEngine* engine, bool announce) {
+HRESULT ProveBases(ScanEngine* engine, bool announce, std::string* fingerprint) {
   KernelManager& m = Manager();
+  fingerprint->clear();
   if (!engine->LoadsBasesFolder()) return S_OK;
   BasesProof proof = BasesProof::kSignedIndex;
   std::string why;
-  if (HRESULT hr = ProveBasesFolder(m.basesFolder, &proof, &why); hr != S_OK) {
+  if (HRESULT hr = ProveBasesFolder(m.basesFolder, &proof, &why, fingerprint); hr != S_OK) {
     LogMessage(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalError, "%s", 0, RefusalLine(m.basesFolder, why).c_str());
     return hr;
   }
@@ -139,12 +141,26 @@ HRESULT ProveBases(ScanEngine* engine, bool announce) {
   return S_OK;
 }
 
-// Gets `engine` ready to load: the bases proven, the temporary folder
-// checked, the settings given with the self-test signature file, written
-// beside the bases for the load alone (EndLoad removes it).
-HRESULT PrepareLoad(Platform* p, ScanEngine* engine, bool announce, std::u16string* signatures) {
+// The folder the engine loaded from still holds what was proven: a file
+// put in place while the engine read it was never proven.
+HRESULT ConfirmLoaded(const std::string& fingerprint) {
   KernelManager& m = Manager();
-  if (HRESULT hr = ProveBases(engine, announce); hr != S_OK) return hr;
+  std::string why;
+  HRESULT hr = ConfirmBasesUnchanged(m.basesFolder, fingerprint, &why);
+  if (hr != S_OK) {
+    LogMessage(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalError, "%s", 0, RefusalLine(m.basesFolder, why).c_str());
+  }
+  return hr;
+}
+
+// Gets `engine` ready to load: the bases proven (`fingerprint` says what the
+// folder held), the temporary folder checked, the settings given with the
+// self-test signature file, written beside the bases for the load alone
+// (EndLoad removes it).
+HRESULT PrepareLoad(Platform* p, ScanEngine* engine, bool announce, std::u16string* signatures,
+                    std::string* fingerprint) {
+  KernelManager& m = Manager();
+  if (HRESULT hr = ProveBases(engine, announce, fingerprint); hr != S_OK) return hr;
   if (HRESULT hr = CheckTempFolder(p, m.tempFolder); hr != S_OK) return hr;
   std::u16string file = m.tempFolder + u"\\tervala-selftest-" + ProcessTag(p) + u".ndb";
   if (Status s = p->FileWrite(file, KernelSelfTestSignature()); s != kNoError) {
@@ -165,8 +181,10 @@ void EndLoad(Platform* p, const std::u16string& signatures) {
 // Loads the bases into `engine` (Start or Reload) on this thread.
 HRESULT LoadBases(Platform* p, ScanEngine* engine, HRESULT (ScanEngine::*load)()) {
   std::u16string signatures;
-  HRESULT hr = PrepareLoad(p, engine, load == &ScanEngine::Start, &signatures);
+  std::string fingerprint;
+  HRESULT hr = PrepareLoad(p, engine, load == &ScanEngine::Start, &signatures, &fingerprint);
   if (hr == S_OK) hr = (engine->*load)();
+  if (hr == S_OK) hr = ConfirmLoaded(fingerprint);
   EndLoad(p, signatures);
   return hr;
 }
@@ -283,7 +301,7 @@ HRESULT BeginReloadBases() {
   WaitForRetired(m);  // the engine being freed and the one in use are the two
   auto pending = std::make_unique<PendingReload>();
   HRESULT hr = EngineFor(m.spec, &pending->engine);
-  if (hr == S_OK) hr = PrepareLoad(p, pending->engine.get(), false, &pending->signatures);
+  if (hr == S_OK) hr = PrepareLoad(p, pending->engine.get(), false, &pending->signatures, &pending->fingerprint);
   if (hr != S_OK) {
     EndLoad(p, pending->signatures);
     return hr;
@@ -313,6 +331,7 @@ HRESULT FinishReloadBases(bool wait) {
   std::unique_ptr<PendingReload> done = std::move(m.pending);
   HRESULT hr = done->loaded.get();
   EndLoad(p, done->signatures);
+  if (hr == S_OK) hr = ConfirmLoaded(done->fingerprint);
   if (hr == S_OK) hr = SelfTest(p, done->engine.get());
   if (hr == S_OK) Retire(m, std::exchange(m.engine, std::move(done->engine)));
   if (m.reloadAgain) {

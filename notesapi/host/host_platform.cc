@@ -373,8 +373,8 @@ Status NewHostPlatform(const HostOptions& options, std::unique_ptr<Platform>* pl
       std::fprintf(stderr, "the server directory %s belongs to %s: run this as %s (runuser -u %s -- ...) or as root\n",
                    serverDirectory.c_str(), owner.c_str(), owner.c_str(), owner.c_str());
     } else {
-      std::fprintf(stderr, "cannot take the user %s, who owns the server directory %s\n", owner.c_str(),
-                   serverDirectory.c_str());
+      std::fprintf(stderr, "cannot take the user %s, who owns the server directory %s (a user the system does not"
+                   " know, or one in root's group, is never taken)\n", owner.c_str(), serverDirectory.c_str());
     }
     return s;
   }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -29,11 +30,17 @@ Account AccountOf(uid_t user) {
 }
 
 // Root becomes `user` for good: groups first, while it still may set them.
-bool BecomeUser(uid_t user, gid_t directoryGroup) {
+// A user the system does not know, or whose group is root's, is not taken:
+// the process would keep a group it must not have.
+bool BecomeUser(uid_t user) {
   Account account = AccountOf(user);
-  gid_t group = account.name.empty() ? directoryGroup : account.group;
-  bool groups = account.name.empty() ? ::setgroups(1, &group) == 0 : ::initgroups(account.name.c_str(), group) == 0;
-  if (!groups || ::setgid(group) != 0 || ::setuid(user) != 0) return false;
+  if (account.name.empty() || account.group == 0) return false;
+  gid_t group = account.group;
+  if (::initgroups(account.name.c_str(), group) != 0) return false;
+  std::vector<gid_t> groups(static_cast<size_t>(std::max(::getgroups(0, nullptr), 0)));
+  int count = ::getgroups(static_cast<int>(groups.size()), groups.data());
+  if (count < 0 || std::find(groups.begin(), groups.begin() + count, 0) != groups.begin() + count) return false;
+  if (::setgid(group) != 0 || ::setuid(user) != 0) return false;
   // setuid from root drops every id at once; make sure none was kept.
   return ::getuid() == user && ::geteuid() == user && ::getegid() == group && ::setuid(0) != 0;
 }
@@ -53,7 +60,7 @@ Status AdoptServerOwner(const std::string& directory, std::string* owner) {
   Account account = AccountOf(info.st_uid);
   *owner = account.name.empty() ? "uid " + std::to_string(info.st_uid) : account.name;
   if (::geteuid() != 0) return kServerOwnedByOther;
-  return BecomeUser(info.st_uid, info.st_gid) ? kNoError : kFileError;
+  return BecomeUser(info.st_uid) ? kNoError : kFileError;
 }
 
 }  // namespace notesapi

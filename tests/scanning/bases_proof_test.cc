@@ -118,11 +118,59 @@ TEST_F(BasesProofTest, AnIndexProvesExactlyTheFilesItLists) {
     signedWith(c.listing);
     EXPECT_EQ(Prove(folder), c.reason) << c.listing;
   }
+  // A name the platform would read as another file than the engine loads.
+  std::string tricky = NewFolder("tricky");
+  Write(tricky + "/allow.fp", "harmless\n");
+  Write(tricky + "/.\\allow.fp", "harmless\n");
+  SignBasesFolder(tricky);
+  EXPECT_EQ(Prove(tricky), "имя файла .\\allow.fp недопустимо (косая черта или управляющий символ)");
+  Write(tricky + "/.\\allow.fp", "");
+  std::filesystem::remove(tricky + "/.\\allow.fp");
+  Write(tricky + "/line\nbreak.hdb", "x");
+  SignBasesFolder(tricky);
+  EXPECT_EQ(Prove(tricky), "имя файла line?break.hdb недопустимо (косая черта или управляющий символ)");
+
   Write(folder + "/master.xml", "<?xml version=\"1.0\"?><UpdateFiles UpdateDate=\"01012026 0000\"/>");
   EXPECT_EQ(Prove(folder), "индекс master.xml не подписан известным ключом или изменён после подписи");
   std::filesystem::remove(folder + "/master.xml");
   std::filesystem::create_directories(folder + "/master.xml");
   EXPECT_EQ(Prove(folder), "master.xml не обычный файл (ссылка, папка или устройство)");
+}
+
+// The engine reads the folder by its names after the proof: a file swapped
+// in, written to in place or added in between is caught, whatever its
+// modification time says.
+TEST_F(BasesProofTest, AFolderChangedAfterItsProofIsNotTaken) {
+  std::string folder = NewFolder("proven");
+  Write(folder + "/a.hdb", "one\n");
+  SignBasesFolder(folder);
+  std::u16string wide(folder.begin(), folder.end());
+  BasesProof proof = BasesProof::kSignedIndex;
+  std::string why;
+  std::string fingerprint;
+  ASSERT_EQ(ProveBasesFolder(wide, &proof, &why, &fingerprint), S_OK);
+  EXPECT_EQ(ConfirmBasesUnchanged(wide, fingerprint, &why), S_OK) << "nothing changed";
+
+  Write(folder + "/swap", "two\n");
+  std::filesystem::rename(folder + "/swap", folder + "/a.hdb");
+  EXPECT_EQ(ConfirmBasesUnchanged(wide, fingerprint, &why), ZUL_E_BASES_NOT_PROVEN) << "a file swapped in";
+  EXPECT_EQ(NativeToUtf8(why), "файлы папки изменились, пока базы загружались");
+
+  SignBasesFolder(folder);
+  ASSERT_EQ(ProveBasesFolder(wide, &proof, &why, &fingerprint), S_OK);
+  auto modified = std::filesystem::last_write_time(folder + "/a.hdb");
+  { std::ofstream(folder + "/a.hdb", std::ios::binary | std::ios::app) << "more\n"; }
+  std::filesystem::last_write_time(folder + "/a.hdb", modified);
+  EXPECT_EQ(ConfirmBasesUnchanged(wide, fingerprint, &why), ZUL_E_BASES_NOT_PROVEN) << "written in place, time set back";
+  SignBasesFolder(folder);
+  ASSERT_EQ(ProveBasesFolder(wide, &proof, &why, &fingerprint), S_OK);
+  Write(folder + "/b.ndb", "added\n");
+  EXPECT_EQ(ConfirmBasesUnchanged(wide, fingerprint, &why), ZUL_E_BASES_NOT_PROVEN) << "a file added";
+
+  SetIni("ZulBasesUnsigned", "1");
+  ASSERT_EQ(ProveBasesFolder(wide, &proof, &why, &fingerprint), S_OK);
+  EXPECT_EQ(fingerprint, "") << "nothing proven, nothing to confirm";
+  EXPECT_EQ(ConfirmBasesUnchanged(wide, fingerprint, &why), S_OK);
 }
 
 // What "zulctl bases sign" writes: the files of the folder, the entries of

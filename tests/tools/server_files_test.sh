@@ -56,7 +56,7 @@ contains "export again" "(clam.exe exists there already)"
 check "the first export kept" 0 cmp "$server/exported/clam.exe" "$root/first.exe"
 check "the second is the program" 0 cmp "$server/exported/clam (2).exe" "$testfiles/clam.exe"
 check "no write through a link" 0 grep -qx 'keep me' "$root/target"
-cat > "$root/names.eml" <<'EML'
+cat > "$root/names.eml" <<EML
 From: someone@example.com
 To: anna@example.com
 Subject: names
@@ -77,6 +77,21 @@ Content-Type: text/plain
 Content-Disposition: attachment; filename="../../escaped.txt"
 
 out of the folder
+--b
+Content-Type: text/plain
+Content-Disposition: attachment; filename="$(printf 'L%.0s' $(seq 1 300)).txt"
+
+a name longer than a file system takes
+--b
+Content-Type: text/plain
+Content-Disposition: attachment; filename*=utf-8''invoice%E2%80%AEtxt.exe
+
+a name that shows the wrong way round
+--b
+Content-Type: text/plain
+Content-Disposition: attachment; filename="last.txt"
+
+the last one
 --b--
 EML
 "$zulctl" ini set ZulMailMonitorLogLevel 3 >/dev/null
@@ -89,6 +104,9 @@ check "the .bashrc there kept" 0 grep -qx 'alias ll=ls' "$root/home/.bashrc"
 check "the sender's .bashrc beside it" 0 grep -q 'curl evil' "$root/home/.bashrc (1)"
 [ ! -e "$root/escaped.txt" ] && [ ! -e "$server/escaped.txt" ] && passed=$((passed + 1)) \
   || { echo "FAIL a name climbed out of the folder"; failures=$((failures + 1)); }
+check "a long name is cut, its extension kept" 0 grep -q 'longer than a file system' "$root/home/$(printf 'L%.0s' $(seq 1 196)).txt"
+check "no direction control in a name" 0 grep -q 'wrong way round' "$root/home/invoice_txt.exe"
+check "the attachments after them are there" 0 grep -q 'the last one' "$root/home/last.txt"
 
 # 3. Root works as the server's owner; anyone else is refused by name.
 if [ "$(id -u)" -eq 0 ] && command -v runuser >/dev/null; then
@@ -109,6 +127,28 @@ if [ "$(id -u)" -eq 0 ] && command -v runuser >/dev/null; then
   check "the hook refused keeps the mail with the MTA" 75 runuser -u daemon -- "$root/bin/zulsubmit" \
     "=$owned/notes.ini" --from a@example.com --to b@example.com - < "$testfiles/clam.mail"
   contains "the hook refused keeps the mail with the MTA" "belongs to nobody"
+  stranger="$root/stranger"
+  cp -a "$owned" "$stranger" && chown -R 4242 "$stranger"
+  check "an owner the system does not know is not taken" 1 "$root/bin/zulctl" "=$stranger/notes.ini" mail held
+  contains "an owner the system does not know is not taken" "cannot take the user uid 4242"
+
+  # Root signs bases and fetches them as the user they belong to; nothing
+  # planted in their folders is written through.
+  bases="$owned/program/bases"
+  mkdir -p "$bases" && cp "$bin/demo-bases/demo.hdb" "$bin/demo-bases/master.xml" "$bases/" && chown -R nobody:nogroup "$bases"
+  chmod 644 "$bases/master.xml"
+  check "root signs" 0 "$root/bin/zulctl" bases sign "$bases/master.xml"
+  check "the index stays the service's, as readable as it was" 0 test "$(stat -c %U:%a "$bases/master.xml")" = nobody:644
+  printf 'root only\n' > "$root/secret" && chmod 600 "$root/secret"
+  mkdir -p "$owned/log" && chown nobody "$owned/log"
+  ln -s "$root/secret" "$owned/log/fetch.log"
+  mkdir -p "$root/mirror" && cp "$bases/"* "$root/mirror/"
+  printf 'Bases=%s\nMirror=%s\n' "$bases" "$root/mirror" > "$root/fetch.conf"
+  (cd "$root" && "$bin/basefetch" -u -P $'PRODUCT\n* * * * * root id' -tf "$owned/log/fetch.log" -c "$root/fetch.conf" >/dev/null)
+  check "no log line through a link" 0 grep -qx 'root only' "$root/secret"
+  check "nothing else in it" 0 test "$(wc -l < "$root/secret")" = 1
+  ln -sf /dev/zero "$root/mirror/master.xml"
+  check "a mirror index that is a link is not read" 3 timeout 20 "$bin/basefetch" -u -P X -c "$root/fetch.conf"
 else
   echo "not root or no runuser: the owner checks are skipped"
 fi

@@ -32,7 +32,6 @@
 #include <string>
 
 #include "notesapi/host/host_platform.h"
-#include "tools/common/file_read.h"
 
 namespace fs = std::filesystem;
 
@@ -48,13 +47,24 @@ constexpr int kInstallFailed = 5;
 
 std::string g_logFile;
 
-void Log(const std::string& line) {
+// One line to the log file, never through a link planted in its place; a
+// line break or other control character from an argument cannot start a
+// line of its own there.
+void Log(std::string line) {
   if (g_logFile.empty()) return;
-  std::ofstream out(g_logFile, std::ios::app);
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
   std::time_t now = std::time(nullptr);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%d.%m.%Y %H:%M:%S", std::localtime(&now));
-  out << stamp << "  basefetch: " << line << "\n";
+  std::string text = std::string(stamp) + "  basefetch: " + line + "\n";
+  int fd = ::open(g_logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0640);
+  if (fd < 0) return;
+  if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+    std::cerr << "basefetch: cannot write the log file " << g_logFile << "\n";
+  }
+  ::close(fd);
 }
 
 int Finish(int code, const std::string& why) {
@@ -94,11 +104,32 @@ std::string FindConfiguration(const std::string& given) {
   return {};
 }
 
+constexpr size_t kLargestIndex = 16 << 20;
+
+// A regular file read through one descriptor opened without following a
+// link, at most `limit` bytes; false for anything else.
+bool ReadRegularFile(const fs::path& path, size_t limit, std::string* text) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  struct stat info {};
+  bool read = fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<size_t>(info.st_size) <= limit;
+  char buffer[65536];
+  while (read && text->size() <= limit) {
+    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      read = got == 0;
+      break;
+    }
+    text->append(buffer, static_cast<size_t>(got));
+  }
+  if (fd >= 0) ::close(fd);
+  return read && text->size() <= limit;
+}
+
 // "DDMMYYYY HHMM" of the index as a sortable YYYYMMDDHHMM, or -1.
 long long IndexDate(const fs::path& index) {
   std::string text;
-  std::string why;
-  if (!tools::ReadWholeFile(index.string(), &text, &why)) return -1;
+  if (!ReadRegularFile(index, kLargestIndex, &text)) return -1;
   size_t at = text.find("UpdateDate=\"");
   if (at == std::string::npos) return -1;
   unsigned day = 0, month = 0, year = 0, hour = 0, minute = 0;
@@ -264,6 +295,7 @@ int Run(int argc, char** argv) {
   char mode = 0;
   std::string product;
   std::string configPath;
+  std::string logFile;  // written only once the utility works as the bases' owner
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -280,7 +312,7 @@ int Run(int argc, char** argv) {
     } else if (arg == "-P" && i + 1 < argc) {
       product = argv[++i];
     } else if (arg == "-tf" && i + 1 < argc) {
-      g_logFile = LocalPath(argv[++i]);
+      logFile = LocalPath(argv[++i]);
     } else if (arg == "-tl" && i + 1 < argc) {
       ++i;  // one level of detail only
     } else if (arg == "-c" && i + 1 < argc) {
@@ -290,13 +322,14 @@ int Run(int argc, char** argv) {
     }
   }
   if (mode == 0) return Finish(kBadUsage, "neither -u nor -r given");
-  Log(std::string(mode == 'u' ? "update" : "rollback") + " for " + (product.empty() ? "(no product)" : product));
   std::string found = FindConfiguration(configPath);
   std::map<std::string, std::string> config = ReadConfiguration(found);
   if (found.empty() || config["Bases"].empty()) return Finish(kBadConfiguration, "no basefetch.conf naming Bases=");
   fs::path bases = fs::path(config["Bases"]).lexically_normal();
   if (bases.has_filename() == false) bases = bases.parent_path();
   if (!ActAsOwnerOf(bases)) return Finish(kBadConfiguration, "cannot take the user who owns " + bases.string());
+  g_logFile = logFile;
+  Log(std::string(mode == 'u' ? "update" : "rollback") + " for " + (product.empty() ? "(no product)" : product));
   fs::path staging = bases.string() + ".staging";
   fs::path backup = bases.string() + ".backup";
   if (mode == 'r') return Rollback(bases, backup);

@@ -1,6 +1,13 @@
 #include "tools/zulctl/bases_commands.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
 
 #include <cstdio>
 #include <filesystem>
@@ -9,6 +16,7 @@
 #include <optional>
 
 #include "base/server_variables.h"
+#include "notesapi/host/host_platform.h"
 #include "base/text_conversions.h"
 #include "scanning/bases_proof.h"
 #include "scanning/scan_kernel.h"
@@ -125,9 +133,36 @@ void PrintDate(const std::optional<BasesDate>& date) {
               date->minute);
 }
 
-}  // namespace
+// A name the tasks would read as another file than the engine loads (a
+// separator in it), or one that hides in a listing: never signed.
+bool AllowedName(const std::string& name) {
+  return name != "." && name != ".." && std::none_of(name.begin(), name.end(), [](char c) {
+           return c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+         });
+}
 
-namespace {
+// Size and SHA-256 of a regular file, read through one descriptor that was
+// opened without following a link.
+bool HashFile(const std::filesystem::path& path, ListedFile* file) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  struct stat info {};
+  if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  Sha256 sha;
+  std::vector<char> buffer(1 << 20);
+  ssize_t got = 0;
+  file->size = 0;
+  while ((got = ::read(fd, buffer.data(), buffer.size())) > 0 || (got < 0 && errno == EINTR)) {
+    if (got <= 0) continue;
+    sha.Update(std::string_view(buffer.data(), static_cast<size_t>(got)));
+    file->size += static_cast<uint64_t>(got);
+  }
+  ::close(fd);
+  file->sha256 = sha.Finish();
+  return got == 0 && !file->sha256.empty();
+}
 
 // Size and SHA-256 of every file beside the index, which the signature then
 // covers. A link, folder or device there is refused: the engine would load
@@ -137,43 +172,46 @@ bool ListFolder(const std::filesystem::path& index, BasesListing* listing) {
   std::error_code error;
   fs::path folder = index.has_parent_path() ? index.parent_path() : fs::path(".");
   for (const auto& entry : fs::directory_iterator(folder, error)) {
-    if (entry.path().filename() == index.filename()) continue;
-    if (!fs::is_regular_file(entry.symlink_status(error))) {
-      std::cerr << "zulctl: " << entry.path().string() << " is not a regular file (a link, a folder or a device);"
-                << " a signed bases folder holds regular files only\n";
+    std::string name = entry.path().filename().string();
+    if (name == index.filename().string()) continue;
+    if (!AllowedName(name)) {
+      std::cerr << "zulctl: " << folder.string() << " holds a file whose name has a slash or a control character;"
+                << " the tasks refuse such a folder\n";
       return false;
     }
-    std::ifstream in(entry.path(), std::ios::binary);
-    Sha256 sha;
     ListedFile file;
-    std::vector<char> buffer(1 << 20);
-    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
-      sha.Update(std::string_view(buffer.data(), static_cast<size_t>(in.gcount())));
-      file.size += static_cast<uint64_t>(in.gcount());
-    }
-    file.sha256 = sha.Finish();
-    if (in.bad() || file.sha256.empty()) {
-      std::cerr << "zulctl: cannot read " << entry.path().string() << "\n";
+    if (!fs::is_regular_file(entry.symlink_status(error)) || !HashFile(entry.path(), &file)) {
+      std::cerr << "zulctl: " << entry.path().string() << " is not a regular file (a link, a folder or a device) or"
+                << " cannot be read; a signed bases folder holds regular files only\n";
       return false;
     }
-    (*listing)[entry.path().filename().string()] = std::move(file);
+    (*listing)[name] = std::move(file);
   }
   if (error) std::cerr << "zulctl: cannot read the folder " << folder.string() << ": " << error.message() << "\n";
   return !error;
 }
 
-// Replaces the index in one step, so a reader never sees half of it.
+// Replaces the index in one step, so a reader never sees half of it, from
+// a file of its own that nothing else could have named beforehand. The
+// index keeps the modes it had: the tasks must go on reading it.
 bool ReplaceFile(const std::string& file, const std::string& content) {
-  std::string building = file + ".signing";
-  {
-    std::ofstream out(building, std::ios::binary | std::ios::trunc);
-    out << content;
-    if (!out.flush()) return false;
+  struct stat old {};
+  mode_t mode = ::stat(file.c_str(), &old) == 0 ? (old.st_mode & 0777) : 0644;
+  std::string building = file + ".XXXXXX";
+  int fd = ::mkstemp(building.data());
+  if (fd < 0) return false;
+  bool written = ::fchmod(fd, mode) == 0;
+  for (size_t done = 0; written && done < content.size();) {
+    ssize_t wrote = ::write(fd, content.data() + done, content.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    written = wrote > 0;
+    done += wrote > 0 ? static_cast<size_t>(wrote) : 0;
   }
-  std::error_code error;
-  std::filesystem::rename(building, file, error);
-  if (error) std::filesystem::remove(building, error);
-  return !error;
+  written = written && ::fsync(fd) == 0;
+  written = ::close(fd) == 0 && written;
+  if (written && ::rename(building.c_str(), file.c_str()) == 0) return true;
+  ::unlink(building.c_str());
+  return false;
 }
 
 }  // namespace
@@ -181,6 +219,15 @@ bool ReplaceFile(const std::string& file, const std::string& content) {
 int SignBases(const BasesArguments& bases) {
   const std::string& file = bases.file;
   const std::string& keyFile = bases.keyFile;
+  // Root signs as the user the bases belong to: the index it leaves is
+  // theirs, and nothing they planted in the folder is written through.
+  std::filesystem::path folder = std::filesystem::path(file).has_parent_path() ? std::filesystem::path(file).parent_path()
+                                                                                : std::filesystem::path(".");
+  std::string owner;
+  if (::geteuid() == 0 && notesapi::AdoptServerOwner(folder.string(), &owner) != notesapi::kNoError) {
+    std::cerr << "zulctl: cannot take the user " << owner << ", who owns " << folder.string() << "\n";
+    return 1;
+  }
   BasesKey key = BuiltInBasesKey();
   if (!keyFile.empty()) {
     std::string text;

@@ -43,15 +43,51 @@ int OpenNote(Platform* platform, const std::string& path, const std::string& not
   return 0;
 }
 
+constexpr size_t kLongestName = 200;  // bytes: room for " (999)" within a file system's 255
+
+// The characters that turn the display of a name around: "a\u202Etxt.exe"
+// shows as "aexe.txt".
+bool IsDirectionControl(std::string_view utf8, size_t at, size_t* length) {
+  static constexpr std::string_view kControls[] = {"\u200E", "\u200F", "\u202A", "\u202B", "\u202C",
+                                                   "\u202D", "\u202E", "\u2066", "\u2067", "\u2068", "\u2069"};
+  for (std::string_view control : kControls) {
+    if (utf8.substr(at, control.size()) == control) {
+      *length = control.size();
+      return true;
+    }
+  }
+  return false;
+}
+
+// The first `limit` bytes of a UTF-8 text, not cutting a character.
+std::string Cut(std::string_view text, size_t limit) {
+  if (text.size() <= limit) return std::string(text);
+  while (limit > 0 && (static_cast<unsigned char>(text[limit]) & 0xC0) == 0x80) --limit;
+  return std::string(text.substr(0, limit));
+}
+
 // The name an attachment is written under: its shown name made a plain
-// file name (no folder, no control character), so it lands in the folder
-// given and nowhere else.
+// file name (no folder, no control or direction character, not longer than
+// a file system takes, its extension kept), so it lands in the folder given
+// and nowhere else, under a name that shows what it is.
 std::string SafeName(const std::string& shown) {
-  std::string name = shown;
-  for (char& c : name) {
-    if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20) c = '_';
+  std::string name;
+  for (size_t i = 0; i < shown.size();) {
+    size_t length = 1;
+    unsigned char c = static_cast<unsigned char>(shown[i]);
+    if (IsDirectionControl(shown, i, &length) || c == '/' || c == '\\' || c < 0x20 || c == 0x7F) {
+      name += '_';
+    } else {
+      name += shown[i];
+    }
+    i += length;
   }
   if (name.empty() || name == "." || name == "..") name = "attachment";
+  if (name.size() > kLongestName) {
+    size_t dot = name.rfind('.');
+    std::string extension = dot != std::string::npos && name.size() - dot <= 16 ? name.substr(dot) : "";
+    name = Cut(name, kLongestName - extension.size()) + extension;
+  }
   return name;
 }
 
@@ -90,6 +126,7 @@ int ExtractNote(Platform* platform, const std::string& path, const std::string& 
     return 1;
   }
   size_t written = 0;
+  int failed = 0;
   ItemInfo item;
   for (Status s = platform->ItemInfoByName(note.get(), "$FILE", &item); s == kNoError;
        s = platform->ItemInfoNext(note.get(), item.item, "$FILE", &item)) {
@@ -102,20 +139,23 @@ int ExtractNote(Platform* platform, const std::string& path, const std::string& 
     }
     std::string name = SafeName(ToUtf8(platform, std::string(stored)));
     std::string target;
+    // One attachment that cannot be written does not keep the others back.
     if (Status st = ClaimNewFile(platform, folder, name, &target); st != kNoError) {
-      return Fail(platform, "no free name for " + name + " in " + folder, st);
+      failed = Fail(platform, "no free name for " + name + " in " + folder, st);
+      continue;
     }
     if (Status st = platform->ExtractFile(note.get(), item.item, WideUtf8(platform, target)); st != kNoError) {
       (void)platform->FileDelete(WideUtf8(platform, target));  // the empty file claimed above
-      return Fail(platform, "cannot write " + target, st);
+      failed = Fail(platform, "cannot write " + target, st);
+      continue;
     }
     ++written;
     std::string renamed = target == folder + "/" + name ? "" : "\t(" + name + " exists there already)";
     std::printf("%s\t%llu bytes%s\n", target.c_str(),
                 static_cast<unsigned long long>(std::filesystem::file_size(target, error)), renamed.c_str());
   }
-  if (written == 0) std::printf("no attachments\n");
-  return 0;
+  if (written == 0 && failed == 0) std::printf("no attachments\n");
+  return failed;
 }
 
 int ListDatabase(Platform* platform, const std::string& path) {

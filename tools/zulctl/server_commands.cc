@@ -65,7 +65,8 @@ bool ActAsServerOwner(const std::string& serverDirectory) {
     std::cerr << "zulctl: the server directory " << serverDirectory << " belongs to " << owner << ": run this as "
               << owner << " (runuser -u " << owner << " -- zulctl ...) or as root\n";
   } else if (s != kNoError) {
-    std::cerr << "zulctl: cannot take the user " << owner << ", who owns " << serverDirectory << "\n";
+    std::cerr << "zulctl: cannot take the user " << owner << ", who owns " << serverDirectory
+              << " (a user the system does not know, or one in root's group, is never taken)\n";
   }
   return s == kNoError;
 }

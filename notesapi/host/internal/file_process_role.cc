@@ -118,6 +118,8 @@ Status FileProcessRole::FolderList(std::u16string_view path, std::vector<FolderE
     if (::fstatat(::dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) return FileErrno(errno);
     FolderEntry listed;
     listed.name = s_.charsets->Utf8ToUtf16(name);
+    listed.identity = static_cast<uint64_t>(info.st_ino);
+    listed.changed = static_cast<uint64_t>(info.st_ctim.tv_sec) * 1000000000u + static_cast<uint64_t>(info.st_ctim.tv_nsec);
     if (S_ISREG(info.st_mode)) {
       listed.kind = FolderEntryKind::kFile;
       listed.size = static_cast<uint64_t>(info.st_size);

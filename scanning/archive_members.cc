@@ -14,6 +14,36 @@ constexpr la_int64_t kSmallestInspected = 5;
 struct ArchiveCloser {
   void operator()(archive* a) const { archive_read_free(a); }
 };
+using ArchiveReader = std::unique_ptr<archive, ArchiveCloser>;
+
+// Archives and compressed files that a mail client or its desktop opens with
+// a double click: what the engine does not open of them is content it never
+// saw. A compressed stream of one file is read as one member. Decoders in
+// the library only: none that runs another program.
+ArchiveReader OpenArchive(std::string_view bytes) {
+  ArchiveReader reader(archive_read_new());
+  if (!reader) return nullptr;
+  archive* a = reader.get();
+  archive_read_support_format_zip_seekable(a);  // sizes from the central directory
+  archive_read_support_format_zip_streamable(a);
+  archive_read_support_format_tar(a);
+  archive_read_support_format_7zip(a);
+  archive_read_support_format_rar(a);
+  archive_read_support_format_rar5(a);
+  archive_read_support_format_cab(a);
+  archive_read_support_format_cpio(a);
+  archive_read_support_format_raw(a);
+  archive_read_support_filter_gzip(a);
+  archive_read_support_filter_bzip2(a);
+  archive_read_support_filter_xz(a);
+  archive_read_support_filter_lzma(a);
+  archive_read_support_filter_lzip(a);
+  archive_read_support_filter_zstd(a);
+  archive_read_support_filter_lz4(a);
+  archive_read_support_filter_compress(a);
+  if (archive_read_open_memory(a, bytes.data(), bytes.size()) != ARCHIVE_OK) return nullptr;
+  return reader;
+}
 
 // The raw form takes any bytes at all: they are one compressed file only
 // when a decoder recognised them and their start really decodes (a guess
@@ -24,34 +54,25 @@ bool IsCompressedStream(archive* reader) {
   return archive_read_data(reader, start, sizeof start) > 0;
 }
 
+// The current member's data, whole, within the budget.
+MembersRead ReadMember(archive* reader, MemberBudget* budget, std::string* data) {
+  char buffer[65536];
+  for (;;) {
+    la_ssize_t got = archive_read_data(reader, buffer, sizeof buffer);
+    if (got == 0) return MembersRead::kAll;
+    if (got < 0) return MembersRead::kUnreadable;
+    uint64_t size = data->size() + static_cast<uint64_t>(got);
+    if (size > budget->largestMember || size > budget->bytesLeft) return MembersRead::kOverBudget;
+    data->append(buffer, static_cast<size_t>(got));
+  }
+}
+
 }  // namespace
 
 ArchiveListing ListArchiveMembers(std::string_view bytes) {
   ArchiveListing listing;
-  std::unique_ptr<archive, ArchiveCloser> reader(archive_read_new());
+  ArchiveReader reader = OpenArchive(bytes);
   if (!reader) return listing;
-  // Archives and compressed files that a mail client or its desktop opens
-  // with a double click: what the engine does not open of them is content
-  // it never saw. A compressed stream of one file is read as one member.
-  archive_read_support_format_zip_seekable(reader.get());  // sizes from the central directory
-  archive_read_support_format_zip_streamable(reader.get());
-  archive_read_support_format_tar(reader.get());
-  archive_read_support_format_7zip(reader.get());
-  archive_read_support_format_rar(reader.get());
-  archive_read_support_format_rar5(reader.get());
-  archive_read_support_format_cab(reader.get());
-  archive_read_support_format_cpio(reader.get());
-  archive_read_support_format_raw(reader.get());
-  // Decoders in the library only: none that runs another program.
-  archive_read_support_filter_gzip(reader.get());
-  archive_read_support_filter_bzip2(reader.get());
-  archive_read_support_filter_xz(reader.get());
-  archive_read_support_filter_lzma(reader.get());
-  archive_read_support_filter_lzip(reader.get());
-  archive_read_support_filter_zstd(reader.get());
-  archive_read_support_filter_lz4(reader.get());
-  archive_read_support_filter_compress(reader.get());
-  if (archive_read_open_memory(reader.get(), bytes.data(), bytes.size()) != ARCHIVE_OK) return listing;
   archive_entry* entry = nullptr;
   for (;;) {
     int rc = archive_read_next_header(reader.get(), &entry);
@@ -78,6 +99,32 @@ ArchiveListing ListArchiveMembers(std::string_view bytes) {
     archive_read_data_skip(reader.get());
   }
   return listing;
+}
+
+MembersRead ReadArchiveMembers(std::string_view bytes, MemberBudget* budget,
+                               const std::function<bool(const std::string& name, std::string_view data)>& take) {
+  ArchiveReader reader = OpenArchive(bytes);
+  if (!reader) return MembersRead::kUnreadable;
+  archive_entry* entry = nullptr;
+  for (;;) {
+    int rc = archive_read_next_header(reader.get(), &entry);
+    if (rc == ARCHIVE_EOF) return MembersRead::kAll;
+    // A header the reader cannot take hides the members after it.
+    if (rc < ARCHIVE_WARN) return MembersRead::kUnreadable;
+    if (archive_entry_filetype(entry) != AE_IFREG) continue;
+    if (archive_entry_is_encrypted(entry)) return MembersRead::kEncrypted;
+    if (budget->membersLeft == 0 || std::chrono::steady_clock::now() > budget->deadline) return MembersRead::kOverBudget;
+    --budget->membersLeft;
+    std::string data;
+    if (MembersRead read = ReadMember(reader.get(), budget, &data); read != MembersRead::kAll) {
+      return read == MembersRead::kUnreadable && archive_read_has_encrypted_entries(reader.get()) > 0
+                 ? MembersRead::kEncrypted
+                 : read;
+    }
+    budget->bytesLeft -= data.size();
+    const char* name = archive_entry_pathname(entry);
+    if (!take(name == nullptr ? std::string() : std::string(name), data)) return MembersRead::kStopped;
+  }
 }
 
 }  // namespace zul

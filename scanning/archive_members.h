@@ -2,11 +2,15 @@
 // engine skips some members without a word (ZIP64 entries, ZIP members
 // compressed with LZMA, members past its size limits, LZMA-alone and
 // Zstandard files it does not decode at all), so the kernel compares what
-// it was given to scan with what the engine looked at.
+// it was given to scan with what the engine looked at, and reads the
+// members itself when the engine did not.
 #ifndef SCANNING_ARCHIVE_MEMBERS_H_
 #define SCANNING_ARCHIVE_MEMBERS_H_
 
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -22,6 +26,29 @@ struct ArchiveListing {
 // compressed) held in `bytes`, or the one file a compressed stream holds;
 // anything else is no archive here.
 ArchiveListing ListArchiveMembers(std::string_view bytes);
+
+// What reading members out of archives may take, all of them together (an
+// archive inside an archive takes from the same budget).
+struct MemberBudget {
+  uint64_t largestMember = 0;  // bytes
+  uint64_t bytesLeft = 0;
+  size_t membersLeft = 0;
+  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+};
+
+enum class MembersRead {
+  kAll,         // every member was read and taken
+  kStopped,     // `take` said stop
+  kEncrypted,   // a member is encrypted
+  kUnreadable,  // a member the reader cannot decode, or a damaged archive
+  kOverBudget,  // a member larger than allowed, or more bytes, members or time than the budget holds
+};
+
+// Reads the members of the archive in `bytes` (the formats and decoders of
+// ListArchiveMembers) one at a time and gives each, whole, to `take`, which
+// returns false to stop. A compressed file of one file is one member.
+MembersRead ReadArchiveMembers(std::string_view bytes, MemberBudget* budget,
+                               const std::function<bool(const std::string& name, std::string_view data)>& take);
 
 }  // namespace zul
 

@@ -1,6 +1,7 @@
 // The in-process engine: ClamAV's library. The only file that sees clamav.h.
 #include <clamav.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -84,15 +85,17 @@ struct Inspection {
   uint64_t maxFileSize = 0;  // a file the engine cut to this size was not seen whole
   size_t files = 0;
   bool cut = false;
+  bool html = false;  // a file the engine read as HTML, which it matches only as it normalises it
 };
 
 // Every file the engine looks at, the object itself and each one inside it,
 // passes here once.
-cl_error_t CountInspected(int, const char*, const char**, size_t, const char*, size_t size, const char*, uint32_t,
+cl_error_t CountInspected(int, const char* type, const char**, size_t, const char*, size_t size, const char*, uint32_t,
                           uint32_t, void* context) {
   Inspection* inspection = static_cast<Inspection*>(context);
   ++inspection->files;
   if (inspection->maxFileSize > 0 && size >= inspection->maxFileSize) inspection->cut = true;
+  if (type != nullptr && std::strncmp(type, "CL_TYPE_HTML", 12) == 0) inspection->html = true;
   return CL_CLEAN;
 }
 
@@ -156,19 +159,24 @@ class ClamavEngine final : public ScanEngine {
 
   HRESULT Scan(std::string_view bytes, int32_t* verdict, std::string* threatName) override {
     if (!engine_) return ZUL_E_BASES_NOT_LOADED;
-    std::unique_ptr<cl_fmap_t, MapCloser> map(cl_fmap_open_memory(bytes.data(), bytes.size()));
-    if (!map) return E_OUTOFMEMORY;
-    const char* name = nullptr;
-    unsigned long scanned = 0;
-    cl_scan_options options = options_;
-    ScanMessages messages;
-    cl_error_t rc = CL_CLEAN;
-    Inspection inspection;
-    inspection.maxFileSize = maxFileSize_;
-    {
-      ActiveScan active(&messages);
-      rc = cl_scanmap_callback(map.get(), nullptr, &name, &scanned, engine_.get(), &options, &inspection);
+    MemberBudget budget;
+    budget.largestMember = maxFileSize_;
+    budget.bytesLeft = kMaxScanSize;
+    budget.membersLeft = settings_.maxFiles > 0 ? settings_.maxFiles : kDefaultMaxFiles;
+    if (settings_.timeoutMillis > 0) {
+      budget.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(settings_.timeoutMillis);
     }
+    return ScanAt(bytes, 0, &budget, verdict, threatName);
+  }
+
+  // One object at one depth of archives: the engine's scan, then what the
+  // engine did not open, read by another reader.
+  HRESULT ScanAt(std::string_view bytes, uint32_t depth, MemberBudget* budget, int32_t* verdict, std::string* threatName) {
+    Inspection inspection;
+    cl_error_t rc = CL_CLEAN;
+    ScanMessages messages;
+    const char* name = nullptr;
+    if (HRESULT hr = EngineScan(bytes, options_, &inspection, &messages, &rc, &name); hr != S_OK) return hr;
     switch (rc) {
       case CL_CLEAN:
         // Clean only when the library reported no error on the way: an error
@@ -184,7 +192,8 @@ class ClamavEngine final : public ScanEngine {
           *threatName = "Heuristics.Limits.Exceeded.MaxFileSize";
           return S_OK;
         }
-        SkippedMembers(bytes, inspection.files, verdict, threatName);
+        if (inspection.html) ScanAsSent(bytes, verdict, threatName);
+        if (*verdict == VerdictClean) OpenSkippedMembers(bytes, inspection.files, depth, budget, verdict, threatName);
         return S_OK;
       case CL_VIRUS:
         *threatName = name != nullptr ? name : "";
@@ -204,17 +213,78 @@ class ClamavEngine final : public ScanEngine {
     }
   }
 
+  HRESULT EngineScan(std::string_view bytes, cl_scan_options options, Inspection* inspection, ScanMessages* messages,
+                     cl_error_t* rc, const char** name) {
+    std::unique_ptr<cl_fmap_t, MapCloser> map(cl_fmap_open_memory(bytes.data(), bytes.size()));
+    if (!map) return E_OUTOFMEMORY;
+    unsigned long scanned = 0;
+    inspection->maxFileSize = maxFileSize_;
+    ActiveScan active(messages);
+    *rc = cl_scanmap_callback(map.get(), nullptr, name, &scanned, engine_.get(), &options, inspection);
+    return S_OK;
+  }
+
+  // The engine matches HTML only as it normalises it (lower case, entities
+  // resolved), so a pattern in the bytes as sent is missed there: HTML is
+  // looked at again as plain data. Only a detection counts from this look.
+  void ScanAsSent(std::string_view bytes, int32_t* verdict, std::string* threatName) {
+    if (!(options_.parse & CL_SCAN_PARSE_HTML)) return;  // it was plain data already
+    cl_scan_options plain = options_;
+    plain.parse &= ~CL_SCAN_PARSE_HTML;
+    Inspection inspection;
+    ScanMessages messages;
+    cl_error_t rc = CL_CLEAN;
+    const char* name = nullptr;
+    if (EngineScan(bytes, plain, &inspection, &messages, &rc, &name) != S_OK || rc != CL_VIRUS) return;
+    *threatName = name != nullptr ? name : "";
+    *verdict = VerdictOfDetection(*threatName);
+  }
+
   // The engine passes over some archive members without a word (ZIP64
-  // entries, members past its size limits): an archive it looked into less
-  // than it holds is an incomplete scan, never a clean one.
-  void SkippedMembers(std::string_view bytes, size_t inspected, int32_t* verdict, std::string* threatName) const {
+  // entries, members compressed in ways it does not decode, formats it does
+  // not open): where it looked into an archive less than the archive holds,
+  // the members are read here and each scanned on its own, within the same
+  // limits. Only what even that cannot read makes the scan incomplete.
+  void OpenSkippedMembers(std::string_view bytes, size_t inspected, uint32_t depth, MemberBudget* budget,
+                          int32_t* verdict, std::string* threatName) {
     if (!(settings_.scanFlags & kScanArchives)) return;  // not asked to look inside
     ArchiveListing listing = ListArchiveMembers(bytes);
     if (!listing.archive || inspected >= listing.files + 1) return;
-    *verdict = VerdictIncomplete;
-    *threatName = "Heuristics.Limits.Exceeded.MembersNotInspected (" +
-                  std::to_string(listing.files + 1 - std::min(inspected, listing.files + 1)) + " of " +
-                  std::to_string(listing.files) + ", " + listing.firstName + ")";
+    std::string unread = " (" + std::to_string(listing.files + 1 - std::min(inspected, listing.files + 1)) + " of " +
+                         std::to_string(listing.files) + ", " + listing.firstName + ")";
+    uint32_t deepest = settings_.depthLimitEnabled && settings_.depthLimit > 0 ? settings_.depthLimit : kDefaultMaxDepth;
+    if (depth + 1 > deepest) {
+      *verdict = VerdictIncomplete;
+      *threatName = "Heuristics.Limits.Exceeded.MaxRecursion" + unread;
+      return;
+    }
+    MembersRead read = ReadArchiveMembers(bytes, budget, [&](const std::string& member, std::string_view data) {
+      int32_t found = VerdictClean;
+      std::string what;
+      if (ScanAt(data, depth + 1, budget, &found, &what) != S_OK) found = VerdictError;
+      if (found == VerdictClean) return true;
+      *verdict = found;
+      *threatName = what.empty() ? member : what;
+      return false;
+    });
+    if (*verdict != VerdictClean) return;
+    switch (read) {
+      case MembersRead::kAll:
+      case MembersRead::kStopped:
+        return;
+      case MembersRead::kEncrypted:
+        *threatName = "Heuristics.Encrypted.Archive" + unread;
+        *verdict = VerdictOfDetection(*threatName);
+        return;
+      case MembersRead::kUnreadable:
+        *verdict = VerdictIncomplete;
+        *threatName = "Heuristics.Limits.Exceeded.MembersNotInspected" + unread;
+        return;
+      case MembersRead::kOverBudget:
+        *verdict = VerdictIncomplete;
+        *threatName = "Heuristics.Limits.Exceeded.MembersOverLimit" + unread;
+        return;
+    }
   }
 
   HRESULT Info(uint64_t* recordCount, std::string* version) override {
@@ -281,6 +351,9 @@ class ClamavEngine final : public ScanEngine {
 
   static constexpr long long kMaxFileSize = 100LL << 20;
   static constexpr long long kMaxScanSize = 400LL << 20;
+  // The library's own defaults, for members it did not read itself.
+  static constexpr size_t kDefaultMaxFiles = 10000;
+  static constexpr uint32_t kDefaultMaxDepth = 17;
 
   EngineSettings settings_;
   uint64_t maxFileSize_ = kMaxFileSize;

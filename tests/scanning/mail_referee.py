@@ -1,24 +1,33 @@
 #!/usr/bin/env python3
 """Compares a delivered message with the one that was sent, with Python's
 email package as referee: the header fields and their order, the MIME tree
-and every clean part (decoded bytes, type, file name) must be the sent
-ones; a part that carried the test virus, or a program by name (the
-default name filter takes "*.exe"), must hold the placeholder; no
-part, and no uuencoded block inside text, may decode to the virus; the
-first text part carries the report. Prints what differs; exit 1 if any.
+and every clean part (decoded bytes, type, file name) must be the sent ones;
+a part that carried the test virus, or a program by name (the default name
+filter takes "*.exe"), must hold the placeholder; no part, no uuencoded
+block inside text and nothing inside an S/MIME part may decode to the
+virus; the report is in the mail's own body and nowhere else; a mail sent
+with LF line ends arrives with LF line ends.
+
+The body is the mail's own first text part at the top: through mixed,
+related, signed and the rest the first part, through alternative every
+alternative, never inside an attached message or a digest entry. A finding
+in the body takes the body (the report stands in its place); a finding
+anywhere else takes that part alone. Prints what differs; exit 1 if any.
     mail_referee.py SENT DELIVERED PLACEHOLDER"""
 import binascii
 import email
 import email.policy
+import subprocess
 import sys
+import tempfile
 
 EICAR = b"EICAR-STANDARD-ANTIVIRUS-TEST-FILE"
 REPORT = "Tervala Anti-Virus Report"
+OPENSSL = "/usr/bin/openssl"
 
 
-def load(path):
-    with open(path, "rb") as f:
-        return email.message_from_bytes(f.read(), policy=email.policy.compat32)
+def load(data):
+    return email.message_from_bytes(data, policy=email.policy.compat32)
 
 
 def without_charset(name, value):
@@ -37,6 +46,29 @@ def is_text(part):
         and part.get_content_disposition() != "attachment"
 
 
+def body_parts(message):
+    found = []
+
+    def collect(part):
+        if part.get_content_maintype() == "message":
+            return
+        if not part.is_multipart():
+            if is_text(part):
+                found.append(part)
+            return
+        children = part.get_payload()
+        if not children or part.get_content_subtype() == "digest":
+            return
+        if part.get_content_subtype() == "alternative":
+            for child in children:
+                collect(child)
+        else:
+            collect(children[0])
+
+    collect(message)
+    return found
+
+
 def uu_blocks(text):
     out, block = [], None
     for line in text.splitlines():
@@ -53,11 +85,26 @@ def uu_blocks(text):
     return out
 
 
+def smime_inside(part):
+    """What an opaque-signed S/MIME part holds, as a message; None if none."""
+    if part.get_content_type() not in ("application/pkcs7-mime", "application/x-pkcs7-mime"):
+        return None
+    with tempfile.NamedTemporaryFile() as der:
+        der.write(part.get_payload(decode=True) or b"")
+        der.flush()
+        run = subprocess.run([OPENSSL, "cms", "-verify", "-noverify", "-inform", "DER", "-in", der.name],
+                             capture_output=True)
+    return load(run.stdout) if run.returncode == 0 else None
+
+
 def infected(part):
     data = part.get_payload(decode=True) or b""
     if EICAR in data:
         return True
-    return is_text(part) and any(EICAR in b for b in uu_blocks(data))
+    if is_text(part) and any(EICAR in b for b in uu_blocks(data)):
+        return True
+    inner = smime_inside(part)
+    return inner is not None and any(infected(p) for p in leaves(inner))
 
 
 def forbidden(part):
@@ -65,9 +112,12 @@ def forbidden(part):
 
 
 def main(sent_path, delivered_path, placeholder_path):
-    sent, got = load(sent_path), load(delivered_path)
+    sent_bytes, got_bytes = open(sent_path, "rb").read(), open(delivered_path, "rb").read()
+    sent, got = load(sent_bytes), load(got_bytes)
     placeholder = open(placeholder_path, "rb").read()
     faults = []
+    if b"\r\n" not in sent_bytes and b"\r\n" in got_bytes:
+        faults.append("a mail sent with LF line ends has CRLF in it now")
     # A single part that became multipart to hold the report moves its
     # content fields down; every other field stays, in order.
     wrapped = sent.get_content_type() != got.get_content_type()
@@ -77,9 +127,12 @@ def main(sent_path, delivered_path, placeholder_path):
     if sent_fields != got_fields:
         faults.append("header fields: %r != %r" % (sent_fields, got_fields))
     a, b = leaves(sent), leaves(got)
+    sent_body = [id(p) for p in body_parts(sent)]
+    got_body = [id(p) for p in body_parts(got)]
     reported = False
     if len(b) == len(a) + 1 and b[0].get_content_type() == "text/plain":
-        report_part = b.pop(0)  # a mail without a text part gets one for the report
+        report_part = b.pop(0)  # a mail without a body gets a text part for the report
+        got_body.append(id(report_part))
         reported = REPORT in (report_part.get_payload(decode=True) or b"").decode("utf-8", "replace")
     if [p.get_content_type() for p in a] != [p.get_content_type() for p in b]:
         faults.append("tree: %r != %r" % ([p.get_content_type() for p in a], [p.get_content_type() for p in b]))
@@ -90,22 +143,26 @@ def main(sent_path, delivered_path, placeholder_path):
             faults.append("part %d: Content-ID %r != %r" % (i, x.get("Content-ID"), y.get("Content-ID")))
         sent_data = x.get_payload(decode=True) or b""
         got_data = y.get_payload(decode=True) or b""
-        if is_text(x):
-            text = got_data.decode(y.get_content_charset() or "utf-8", "replace")
+        text = got_data.decode(y.get_content_charset() or "utf-8", "replace")
+        if id(x) in sent_body:
             if REPORT in text:
                 reported = True
             if not infected(x) and not got_data.endswith(sent_data) and \
                     x.get_content_subtype() != "html" and sent_data not in got_data:
-                faults.append("text part %d changed beyond the report" % i)
-        elif infected(x) or forbidden(x):
-            if got_data != placeholder:
+                faults.append("body part %d changed beyond the report" % i)
+            continue
+        if REPORT in text:
+            faults.append("part %d, no body part, carries the report" % i)
+        if infected(x) or forbidden(x):
+            inner_only = is_text(x) and EICAR not in sent_data  # a uuencoded block inside text
+            if not inner_only and got_data.replace(b"\r\n", b"\n") != placeholder.replace(b"\r\n", b"\n"):
                 faults.append("part %d (%s) is not the placeholder" % (i, x.get_filename()))
         elif got_data != sent_data:
-            faults.append("clean part %d (%s) changed" % (i, x.get_filename()))
+            faults.append("clean part %d (%s, %s) changed" % (i, x.get_content_type(), x.get_filename()))
     if any(infected(p) for p in leaves(got)):
         faults.append("the virus decodes from the delivered message")
-    if not reported:
-        faults.append("no report in any text part")
+    if not reported and any(infected(p) or forbidden(p) for p in leaves(sent)):
+        faults.append("no report in the mail's body")
     for fault in faults:
         print(fault)
     print("OK" if not faults else "%d fault(s)" % len(faults))

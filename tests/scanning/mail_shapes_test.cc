@@ -85,18 +85,7 @@ TEST_F(ScanDriverTest, AChangedMailKeepsEverythingButWhatWasRemoved) {
     ASSERT_EQ(Run(), kNoError);
     EXPECT_FALSE(Held(id)) << i;
     std::string exported = Exported(id);
-    std::string sent = server_.directory() + "/sent.eml";
-    std::string got = server_.directory() + "/got.eml";
-    std::ofstream(sent, std::ios::binary) << shapes[i];
-    std::ofstream(got, std::ios::binary) << exported;
-    std::string command = "python3 " MAIL_REFEREE " " + sent + " " + got + " " + server_.directory() +
-                          "/program/zuldummy.txt 2>&1";
-    std::string verdict;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    char buffer[4096];
-    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) verdict.append(buffer, n);
-    EXPECT_EQ(::pclose(pipe), 0) << "shape " << i << ":\n" << verdict << "\n" << exported;
+    EXPECT_EQ(RefereeFaults(shapes[i], exported), "") << "shape " << i << ":\n" << exported;
     if (std::getenv("SHOW_SHAPES")) std::cerr << exported << "\n=====\n";
   }
 }
@@ -116,6 +105,141 @@ std::string Base64Lines(const std::string& data) {
   }
   return out + "\r\n";
 }
+
+// What a finding takes is decided by the part's role, never by its type
+// alone: an HTML attachment, a second inline text, the body of a forwarded
+// message, a digest entry each go alone; the mail's own body keeps its text
+// and gets the report, and an attached message is never written into.
+TEST_F(ScanDriverTest, EveryPartIsJudgedByItsRole) {
+  AddEicarPattern();
+  const std::string eicar64 = "WDVPIVAlQEFQWzRcUFpYNTQoUF4pN0NDKTd9JEVJQ0FSLVNUQU5EQVJELUFOVElWSVJVUy1URVNU\nLUZJTEUhJEgrSCo=\n";
+  const std::string head = "From: ivan@example.com\nTo: anna@example.com\nSubject: roles\nDate: Tue, 8 Dec 2026 10:00:00 +0300\n"
+                           "Message-ID: <roles@example.com>\nMIME-Version: 1.0\n";
+  const std::string page = "<html><body><p>Hello</p><pre>" + kEicar + "</pre></body></html>\n";
+  const std::vector<std::pair<std::string, std::string>> shapes = {
+      {"an infected HTML attachment",
+       head + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\nthe page is attached\n"
+              "--b\nContent-Type: text/html; name=\"page.html\"\nContent-Disposition: attachment; filename=\"page.html\"\n\n" +
+           page + "--b--\n"},
+      {"an infected second inline text",
+       head + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\nthe real body\n"
+              "--b\nContent-Type: text/plain\nContent-Disposition: inline\n\nfooter " + kEicar + "\n--b--\n"},
+      {"a forwarded message with an infected body",
+       head + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\nforwarded below\n"
+              "--b\nContent-Type: message/rfc822\n\nFrom: old@example.com\nSubject: old\n\nold text " + kEicar +
+           "\n\n--b--\n"},
+      {"a digest whose entries say no type",
+       head + "Content-Type: multipart/digest; boundary=\"d\"\n\n--d\n\nFrom: a@example.com\nSubject: one\n\nfirst entry\n"
+              "--d\n\nFrom: b@example.com\nSubject: two\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"in\"\n\n"
+              "--in\nContent-Type: text/plain\n\nsecond entry\n--in\nContent-Type: application/octet-stream; name=\"x.com\"\n"
+              "Content-Transfer-Encoding: base64\n\n" + eicar64 + "--in--\n\n--d--\n"},
+      {"an HTML body beside a forwarded text message",
+       head + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/html\n\n<html><body><p>hi</p></body></html>\n"
+              "--b\nContent-Type: message/rfc822\n\nFrom: old@example.com\nSubject: old\n\nold text\n"
+              "--b\nContent-Type: application/octet-stream; name=\"eicar.com\"\nContent-Transfer-Encoding: base64\n\n" +
+           eicar64 + "--b--\n"},
+      {"x-uuencode",
+       head + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\nsee the file\n"
+              "--b\nContent-Type: application/octet-stream; name=\"eicar.com\"\nContent-Transfer-Encoding: x-uuencode\n\n"
+              "begin 644 eicar.com\nM6#5/(5`E0$%06S1<4%I8-30H4%XI-T-#*3=])$5)0T%2+5-404Y$05)$+4%.\n"
+              "C5$E625)54RU415-4+49)3$4A)$@K2\"H`\n`\nend\n--b--\n"},
+      {"an infected 7bit attachment in a mail of LF line ends",
+       head + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\nsee the file\n"
+              "--b\nContent-Type: application/octet-stream; name=\"e.com\"\nContent-Transfer-Encoding: 7bit\n\n" + kEicar +
+           "\n--b--\n"},
+      {"the test string in an HTML-only body", head + "Content-Type: text/html; charset=us-ascii\n\n" + page},
+  };
+  for (const auto& [what, message] : shapes) {
+    NoteId id = SubmitMime(message);
+    ASSERT_EQ(Run(), kNoError);
+    EXPECT_FALSE(Held(id)) << what;
+    std::string delivered = Exported(id);
+    EXPECT_EQ(RefereeFaults(message, delivered), "") << what << ":\n" << delivered;
+    if (std::getenv("SHOW_SHAPES")) std::cerr << "==== " << what << "\n" << delivered;
+  }
+}
+
+// An opaque-signed S/MIME message is read as its client reads it; a finding
+// inside replaces the whole signed part, which cannot be edited without
+// breaking the signature. One sent encrypted is protected content.
+TEST_F(ScanDriverTest, SmimeIsOpenedAsItsReadersOpenIt) {
+  AddEicarPattern();
+  const std::string dir = server_.directory();
+  std::string out;
+  ASSERT_EQ(RunCommand("/usr/bin/openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=sender -days 2 -keyout " + dir +
+                           "/key.pem -out " + dir + "/cert.pem",
+                       &out),
+            0)
+      << out;
+  auto smime = [&](const std::string& operation, const std::string& inner) {
+    std::ofstream(dir + "/inner.eml", std::ios::binary | std::ios::trunc) << inner;
+    std::string command = operation == "sign" ? "/usr/bin/openssl smime -sign -nodetach -signer " + dir + "/cert.pem -inkey " +
+                                                    dir + "/key.pem -in " + dir + "/inner.eml"
+                                              : "/usr/bin/openssl smime -encrypt -aes256 -in " + dir + "/inner.eml " + dir +
+                                                    "/cert.pem";
+    std::string made;
+    EXPECT_EQ(RunCommand(command, &made), 0) << made;
+    std::string lf;
+    for (char c : made) {
+      if (c != '\r') lf += c;
+    }
+    return "From: ivan@example.com\nTo: anna@example.com\nSubject: signed\n" + lf;
+  };
+  const std::string infectedInner = "Content-Type: multipart/mixed; boundary=\"in\"\n\n--in\nContent-Type: text/plain\n\nsigned\n"
+                                    "--in\nContent-Type: application/octet-stream; name=\"tool.com\"\n\n" + kEicar + "\n--in--\n";
+  const std::string cleanInner = "Content-Type: text/plain\n\nsigned and harmless\n";
+  std::string infected = smime("sign", infectedInner);
+  std::string clean = smime("sign", cleanInner);
+  std::string sealed = smime("encrypt", infectedInner);
+  NoteId infectedId = SubmitMime(infected);
+  NoteId cleanId = SubmitMime(clean);
+  NoteId sealedId = SubmitMime(sealed);
+  ASSERT_EQ(Run(3), kNoError);
+  std::string delivered = Exported(infectedId);
+  EXPECT_EQ(RefereeFaults(infected, delivered), "") << delivered;
+  EXPECT_EQ(Exported(cleanId), clean) << "signed and clean: byte for byte";
+  std::string sealedOut = Exported(sealedId);
+  EXPECT_NE(sealedOut.find("защищенный объект, проверка невозможна (Heuristics.Encrypted.SMIME)"), std::string::npos)
+      << sealedOut;
+}
+
+// What the engine does not open, the kernel does: a ZIP whose members are
+// compressed with LZMA and a Zstandard tar arrive when clean and lose their
+// payload when not; neither is deleted as a scan that did not finish.
+TEST_F(ScanDriverTest, ArchivesTheEngineDoesNotOpenAreOpened) {
+  AddEicarPattern();
+  const std::string dir = server_.directory();
+  std::ofstream(dir + "/eicar.com", std::ios::binary) << kEicar;
+  std::ofstream(dir + "/notes.txt", std::ios::binary) << "minutes of the meeting, nothing else\n";
+  std::string out;
+  ASSERT_EQ(RunCommand("cd " + dir + " && /usr/bin/python3 -c \"import zipfile\n"
+                           "for name, member in (('clean.zip', 'notes.txt'), ('bad.zip', 'eicar.com')):\n"
+                           "    with zipfile.ZipFile(name, 'w', zipfile.ZIP_LZMA) as z: z.write(member)\" && "
+                           "/usr/bin/tar --use-compress-program=/usr/bin/zstd -cf clean.tar.zst notes.txt && "
+                           "/usr/bin/tar --use-compress-program=/usr/bin/zstd -cf bad.tar.zst eicar.com",
+                       &out),
+            0)
+      << out;
+  for (const char* archive : {"clean.zip", "bad.zip", "clean.tar.zst", "bad.tar.zst"}) {
+    std::string message = "From: ivan@example.com\nTo: anna@example.com\nSubject: archive\nMIME-Version: 1.0\n"
+                          "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\nattached\n"
+                          "--b\nContent-Type: application/octet-stream; name=\"" + std::string(archive) + "\"\n"
+                          "Content-Transfer-Encoding: base64\n\n" + Base64Lines(ReadFile(dir + "/" + archive)) + "--b--\n";
+    NoteId id = SubmitMime(message);
+    ASSERT_EQ(Run(), kNoError);
+    std::string delivered = Exported(id);
+    if (std::string(archive).rfind("clean", 0) == 0) {
+      EXPECT_EQ(delivered, message) << archive << " is clean and arrives as sent";
+      continue;
+    }
+    // The referee cannot look inside an archive: the part must simply be gone.
+    EXPECT_EQ(delivered.find(Base64Lines(ReadFile(dir + "/" + archive)).substr(0, 60)), std::string::npos) << archive;
+    EXPECT_NE(delivered.find("name=\"" + std::string(archive) + "\""), std::string::npos) << "the part keeps its headers";
+    EXPECT_NE(delivered.find("Test.Eicar.Pattern"), std::string::npos) << "the report names what was found\n" << delivered;
+  }
+  EXPECT_FALSE(LoggedStart("проверка не завершена")) << Joined();
+}
+
 
 // Parts larger than the host keeps in memory go through on disk: what the
 // name filter took is kept in quarantine byte for byte, a large part it let

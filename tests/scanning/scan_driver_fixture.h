@@ -5,6 +5,7 @@
 #define TESTS_SCANNING_SCAN_DRIVER_FIXTURE_H_
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <functional>
@@ -20,6 +21,7 @@
 #include "settings/settings_records.h"
 #include "tests/scanning/zip_builder.h"
 #include "tests/settings/settings_database_builder.h"
+#include "tests/settings/signed_bases.h"
 #include "tests/task_fixture.h"
 #include "tools/zulctl/settings_setup.h"
 
@@ -210,6 +212,44 @@ class ScanDriverTest : public TaskTest {
     }
     return files;
   }
+  // What Python's email package, as referee, finds wrong in what was
+  // delivered of `sent` (empty: nothing); mail_referee.py says what it checks.
+  std::string RefereeFaults(const std::string& sent, const std::string& delivered) {
+    std::string sentPath = server_.directory() + "/sent.eml";
+    std::string gotPath = server_.directory() + "/got.eml";
+    std::ofstream(sentPath, std::ios::binary | std::ios::trunc) << sent;
+    std::ofstream(gotPath, std::ios::binary | std::ios::trunc) << delivered;
+    std::string verdict;
+    int code = RunCommand("/usr/bin/python3 " MAIL_REFEREE " " + sentPath + " " + gotPath + " " + server_.directory() +
+                              "/program/zuldummy.txt",
+                          &verdict);
+    return code == 0 ? std::string() : verdict;
+  }
+  // Runs a command line (the tools by path) and gives its output, standard
+  // error included, and its exit code.
+  static int RunCommand(const std::string& command, std::string* output) {
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return -1;
+    char buffer[4096];
+    output->clear();
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output->append(buffer, n);
+    int status = ::pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  // The test's bases also find the test string anywhere, as a body pattern
+  // does: text, HTML and archive members are found by what they hold.
+  void AddEicarPattern() {
+    std::string hex;
+    for (unsigned char c : kEicar) {
+      char pair[3];
+      std::snprintf(pair, sizeof pair, "%02x", c);
+      hex += pair;
+    }
+    std::string bases = server_.directory() + "/bases";
+    std::ofstream(bases + "/pattern.ndb") << "Test.Eicar.Pattern:0:*:" << hex << "\n";
+    SignBasesFolder(bases);
+  }
+
   const std::string placeholder_ = ReadFile(server_.directory() + "/program/zuldummy.txt");
 };
 

@@ -45,6 +45,7 @@ make_set "$server/bases" "01012026 0000"
 "$zulctl" settings init --bases "$server/bases" >/dev/null
 printf 'Bases=%s\nMirror=%s\n' "$server/bases" "$root/mirror" > "$server/basefetch.conf"
 "$zulctl" ini set ZulUpdaterLogLevel 3 >/dev/null
+"$zulctl" ini set ZulMailMonitorLogLevel 3 >/dev/null  # the updater's notices are said from level 3
 cd "$server"
 "$bin/nZulMailMonitor" > "$root/monitor.out" 2>&1 &
 monitor=$!

@@ -96,10 +96,13 @@ std::string EncodeContent(const std::string& transferEncoding, std::string_view 
     out = Uuencode(data, original);
   } else if (name == "base64" || name == "quoted-printable") {
     GMimeEncoding state;
-    g_mime_encoding_init_encode(&state, name == "base64" ? GMIME_CONTENT_ENCODING_BASE64
-                                                         : GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);
+    bool base64 = name == "base64";
+    g_mime_encoding_init_encode(&state, base64 ? GMIME_CONTENT_ENCODING_BASE64 : GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);
     out.assign(g_mime_encoding_outlen(&state, data.size()) + 16, '\0');
     out.resize(g_mime_encoding_flush(&state, data.data(), data.size(), out.data()));
+    // A quoted-printable line break is data: the last one stays, and the
+    // line break before the next delimiter is the delimiter's.
+    if (!base64) return WithLineEnds(out, lineEnd);
   } else if (IsText(data)) {
     return WithLineEnds(data, lineEnd);
   } else {

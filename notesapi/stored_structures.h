@@ -54,6 +54,9 @@ inline constexpr uint16_t kFileFlagBodySource = 0x0200;
 // Content sent encrypted (an S/MIME enveloped message): no scanner can read
 // it, so it is protected content, whatever bytes it holds.
 inline constexpr uint16_t kFileFlagEncryptedContent = 0x0400;
+// The whole message as it was sent, for the scan engine's own mail reader:
+// a second reading of everything, independent of the view's.
+inline constexpr uint16_t kFileFlagWholeMessage = 0x0800;
 
 // A text-list item of the converted view of MIME mail: one entry per file
 // the message gives a second name (Content-Type "name" beside the

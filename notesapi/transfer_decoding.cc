@@ -1,5 +1,6 @@
 #include "notesapi/transfer_decoding.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 
@@ -152,21 +153,90 @@ std::string DecodeQuotedPrintableLeniently(std::string_view text) {
   return out;
 }
 
+namespace {
+
+// Every name a client decodes as uuencode.
+bool IsUuencodeName(const std::string& name) {
+  return name == "x-uuencode" || name == "uuencode" || name == "x-uue" || name == "uue";
+}
+
+// Base64 with "=" taken for nothing at all, as readers that skip every
+// character outside the alphabet take it: "WD=VP" is "WDVP" to them.
+std::string DecodeBase64SkippingPadding(std::string_view text) {
+  std::string kept;
+  kept.reserve(text.size());
+  for (char c : text) {
+    if (c != '=') kept.push_back(c);
+  }
+  return DecodeBase64Leniently(kept);
+}
+
+// Quoted-printable where "=" before a carriage return is a soft line break
+// that takes the rest of its line with it, as some readers end a line at a
+// lone carriage return.
+std::string DecodeQuotedPrintableBreakingAtCr(std::string_view text) {
+  std::string cleaned;
+  cleaned.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    size_t end = i + 1;
+    while (text[i] == '=' && end < text.size() && (text[end] == ' ' || text[end] == '\t')) ++end;
+    if (text[i] == '=' && end < text.size() && text[end] == '\r' && !(end + 1 < text.size() && text[end + 1] == '\n')) {
+      size_t feed = text.find('\n', end);
+      i = feed == std::string_view::npos ? text.size() : feed;
+      continue;
+    }
+    cleaned.push_back(text[i]);
+  }
+  return DecodeQuotedPrintableLeniently(cleaned);
+}
+
+}  // namespace
+
 std::string DecodeTransferEncoding(std::string_view encoding, std::string_view content) {
   std::string name = Lower(Trimmed(encoding));
   if (name == "base64") return DecodeBase64Leniently(content);
   if (name == "quoted-printable") return DecodeQuotedPrintableLeniently(content);
-  if (name == "x-uuencode" || name == "uuencode" || name == "x-uue") {
+  if (IsUuencodeName(name)) {
     std::vector<EmbeddedFile> files = FindEmbeddedFiles(content);
     if (!files.empty()) return std::move(files.front().data);
   }
   return std::string(content);
 }
 
+bool HasOtherDecodings(std::string_view encoding, std::string_view content) {
+  std::string name = Lower(Trimmed(encoding));
+  if (name == "base64") {
+    // Padding only at the very end reads the same to every reader.
+    size_t pad = content.find('=');
+    return pad != std::string_view::npos && content.find_first_not_of("= \t\r\n", pad) != std::string_view::npos;
+  }
+  if (name == "quoted-printable") {
+    for (size_t at = content.find('='); at != std::string_view::npos; at = content.find('=', at + 1)) {
+      size_t end = content.find_first_not_of(" \t", at + 1);
+      if (end != std::string_view::npos && content[end] == '\r' && (end + 1 >= content.size() || content[end + 1] != '\n')) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+std::vector<std::string> OtherDecodings(std::string_view encoding, std::string_view content, const std::string& decoded) {
+  std::string name = Lower(Trimmed(encoding));
+  std::vector<std::string> others;
+  auto add = [&](std::string other) {
+    if (other != decoded && std::find(others.begin(), others.end(), other) == others.end()) others.push_back(std::move(other));
+  };
+  if (name == "base64" && content.find('=') != std::string_view::npos) add(DecodeBase64SkippingPadding(content));
+  if (name == "quoted-printable" && content.find('\r') != std::string_view::npos) {
+    add(DecodeQuotedPrintableBreakingAtCr(content));
+  }
+  return others;
+}
+
 bool IsIdentityTransferEncoding(std::string_view encoding) {
   std::string name = Lower(Trimmed(encoding));
-  return name != "base64" && name != "quoted-printable" && name != "x-uuencode" && name != "uuencode" &&
-         name != "x-uue";
+  return name != "base64" && name != "quoted-printable" && !IsUuencodeName(name);
 }
 
 std::vector<EmbeddedFile> FindEmbeddedFiles(std::string_view text) {
@@ -174,7 +244,8 @@ std::vector<EmbeddedFile> FindEmbeddedFiles(std::string_view text) {
   std::vector<std::string_view> lines = Lines(text);
   for (size_t i = 0; i < lines.size(); ++i) {
     std::string_view line = lines[i];
-    bool uu = line.substr(0, 6) == "begin " && line.size() > 10 && std::isdigit(static_cast<unsigned char>(line[6]));
+    // Any mode, however short, and a name or none: readers take them all.
+    bool uu = line.substr(0, 6) == "begin " && line.size() > 6 && std::isdigit(static_cast<unsigned char>(line[6]));
     bool yenc = line.substr(0, 8) == "=ybegin ";
     if (!uu && !yenc) continue;
     EmbeddedFile file;

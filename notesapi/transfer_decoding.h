@@ -21,11 +21,19 @@ std::string DecodeQuotedPrintableLeniently(std::string_view text);
 
 // Decodes `content` by the transfer encoding named in a part's
 // Content-Transfer-Encoding (any case; "base64", "quoted-printable",
-// "x-uuencode"/"uuencode"/"x-uue"); any other name gives the bytes unchanged.
+// "x-uuencode"/"uuencode"/"x-uue"/"uue"); any other name gives the bytes
+// unchanged.
 std::string DecodeTransferEncoding(std::string_view encoding, std::string_view content);
 // Whether DecodeTransferEncoding gives the content back as it is (7bit,
 // 8bit, binary, an unknown or missing name).
 bool IsIdentityTransferEncoding(std::string_view encoding);
+// What other readers decode from the same content where their decoders
+// part from this one ("=" inside base64 skipped, "=" before a lone carriage
+// return breaking the line): each differs from `decoded`, the decoding
+// above. Usually none.
+std::vector<std::string> OtherDecodings(std::string_view encoding, std::string_view content, const std::string& decoded);
+// Whether OtherDecodings may find any, told without decoding.
+bool HasOtherDecodings(std::string_view encoding, std::string_view content);
 
 // A file carried inside text: "begin MODE NAME" ... "end" (uuencode) or
 // "=ybegin ... name=NAME" ... "=yend" (yEnc).

@@ -57,6 +57,13 @@ struct ObjectRecord {
   // An attachment of the converted view that is the body's own source (an
   // HTML body as a browser gets it): a finding in it takes the body.
   bool bodySource = false;
+  // The whole message as sent, read by the engine as mail: a second
+  // reading, judged after every other object.
+  bool wholeMessage = false;
+  // What the engine found in an object the filters took without a scan
+  // (its name, its type): the engine's reading of the whole message then
+  // finds nothing new in it.
+  std::string threatInside;
 };
 
 }  // namespace zul

@@ -112,7 +112,9 @@ class MaskMatcher {
 
 bool MatchMask(std::string_view text, std::string_view mask) { return MaskMatcher(text, mask).Matches(0, 0); }
 
-bool MatchesNameFilter(std::string_view fileName, std::string_view filter) {
+namespace {
+
+bool MatchesOneName(std::string_view fileName, std::string_view filter) {
   // Windows drops trailing dots and spaces when it opens or runs a file:
   // "evil.exe. " is evil.exe.
   while (!fileName.empty() && (fileName.back() == '.' || fileName.back() == ' ')) fileName.remove_suffix(1);
@@ -127,6 +129,19 @@ bool MatchesNameFilter(std::string_view fileName, std::string_view filter) {
     std::string_view mask = filter.substr(start, end - start);
     if (!mask.empty() && MatchMask(name, mask)) return true;
     start = end + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool MatchesNameFilter(std::string_view fileName, std::string_view filter) {
+  if (MatchesOneName(fileName, filter)) return true;
+  // A client that keeps a name in a C string cuts it at a zero byte, and
+  // Windows opens "evil.exe::$DATA" (or any ":stream") as evil.exe.
+  for (char cut : {'\0', ':'}) {
+    size_t at = fileName.find(cut);
+    if (at != std::string_view::npos && MatchesOneName(fileName.substr(0, at), filter)) return true;
   }
   return false;
 }

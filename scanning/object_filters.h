@@ -25,6 +25,8 @@ bool IsExcludedByType(std::u16string_view path, uint16_t typeFilter);
 // literally (or as "?").
 bool MatchMask(std::string_view text, std::string_view mask);
 // Masks separated by ";", not trimmed; the name's ASCII letters upper-cased.
+// The name is also tried as a client may take it: cut at a zero byte, and
+// without an NTFS stream suffix (":stream", "::$DATA").
 bool MatchesNameFilter(std::string_view fileName, std::string_view filter);
 
 // With the limit on: larger than `sizeLimitKiB` x 1024 (in 32 bits).

@@ -29,6 +29,14 @@ void FilterOut(ObjectRecord* record, ScanResult result, int level, Msg message) 
   if (LogLevelAbove(level)) LogMessage(kTargets, JournalInformation, "%s", 0, MessageText(message));
 }
 
+// The filters decided; what the object holds is still learned, so that the
+// engine's reading of the whole message knows this object's payload.
+void LearnWhatItHolds(ObjectRecord* record) {
+  std::string found;
+  ScanResult held = KernelScan(PathForFiles(record->scanCopyPath), u"", &found, false);
+  if (held != ResultClean && !found.empty()) record->threatInside = found;
+}
+
 const char* HostTypeName(uint16_t host) {
   switch (host) {
     case HOST_MSDOS: return "HOST_MSDOS";
@@ -206,6 +214,11 @@ Status ScanAttachment(ObjectRecord* record) {
     record->description = kEncryptedContentName;
     return kNoError;
   }
+  if (file.flags & kFileFlagWholeMessage) {
+    record->wholeMessage = true;
+    CommonScanStep(record, Msg::FileScanned);
+    return kNoError;
+  }
   if (file.flags & kFileFlagBodySource) {
     // The body as a browser gets it: no attachment, so no filter takes it;
     // a finding in it takes the body.
@@ -220,10 +233,12 @@ Status ScanAttachment(ObjectRecord* record) {
   }
   if (IsExcludedByType(PathForFiles(record->scanCopyPath), monitor.typeFilter)) {
     FilterOut(record, ResultFilteredByType, kLogFromLevel1, Msg::FilteredByType);
+    LearnWhatItHolds(record);
     return kNoError;
   }
   if (MatchesNameFilter(Native(fullName), monitor.nameFilter) || OtherNameMatches(*record, fullName, monitor.nameFilter)) {
     FilterOut(record, ResultFilteredByName, kLogFromLevel1, Msg::FilteredByName);
+    LearnWhatItHolds(record);
     return kNoError;
   }
   CommonScanStep(record, Msg::FileScanned);

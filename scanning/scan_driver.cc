@@ -122,6 +122,8 @@ class DocumentScan {
     record_.scanCopyPath.clear();
     record_.cureCopyPath.clear();
     record_.bodySource = false;
+    record_.wholeMessage = false;
+    record_.threatInside.clear();
   }
 
   void DrawPaths() {
@@ -187,6 +189,11 @@ class DocumentScan {
       ReactToBodySource();
       return;
     }
+    if (record_.wholeMessage) {
+      wholeMessage_ = record_;  // judged once every other object was
+      return;
+    }
+    if (record_.kind == KindAttachment) attachments_.push_back(record_);
     ReactToResult();
   }
 
@@ -198,6 +205,33 @@ class DocumentScan {
     if (queue_.size() == queued) return;
     bodyTaken_ = true;
     queue_.back().kind = KindText;  // the source goes with the body, without a placeholder
+  }
+
+  // The engine's own reading of the whole message found what no object of
+  // the view showed (a reading the view does not take): the body and every
+  // attachment go, since any of them may hold it, and the report says why.
+  void JudgeWholeMessage() {
+    if (!wholeMessage_) return;
+    record_ = *wholeMessage_;
+    wholeMessage_.reset();
+    bool detection = record_.result == ResultInfected || record_.result == ResultVerdict4;
+    bool seen = std::find(found_.begin(), found_.end(), record_.description) != found_.end();
+    if (!detection || seen) {
+      DeleteCopies(false);
+      return;
+    }
+    size_t queued = queue_.size();
+    ReactToResult();
+    if (queue_.size() == queued) return;
+    queue_.back().kind = KindText;  // the message itself is no part to put a placeholder in
+    bodyTaken_ = true;
+    for (ObjectRecord attachment : attachments_) {
+      bool already = std::any_of(queue_.begin(), queue_.end(), [&](const ObjectRecord& r) {
+        return r.item.pool == attachment.item.pool && r.item.block == attachment.item.block;
+      });
+      attachment.action = ActionDelete;
+      if (!already) queue_.push_back(attachment);
+    }
   }
 
   // A body taken for a finding in its source goes whole: every body item
@@ -229,6 +263,8 @@ class DocumentScan {
       LogMessage(kTargets, JournalInformation, MessageText(Msg::TemplateTrace), 0,
                  std::string(NotesToNative(record_.reportText)).c_str());
     }
+    if (record_.result != ResultClean) found_.push_back(record_.description);
+    if (!record_.threatInside.empty()) found_.push_back(record_.threatInside);
     // Every object that needs removal or replacement is queued: none may
     // reach the recipient because others came first.
     bool queued = record_.action == ActionDelete || record_.action == ActionReplaceCured;
@@ -314,6 +350,7 @@ class DocumentScan {
   // leaves the stored mail as it was, held, for the next attempt. The memos
   // go only after the save, so a retry never sends them twice.
   Status FinalPhase() {
+    JudgeWholeMessage();
     if (failed_ != kNoError) return ErrorExit(failed_);
     QueueBodyRemoval();
     Log(kLogFromLevel4, JournalInformation, Msg::RemovingInfectedObjects);
@@ -373,6 +410,9 @@ class DocumentScan {
   bool mimePartRemoved_ = false;
   std::vector<BlockId> bodyItems_;  // the rich-text body as presented
   bool bodyTaken_ = false;          // a finding in the body's source
+  std::optional<ObjectRecord> wholeMessage_;  // the engine's reading of the message as sent
+  std::vector<ObjectRecord> attachments_;     // every attachment the walk met
+  std::vector<std::string> found_;            // what the walk found, by name
   Status failed_ = kNoError;
   ObjectRecord record_;
   std::vector<ObjectRecord> queue_;

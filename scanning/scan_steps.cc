@@ -40,10 +40,14 @@ void CommonWriteFailure(ObjectRecord* record) {
   record->description = MessageText(Msg::FileWriteFailed);
 }
 
+ScanResult KernelScan(std::u16string_view scanCopy, std::u16string_view cureCopy, std::string* description, bool tryCure) {
+  KernelScanFunction scan = g_kernelScan != nullptr ? g_kernelScan : ScanFile;
+  return scan(scanCopy, cureCopy, description, tryCure);
+}
+
 void CommonScanStep(ObjectRecord* record, Msg closing) {
   record->description.clear();
-  KernelScanFunction scan = g_kernelScan != nullptr ? g_kernelScan : ScanFile;
-  record->result = scan(PathForFiles(record->scanCopyPath), PathForFiles(record->cureCopyPath), &record->description,
+  record->result = KernelScan(PathForFiles(record->scanCopyPath), PathForFiles(record->cureCopyPath), &record->description,
                         KernelOptions().tryCure != 0);
   if (record->description.empty()) record->description = Native(record->objectName);
   if (LogLevelAbove(kLogFromLevel4)) LogMessage(kTargets, JournalInformation, MessageText(closing), 0, record->result);

@@ -27,6 +27,8 @@ void Trace(int level, Msg message);
 void CommonWriteFailure(ObjectRecord* record);
 // The kernel's verdict on the record's scan copy.
 void CommonScanStep(ObjectRecord* record, Msg closing);
+// The kernel call itself (or the tests' double in its place).
+ScanResult KernelScan(std::u16string_view scanCopy, std::u16string_view cureCopy, std::string* description, bool tryCure);
 
 // The messages of one kind of scan copy: it could not be written, it was
 // written (none for a copy not traced), it was scanned.

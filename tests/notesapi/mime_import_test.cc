@@ -195,10 +195,10 @@ TEST_F(MimeImportTest, ReadersSeeRichTextAndAttachments) {
     contents.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   // The HTML body's source is there for the scanner, marked as the body's.
-  EXPECT_EQ(names, (std::vector<std::string>{"Body (text/html)", "отчёт.exe", "notes.txt"}));
-  EXPECT_EQ(flags, (std::vector<uint16_t>{kFileFlagBodySource, 0, 0}));
+  EXPECT_EQ(names, (std::vector<std::string>{"Body (text/html)", "отчёт.exe", "notes.txt", "Message (as sent)"}));
+  EXPECT_EQ(flags, (std::vector<uint16_t>{kFileFlagBodySource, 0, 0, 0}));
   EXPECT_EQ(contents, (std::vector<std::string>{"<p>html body</p>", std::string("MZ\x90\0\x03\0\0\0\x04\0\0\0", 12),
-                                                "second attachment"}))
+                                                "second attachment", kMessage}))
       << "the decoded bytes; the last line break belongs to the boundary";
   ScopedNote raw(p);
   ASSERT_EQ(p->NoteOpen(db.get(), imported.noteId, kOpenRawMime, raw.put()), kNoError);
@@ -230,7 +230,7 @@ TEST_F(MimeImportTest, LargePartsLiveInAttachmentObjects) {
        s = p->ItemInfoNext(converted.get(), file.item, "$FILE", &file)) {
     ++files;
   }
-  EXPECT_EQ(files, 1) << "the decoded attachment, not the object holding the raw part";
+  EXPECT_EQ(files, 2) << "the decoded attachment and the message as sent, not the object holding the raw part";
 }
 
 TEST_F(MimeImportTest, OnlyWhatIsNoMessageIsRefusedAndItSaysWhy) {

@@ -147,11 +147,18 @@ class MimeLosslessTest : public ::testing::Test {
   std::u16string Scratch() { return std::u16string(server_.directory().begin(), server_.directory().end()); }
 
   // The decoded attachments of the converted view, in order.
+  bool IsWholeMessage(const ItemInfo& item) {
+    std::string value;
+    FileObject file;
+    return p->ItemValue(item.value, &value) == kNoError && ParseFileObject(value.substr(2), &file) == kNoError &&
+           (file.flags & kFileFlagWholeMessage) != 0;
+  }
   std::vector<std::string> ViewFiles(NoteHandle note) {
     std::vector<std::string> files;
     ItemInfo item;
     for (Status s = p->ItemInfoByName(note, "$FILE", &item); s == kNoError;
          s = p->ItemInfoNext(note, item.item, "$FILE", &item)) {
+      if (IsWholeMessage(item)) continue;  // the engine's own reading, not the view's
       EXPECT_EQ(p->ExtractFile(note, item.item, Scratch() + u"/out.bin"), kNoError);
       files.push_back(ReadWhole(server_.directory() + "/out.bin"));
     }
@@ -231,7 +238,8 @@ TEST_F(MimeLosslessTest, LineEndsAndDuplicateNamesSurviveTheView) {
     ASSERT_EQ(ParseFileObject(value.substr(2), &file), kNoError);
     names.push_back(value.substr(38, file.fileNameLength));
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "a~2.txt"})) << "each can be removed alone";
+  EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "a~2.txt", "Message (as sent)"}))
+      << "each can be removed alone; the message as sent comes last, for the engine's own reading";
 }
 
 TEST_F(MimeLosslessTest, SummaryItemsDecodeRawBytesAndDropNul) {

@@ -149,6 +149,7 @@ class ScanDriverTest : public TaskTest {
       EXPECT_EQ(host_->ItemValue(item.value, &value), kNoError);
       FileObject file;
       EXPECT_EQ(ParseFileObject(value.substr(2), &file), kNoError);
+      if (file.flags & kFileFlagWholeMessage) continue;  // the engine's reading of the message as sent
       std::string out = server_.directory() + "/extracted";
       EXPECT_EQ(host_->ExtractFile(note.get(), item.item, Wide(out)), kNoError);
       std::string utf8;

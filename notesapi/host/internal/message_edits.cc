@@ -55,6 +55,29 @@ void ShrinkInPlace(std::string* message, const std::vector<MessageEdit>& edits) 
 
 }  // namespace
 
+std::vector<MessageEdit> OutermostEdits(std::vector<MessageEdit> edits) {
+  std::stable_sort(edits.begin(), edits.end(), [](const MessageEdit& a, const MessageEdit& b) {
+    return a.from != b.from ? a.from < b.from : a.to > b.to;
+  });
+  // In that order an edit lies inside some edit kept before it exactly when
+  // it lies inside the one that reaches furthest.
+  std::vector<MessageEdit> kept;
+  size_t coverFrom = 0;
+  size_t coverTo = 0;
+  bool cover = false;
+  for (MessageEdit& edit : edits) {
+    bool insertionAtAnEnd = edit.from == edit.to && (edit.from == coverFrom || edit.from == coverTo);
+    if (cover && edit.from >= coverFrom && edit.to <= coverTo && !insertionAtAnEnd) continue;
+    if (edit.to > edit.from && (!cover || edit.to > coverTo)) {
+      coverFrom = edit.from;
+      coverTo = edit.to;
+      cover = true;
+    }
+    kept.push_back(std::move(edit));
+  }
+  return kept;
+}
+
 Status EditedCopy(const std::string& message, std::vector<MessageEdit> edits, std::string* result) {
   size_t size = 0;
   if (Status st = CheckedSize(message, &edits, &size); st != kNoError) return st;

@@ -18,6 +18,12 @@ struct MessageEdit {
   std::string bytes;
 };
 
+// The edits without those that lie inside another: a part that goes whole
+// takes what was to change inside it (a reading of a part that goes whole
+// holds the parts of another reading). Of two edits of one range the first
+// given stays; an insertion at either end of a range is not inside it.
+std::vector<MessageEdit> OutermostEdits(std::vector<MessageEdit> edits);
+
 // `message` with `edits` applied, built front to back at its final size.
 [[nodiscard]] Status EditedCopy(const std::string& message, std::vector<MessageEdit> edits, std::string* result);
 

@@ -47,9 +47,10 @@ void CollectBody(const MimeStructure& structure, size_t index, std::vector<bool>
   CollectBody(structure, e.children.front(), body);
 }
 
-// Where every file of an S/MIME part's inside is written back: the whole
+// Where every file inside a part that can only go whole is written back
+// (the inside of an S/MIME part, another reader's reading of a part): the
 // part's content.
-struct SignedOuter {
+struct WholePart {
   size_t from = 0;
   size_t to = 0;
   std::string transferEncoding;
@@ -59,7 +60,7 @@ struct SignedOuter {
 class Presenter {
  public:
   Presenter(std::string_view message, Charsets& charsets, ConvertedMessage* out, Conversion conversion,
-            const SignedOuter* outer = nullptr)
+            const WholePart* outer = nullptr)
       : message_(message), charsets_(charsets), out_(*out), whole_(conversion == Conversion::kWhole), outer_(outer) {}
 
   void PresentMessage(const MimeStructure& structure) {
@@ -70,6 +71,31 @@ class Presenter {
 
  private:
   void Present(const MimeStructure& structure, size_t index) {
+    PresentAsRead(structure, index);
+    const MimeEntity& e = structure.entities[index];
+    for (const MimeVariant& variant : e.variants) PresentVariant(structure, index, variant);
+  }
+
+  // Another reader's reading of an entity: its parts are files that go, on
+  // a finding, with the whole entity as this reading sees it.
+  void PresentVariant(const MimeStructure& structure, size_t index, const MimeVariant& variant) {
+    const MimeEntity& e = structure.entities[index];
+    MimeStructure read;
+    ParseVariantStructure(message_, structure, index, variant, charsets_.NativeName(), &read);
+    WholePart whole{e.headersEnd, std::max(e.end, e.headersEnd), e.headers.transferEncoding, 0};
+    if (outer_ != nullptr) whole = *outer_;
+    PresentInside(message_, read, whole);
+  }
+
+  // Presents `structure` of `text` with every file going back as `whole`.
+  void PresentInside(std::string_view text, const MimeStructure& structure, const WholePart& whole) {
+    ConvertedMessage nested;
+    nested.files = std::move(out_.files);
+    Presenter(text, charsets_, &nested, Conversion::kWhole, &whole).PresentMessage(structure);
+    out_.files = std::move(nested.files);
+  }
+
+  void PresentAsRead(const MimeStructure& structure, size_t index) {
     const MimeEntity& e = structure.entities[index];
     switch (e.kind) {
       case MimeEntityKind::kLeaf:
@@ -107,6 +133,7 @@ class Presenter {
       decoded = decodedBytes;
     }
     if (smime && PresentSmime(e, decoded)) return;
+    PresentOtherDecodings(e, content);
     // Text with zero bytes in it is no text a reader sees: it goes as a file.
     bool text = inlineText && decoded.find('\0') == std::string_view::npos;
     if (text && body_[index]) {
@@ -125,15 +152,45 @@ class Presenter {
     for (EmbeddedFile& embedded : embeddedFiles) AddEmbedded(std::move(embedded), textPart);
   }
 
+  // What other readers decode from the part where their decoders part from
+  // this one: each a file of its own that goes, on a finding, with the part.
+  void PresentOtherDecodings(const MimeEntity& e, std::string_view content) {
+    const MimeHeaders& h = e.headers;
+    if (!HasOtherDecodings(h.transferEncoding, content)) return;
+    std::string decoded = DecodeTransferEncoding(h.transferEncoding, content);
+    for (std::string& other : OtherDecodings(h.transferEncoding, content, decoded)) {
+      ConvertedFile file = NewFile(h.filename, ".dat");
+      file.data = std::move(other);
+      file.source = FileSource::kPartContent;
+      file.from = e.headersEnd;
+      file.to = std::max(e.end, e.headersEnd);
+      file.transferEncoding = h.transferEncoding;
+      Place(&file);
+      out_.files.push_back(std::move(file));
+    }
+  }
+
+  // A text whose declared character set does not read ASCII as ASCII (UTF-16,
+  // EBCDIC) shows other characters than its bytes spell: a reader that takes
+  // the bytes as they are gets the bytes.
+  bool ReadsAsciiAsAscii(const std::string& charset) const {
+    static constexpr std::string_view kProbe = "Az09+/=<>\n";
+    if (charset.empty()) return true;
+    std::string out;
+    if (charsets_.DecodeNamed(charset, kProbe, &out) != kNoError) return true;  // unknown: read in the native set
+    return out == kProbe;
+  }
+
   void PresentBodyText(const MimeEntity& e, size_t index, std::string_view decoded, std::string decodedBytes) {
     const MimeHeaders& h = e.headers;
     size_t textPart = AddTextPart(e, index, true, 0);
     // Each form of a large text goes as soon as the next is made.
     std::vector<EmbeddedFile> embeddedFiles = FindEmbeddedFiles(decoded);
-    if (h.subtype == "html") {
-      // A browser gets the source, not the text the body shows.
+    if (h.subtype == "html" || !ReadsAsciiAsAscii(h.charset)) {
+      // A browser gets the source, not the text the body shows; the bytes
+      // of a text in a wide or EBCDIC set are the body too.
       ConvertedFile source;
-      source.name = "Body (text/html)";
+      source.name = h.subtype == "html" ? "Body (text/html)" : "Body (as sent)";
       source.source = FileSource::kBodySource;
       source.textPart = textPart;
       source.flags = kFileFlagBodySource;
@@ -171,7 +228,7 @@ class Presenter {
   void AddPartFile(const MimeEntity& e, const char* extension, std::string decodedBytes) {
     const MimeHeaders& h = e.headers;
     ConvertedFile file = NewFile(h.filename, extension);
-    file.otherName = h.otherName;
+    file.otherNames = h.otherNames;
     if (whole_ || outer_ != nullptr) {
       bool identity = IsIdentityTransferEncoding(h.transferEncoding);
       file.data = identity ? std::string(Range(e.headersEnd, e.end)) : std::move(decodedBytes);
@@ -193,15 +250,12 @@ class Presenter {
     if (content == SmimeContent::kNone) return false;
     int depth = outer_ != nullptr ? outer_->depth + 1 : 1;
     if (content == SmimeContent::kSigned && depth <= kMaxSignedDepth) {
-      SignedOuter outer{e.headersEnd, std::max(e.end, e.headersEnd), e.headers.transferEncoding, depth};
+      WholePart outer{e.headersEnd, std::max(e.end, e.headersEnd), e.headers.transferEncoding, depth};
       if (outer_ != nullptr) outer = *outer_;  // the outermost part is what is written back
       outer.depth = depth;
       MimeStructure structure;
       ParseMimeStructure(inner, charsets_.NativeName(), &structure);
-      ConvertedMessage nested;
-      nested.files = std::move(out_.files);
-      Presenter(inner, charsets_, &nested, Conversion::kWhole, &outer).PresentMessage(structure);
-      out_.files = std::move(nested.files);
+      PresentInside(inner, structure, outer);
       return true;
     }
     AddPartFile(e, ".p7m", std::string(decoded));
@@ -212,7 +266,7 @@ class Presenter {
   // Inside a signed part every file goes back as the whole part.
   void Place(ConvertedFile* file) const {
     if (outer_ == nullptr) return;
-    file->source = FileSource::kInSigned;
+    file->source = FileSource::kInWholePart;
     file->from = outer_->from;
     file->to = outer_->to;
     file->transferEncoding = outer_->transferEncoding;
@@ -261,7 +315,7 @@ class Presenter {
   Charsets& charsets_;
   ConvertedMessage& out_;
   bool whole_;
-  const SignedOuter* outer_;
+  const WholePart* outer_;
   std::vector<bool> body_;
 };
 
@@ -288,7 +342,7 @@ void ConvertMimeMessage(std::string_view message, Charsets& charsets, ConvertedM
 }
 
 std::string ContentOf(std::string_view message, const ConvertedFile& file) {
-  if (file.source == FileSource::kInText || file.source == FileSource::kInSigned) return file.data;
+  if (file.source == FileSource::kInText || file.source == FileSource::kInWholePart) return file.data;
   if (file.source == FileSource::kBodySource) return file.data;
   std::string_view range = message.substr(std::min(file.from, message.size()), file.to - file.from);
   if (file.source == FileSource::kRange || IsIdentityTransferEncoding(file.transferEncoding)) return std::string(range);

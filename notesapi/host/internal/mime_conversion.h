@@ -33,7 +33,7 @@ enum class FileSource {
   kRange,        // bytes [from, to) that no part places, taken as they are
   kInText,       // a uuencoded or yEnc block inside text part `textPart`
   kBodySource,   // the source of HTML body part `textPart`: edited through the body
-  kInSigned,     // inside the S/MIME part whose content is [from, to), in `transferEncoding`
+  kInWholePart,  // inside a part that goes whole (an S/MIME part, another reading): its content [from, to), in `transferEncoding`
 };
 
 struct ConvertedFile {
@@ -47,7 +47,7 @@ struct ConvertedFile {
   size_t blockBegin = 0;  // kInText: the block in the decoded text of the part
   size_t blockEnd = 0;
   uint16_t flags = 0;     // kFileFlag* of stored_structures.h
-  std::string otherName;  // UTF-8: a second name the part gives the file
+  std::vector<std::string> otherNames;  // UTF-8: every other name a client may show the file under
 };
 
 // A text part read as text: its content [from, to) of the message. A body

@@ -67,6 +67,22 @@ size_t HeaderBlockEnd(std::string_view data, size_t from, size_t limit, size_t* 
   return limit;
 }
 
+// A reader that reads past lines a strict one stops at (a line that is no
+// header field, a "From " line) ends the block at its first blank line; the
+// fields among what it read past still count for it.
+size_t LenientHeaderBlockEnd(std::string_view data, size_t from, size_t limit, std::string* fields) {
+  size_t pos = from;
+  while (pos < limit) {
+    Line line = LineAt(data, pos, limit);
+    std::string_view text = data.substr(line.start, line.end - line.start);
+    if (text.empty()) return line.next;
+    bool continuation = !fields->empty() && (text[0] == ' ' || text[0] == '\t');
+    if (continuation || IsHeaderLine(text)) fields->append(data.substr(line.start, line.next - line.start));
+    pos = line.next;
+  }
+  return limit;
+}
+
 struct Delimiter {
   size_t start = 0;    // the line break before the delimiter line, when there is one
   size_t lineEnd = 0;  // after the delimiter line's own line end
@@ -120,14 +136,17 @@ bool IsTransparentEncoding(const std::string& encoding) {
 
 class StructureBuilder {
  public:
-  StructureBuilder(std::string_view data, const std::string& fallback, MimeStructure* structure)
-      : data_(data), fallback_(fallback), s_(*structure) {}
+  StructureBuilder(std::string_view data, const std::string& fallback, MimeStructure* structure, bool variants)
+      : data_(data), fallback_(fallback), s_(*structure), variants_(variants) {}
 
   void Expand(size_t index) {
     size_t fieldsStart = 0;
     MimeEntity& e = s_.entities[index];
-    e.headersEnd = HeaderBlockEnd(data_, e.boundaryEnd, e.end, &fieldsStart);
-    e.headers = ReadMimeHeaders(data_.substr(fieldsStart, e.headersEnd - fieldsStart), fallback_);
+    if (!e.forced) {
+      e.headersEnd = HeaderBlockEnd(data_, e.boundaryEnd, e.end, &fieldsStart);
+      e.headers = ReadMimeHeaders(data_.substr(fieldsStart, e.headersEnd - fieldsStart), fallback_);
+      if (variants_) FindVariants(index, fieldsStart);
+    }
     if (e.inDigest && !e.headers.typeGiven) {
       // The default type of a digest's entries: what a client reads there.
       e.headers.type = "message";
@@ -138,10 +157,12 @@ class StructureBuilder {
       e.kind = MimeEntityKind::kRaw;
       return;
     }
-    if (e.headers.type == "multipart" && !e.headers.boundary.empty()) {
+    if (e.headers.type == "multipart" && (!e.headers.boundary.empty() || e.forced)) {
       ExpandMultipart(index);
-    } else if (e.headers.type == "message" && (e.headers.subtype == "rfc822" || e.headers.subtype == "global") &&
+    } else if (e.headers.type == "message" && e.headers.subtype != "delivery-status" &&
                IsTransparentEncoding(e.headers.transferEncoding)) {
+      // Every message type but a delivery report holds a message to the
+      // readers that parse it: external-body, partial, any x- type.
       e.kind = MimeEntityKind::kMessage;
       MimeEntity inner;
       inner.depth = e.depth + 1;
@@ -185,6 +206,35 @@ class StructureBuilder {
     }
   }
 
+  // Every other reading of the block: past the lines a strict reader stops
+  // at, by another type or boundary it gives, by another transfer encoding.
+  void FindVariants(size_t index, size_t fieldsStart) {
+    MimeEntity& e = s_.entities[index];
+    auto add = [&](MimeVariant variant) {
+      if (e.variants.size() < kMaxVariantsPerEntity && variantCount_ < kMaxVariants) {
+        e.variants.push_back(std::move(variant));
+        ++variantCount_;
+      }
+    };
+    std::string fields;
+    size_t lenientEnd = LenientHeaderBlockEnd(data_, fieldsStart, e.end, &fields);
+    if (lenientEnd > e.headersEnd) add({lenientEnd, ReadMimeHeaders(fields, fallback_)});
+    for (const MimeTypeReading& reading : e.headers.otherTypes) {
+      MimeVariant variant{e.headersEnd, e.headers};
+      variant.headers.type = reading.type;
+      variant.headers.subtype = reading.subtype;
+      variant.headers.boundary = reading.boundary;
+      add(std::move(variant));
+    }
+    // A multipart whose boundary is empty: some readers split it at "--".
+    if (e.headers.type == "multipart" && e.headers.boundary.empty()) add({e.headersEnd, e.headers});
+    for (const std::string& encoding : e.headers.otherEncodings) {
+      MimeVariant variant{e.headersEnd, e.headers};
+      variant.headers.transferEncoding = encoding;
+      add(std::move(variant));
+    }
+  }
+
   void Add(size_t parent, const MimeEntity& child) {
     s_.entities.push_back(child);
     size_t index = s_.entities.size() - 1;
@@ -195,6 +245,8 @@ class StructureBuilder {
   std::string_view data_;
   const std::string& fallback_;
   MimeStructure& s_;
+  bool variants_;
+  size_t variantCount_ = 0;
 };
 
 void EmitSegments(const MimeStructure& structure, size_t index, std::vector<MimeSegment>* out) {
@@ -243,13 +295,105 @@ bool IsHeaderLine(std::string_view line) {
   return true;
 }
 
+namespace {
+
+// A zero byte would end the header text early: it is read as this marker,
+// and a name with it in is taken both cut there and whole.
+constexpr char kZeroMarker = '\x01';
+
+void Unmark(std::string* text) { text->erase(std::remove(text->begin(), text->end(), kZeroMarker), text->end()); }
+
+void AddName(std::vector<std::string>* names, const char* value) {
+  if (value == nullptr || *value == '\0') return;
+  std::string name = value;
+  std::string cut = name.substr(0, name.find(kZeroMarker));
+  Unmark(&name);
+  for (std::string* form : {&cut, &name}) {
+    if (!form->empty() && std::find(names->begin(), names->end(), *form) == names->end()) names->push_back(*form);
+  }
+}
+
+void AddParameters(GMimeParamList* list, const char* wanted, std::vector<std::string>* values) {
+  int count = list == nullptr ? 0 : g_mime_param_list_length(list);
+  for (int i = 0; i < count; ++i) {
+    GMimeParam* param = g_mime_param_list_get_parameter_at(list, i);
+    const char* name = g_mime_param_get_name(param);
+    if (name != nullptr && g_ascii_strcasecmp(name, wanted) == 0) values->push_back(g_mime_param_get_value(param));
+  }
+}
+
+// Each boundary as readers may take it: as written, trimmed, and with an
+// encoded word decoded.
+void AddBoundaryForms(const std::string& boundary, std::vector<std::string>* forms) {
+  auto add = [&](std::string form) {
+    if (std::find(forms->begin(), forms->end(), form) == forms->end()) forms->push_back(std::move(form));
+  };
+  add(boundary);
+  add(Trim(boundary));
+  if (boundary.find("=?") != std::string::npos) {
+    char* decoded = g_mime_utils_header_decode_text(nullptr, boundary.c_str());
+    if (decoded != nullptr) add(decoded);
+    g_free(decoded);
+  }
+}
+
+// What every field of the block says, where a block says a thing twice:
+// names, types and boundaries, transfer encodings.
+void ReadEveryField(GMimeObject* object, GMimeParserOptions* options, MimeHeaders* headers,
+                    std::vector<std::string>* dispositionNames, std::vector<std::string>* typeNames) {
+  GMimeHeaderList* list = g_mime_object_get_header_list(object);
+  int count = list == nullptr ? 0 : g_mime_header_list_get_count(list);
+  MimeTypeReading primary{headers->type, headers->subtype, headers->boundary};
+  for (int i = 0; i < count; ++i) {
+    GMimeHeader* header = g_mime_header_list_get_header_at(list, i);
+    const char* name = g_mime_header_get_name(header);
+    const char* value = g_mime_header_get_raw_value(header);
+    if (name == nullptr || value == nullptr) continue;
+    if (g_ascii_strcasecmp(name, "Content-Disposition") == 0) {
+      GMimeContentDisposition* disposition = g_mime_content_disposition_parse(options, value);
+      if (disposition == nullptr) continue;
+      std::vector<std::string> values;
+      AddParameters(g_mime_content_disposition_get_parameters(disposition), "filename", &values);
+      for (const std::string& v : values) AddName(dispositionNames, v.c_str());
+      g_object_unref(disposition);
+    } else if (g_ascii_strcasecmp(name, "Content-Type") == 0) {
+      GMimeContentType* type = g_mime_content_type_parse(options, value);
+      if (type == nullptr) continue;
+      std::vector<std::string> values;
+      AddParameters(g_mime_content_type_get_parameters(type), "name", &values);
+      for (const std::string& v : values) AddName(typeNames, v.c_str());
+      std::vector<std::string> boundaries;
+      AddParameters(g_mime_content_type_get_parameters(type), "boundary", &boundaries);
+      std::vector<std::string> forms;
+      for (const std::string& b : boundaries) AddBoundaryForms(b, &forms);
+      if (forms.empty()) forms.emplace_back();
+      for (std::string& form : forms) {
+        Unmark(&form);
+        MimeTypeReading reading{LowerText(g_mime_content_type_get_media_type(type)),
+                                LowerText(g_mime_content_type_get_media_subtype(type)), form};
+        bool known = reading == primary || std::find(headers->otherTypes.begin(), headers->otherTypes.end(), reading) !=
+                                               headers->otherTypes.end();
+        if (!known) headers->otherTypes.push_back(std::move(reading));
+      }
+      g_object_unref(type);
+    } else if (g_ascii_strcasecmp(name, "Content-Transfer-Encoding") == 0) {
+      std::string encoding = Trim(LowerText(value));
+      Unmark(&encoding);
+      auto& others = headers->otherEncodings;
+      if (encoding != headers->transferEncoding && std::find(others.begin(), others.end(), encoding) == others.end()) {
+        others.push_back(encoding);
+      }
+    }
+  }
+}
+
+}  // namespace
+
 MimeHeaders ReadMimeHeaders(std::string_view block, const std::string& fallbackCharset) {
   InitGMime();
   std::string text;
   text.reserve(block.size() + 4);
-  for (char c : block) {
-    if (c != '\0') text.push_back(c);  // a NUL would end the header text early
-  }
+  for (char c : block) text.push_back(c == '\0' ? kZeroMarker : c);
   text += "\n\n";  // headers only, whether or not the block had its blank line
   GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(text.data(), text.size()));
   GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
@@ -259,9 +403,11 @@ MimeHeaders ReadMimeHeaders(std::string_view block, const std::string& fallbackC
   g_mime_parser_options_set_rfc2047_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
   g_mime_parser_options_set_parameter_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
   GPtr<GMimeObject> object(g_mime_parser_construct_part(parser.get(), options));
-  g_mime_parser_options_free(options);
   MimeHeaders headers;
-  if (!object) return headers;
+  if (!object) {
+    g_mime_parser_options_free(options);
+    return headers;
+  }
   headers.typeGiven = g_mime_object_get_header(object.get(), "Content-Type") != nullptr;
   if (GMimeContentType* type = g_mime_object_get_content_type(object.get())) {
     if (g_mime_content_type_get_media_type(type) != nullptr) {
@@ -274,19 +420,25 @@ MimeHeaders ReadMimeHeaders(std::string_view block, const std::string& fallbackC
     if (charset != nullptr) headers.charset = Trim(charset);
   }
   headers.transferEncoding = Trim(LowerText(g_mime_object_get_header(object.get(), "Content-Transfer-Encoding")));
+  for (std::string* field : {&headers.type, &headers.subtype, &headers.boundary, &headers.charset, &headers.transferEncoding}) {
+    Unmark(field);
+  }
   if (GMimeContentDisposition* disposition = g_mime_object_get_content_disposition(object.get())) {
     headers.attachment = g_mime_content_disposition_is_attachment(disposition);
-    const char* name = g_mime_content_disposition_get_parameter(disposition, "filename");
-    if (name != nullptr) headers.filename = name;
   }
-  // A client may show either name: the one not taken is kept as well.
-  if (GMimeContentType* type = g_mime_object_get_content_type(object.get())) {
-    const char* name = g_mime_content_type_get_parameter(type, "name");
-    if (name != nullptr && headers.filename.empty()) {
-      headers.filename = name;
-    } else if (name != nullptr && headers.filename != name) {
-      headers.otherName = name;
-    }
+  // A client may show any of the names: the disposition's first, cut at a
+  // zero byte, is the one shown here, and every other is kept for the name
+  // filter.
+  std::vector<std::string> names;
+  std::vector<std::string> typeNames;
+  ReadEveryField(object.get(), options, &headers, &names, &typeNames);
+  g_mime_parser_options_free(options);
+  for (std::string& name : typeNames) {
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(std::move(name));
+  }
+  if (!names.empty()) {
+    headers.filename = names.front();
+    headers.otherNames.assign(names.begin() + 1, names.end());
   }
   return headers;
 }
@@ -296,7 +448,24 @@ void ParseMimeStructure(std::string_view message, const std::string& fallbackCha
   MimeEntity root;
   root.end = message.size();
   structure->entities.push_back(root);
-  StructureBuilder(message, fallbackCharset, structure).Expand(0);
+  StructureBuilder(message, fallbackCharset, structure, true).Expand(0);
+}
+
+void ParseVariantStructure(std::string_view message, const MimeStructure& structure, size_t index,
+                           const MimeVariant& variant, const std::string& fallbackCharset, MimeStructure* out) {
+  const MimeEntity& e = structure.entities[index];
+  MimeEntity root;
+  root.depth = e.depth;
+  root.delimited = e.delimited;
+  root.start = e.start;
+  root.boundaryEnd = e.boundaryEnd;
+  root.headersEnd = std::min(variant.headersEnd, e.end);
+  root.end = e.end;
+  root.headers = variant.headers;
+  root.forced = true;
+  out->entities.clear();
+  out->entities.push_back(std::move(root));
+  StructureBuilder(message, fallbackCharset, out, false).Expand(0);
 }
 
 std::vector<MimeSegment> MimeSegments(const MimeStructure& structure) {

@@ -24,6 +24,14 @@ namespace notesapi::host {
 inline constexpr int kMaxMimeDepth = 64;
 inline constexpr size_t kMaxMimeEntities = 20000;
 
+// A type a header block gives, with its boundary.
+struct MimeTypeReading {
+  std::string type;  // lower case
+  std::string subtype;
+  std::string boundary;
+  friend bool operator==(const MimeTypeReading&, const MimeTypeReading&) = default;
+};
+
 // What an entity's header block says, decoded.
 struct MimeHeaders {
   std::string type = "text";  // lower case
@@ -31,13 +39,29 @@ struct MimeHeaders {
   std::string boundary;
   std::string transferEncoding;  // lower case, empty when not given
   std::string charset;           // as given
-  std::string filename;          // UTF-8, empty when none
-  std::string otherName;         // UTF-8: Content-Type's name when it is not the filename
+  std::string filename;          // UTF-8, empty when none: what a client shows (the first name, cut at a zero byte)
+  std::vector<std::string> otherNames;  // UTF-8: every other name a client may show instead
   bool attachment = false;       // Content-Disposition: attachment
   bool typeGiven = false;        // the block has a Content-Type field
+  // Where readers part: every other type and boundary the block gives (a
+  // second Content-Type field, a second boundary parameter, a boundary read
+  // trimmed or decoded), and every other transfer encoding.
+  std::vector<MimeTypeReading> otherTypes;
+  std::vector<std::string> otherEncodings;
 };
 
 enum class MimeEntityKind { kLeaf, kMultipart, kMessage, kRaw };
+
+// Another reading of an entity's own header block: where a reader may end
+// it, and what it says to that reader.
+struct MimeVariant {
+  size_t headersEnd = 0;
+  MimeHeaders headers;
+};
+
+// At most this many other readings for one entity and for one message.
+inline constexpr size_t kMaxVariantsPerEntity = 8;
+inline constexpr size_t kMaxVariants = 64;
 
 struct MimeEntity {
   MimeEntityKind kind = MimeEntityKind::kLeaf;
@@ -56,11 +80,22 @@ struct MimeEntity {
   size_t closingEnd = 0;
   std::vector<size_t> children;  // indices, in document order
   MimeHeaders headers;
+  // Where readers part on this entity's header block (a line a strict
+  // reader stops at, a field or parameter given twice, a boundary that may
+  // be read trimmed, decoded or empty): every other reading, whose parts
+  // are scanned as well.
+  std::vector<MimeVariant> variants;
+  bool forced = false;  // its headers are given, not read (a variant's root)
 };
 
 struct MimeStructure {
   std::vector<MimeEntity> entities;  // entities[0] is the message
 };
+
+// The structure of the entity `index` of `structure` read the way `variant`
+// says, its parts in turn read the usual way only (no readings of readings).
+void ParseVariantStructure(std::string_view message, const MimeStructure& structure, size_t index,
+                           const MimeVariant& variant, const std::string& fallbackCharset, MimeStructure* out);
 
 // The structure of `message`; never fails (what cannot be split stays one
 // entity). `fallbackCharset` is ReadMimeHeaders'.

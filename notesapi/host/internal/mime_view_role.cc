@@ -4,6 +4,7 @@
 
 #include "notesapi/host/internal/mime_conversion.h"
 #include "notesapi/host/internal/mime_write_back.h"
+#include "notesapi/host/internal/spooled_file.h"
 #include "notesapi/host/mime_import.h"
 #include "notesapi/item_values.h"
 #include "notesapi/rich_text.h"
@@ -45,6 +46,8 @@ void MarkFile(StoredItem* item, uint16_t flags) {
   file.flags |= flags;
   item->value.replace(2, 36, EncodeFileObject(file));
 }
+
+constexpr char kWholeMessageName[] = "Message (as sent)";
 
 }  // namespace
 
@@ -93,6 +96,10 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
   if (Rebuild(handle, &message, &partFiles) != kNoError) return kMimeViewFailed;
   ConvertedMessage converted;
   ConvertMimeMessage(message, *s_.charsets, &converted);
+  // The engine reads the message as mail too: its reading owes nothing to
+  // the view's. Kept on disk, it costs no memory until it is scanned.
+  std::shared_ptr<const SpooledFile> whole;
+  if (SpoolData(s_.serverDirectory + "/run", message, &whole) != kNoError) return kMimeViewFailed;
   auto origin = std::make_shared<MimeOrigin>();
   for (const auto& item : items) {
     if (SameName(item.name, "MIME_Version")) origin->mimeItems.push_back(item);
@@ -161,10 +168,10 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
     if (AttachmentName(s_.FindItemByBlock(attached)->value, &object, &stored) != kNoError) return kMimeViewFailed;
     origin->presentedObjects.push_back(object.header.rrv);
     if (file.flags != 0) MarkFile(s_.FindItemByBlock(attached), file.flags);
-    if (!file.otherName.empty()) {
+    for (const std::string& name : file.otherNames) {
       std::string other;
-      if (s_.charsets->Convert(Charset::kUtf8, Charset::kLmbcs, CleanName(file.otherName), &other) != kNoError) {
-        other = CleanName(file.otherName);
+      if (s_.charsets->Convert(Charset::kUtf8, Charset::kLmbcs, CleanName(name), &other) != kNoError) {
+        other = CleanName(name);
       }
       otherNames.push_back(internal + "\t" + other);
     }
@@ -173,6 +180,7 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
     AppendPabReference(&body.records, 1);
     AppendFileHotspot(&body.records, internal, shown);
   }
+  if (!AttachWholeMessage(handle, std::move(whole), used, origin.get())) return kMimeViewFailed;
   if (WriteRichTextItems(s_, body) != kNoError) return kMimeViewFailed;
   std::string().swap(body.records);  // now in the items
   if (!otherNames.empty()) {
@@ -185,6 +193,20 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
   BodyTextDigest(s_, *open, &origin->presentedSize, &origin->presentedDigest);
   open->mimeOrigin = std::move(origin);
   return kNoError;
+}
+
+bool MimeViewRole::AttachWholeMessage(NoteHandle handle, std::shared_ptr<const SpooledFile> whole,
+                                      const std::vector<std::string>& used, MimeOrigin* origin) {
+  std::string internal = UniqueName(kWholeMessageName, used);
+  BlockId attached;
+  if (AttachSpooled(s_, handle, std::move(whole), internal, 1, false, &attached) != kNoError) return false;
+  FileObject object;
+  std::string_view stored;
+  if (AttachmentName(s_.FindItemByBlock(attached)->value, &object, &stored) != kNoError) return false;
+  MarkFile(s_.FindItemByBlock(attached), kFileFlagWholeMessage);
+  origin->internalNames.push_back(internal);
+  origin->presentedObjects.push_back(object.header.rrv);
+  return true;
 }
 
 bool MimeViewRole::IsPartFile(const StoredItem& item, const std::vector<std::string>& partFiles) {

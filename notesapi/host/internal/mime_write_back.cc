@@ -33,7 +33,7 @@ class WriteBack {
     if (Status st = CollectFiles(); st != kNoError) return st;
     CollectBody();
     for (size_t i = 0; i < converted_.textParts.size(); ++i) EditTextPart(i);
-    if (Status st = ApplyEdits(&message_, std::move(edits_)); st != kNoError) return st;
+    if (Status st = ApplyEdits(&message_, OutermostEdits(std::move(edits_))); st != kNoError) return st;
     std::string result = std::move(message_);  // the message as stored is used no more
     if (!report_.empty() && !reportPlaced_) result = WithReportPart(result);
     *out = std::move(result);
@@ -68,7 +68,7 @@ class WriteBack {
         case FileSource::kRange:
           edits_.push_back({file.from, file.to, data});
           break;
-        case FileSource::kInSigned: {
+        case FileSource::kInWholePart: {
           // The signed part cannot be edited inside: it goes whole, once.
           std::pair<size_t, size_t> part{file.from, file.to};
           if (std::find(signedDone.begin(), signedDone.end(), part) != signedDone.end()) break;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -107,6 +108,21 @@ Status SpoolCopy(const std::string& runFolder, const std::string& source, std::s
   // Owned from here: removed on every way out.
   auto copy = std::make_shared<const SpooledFile>(path, static_cast<uint64_t>(info.st_size));
   if (!CopyAll(from.get(), to.get(), copy->size())) return kFileError;
+  *spooled = std::move(copy);
+  return kNoError;
+}
+
+Status SpoolData(const std::string& runFolder, std::string_view data, std::shared_ptr<const SpooledFile>* spooled) {
+  std::string path = NewSpoolPath(runFolder);
+  Fd to(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (to.get() < 0) return kFileError;
+  auto copy = std::make_shared<const SpooledFile>(path, data.size());
+  for (size_t done = 0; done < data.size();) {
+    ssize_t wrote = ::write(to.get(), data.data() + done, std::min(data.size() - done, kPiece));
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return kFileError;
+    done += static_cast<size_t>(wrote);
+  }
   *spooled = std::move(copy);
   return kNoError;
 }

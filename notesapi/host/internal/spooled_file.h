@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "notesapi/status.h"
 
@@ -37,6 +38,10 @@ class SpooledFile {
 // A private copy of `source` (a regular file) in `runFolder`, made by the
 // kernel where it can; a copy that does not come out whole is removed.
 [[nodiscard]] Status SpoolCopy(const std::string& runFolder, const std::string& source,
+                               std::shared_ptr<const SpooledFile>* spooled);
+
+// `data` as a spooled file of its own in `runFolder`.
+[[nodiscard]] Status SpoolData(const std::string& runFolder, std::string_view data,
                                std::shared_ptr<const SpooledFile>* spooled);
 
 // Removes the copies left in `runFolder` by processes that are gone.

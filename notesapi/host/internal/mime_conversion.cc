@@ -332,12 +332,38 @@ std::string TextToUtf8(Charsets& charsets, const std::string& charset, std::stri
   return std::string(bytes);
 }
 
+namespace {
+
+// A carriage return with no line feed after it.
+size_t FirstBareCr(std::string_view message) {
+  for (size_t at = message.find('\r'); at != std::string_view::npos; at = message.find('\r', at + 1)) {
+    if (at + 1 >= message.size() || message[at + 1] != '\n') return at;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
 void ConvertMimeMessage(std::string_view message, Charsets& charsets, ConvertedMessage* converted,
                         Conversion conversion) {
   MimeStructure structure;
   ParseMimeStructure(message, charsets.NativeName(), &structure);
   ConvertedMessage result;
   Presenter(message, charsets, &result, conversion).PresentMessage(structure);
+  // Readers that end a line at a lone carriage return see other lines, and
+  // so other parts: that reading is scanned too, and on a finding the
+  // message goes from the line where the readings part.
+  if (size_t cr = FirstBareCr(message); cr != std::string_view::npos) {
+    std::string lines(message);
+    for (size_t at = cr; at < lines.size(); ++at) {
+      if (lines[at] == '\r' && (at + 1 == lines.size() || lines[at + 1] != '\n')) lines[at] = '\n';
+    }
+    size_t feed = message.rfind('\n', cr);
+    WholePart whole{feed == std::string_view::npos ? 0 : feed + 1, message.size(), "", 0};
+    MimeStructure read;
+    ParseMimeStructure(lines, charsets.NativeName(), &read);
+    Presenter(lines, charsets, &result, conversion, &whole).PresentMessage(read);
+  }
   *converted = std::move(result);
 }
 

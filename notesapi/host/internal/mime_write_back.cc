@@ -104,18 +104,31 @@ class WriteBack {
   }
 
   // What was done to the body: text put in front, or the whole replaced.
+  // The body's items break its text where they will, and each break reads
+  // as a line end, so the text is compared without its line ends: a body
+  // that grew over several items is still the body it was, with the
+  // report in front.
   void CollectBody() {
     std::string current = BodyPlainText(s_, *s_.FindNote(handle_));
     size_t presented = origin_.presentedSize;
-    if (current.size() >= presented &&
-        TextDigest(std::string_view(current).substr(current.size() - presented)) == origin_.presentedDigest) {
-      report_ = current.substr(0, current.size() - presented);  // empty: the body is as presented
+    size_t split = current.size();
+    for (size_t kept = 0; split > 0 && kept < presented; --split) {
+      if (!IsLineEnd(current[split - 1])) ++kept;
+    }
+    if (SignificantCount(current) >= presented &&
+        TextDigest(WithoutLineEnds(std::string_view(current).substr(split))) == origin_.presentedDigest) {
+      report_ = current.substr(0, split);  // empty: the body is as presented
       if (!report_.empty() && report_.back() != '\n') report_ += '\n';
     } else {
       replacement_ = current;
       replaced_ = true;
       if (!replacement_.empty() && replacement_.back() != '\n') replacement_ += '\n';
     }
+  }
+
+  static bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
+  static size_t SignificantCount(std::string_view text) {
+    return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) { return !IsLineEnd(c); }));
   }
 
   // Text in the part's own character set, or the part moved to UTF-8 when
@@ -310,12 +323,22 @@ std::string TextDigest(std::string_view text) {
   return hex;
 }
 
+std::string WithoutLineEnds(std::string_view text) {
+  std::string kept;
+  kept.reserve(text.size());
+  for (char c : text) {
+    if (c != '\n' && c != '\r') kept.push_back(c);
+  }
+  return kept;
+}
+
 void BodyTextDigest(HostState& s, const OpenNote& open, size_t* size, std::string* digest) {
   GChecksum* sum = g_checksum_new(G_CHECKSUM_SHA256);
   *size = 0;
   EachBodyText(s, open, [&](std::string_view piece) {
-    g_checksum_update(sum, reinterpret_cast<const guchar*>(piece.data()), static_cast<gssize>(piece.size()));
-    *size += piece.size();
+    std::string kept = WithoutLineEnds(piece);
+    g_checksum_update(sum, reinterpret_cast<const guchar*>(kept.data()), static_cast<gssize>(kept.size()));
+    *size += kept.size();
   });
   *digest = g_checksum_get_string(sum);
   g_checksum_free(sum);

@@ -22,8 +22,9 @@ struct MimeOrigin {
   // attachments that hold large part contents (their data stays in the
   // database), so the message is rebuilt only when a change is written back.
   std::vector<StoredItem> storedParts;
-  // The UTF-8 plain text of the body as presented, by its size and SHA-256:
-  // a large body is not held twice while it is scanned.
+  // The UTF-8 plain text of the body as presented, without its line ends
+  // (where the body's items break it is not its text), by its size and
+  // SHA-256: a large body is not held twice while it is scanned.
   size_t presentedSize = 0;
   std::string presentedDigest;
   std::vector<std::string> internalNames;  // LMBCS "$FILE" name of each presented file, in order
@@ -38,7 +39,10 @@ struct MimeOrigin {
 std::string BodyPlainText(HostState& s, const OpenNote& open);
 // SHA-256 of `text`, in hexadecimal.
 std::string TextDigest(std::string_view text);
-// The size and TextDigest of BodyPlainText, without holding the text.
+// `text` without its line ends.
+std::string WithoutLineEnds(std::string_view text);
+// The size and TextDigest of BodyPlainText without its line ends, without
+// holding the text.
 void BodyTextDigest(HostState& s, const OpenNote& open, size_t* size, std::string* digest);
 
 // The message `origin` with the changes of the open note applied.

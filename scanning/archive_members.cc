@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include "scanning/closed_containers.h"
+
 namespace zul {
 
 namespace {
@@ -24,6 +26,7 @@ ArchiveReader OpenArchive(std::string_view bytes) {
   ArchiveReader reader(archive_read_new());
   if (!reader) return nullptr;
   archive* a = reader.get();
+  archive_read_support_format_iso9660(a);
   archive_read_support_format_zip_seekable(a);  // sizes from the central directory
   archive_read_support_format_zip_streamable(a);
   archive_read_support_format_tar(a);
@@ -99,6 +102,26 @@ ArchiveListing ListArchiveMembers(std::string_view bytes) {
     archive_read_data_skip(reader.get());
   }
   return listing;
+}
+
+void SurveyArchive(std::string_view bytes, MemberBudget* budget, uint32_t depthLeft, ArchiveSurvey* survey) {
+  if (depthLeft == 0) {
+    survey->unread = true;
+    return;
+  }
+  MembersRead read = ReadArchiveMembers(bytes, budget, [&](const std::string&, std::string_view data) {
+    if (data.size() > static_cast<size_t>(kSmallestInspected)) survey->sizes.push_back(data.size());
+    std::string form;
+    std::vector<std::string> forks;
+    bool unreadable = false;
+    if (ClassifyClosedContainer(data, &form) != ClosedContainer::kNone || FindBinHex(data, &forks, &unreadable)) {
+      survey->unread = true;  // only a scan of its own opens it
+      return false;
+    }
+    if (ListArchiveMembers(data).archive) SurveyArchive(data, budget, depthLeft - 1, survey);
+    return !survey->unread;
+  });
+  if (read != MembersRead::kAll) survey->unread = true;
 }
 
 MembersRead ReadArchiveMembers(std::string_view bytes, MemberBudget* budget,

@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zul {
 
@@ -43,6 +44,16 @@ enum class MembersRead {
   kUnreadable,  // a member the reader cannot decode, or a damaged archive
   kOverBudget,  // a member larger than allowed, or more bytes, members or time than the budget holds
 };
+
+// Every file an archive holds, at any depth, by the size the reader decodes
+// it to; `unread` when some member could not be read within the budget, or
+// is itself a container no reader here opens (a disk image, a garbled ARJ,
+// BinHex text), so a comparison with the engine's files cannot hold.
+struct ArchiveSurvey {
+  std::vector<uint64_t> sizes;
+  bool unread = false;
+};
+void SurveyArchive(std::string_view bytes, MemberBudget* budget, uint32_t depthLeft, ArchiveSurvey* survey);
 
 // Reads the members of the archive in `bytes` (the formats and decoders of
 // ListArchiveMembers) one at a time and gives each, whole, to `take`, which

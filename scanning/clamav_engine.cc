@@ -1,13 +1,16 @@
 // The in-process engine: ClamAV's library. The only file that sees clamav.h.
 #include <clamav.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "scanning/archive_members.h"
+#include "scanning/closed_containers.h"
 #include "scanning/scan_engine.h"
 #include "records/scan_result.h"
 
@@ -84,6 +87,7 @@ using EnginePtr = std::unique_ptr<cl_engine, EngineDeleter>;
 struct Inspection {
   uint64_t maxFileSize = 0;  // a file the engine cut to this size was not seen whole
   size_t files = 0;
+  std::vector<uint64_t> sizes;  // of every file looked at
   bool cut = false;
   bool html = false;  // a file the engine read as HTML, which it matches only as it normalises it
 };
@@ -94,6 +98,7 @@ cl_error_t CountInspected(int, const char* type, const char**, size_t, const cha
                           uint32_t, void* context) {
   Inspection* inspection = static_cast<Inspection*>(context);
   ++inspection->files;
+  inspection->sizes.push_back(size);
   if (inspection->maxFileSize > 0 && size >= inspection->maxFileSize) inspection->cut = true;
   if (type != nullptr && std::strncmp(type, "CL_TYPE_HTML", 12) == 0) inspection->html = true;
   return CL_CLEAN;
@@ -193,7 +198,8 @@ class ClamavEngine final : public ScanEngine {
           return S_OK;
         }
         if (inspection.html) ScanAsSent(bytes, verdict, threatName);
-        if (*verdict == VerdictClean) OpenSkippedMembers(bytes, inspection.files, depth, budget, verdict, threatName);
+        if (*verdict == VerdictClean) OpenBinHex(bytes, depth, budget, verdict, threatName);
+        if (*verdict == VerdictClean) VerifyContainer(bytes, inspection, depth, budget, verdict, threatName);
         return S_OK;
       case CL_VIRUS:
         *threatName = name != nullptr ? name : "";
@@ -240,20 +246,77 @@ class ClamavEngine final : public ScanEngine {
     *verdict = VerdictOfDetection(*threatName);
   }
 
-  // The engine passes over some archive members without a word (ZIP64
-  // entries, members compressed in ways it does not decode, formats it does
-  // not open): where it looked into an archive less than the archive holds,
-  // the members are read here and each scanned on its own, within the same
+  uint32_t DeepestArchive() const {
+    return settings_.depthLimitEnabled && settings_.depthLimit > 0 ? settings_.depthLimit : kDefaultMaxDepth;
+  }
+
+  // BinHex text carries a file (after any lines of other text) that the
+  // engine finds only where the text starts the object: its forks are
+  // decoded here and scanned each, and text that does not decode is a scan
+  // that did not finish.
+  void OpenBinHex(std::string_view bytes, uint32_t depth, MemberBudget* budget, int32_t* verdict, std::string* threatName) {
+    std::vector<std::string> forks;
+    bool unreadable = false;
+    if (!FindBinHex(bytes, &forks, &unreadable)) return;
+    if (unreadable || depth + 1 > DeepestArchive()) {
+      *verdict = VerdictIncomplete;
+      *threatName = "Heuristics.Limits.Exceeded.NotInspected (BinHex)";
+      return;
+    }
+    for (const std::string& fork : forks) {
+      int32_t found = VerdictClean;
+      std::string what;
+      if (ScanAt(fork, depth + 1, budget, &found, &what) != S_OK) found = VerdictError;
+      if (found == VerdictClean) continue;
+      *verdict = found;
+      *threatName = what;
+      return;
+    }
+  }
+
+  // A container is clean only when every file in it was read. Some no
+  // reader here opens (disk images, garbled ARJ): never clean. An archive
+  // is read again by another reader, at every depth, and each file it holds
+  // must be one the engine looked at (by size); where one is missing (a
+  // member compressed in a way the engine does not decode, an archive
+  // inside it cannot open, the second stream of a compressed file), the
+  // members are read here and each scanned on its own, within the same
   // limits. Only what even that cannot read makes the scan incomplete.
-  void OpenSkippedMembers(std::string_view bytes, size_t inspected, uint32_t depth, MemberBudget* budget,
-                          int32_t* verdict, std::string* threatName) {
+  void VerifyContainer(std::string_view bytes, const Inspection& inspection, uint32_t depth, MemberBudget* budget,
+                       int32_t* verdict, std::string* threatName) {
     if (!(settings_.scanFlags & kScanArchives)) return;  // not asked to look inside
+    std::string form;
+    switch (ClassifyClosedContainer(bytes, &form)) {
+      case ClosedContainer::kDiskImage:
+        *verdict = VerdictIncomplete;
+        *threatName = "Heuristics.Limits.Exceeded.NotInspected (" + form + ")";
+        return;
+      case ClosedContainer::kEncryptedArchive:
+        *threatName = "Heuristics.Encrypted.ARJ";
+        *verdict = VerdictOfDetection(*threatName);
+        return;
+      case ClosedContainer::kNone:
+        break;
+    }
     ArchiveListing listing = ListArchiveMembers(bytes);
-    if (!listing.archive || inspected >= listing.files + 1) return;
-    std::string unread = " (" + std::to_string(listing.files + 1 - std::min(inspected, listing.files + 1)) + " of " +
-                         std::to_string(listing.files) + ", " + listing.firstName + ")";
-    uint32_t deepest = settings_.depthLimitEnabled && settings_.depthLimit > 0 ? settings_.depthLimit : kDefaultMaxDepth;
-    if (depth + 1 > deepest) {
+    if (!listing.archive) return;
+    MemberBudget surveyBudget = *budget;  // a look, not a scan: it takes nothing from the scan's budget
+    ArchiveSurvey survey;
+    SurveyArchive(bytes, &surveyBudget, DeepestArchive() - std::min(depth, DeepestArchive()), &survey);
+    if (!survey.unread && EngineSawEach(inspection.sizes, survey.sizes)) return;
+    OpenMembers(bytes, listing, depth, budget, verdict, threatName);
+  }
+
+  static bool EngineSawEach(std::vector<uint64_t> seen, std::vector<uint64_t> held) {
+    std::sort(seen.begin(), seen.end());
+    std::sort(held.begin(), held.end());
+    return std::includes(seen.begin(), seen.end(), held.begin(), held.end());
+  }
+
+  void OpenMembers(std::string_view bytes, const ArchiveListing& listing, uint32_t depth, MemberBudget* budget,
+                   int32_t* verdict, std::string* threatName) {
+    std::string unread = " (" + std::to_string(listing.files) + " member(s), " + listing.firstName + ")";
+    if (depth + 1 > DeepestArchive()) {
       *verdict = VerdictIncomplete;
       *threatName = "Heuristics.Limits.Exceeded.MaxRecursion" + unread;
       return;

@@ -1,5 +1,7 @@
 #include "mailmonitor/held_mail_retry.h"
 
+#include "mailmonitor/scan_attempts.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <string>
@@ -23,6 +25,7 @@ double HeldAge(Platform* p, DbHandle box, NoteId id, const TimeDate& now) {
   if (p->NoteOpen(box, id, kOpenRawMime, note.put()) != kNoError) return -1;
   ItemInfo routing;
   if (p->ItemInfoByName(note.get(), "RoutingState", &routing) != kNoError) return -1;
+  if (IsSetAside(p, note.get())) return -1;  // waits for an administrator
   NoteInfo info;
   if (p->NoteGetInfo(note.get(), &info) != kNoError) return -1;
   return p->TimeDifferenceSeconds(now, info.modified);

@@ -6,6 +6,7 @@
 
 #include "mailmonitor/held_mail_retry.h"
 #include "mailmonitor/queue_handlers.h"
+#include "mailmonitor/scan_attempts.h"
 #include "base/server_variables.h"
 #include "mailmonitor/service_queues.h"
 #include "notesapi/process_platform.h"
@@ -204,6 +205,7 @@ Status MailMonitorTaskMain(ModuleHandle module, int argc, char** argv) {
   }
   // The one instance: what a monitor that died left in the work folder goes.
   (void)RemoveLeftoverCopies();
+  CountInterruptedScan(p);  // a scan the last monitor did not live through
   MonitorQueues queues;
   if (!StartServices(p, queues)) {
     // A service manager must see a start that failed.

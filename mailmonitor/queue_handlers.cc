@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "mailmonitor/current_document.h"
+#include "mailmonitor/scan_attempts.h"
 #include "base/server_variables.h"
 #include "mailmonitor/service_queues.h"
 #include "base/version_text.h"
@@ -37,7 +38,7 @@ void SetStatus(const char* text) { (void)ProcessPlatform()->StatusLineSetDefault
 
 // Opens, scans and releases one held document; every outcome but a saved
 // release leaves it held.
-void HandleHeldDocument(Platform* p, const CurrentDocumentRecord& current) {
+void HandleHeldDocument(Platform* p, const CurrentDocumentRecord& current, const std::string& path) {
   DbHandle db = current.db;
   NoteId noteId = current.noteId;
   NoteHandle note = kNullHandle;
@@ -52,9 +53,17 @@ void HandleHeldDocument(Platform* p, const CurrentDocumentRecord& current) {
     (void)p->NoteClose(note);
     return;
   }
+  // A document that stopped the monitor twice waits for an administrator,
+  // so that the mail behind it is not stopped with it.
+  if (SetAsideIfItStoppedTheMonitor(p, note, noteId)) {
+    (void)p->NoteClose(note);
+    return;
+  }
   bool released = true;
   if (Monitor().scanningOff == 0) {
+    BeginScanAttempt(p, path, noteId);
     Status s = ScanMailDocument(db, &note, Monitor().monitoredObjects, noteId);
+    EndScanAttempt(p);
     if (ErrorOf(s) != kNoError) {
       LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::DocumentScanFailed), s, noteId);
       released = false;
@@ -97,7 +106,7 @@ QueueOutcome HandleHookRequest(const std::string& text) {
   // sync each; the mail's own database is written last, so it is committed
   // after its quarantine copy. A failed commit leaves the mail held.
   bool grouped = p->BeginSaves() == kNoError;
-  HandleHeldDocument(p, current);
+  HandleHeldDocument(p, current, request.path);
   if (grouped) {
     if (Status s = p->EndSaves(true); s != kNoError) {
       LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::DocumentSendFailed), s, request.noteId);

@@ -17,6 +17,7 @@
 #include "base/text_conversions.h"
 #include "records/object_record.h"
 #include "scanning/object_scanners.h"
+#include "scanning/scan_steps.h"
 #include "settings/temporary_paths.h"
 #include "settings/settings_records.h"
 
@@ -193,7 +194,7 @@ class DocumentScan {
       wholeMessage_ = record_;  // judged once every other object was
       return;
     }
-    if (record_.kind == KindAttachment) attachments_.push_back(record_);
+    if (record_.kind == KindAttachment) attachments_.emplace_back(record_.item, record_.objectName);
     ReactToResult();
   }
 
@@ -225,12 +226,16 @@ class DocumentScan {
     if (queue_.size() == queued) return;
     queue_.back().kind = KindText;  // the message itself is no part to put a placeholder in
     bodyTaken_ = true;
-    for (ObjectRecord attachment : attachments_) {
+    ObjectRecord removal = queue_.back();
+    removal.kind = KindAttachment;
+    removal.action = ActionDelete;
+    for (const auto& [item, name] : attachments_) {
       bool already = std::any_of(queue_.begin(), queue_.end(), [&](const ObjectRecord& r) {
-        return r.item.pool == attachment.item.pool && r.item.block == attachment.item.block;
+        return r.item.pool == item.pool && r.item.block == item.block;
       });
-      attachment.action = ActionDelete;
-      if (!already) queue_.push_back(attachment);
+      removal.item = item;
+      removal.objectName = name;
+      if (!already) queue_.push_back(removal);
     }
   }
 
@@ -411,7 +416,7 @@ class DocumentScan {
   std::vector<BlockId> bodyItems_;  // the rich-text body as presented
   bool bodyTaken_ = false;          // a finding in the body's source
   std::optional<ObjectRecord> wholeMessage_;  // the engine's reading of the message as sent
-  std::vector<ObjectRecord> attachments_;     // every attachment the walk met
+  std::vector<std::pair<BlockId, std::string>> attachments_;  // every attachment the walk met, by item and name
   std::vector<std::string> found_;            // what the walk found, by name
   Status failed_ = kNoError;
   ObjectRecord record_;
@@ -420,6 +425,11 @@ class DocumentScan {
 };
 
 }  // namespace
+
+double MailTimeLimitSeconds() {
+  int32_t seconds = ProcessPlatform()->IniGetNumber("ZulMailMonitorMailTimeLimit");
+  return seconds > 0 ? seconds : kDefaultMailTimeLimitSeconds;
+}
 
 const char* DataTypeName(uint16_t type) {
   for (const DataTypeNameEntry& entry : kDataTypeNames) {
@@ -430,7 +440,9 @@ const char* DataTypeName(uint16_t type) {
 
 Status ScanMailDocument(DbHandle db, NoteHandle* note, uint8_t monitoredObjects, NoteId noteId) {
   DocumentScan scan(db, *note, monitoredObjects, noteId);
+  StartMailClock(MailTimeLimitSeconds());
   Status s = scan.Run();
+  StopMailClock();
   *note = scan.note();
   return s;
 }

@@ -21,6 +21,11 @@ namespace zul {
 notesapi::Status ScanMailDocument(notesapi::DbHandle db, notesapi::NoteHandle* note, uint8_t monitoredObjects,
                                   notesapi::NoteId noteId);
 
+// How long one mail's objects may take, notes.ini ZulMailMonitorMailTimeLimit
+// (seconds); past it the objects not yet scanned are result 10.
+inline constexpr double kDefaultMailTimeLimitSeconds = 120;
+double MailTimeLimitSeconds();
+
 // The name of a data type for the log ("TYPE_TEXT", ... "UNKNOWN DATA TYPE").
 const char* DataTypeName(uint16_t type);
 

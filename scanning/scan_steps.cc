@@ -15,6 +15,14 @@ namespace {
 
 KernelScanFunction g_kernelScan = nullptr;
 
+// The time one mail may take, counted from the start of its scan.
+struct MailClock {
+  bool running = false;
+  TimeDate started;
+  double limitSeconds = 0;
+};
+MailClock g_mailClock;
+
 // Catalogue texts give UTF-16 names as "%S"; the log takes native text.
 std::string WithNativeNames(const char* format) {
   std::string text(format);
@@ -40,7 +48,20 @@ void CommonWriteFailure(ObjectRecord* record) {
   record->description = MessageText(Msg::FileWriteFailed);
 }
 
+void StartMailClock(double limitSeconds) {
+  g_mailClock = MailClock{true, ProcessPlatform()->TimeNow(), limitSeconds};
+}
+
+void StopMailClock() { g_mailClock.running = false; }
+
 ScanResult KernelScan(std::u16string_view scanCopy, std::u16string_view cureCopy, std::string* description, bool tryCure) {
+  Platform* p = ProcessPlatform();
+  // Past the mail's time the objects left are not looked at: each is a scan
+  // that did not finish, and the mail behind this one does not wait longer.
+  if (g_mailClock.running && p->TimeDifferenceSeconds(p->TimeNow(), g_mailClock.started) > g_mailClock.limitSeconds) {
+    *description = kMailTimeLimitName;
+    return ResultVerdict5;
+  }
   KernelScanFunction scan = g_kernelScan != nullptr ? g_kernelScan : ScanFile;
   return scan(scanCopy, cureCopy, description, tryCure);
 }

@@ -27,8 +27,14 @@ void Trace(int level, Msg message);
 void CommonWriteFailure(ObjectRecord* record);
 // The kernel's verdict on the record's scan copy.
 void CommonScanStep(ObjectRecord* record, Msg closing);
-// The kernel call itself (or the tests' double in its place).
+// The kernel call itself (or the tests' double in its place); once the
+// mail's clock has run out, result 10 without a call.
 ScanResult KernelScan(std::u16string_view scanCopy, std::u16string_view cureCopy, std::string* description, bool tryCure);
+inline constexpr char kMailTimeLimitName[] = "Heuristics.Limits.Exceeded.MailTimeLimit";
+
+// The time one mail's objects may take together (the platform's clock).
+void StartMailClock(double limitSeconds);
+void StopMailClock();
 
 // The messages of one kind of scan copy: it could not be written, it was
 // written (none for a copy not traced), it was scanned.

@@ -105,7 +105,7 @@ TEST(MessageCatalogueTest, EveryMessageHasItsIdAndBuiltInText) {
   size_t count = 0;
   const MessageEntry* entries = MessageCatalogue(&count);
   std::map<uint16_t, int> uses;
-  const std::pair<int, int> ranges[] = {{902, 926}, {974, 975}, {1002, 1024}, {1051, 1088}, {1091, 1098},
+  const std::pair<int, int> ranges[] = {{902, 926}, {974, 975}, {1002, 1024}, {1051, 1089}, {1091, 1098},
                                         {1202, 1239}, {1251, 1257}, {1271, 1282}, {1301, 1309}, {1322, 1327},
                                         {1512, 1512}};
   for (size_t i = 0; i < count; ++i) {

@@ -279,11 +279,15 @@ void DescribeMailVerbs(Describer& d, CommandLine* line) {
   }
   d.Action(verb, {"held", "held mail and whether its hook request waits", "usage: zulctl mail held",
                   "Every held document in mail.box with its age and whether a hook request\n"
-                  "waits for it."});
-  d.Action(verb, {"requeue", "request a scan of held mail that has no request", "usage: zulctl mail requeue",
+                  "waits for it, or that it is set aside."});
+  d.Action(verb, {"requeue", "request a scan of held mail that has no request",
+                  "usage: zulctl mail requeue [--set-aside]",
                   "Posts a hook request for every held document that has none waiting (after a\n"
                   "monitor died in the middle of a scan; the service unit runs it before each\n"
-                  "start)."});
+                  "start). A document whose scan stopped the monitor twice is set aside and\n"
+                  "left out, so that it cannot stop the monitor again; --set-aside asks for\n"
+                  "those too (and counts their tries afresh)."})
+      ->add_flag("--set-aside", mail.setAside, "also the documents set aside");
 }
 
 void DescribeRecordVerbs(Describer& d, CommandLine* line) {

@@ -67,6 +67,7 @@ struct MailArguments {
   std::string sendmail;  // route --relay, resolved to the program's path
   std::string database;
   std::string noteId;
+  bool setAside = false;  // requeue --set-aside
 };
 
 struct QuarantineArguments {

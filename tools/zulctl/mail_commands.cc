@@ -291,7 +291,7 @@ int MailCommand(Platform* p, const std::string& serverDirectory, const std::stri
   if (action == "export") return Export(p, serverDirectory, mail.database, mail.noteId);
   if (action == "report") return MailReport(p, serverDirectory, mail.database, mail.noteId);
   if (action == "held") return ListHeldMail(p, serverDirectory);
-  return RequeueHeldMail(p, serverDirectory);
+  return RequeueHeldMail(p, serverDirectory, mail.setAside);
 }
 
 }  // namespace zulctl

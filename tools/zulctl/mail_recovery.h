@@ -13,7 +13,9 @@ namespace zulctl {
 
 // Both return the exit code.
 int ListHeldMail(notesapi::Platform* platform, const std::string& serverDirectory);
-int RequeueHeldMail(notesapi::Platform* platform, const std::string& serverDirectory);
+// A document set aside (it stopped the monitor twice) is left out unless
+// `setAside`; then its mark and count go and it is asked for again.
+int RequeueHeldMail(notesapi::Platform* platform, const std::string& serverDirectory, bool setAside);
 
 }  // namespace zulctl
 

@@ -137,7 +137,8 @@ bool IsTransparentEncoding(const std::string& encoding) {
 class StructureBuilder {
  public:
   StructureBuilder(std::string_view data, const std::string& fallback, MimeStructure* structure, bool variants)
-      : data_(data), fallback_(fallback), s_(*structure), variants_(variants) {}
+      : data_(data), fallback_(fallback), s_(*structure), variants_(variants),
+        maxEntities_(variants ? kMaxMimeEntities : kMaxVariantEntities) {}
 
   void Expand(size_t index) {
     size_t fieldsStart = 0;
@@ -196,7 +197,7 @@ class StructureBuilder {
       part.boundaryEnd = delimiters[i].lineEnd;
       part.end = i + 1 < delimiters.size() ? delimiters[i + 1].start : partsEnd;
       // Past the budget the remaining parts stay together, unsplit.
-      if (s_.entities.size() + 1 >= kMaxMimeEntities) {
+      if (s_.entities.size() + 1 >= maxEntities_) {
         part.kind = MimeEntityKind::kRaw;
         part.end = partsEnd;
         Add(index, part);
@@ -246,6 +247,7 @@ class StructureBuilder {
   const std::string& fallback_;
   MimeStructure& s_;
   bool variants_;
+  size_t maxEntities_;
   size_t variantCount_ = 0;
 };
 

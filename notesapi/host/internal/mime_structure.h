@@ -22,7 +22,9 @@ namespace notesapi::host {
 // Nesting beyond this depth, or entities beyond this count, are not split
 // further: the rest is one raw entity, presented as a file of its own.
 inline constexpr int kMaxMimeDepth = 64;
-inline constexpr size_t kMaxMimeEntities = 20000;
+inline constexpr size_t kMaxMimeEntities = 5000;
+// Another reading of an entity is split this far (the rest stays one entity).
+inline constexpr size_t kMaxVariantEntities = 500;
 
 // A type a header block gives, with its boundary.
 struct MimeTypeReading {
@@ -61,7 +63,7 @@ struct MimeVariant {
 
 // At most this many other readings for one entity and for one message.
 inline constexpr size_t kMaxVariantsPerEntity = 8;
-inline constexpr size_t kMaxVariants = 64;
+inline constexpr size_t kMaxVariants = 16;
 
 struct MimeEntity {
   MimeEntityKind kind = MimeEntityKind::kLeaf;

@@ -90,21 +90,6 @@ TEST_F(ScanDriverTest, AChangedMailKeepsEverythingButWhatWasRemoved) {
   }
 }
 
-std::string Base64Lines(const std::string& data) {
-  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < data.size(); i += 3) {
-    uint32_t n = static_cast<uint8_t>(data[i]) << 16;
-    if (i + 1 < data.size()) n |= static_cast<uint8_t>(data[i + 1]) << 8;
-    if (i + 2 < data.size()) n |= static_cast<uint8_t>(data[i + 2]);
-    out += kAlphabet[n >> 18 & 63];
-    out += kAlphabet[n >> 12 & 63];
-    out += i + 1 < data.size() ? kAlphabet[n >> 6 & 63] : '=';
-    out += i + 2 < data.size() ? kAlphabet[n & 63] : '=';
-    if ((i / 3 + 1) % 19 == 0) out += "\r\n";
-  }
-  return out + "\r\n";
-}
 
 // What a finding takes is decided by the part's role, never by its type
 // alone: an HTML attachment, a second inline text, the body of a forwarded
@@ -148,6 +133,18 @@ TEST_F(ScanDriverTest, EveryPartIsJudgedByItsRole) {
               "--b\nContent-Type: application/octet-stream; name=\"e.com\"\nContent-Transfer-Encoding: 7bit\n\n" + kEicar +
            "\n--b--\n"},
       {"the test string in an HTML-only body", head + "Content-Type: text/html; charset=us-ascii\n\n" + page},
+      {"two long alternatives beside an infected attachment",
+       head + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: multipart/alternative; boundary=\"a\"\n\n"
+              "--a\nContent-Type: text/plain\n\n" + [] {
+                std::string text;
+                for (int i = 0; i < 1500; ++i) text += "line " + std::to_string(i) + " of the first text, long enough to fill a body\n";
+                return text;
+              }() + "--a\nContent-Type: text/plain\n\n" + [] {
+                std::string text;
+                for (int i = 0; i < 1500; ++i) text += "line " + std::to_string(i) + " of the SECOND text, as long as the first\n";
+                return text;
+              }() + "--a--\n--b\nContent-Type: application/octet-stream; name=\"e.com\"\nContent-Transfer-Encoding: base64\n\n" +
+           eicar64 + "--b--\n"},
   };
   for (const auto& [what, message] : shapes) {
     NoteId id = SubmitMime(message);

@@ -263,6 +263,23 @@ inline const char kMimeWithEicar[] =
     "WDVPIVAlQEFQWzRcUFpYNTQoUF4pN0NDKTd9JEVJQ0FSLVNUQU5EQVJELUFOVElWSVJVUy1URVNU\nLUZJTEUhJEgrSCo=\n"
     "--b\nContent-Type: application/octet-stream; name=\"notes.bin\"\n\nclean bytes\r\nkept as sent\n--b--\n";
 
+// Data as base64 in lines of 76 with CRLF, as mail programs write it.
+inline std::string Base64Lines(const std::string& data) {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t i = 0; i < data.size(); i += 3) {
+    uint32_t n = static_cast<uint8_t>(data[i]) << 16;
+    if (i + 1 < data.size()) n |= static_cast<uint8_t>(data[i + 1]) << 8;
+    if (i + 2 < data.size()) n |= static_cast<uint8_t>(data[i + 2]);
+    out += kAlphabet[n >> 18 & 63];
+    out += kAlphabet[n >> 12 & 63];
+    out += i + 1 < data.size() ? kAlphabet[n >> 6 & 63] : '=';
+    out += i + 2 < data.size() ? kAlphabet[n & 63] : '=';
+    if ((i / 3 + 1) % 19 == 0) out += "\r\n";
+  }
+  return out + "\r\n";
+}
+
 // A kernel that finds the test pattern anywhere, as a pattern signature would.
 inline ScanResult PatternKernel(std::u16string_view scanCopy, std::u16string_view, std::string* description, bool) {
   std::string data;

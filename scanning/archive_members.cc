@@ -3,6 +3,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "scanning/closed_containers.h"
@@ -104,24 +105,75 @@ ArchiveListing ListArchiveMembers(std::string_view bytes) {
   return listing;
 }
 
+namespace {
+
+// Enough of a member to tell an archive, a disk image or BinHex text by its
+// marks; a member larger than this is read whole only when it is an archive.
+constexpr size_t kPeekBytes = size_t{128} << 10;
+
+// Reads at most `limit` bytes of the current member into `data`; false when
+// the reader fails.
+bool ReadMemberStart(archive* reader, size_t limit, std::string* data) {
+  char buffer[65536];
+  while (data->size() < limit) {
+    la_ssize_t got = archive_read_data(reader, buffer, std::min(sizeof buffer, limit - data->size()));
+    if (got == 0) return true;
+    if (got < 0) return false;
+    data->append(buffer, static_cast<size_t>(got));
+  }
+  return true;
+}
+
+}  // namespace
+
 void SurveyArchive(std::string_view bytes, MemberBudget* budget, uint32_t depthLeft, ArchiveSurvey* survey) {
-  if (depthLeft == 0) {
+  ArchiveReader reader = OpenArchive(bytes);
+  if (!reader || depthLeft == 0) {
     survey->unread = true;
     return;
   }
-  MembersRead read = ReadArchiveMembers(bytes, budget, [&](const std::string&, std::string_view data) {
-    if (data.size() > static_cast<size_t>(kSmallestInspected)) survey->sizes.push_back(data.size());
+  archive_entry* entry = nullptr;
+  for (;;) {
+    int rc = archive_read_next_header(reader.get(), &entry);
+    if (rc == ARCHIVE_EOF) return;
+    if (rc < ARCHIVE_WARN || archive_entry_is_encrypted(entry) || budget->membersLeft == 0 ||
+        std::chrono::steady_clock::now() > budget->deadline) {
+      survey->unread = true;
+      return;
+    }
+    if (archive_entry_filetype(entry) != AE_IFREG) continue;
+    --budget->membersLeft;
+    // The size the header gives stands for the member unless it must be
+    // read to be known (a compressed stream) or to be looked inside.
+    bool sized = archive_entry_size_is_set(entry) && archive_format(reader.get()) != ARCHIVE_FORMAT_RAW;
+    std::string data;
+    if (!ReadMemberStart(reader.get(), sized ? kPeekBytes : budget->largestMember + 1, &data)) {
+      survey->unread = true;
+      return;
+    }
+    uint64_t size = sized ? static_cast<uint64_t>(archive_entry_size(entry)) : data.size();
     std::string form;
     std::vector<std::string> forks;
     bool unreadable = false;
-    if (ClassifyClosedContainer(data, &form) != ClosedContainer::kNone || FindBinHex(data, &forks, &unreadable)) {
+    if (size > budget->largestMember || ClassifyClosedContainer(data, &form) != ClosedContainer::kNone ||
+        FindBinHex(data, &forks, &unreadable)) {
       survey->unread = true;  // only a scan of its own opens it
-      return false;
+      return;
     }
-    if (ListArchiveMembers(data).archive) SurveyArchive(data, budget, depthLeft - 1, survey);
-    return !survey->unread;
-  });
-  if (read != MembersRead::kAll) survey->unread = true;
+    if (size > static_cast<uint64_t>(kSmallestInspected)) survey->sizes.push_back(size);
+    if (!ListArchiveMembers(data).archive) continue;
+    if (sized && data.size() < size && !ReadMemberStart(reader.get(), size, &data)) {
+      survey->unread = true;
+      return;
+    }
+    if (data.size() > budget->bytesLeft) {
+      survey->unread = true;
+      return;
+    }
+    budget->bytesLeft -= data.size();
+    SurveyArchive(data, budget, depthLeft - 1, survey);
+    if (survey->unread) return;
+  }
 }
 
 MembersRead ReadArchiveMembers(std::string_view bytes, MemberBudget* budget,

@@ -33,6 +33,13 @@ Status AttachmentRole::ExtractFile(NoteHandle note, BlockId item, std::u16string
   FileObject file;
   OpenDatabase* db = nullptr;
   if (Status st = AttachmentOf(s_, note, item, &file, &db); st != kNoError) return st;
+  // A large file that waits for its save on disk goes file to file.
+  OpenNote* open = s_.FindNote(note);
+  if (auto pending = open->pendingObjects.find(file.header.rrv);
+      pending != open->pendingObjects.end() && pending->second.spooled && !(pending->second.flags & kObjectEncrypted)) {
+    if (pending->second.spooled->size() != file.fileSize) return kDatabaseCorrupt;
+    return pending->second.spooled->WriteTo(s_.LocalPath(path));
+  }
   std::string data;
   uint32_t flags = 0;
   if (Status st = ReadNoteObject(s_, note, file.header.rrv, &data, &flags); st != kNoError) return st;

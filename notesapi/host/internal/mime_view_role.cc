@@ -48,6 +48,7 @@ void MarkFile(StoredItem* item, uint16_t flags) {
 }
 
 constexpr char kWholeMessageName[] = "Message (as sent)";
+constexpr size_t kLargestWholeReading = size_t{32} << 20;
 
 }  // namespace
 
@@ -97,9 +98,14 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
   ConvertedMessage converted;
   ConvertMimeMessage(message, *s_.charsets, &converted);
   // The engine reads the message as mail too: its reading owes nothing to
-  // the view's. Kept on disk, it costs no memory until it is scanned.
+  // the view's. Kept on disk, it costs no memory until it is scanned; the
+  // engine's reading of a large message costs it several times its size,
+  // so past a size the view's readings stand alone.
   std::shared_ptr<const SpooledFile> whole;
-  if (SpoolData(s_.serverDirectory + "/run", message, &whole) != kNoError) return kMimeViewFailed;
+  if (message.size() <= kLargestWholeReading &&
+      SpoolData(s_.serverDirectory + "/run", message, &whole) != kNoError) {
+    return kMimeViewFailed;
+  }
   auto origin = std::make_shared<MimeOrigin>();
   for (const auto& item : items) {
     if (SameName(item.name, "MIME_Version")) origin->mimeItems.push_back(item);
@@ -162,7 +168,7 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
     origin->internalNames.push_back(internal);
     // A part that cannot be presented fails the view: never a view without it.
     BlockId attached;
-    if (AttachData(s_, handle, std::move(file.data), internal, 1, false, &attached) != kNoError) return kMimeViewFailed;
+    if (!AttachPresented(handle, std::move(file.data), internal, &attached)) return kMimeViewFailed;
     FileObject object;
     std::string_view stored;
     if (AttachmentName(s_.FindItemByBlock(attached)->value, &object, &stored) != kNoError) return kMimeViewFailed;
@@ -180,7 +186,7 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
     AppendPabReference(&body.records, 1);
     AppendFileHotspot(&body.records, internal, shown);
   }
-  if (!AttachWholeMessage(handle, std::move(whole), used, origin.get())) return kMimeViewFailed;
+  if (whole && !AttachWholeMessage(handle, std::move(whole), used, origin.get())) return kMimeViewFailed;
   if (WriteRichTextItems(s_, body) != kNoError) return kMimeViewFailed;
   std::string().swap(body.records);  // now in the items
   if (!otherNames.empty()) {
@@ -193,6 +199,16 @@ Status MimeViewRole::PresentConverted(NoteHandle handle) {
   BodyTextDigest(s_, *open, &origin->presentedSize, &origin->presentedDigest);
   open->mimeOrigin = std::move(origin);
   return kNoError;
+}
+
+// A large file of the view waits on disk for the scanner, not in memory
+// beside the message it came from.
+bool MimeViewRole::AttachPresented(NoteHandle handle, std::string data, const std::string& name, BlockId* attached) {
+  if (data.size() < kSpoolFromBytes) return AttachData(s_, handle, std::move(data), name, 1, false, attached) == kNoError;
+  std::shared_ptr<const SpooledFile> spooled;
+  if (SpoolData(s_.serverDirectory + "/run", data, &spooled) != kNoError) return false;
+  std::string().swap(data);
+  return AttachSpooled(s_, handle, std::move(spooled), name, 1, false, attached) == kNoError;
 }
 
 bool MimeViewRole::AttachWholeMessage(NoteHandle handle, std::shared_ptr<const SpooledFile> whole,

@@ -25,6 +25,7 @@ class MimeViewRole {
 
  private:
   bool AppendAttachmentByName(NoteHandle handle, std::string_view name, std::string* data);
+  bool AttachPresented(NoteHandle handle, std::string data, const std::string& name, BlockId* attached);
   // The message as sent, for the engine's own reading, after every file.
   bool AttachWholeMessage(NoteHandle handle, std::shared_ptr<const SpooledFile> whole,
                           const std::vector<std::string>& used, MimeOrigin* origin);

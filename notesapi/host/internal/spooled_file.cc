@@ -97,6 +97,17 @@ Status SpooledFile::AppendTo(std::string* data) const {
   return s;
 }
 
+Status SpooledFile::WriteTo(const std::string& path) const {
+  Fd from(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+  Fd to(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0640));
+  struct stat info {};
+  if (from.get() < 0 || to.get() < 0) return kFileError;
+  if (::fstat(to.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink > 1 || ::ftruncate(to.get(), 0) != 0) {
+    return kFileError;
+  }
+  return CopyAll(from.get(), to.get(), size_) ? kNoError : kFileError;
+}
+
 Status SpoolCopy(const std::string& runFolder, const std::string& source, std::shared_ptr<const SpooledFile>* spooled) {
   Fd from(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
   if (from.get() < 0) return errno == ENOENT || errno == ENOTDIR ? kFileNotFound : kFileError;

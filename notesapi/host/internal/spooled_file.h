@@ -29,6 +29,9 @@ class SpooledFile {
   [[nodiscard]] Status Read(uint64_t at, size_t length, char* into) const;
   // Adds the whole data at the end of `data`.
   [[nodiscard]] Status AppendTo(std::string* data) const;
+  // Writes the whole data to the file `path` (created or replaced, never
+  // through a link planted in its place), file to file, without holding it.
+  [[nodiscard]] Status WriteTo(const std::string& path) const;
 
  private:
   std::string path_;

@@ -32,14 +32,14 @@ constexpr RecordItems kJournal{"JournalDate", "Form", "form_Journal", "JournalTy
 constexpr RecordItems kVirus{"VirusDate", "Form", "form_Virus", "VirusType", "VirusTask",
                              "VirusServer", "VirusDescription", "VirusSender"};
 
-Status WriteRecord(const RecordItems& items, std::string_view statDatabase, uint16_t code,
+notesapi::Status WriteRecord(const RecordItems& items, std::string_view statDatabase, uint16_t code,
                    std::string_view nativeDescription, std::string_view sender) {
   Platform* p = ProcessPlatform();
   TimeDate now = p->TimeNow();
   std::string server = MailServerName();
   std::string description = NativeToNotesWithin(nativeDescription, kMaxDescription);
   ScopedDb db(p);
-  if (Status s = p->DbOpen(statDatabase, db.put()); s != kNoError) return s;
+  if (notesapi::Status s = p->DbOpen(statDatabase, db.put()); s != kNoError) return s;
   ScopedNote note(p);
   bool written = p->NoteCreate(db.get(), note.put()) == kNoError &&
                  p->ItemSetTime(note.get(), items.date, now) == kNoError &&
@@ -61,11 +61,11 @@ uint16_t StatisticsCodeOf(int scanResult) {
   return scanResult >= 0 && scanResult < 6 ? kCodes[scanResult] : 150;
 }
 
-Status WriteJournalRecord(std::string_view statDatabase, uint16_t journalType, std::string_view message) {
+notesapi::Status WriteJournalRecord(std::string_view statDatabase, uint16_t journalType, std::string_view message) {
   return WriteRecord(kJournal, statDatabase, journalType, message, {});
 }
 
-Status WriteVirusRecord(std::string_view statDatabase, uint16_t statisticsCode, std::string_view description,
+notesapi::Status WriteVirusRecord(std::string_view statDatabase, uint16_t statisticsCode, std::string_view description,
                         std::string_view sender) {
   return WriteRecord(kVirus, statDatabase, statisticsCode, description, sender);
 }

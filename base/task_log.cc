@@ -51,7 +51,7 @@ std::string ComposeMessage(Platform* p, const char* format, uint32_t status, va_
   int length = std::vsnprintf(body, sizeof body, format, args);
   std::string message(body, length < 0 ? 0 : std::min<size_t>(static_cast<size_t>(length), kMaxMessageLength));
   if ((status & 0xFFFF) != 0) {
-    std::string statusText = p->StatusText(static_cast<Status>(ErrorOf(static_cast<Status>(status))));
+    std::string statusText = p->StatusText(static_cast<notesapi::Status>(ErrorOf(static_cast<notesapi::Status>(status))));
     message += MessageText(Msg::ErrorSuffix);
     message += NotesToNative(statusText);
   }
@@ -103,7 +103,7 @@ void LogMessage(uint32_t targets, uint16_t journalType, const char* format, uint
   if ((targets & LOG_CONSOLE) && v.logConsole != 0) WriteConsoleLine(p, message);
   if (targets & LOG_ADMIN) SendSystemWarning(message);
   if (targets & LOG_JOURNAL) {
-    Status written = WriteJournalRecord(v.statDatabase, journalType, message);
+    notesapi::Status written = WriteJournalRecord(v.statDatabase, journalType, message);
     // Without the journal target the report cannot recurse.
     if (written != kNoError) {
       LogMessage(LOG_FILE | LOG_CONSOLE, JournalTaskFault, "%s", written, MessageText(Msg::JournalRecordFailed));

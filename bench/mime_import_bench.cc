@@ -14,9 +14,10 @@
 #include "notesapi/host/host_platform.h"
 #include "notesapi/host/mime_import.h"
 #include "notesapi/scoped_handles.h"
-#include "notesapi/transfer_decoding.h"
+#include "mime/transfer_decoding.h"
 
 using namespace notesapi;
+using mime::DecodeBase64Leniently;
 
 namespace {
 

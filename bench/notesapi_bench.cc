@@ -80,7 +80,7 @@ void SaveAndReopen(benchmark::State& state, int items) {
     if (p->NoteCreate(db.get(), note.put()) != kNoError) std::abort();
     for (int i = 0; i < items; ++i) {
       std::string name = "Item" + std::to_string(i);
-      Status s = i % 2 == 0 ? p->ItemSetText(note.get(), name, "some text of a settings item")
+      notesapi::Status s = i % 2 == 0 ? p->ItemSetText(note.get(), name, "some text of a settings item")
                             : p->ItemSetNumber(note.get(), name, i);
       if (s != kNoError) std::abort();
     }

@@ -106,8 +106,8 @@ void BM_ScanFile(benchmark::State& state) {
   std::string temp = corpus.directory + "/work/ftemp";
   std::filesystem::create_directories(temp);
   settings.tempFolder.assign(temp.begin(), temp.end());
-  if (zul::InitKernel() != zul::S_OK || zul::WriteKernelSettings(settings) != zul::S_OK ||
-      zul::StartKernel() != zul::S_OK) {
+  std::unique_ptr<zul::ScanKernel> kernel;
+  if (!zul::ScanKernel::Open({"", settings}, notesapi::ProcessPlatform(), &kernel).ok()) {
     state.SkipWithError("kernel did not start");
     return;
   }
@@ -115,10 +115,9 @@ void BM_ScanFile(benchmark::State& state) {
   for (const std::string& file : corpus.files) paths.emplace_back(file.begin(), file.end());
   std::string description;
   for (auto _ : state) {
-    for (const std::u16string& path : paths) benchmark::DoNotOptimize(zul::ScanFile(path, u"", &description, false));
+    for (const std::u16string& path : paths) benchmark::DoNotOptimize(kernel->ScanFile(path, &description));
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * corpus.bytes));
-  (void)zul::StopKernel();
 }
 BENCHMARK(BM_ScanFile)->Unit(benchmark::kMillisecond);
 

@@ -46,7 +46,7 @@ void HeldMailRetry::Sweep(Platform* p, QueueHandle hookQueue) {
   ScopedDb box(p);
   if (p->DbOpen(kMailBoxPath, box.put()) != kNoError) return;  // no mail box yet: nothing is held
   std::vector<NoteId> ids;
-  if (Status s = p->DbNoteIds(box.get(), &ids); s != kNoError) {
+  if (notesapi::Status s = p->DbNoteIds(box.get(), &ids); s != kNoError) {
     LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::MailDatabaseOpenFailed), s, kMailBoxPath);
     return;
   }
@@ -72,7 +72,7 @@ void HeldMailRetry::Retry(Platform* p, QueueHandle hookQueue, NoteId id, double 
     }
     return;
   }
-  if (Status s = p->QueuePut(hookQueue, 1, FormatHookRequest(id)); s != kNoError) {
+  if (notesapi::Status s = p->QueuePut(hookQueue, 1, FormatHookRequest(id)); s != kNoError) {
     LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::QueuePutFailed), s, kHookQueue);
     return;
   }

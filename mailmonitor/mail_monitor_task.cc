@@ -7,6 +7,7 @@
 #include "mailmonitor/held_mail_retry.h"
 #include "mailmonitor/queue_handlers.h"
 #include "mailmonitor/scan_attempts.h"
+#include "base/process_entry.h"
 #include "base/server_variables.h"
 #include "mailmonitor/service_queues.h"
 #include "notesapi/process_platform.h"
@@ -44,12 +45,13 @@ struct MonitorQueues {
   Queue console{kConsoleQueue, HandleConsoleCommand};
   Queue hook{kHookQueue, HandleHookRequest};
   Queue updater{kUpdaterQueue, HandleUpdaterMessage};
+  std::unique_ptr<ScanKernel> kernel;  // the process's kernel while it runs
 };
 
 enum class LoopEnd { kStopAsked, kQuitting, kEndTask };
 enum class DrainEnd { kNextQueue, kQuitting, kEndTask };
 
-void Log(uint16_t type, Msg message, Status status = 0) {
+void Log(uint16_t type, Msg message, notesapi::Status status = 0) {
   LogMessage(LOG_FILE | LOG_CONSOLE, type, "%s", status, MessageText(message));
 }
 
@@ -68,7 +70,7 @@ DrainEnd Drain(Platform* p, Queue& queue) {
   int failures = 0;
   for (;;) {
     std::string message;
-    Status s = p->QueueGet(queue.handle, kMaxQueueMessage, &message);
+    notesapi::Status s = p->QueueGet(queue.handle, kMaxQueueMessage, &message);
     if (s == kNoError) {
       failures = 0;
       message.resize(std::strlen(message.c_str()));  // the text ends at its first zero byte
@@ -106,7 +108,7 @@ LoopEnd MainLoop(Platform* p, MonitorQueues& queues) {
 void WriteBasesInformation() {
   uint32_t count = 0;
   std::optional<BasesDate> date;
-  (void)GetBasesInfo(&count, &date);  // no bases: count 0 and no date
+  if (ScanKernel* kernel = ProcessKernel()) (void)kernel->BasesInfo(&count, &date);  // no bases: count 0 and no date
   (void)WriteInformation(count, date);  // reports its own errors
 }
 
@@ -115,43 +117,49 @@ void ShutDown(Platform* p, MonitorQueues& queues) {
     LogMessage(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalInformation, "%s", 0, MessageText(Msg::ShuttingDown));
   }
   FreeMessageLibrary();
-  (void)StopKernel();  // always succeeds
+  SetProcessKernel(nullptr);
+  queues.kernel.reset();  // waits for a load in progress
   for (Queue* queue : {&queues.console, &queues.database, &queues.hook, &queues.updater}) {
     if (queue->handle != kNullHandle) (void)p->QueueClose(queue->handle);  // nothing to do about a failure here
     queue->handle = kNullHandle;
   }
 }
 
+// Each step of the kernel's opening has its own start-up text.
+bool OpenKernel(Platform* p, std::unique_ptr<ScanKernel>* kernel) {
+  KernelOpenStep failed = KernelOpenStep::kEngine;
+  Status opened = ScanKernel::Open({ConfiguredKernelEngine(p), KernelSettings()}, p, kernel, &failed);
+  if (opened.ok()) return true;
+  unsigned hr = static_cast<unsigned>(opened.hresult());
+  if (failed == KernelOpenStep::kEngine) {
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelInitFailedExit), 0, hr);
+  } else if (failed == KernelOpenStep::kSettings) {
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelSettingsFailedExit), 0, hr);
+  } else {
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelStartFailedExit), 0, hr);
+    // Most often the folder is missing or holds no bases: say which one.
+    std::string folder(UnicodeToNotes(KernelSettings().basesFolder));
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelBasesFolder), 0,
+               std::string(NotesToNative(folder)).c_str());
+  }
+  return false;
+}
+
 // Start-up from the queues to the end; false sends the task to shut-down.
 bool StartServices(Platform* p, MonitorQueues& queues) {
   Log(JournalInformation, Msg::ServiceQueues);
   for (Queue* queue : {&queues.database, &queues.console, &queues.hook, &queues.updater}) {
-    if (Status s = p->QueueOpen(queue->name, kQueueCreate, &queue->handle); s != kNoError) {
+    if (notesapi::Status s = p->QueueOpen(queue->name, kQueueCreate, &queue->handle); s != kNoError) {
       queue->handle = kNullHandle;
       LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::QueueOpenFailedExit), s, queue->name);
       return false;
     }
   }
   Log(JournalInformation, Msg::ScanSubsystem);
-  if (HRESULT hr = InitKernel(); hr != S_OK) {
-    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelInitFailedExit), 0, static_cast<unsigned>(hr));
-    return false;
-  }
-  if (HRESULT hr = WriteKernelSettings(KernelSettings()); hr < 0) {
-    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelSettingsFailedExit), 0,
-               static_cast<unsigned>(hr));
-    return false;
-  }
-  if (HRESULT hr = StartKernel(); hr != S_OK) {
-    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelStartFailedExit), 0, static_cast<unsigned>(hr));
-    // Most often the folder is missing or holds no bases: say which one.
-    std::string folder(UnicodeToNotes(KernelSettings().basesFolder));
-    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelBasesFolder), 0,
-               std::string(NotesToNative(folder)).c_str());
-    return false;
-  }
+  if (!OpenKernel(p, &queues.kernel)) return false;
+  SetProcessKernel(queues.kernel.get());
   Log(JournalInformation, Msg::OutbreakSubsystem);
-  if (Status s = StartOutbreakMonitor(1); ErrorOf(s) != kNoError) {
+  if (notesapi::Status s = StartOutbreakMonitor(1); ErrorOf(s) != kNoError) {
     Log(JournalError, Msg::OutbreakInitFailedExit, s);
     return false;
   }
@@ -165,13 +173,15 @@ bool StartServices(Platform* p, MonitorQueues& queues) {
 
 void RunPeriodicStep() {
   if (LogLevelAbove(kLogFromLevel3)) LogMessage(LOG_FILE | LOG_CONSOLE, JournalInformation, "%s", 0, "AddInDayHasElapsed");
-  if (BeginReloadBases() < 0) Log(JournalError, Msg::BasesReloadFailed);
+  ScanKernel* kernel = ProcessKernel();
+  if (kernel != nullptr && !kernel->BeginReload().ok()) Log(JournalError, Msg::BasesReloadFailed);
 }
 
 void TakeInReload(bool wait) {
-  HRESULT hr = FinishReloadBases(wait);
-  if (hr == S_FALSE) return;
-  if (hr < 0) Log(JournalError, Msg::BasesReloadFailed);
+  ScanKernel* kernel = ProcessKernel();
+  std::optional<Status> reloaded = kernel != nullptr ? kernel->FinishReload(wait) : std::nullopt;
+  if (!reloaded) return;
+  if (!reloaded->ok()) Log(JournalError, Msg::BasesReloadFailed);
   WriteBasesInformation();
 }
 
@@ -186,22 +196,22 @@ Status MailMonitorTaskMain(ModuleHandle module, int argc, char** argv) {
   (void)LoadMessageLibrary(ConfiguredMessageLibrary());  // the built-in texts serve without it
   if (!ReadServerVariables(TaskKind::kMailMonitor)) {
     Log(JournalError, Msg::ConfigReadErrorExit);
-    return kTaskStartFailed;
+    return TaskDidNotStart();
   }
   Log(JournalInformation, Msg::Initialising);
-  if (!ReadAllSettings(TaskKind::kMailMonitor)) {
+  if (!ReadAllSettings(TaskKind::kMailMonitor).ok()) {
     Log(JournalError, Msg::ConfigReadErrorExit);
-    return kTaskStartFailed;
+    return TaskDidNotStart();
   }
   // One running instance per server: taken atomically, and freed by the
   // system when the process ends in any way.
-  if (Status guard = p->AcquireInstance(kProgramName); guard != kNoError) {
+  if (notesapi::Status guard = p->AcquireInstance(kProgramName); guard != kNoError) {
     if (IsError(guard, kInstanceRunning)) {
       Log(JournalTaskFault, Msg::AlreadyRunning);
-      return kNoError;
+      return Status::OK();
     }
     Log(JournalError, Msg::InstanceGuardFailed, guard);
-    return kTaskStartFailed;
+    return TaskDidNotStart();
   }
   // The one instance: what a monitor that died left in the work folder goes.
   (void)RemoveLeftoverCopies();
@@ -210,7 +220,7 @@ Status MailMonitorTaskMain(ModuleHandle module, int argc, char** argv) {
   if (!StartServices(p, queues)) {
     // A service manager must see a start that failed.
     ShutDown(p, queues);
-    return kTaskStartFailed;
+    return TaskDidNotStart();
   }
   switch (MainLoop(p, queues)) {
     case LoopEnd::kStopAsked:
@@ -219,10 +229,10 @@ Status MailMonitorTaskMain(ModuleHandle module, int argc, char** argv) {
     case LoopEnd::kQuitting:
       break;  // the server is going away: the slot goes with the process
     case LoopEnd::kEndTask:
-      return kNoError;
+      return Status::OK();
   }
   ShutDown(p, queues);
-  return kNoError;
+  return Status::OK();
 }
 
 }  // namespace zul

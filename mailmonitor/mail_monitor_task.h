@@ -3,17 +3,17 @@
 #ifndef MAILMONITOR_MAIL_MONITOR_TASK_H_
 #define MAILMONITOR_MAIL_MONITOR_TASK_H_
 
-#include "notesapi/status.h"
+#include "base/status.h"
 #include "notesapi/types.h"
 
 namespace zul {
 
 inline constexpr char kMailMonitorTaskName[] = "ZulMailMonitor";
-inline constexpr notesapi::Status kTaskStartFailed = 0xFFFF;
 
-// 0xFFFF when the start fails (notes.ini variables, settings, a second
-// instance, queues, kernel, outbreak monitoring); 0 after a normal end. Needs the process platform.
-notesapi::Status MailMonitorTaskMain(notesapi::ModuleHandle module, int argc, char** argv);
+// A failure when the start fails (notes.ini variables, settings, queues,
+// kernel, outbreak monitoring): the frame is given 0xFFFF. OK after a normal
+// end and when another instance runs. Needs the process platform.
+Status MailMonitorTaskMain(notesapi::ModuleHandle module, int argc, char** argv);
 
 // One periodic step: "AddInDayHasElapsed" at level 3 and a reload of the
 // bases begun (TakeInReload ends it).

@@ -1,9 +1,11 @@
 // nZulMailMonitor: the mail monitor add-in task.
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "mailmonitor/mail_monitor_task.h"
 #include "base/process_entry.h"
+#include "notesapi/host/host_platform.h"
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
@@ -16,5 +18,9 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
-  return zul::RunAddInProcess(argc, argv, zul::MailMonitorTaskMain);
+  zul::TaskPlatform opened;
+  if (notesapi::Status s = notesapi::OpenProgramHost(argc, argv, &opened.platform); s != notesapi::kNoError) {
+    opened.failure = zul::Status::FromPlatform(s, (s & notesapi::kStatusShownBit) ? "" : notesapi::HostStatusText(s));
+  }
+  return zul::RunAddInProcess(argc, argv, std::move(opened), zul::MailMonitorTaskMain);
 }

@@ -42,7 +42,7 @@ void HandleHeldDocument(Platform* p, const CurrentDocumentRecord& current, const
   DbHandle db = current.db;
   NoteId noteId = current.noteId;
   NoteHandle note = kNullHandle;
-  if (Status s = p->NoteOpen(db, noteId, kOpenRawMime, &note); s != kNoError) {
+  if (notesapi::Status s = p->NoteOpen(db, noteId, kOpenRawMime, &note); s != kNoError) {
     LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::DocumentOpenFailed), s, noteId);
     return;
   }
@@ -62,7 +62,7 @@ void HandleHeldDocument(Platform* p, const CurrentDocumentRecord& current, const
   bool released = true;
   if (Monitor().scanningOff == 0) {
     BeginScanAttempt(p, path, noteId);
-    Status s = ScanMailDocument(db, &note, Monitor().monitoredObjects, noteId);
+    notesapi::Status s = ScanMailDocument(db, &note, Monitor().monitoredObjects, noteId);
     EndScanAttempt(p);
     if (ErrorOf(s) != kNoError) {
       LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::DocumentScanFailed), s, noteId);
@@ -71,7 +71,7 @@ void HandleHeldDocument(Platform* p, const CurrentDocumentRecord& current, const
   }
   if (released) {
     (void)ReleaseDocument(current, &note);  // a failure shows in the save
-    Status s = note == kNullHandle ? kInvalidHandle : p->NoteUpdate(note, kUpdateRelease);
+    notesapi::Status s = note == kNullHandle ? kInvalidHandle : p->NoteUpdate(note, kUpdateRelease);
     if (s != kNoError) {
       LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::DocumentSendFailed), s, noteId);
     } else if (LogLevelAbove(kLogFromLevel3)) {
@@ -95,7 +95,7 @@ QueueOutcome HandleHookRequest(const std::string& text) {
     return QueueOutcome::kContinue;
   }
   ScopedDb db(p);
-  if (Status s = p->DbOpen(request.path, db.put()); s != kNoError) {
+  if (notesapi::Status s = p->DbOpen(request.path, db.put()); s != kNoError) {
     LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::MailDatabaseOpenFailed), s, request.path.c_str());
     SetStatus("Idle task");
     return QueueOutcome::kStopDraining;
@@ -108,7 +108,7 @@ QueueOutcome HandleHookRequest(const std::string& text) {
   bool grouped = p->BeginSaves() == kNoError;
   HandleHeldDocument(p, current, request.path);
   if (grouped) {
-    if (Status s = p->EndSaves(true); s != kNoError) {
+    if (notesapi::Status s = p->EndSaves(true); s != kNoError) {
       LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::DocumentSendFailed), s, request.noteId);
     }
   }
@@ -116,7 +116,7 @@ QueueOutcome HandleHookRequest(const std::string& text) {
   return QueueOutcome::kContinue;
 }
 
-Status ReleaseDocument(const CurrentDocumentRecord& current, NoteHandle* note) {
+notesapi::Status ReleaseDocument(const CurrentDocumentRecord& current, NoteHandle* note) {
   Platform* p = ProcessPlatform();
   if (*note != kNullHandle) (void)p->NoteClose(*note);
   *note = kNullHandle;
@@ -130,20 +130,23 @@ QueueOutcome HandleUpdaterMessage(const std::string& text) {
   Platform* p = ProcessPlatform();
   const std::string& path = Variables().setupDatabase;
   ScopedDb db(p);
-  if (Status s = p->DbOpen(path, db.put()); s != kNoError) {
+  if (notesapi::Status s = p->DbOpen(path, db.put()); s != kNoError) {
     LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::SetupDatabaseOpenFailed), s, path.c_str());
     return QueueOutcome::kEndTask;
   }
-  if (Status s = ReadUpdaterSettings(db.get()); ErrorOf(s) != kNoError) {
-    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::SettingsReadFailed), s, path.c_str());
+  if (Status read = ReadUpdaterSettings(db.get()); !read.ok()) {
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::SettingsReadFailed), read.platformStatus(),
+               path.c_str());
     return QueueOutcome::kContinue;
   }
   // The kernel loads from the folder it was given; a folder changed by the
   // updater settings has to reach it before the reload.
-  (void)WriteKernelSettings(KernelSettings());  // a failure shows in the reload
+  ScanKernel* kernel = ProcessKernel();
+  if (kernel == nullptr) return QueueOutcome::kContinue;  // not started: it loads the new bases when it starts
+  (void)kernel->Configure(KernelSettings());  // a failure shows in the reload
   // Mail goes on being scanned with the old bases while the new ones load;
   // the main loop takes them in (TakeInReload).
-  if (BeginReloadBases() < 0) {
+  if (!kernel->BeginReload().ok()) {
     LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, "%s", 0, MessageText(Msg::BasesReloadFailed));
   }
   return QueueOutcome::kContinue;
@@ -180,25 +183,26 @@ QueueOutcome HandleConsoleCommand(const std::string& original) {
 QueueOutcome HandleDatabaseMessage(const std::string& text) {
   LogReceived(Msg::DatabaseMessageReceived, text);
   if (Contains(text, kConfigUpdated)) {
-    if (!ReadAllSettings(TaskKind::kMailMonitor)) {
+    if (!ReadAllSettings(TaskKind::kMailMonitor).ok()) {
       LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, "%s", 0, MessageText(Msg::ConfigReadErrorExit));
     } else {
       if (LogLevelAbove(kLogFromLevel3)) {
         LogMessage(LOG_FILE | LOG_CONSOLE, JournalInformation, "%s", 0, MessageText(Msg::ConfigurationUpdated));
       }
-      if (HRESULT hr = WriteKernelSettings(KernelSettings()); hr != S_OK) {
+      ScanKernel* kernel = ProcessKernel();
+      if (Status s = kernel != nullptr ? kernel->Configure(KernelSettings()) : Status::OK(); !s.ok()) {
         LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelSettingsFailed), 0,
-                   static_cast<unsigned>(hr));
+                   static_cast<unsigned>(s.hresult()));
       }
     }
   }
   if (Contains(text, kOutbreakUpdated)) {
-    if (!ReadAllSettings(TaskKind::kMailMonitor)) {
+    if (!ReadAllSettings(TaskKind::kMailMonitor).ok()) {
       LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, "%s", 0, MessageText(Msg::ConfigReadErrorExit));
     } else if (LogLevelAbove(kLogFromLevel3)) {
       LogMessage(LOG_FILE | LOG_CONSOLE, JournalInformation, "%s", 0, MessageText(Msg::ConfigurationUpdated));
     }
-    if (Status s = ReconfigureOutbreakMonitor(); ErrorOf(s) != kNoError) {
+    if (notesapi::Status s = ReconfigureOutbreakMonitor(); ErrorOf(s) != kNoError) {
       LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, "%s", s, MessageText(Msg::OutbreakInitFailed));
     }
   }

@@ -59,7 +59,7 @@ bool SetAsideIfItStoppedTheMonitor(Platform* p, NoteHandle note, NoteId id) {
   if (p->ItemGetNumber(note, kScanCrashesItem, 0) < kCrashesBeforeSetAside) return false;
   char reason[1024];
   std::snprintf(reason, sizeof reason, MessageText(Msg::DocumentSetAside), id);
-  Status s = p->ItemSetText(note, kSetAsideItem, NativeToNotes(reason));
+  notesapi::Status s = p->ItemSetText(note, kSetAsideItem, NativeToNotes(reason));
   if (s == kNoError) s = p->NoteUpdate(note, kUpdateForce);
   LogMessage(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL | LOG_ADMIN, JournalError, MessageText(Msg::DocumentSetAside), s, id);
   return true;  // held either way: a document that stops the monitor is not scanned again by itself

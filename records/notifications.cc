@@ -78,7 +78,7 @@ void Abandon(CompoundTextHandle rich) {
 // appended as it is, a plain text body as text, and a note without a body
 // gets the text alone. A result too large for memory comes back as a file
 // and is taken from there.
-Status PrependToBody(NoteHandle note, std::string_view text) {
+notesapi::Status PrependToBody(NoteHandle note, std::string_view text) {
   Platform* p = ProcessPlatform();
   ItemInfo body;
   bool hasBody = p->ItemInfoByName(note, "Body", &body) == kNoError;
@@ -89,9 +89,9 @@ Status PrependToBody(NoteHandle note, std::string_view text) {
     combined += plain;
   }
   CompoundTextHandle rich = kNullHandle;
-  if (Status s = TextToRichText(combined, &rich); s != kNoError) return s;
+  if (notesapi::Status s = TextToRichText(combined, &rich); s != kNoError) return s;
   if (hasBody && body.type == TYPE_COMPOSITE) {
-    if (Status s = p->CompoundTextAssimilateItem(rich, note, "Body"); s != kNoError) {
+    if (notesapi::Status s = p->CompoundTextAssimilateItem(rich, note, "Body"); s != kNoError) {
       Abandon(rich);
       return s;
     }
@@ -100,16 +100,16 @@ Status PrependToBody(NoteHandle note, std::string_view text) {
   MemHandle buffer = kNullHandle;
   uint32_t length = 0;
   std::u16string file;
-  if (Status s = p->CompoundTextClose(rich, &buffer, &length, &file); s != kNoError) return s;
+  if (notesapi::Status s = p->CompoundTextClose(rich, &buffer, &length, &file); s != kNoError) return s;
   if (buffer != kNullHandle) {
-    Status s = p->ItemAppendFromMemory(note, 0, "Body", buffer, length);
+    notesapi::Status s = p->ItemAppendFromMemory(note, 0, "Body", buffer, length);
     (void)p->MemFree(buffer);
     return s;
   }
   CompoundTextHandle onNote = kNullHandle;
-  Status s = p->CompoundTextCreate(note, "Body", &onNote);
+  notesapi::Status s = p->CompoundTextCreate(note, "Body", &onNote);
   if (s == kNoError) {
-    Status assimilated = p->CompoundTextAssimilateFile(onNote, file);
+    notesapi::Status assimilated = p->CompoundTextAssimilateFile(onNote, file);
     MemHandle unused = kNullHandle;
     uint32_t unusedLength = 0;
     std::u16string unusedFile;
@@ -163,21 +163,21 @@ void FillReportTemplate(std::string_view stampText, ObjectRecord* record) {
   record->reportText = NativeToNotesWithin(out, kMaxReportText) + "\n";
 }
 
-Status FillMessageBody(NoteHandle note, std::string_view reportText, bool /*mime*/) {
+notesapi::Status FillMessageBody(NoteHandle note, std::string_view reportText, bool /*mime*/) {
   Platform* p = ProcessPlatform();
   std::string report = Separator() + "Tervala Anti-Virus Report\n" + Separator() + std::string(reportText) + Separator();
   if (!HasItem(note, "Body")) {
-    if (Status s = p->ItemSetText(note, "Body", NativeToNotes(MessageText(Msg::BodyRemoved))); s != kNoError) return s;
+    if (notesapi::Status s = p->ItemSetText(note, "Body", NativeToNotes(MessageText(Msg::BodyRemoved))); s != kNoError) return s;
   }
   return PrependToBody(note, report);
 }
 
-Status TextToRichText(std::string_view text, CompoundTextHandle* richText) {
+notesapi::Status TextToRichText(std::string_view text, CompoundTextHandle* richText) {
   Platform* p = ProcessPlatform();
   CompoundTextHandle rich = kNullHandle;
-  if (Status s = p->CompoundTextCreate(kNullHandle, "", &rich); s != kNoError) return s;
+  if (notesapi::Status s = p->CompoundTextCreate(kNullHandle, "", &rich); s != kNoError) return s;
   uint32_t style = 0;
-  Status s = p->CompoundTextDefineStyle(rich, "Normal", &style);
+  notesapi::Status s = p->CompoundTextDefineStyle(rich, "Normal", &style);
   if (s == kNoError) s = p->CompoundTextAddText(rich, style, kMemoFontId, text, "\r\n");
   if (s != kNoError) {
     Abandon(rich);
@@ -187,22 +187,22 @@ Status TextToRichText(std::string_view text, CompoundTextHandle* richText) {
   return kNoError;
 }
 
-Status SendMemo(DbHandle db, std::string_view body, std::string_view addresses, std::string_view subject) {
+notesapi::Status SendMemo(DbHandle db, std::string_view body, std::string_view addresses, std::string_view subject) {
   Platform* p = ProcessPlatform();
   ScopedDb mailBox(p);
   if (db == kNullHandle) {
     // A system warning has no mail file of its own: the memo goes out
     // through the server's mail box, which a new server makes with its
     // first mail; a warning that comes first must not be lost for that.
-    Status created = p->DbCreate(kMailBox, "Mail box");
+    notesapi::Status created = p->DbCreate(kMailBox, "Mail box");
     if (created != kNoError && created != kDatabaseExists) return created;
-    if (Status s = p->DbOpen(kMailBox, mailBox.put()); s != kNoError) return s;
+    if (notesapi::Status s = p->DbOpen(kMailBox, mailBox.put()); s != kNoError) return s;
     db = mailBox.get();
   }
   ScopedNote memo(p);
-  if (Status s = p->MailCreateMessage(db, memo.put()); s != kNoError) return s;
+  if (notesapi::Status s = p->MailCreateMessage(db, memo.put()); s != kNoError) return s;
   // A memo that lacks a recipient, its subject or its report is not sent.
-  Status s = kNoError;
+  notesapi::Status s = kNoError;
   std::string list(addresses.substr(0, kMaxItemText));
   bool first = true;
   for (const std::string& piece : AddressPieces(list)) {
@@ -232,7 +232,7 @@ namespace {
 
 // The mail goes on without a memo that could not be sent; the log says so.
 void SendOrSay(DbHandle db, std::string_view body, const std::string& addresses, std::string_view subject) {
-  if (Status s = SendMemo(db, body, addresses, subject); s != kNoError) {
+  if (notesapi::Status s = SendMemo(db, body, addresses, subject); s != kNoError) {
     LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::NotificationNotSent), s,
                std::string(NotesToNative(addresses)).c_str());
   }

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "notesapi/platform.h"
-#include "records/object_record.h"
+#include "scanning/object_record.h"
 
 namespace zul {
 

@@ -163,7 +163,7 @@ OutbreakMonitorState& TheMonitor() {
 
 }  // namespace
 
-Status StartOutbreakMonitor(int unused) {
+notesapi::Status StartOutbreakMonitor(int unused) {
   (void)unused;
   OutbreakMonitorState& m = TheMonitor();
   m.counters = {std::make_unique<Counter>(0, kCategoryInfected), std::make_unique<Counter>(1, kCategorySuspicious),
@@ -173,7 +173,7 @@ Status StartOutbreakMonitor(int unused) {
   return ReconfigureOutbreakMonitor();
 }
 
-Status ReconfigureOutbreakMonitor() {
+notesapi::Status ReconfigureOutbreakMonitor() {
   OutbreakMonitorState& m = TheMonitor();
   if (!m.started) return kNoError;
   for (auto& counter : m.counters) counter->Configure();

@@ -38,7 +38,7 @@ QuarantineContext& Context() {
   return context;
 }
 
-void LogError(Msg message, Status status) {
+void LogError(Msg message, notesapi::Status status) {
   LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, "%s", status, MessageText(message));
 }
 
@@ -52,12 +52,12 @@ void CloseDocumentAndDatabase() {
   q.db = kNullHandle;
 }
 
-Status WriteAddressList(NoteHandle mail, const char* from, const char* to) {
+notesapi::Status WriteAddressList(NoteHandle mail, const char* from, const char* to) {
   Platform* p = ProcessPlatform();
   NoteHandle note = Context().note;
   bool first = true;
   for (const std::string& piece : AddressPieces(MailItemText(mail, from, kMaxMailItemText))) {
-    Status s = first ? p->ItemCreateTextList(note, to, piece) : p->ItemAppendTextList(note, to, piece, false);
+    notesapi::Status s = first ? p->ItemCreateTextList(note, to, piece) : p->ItemAppendTextList(note, to, piece, false);
     if (s != kNoError) return s;
     first = false;
   }
@@ -82,7 +82,7 @@ bool AppendRecord(std::string* block, uint16_t signature, const std::string& bod
 }
 
 // The rich-text field that shows an OLE object: begin, its name, end.
-Status AppendOleField(NoteHandle note, const ObjectRecord& record, const std::string& className) {
+notesapi::Status AppendOleField(NoteHandle note, const ObjectRecord& record, const std::string& className) {
   std::string begin;
   PutLe16(&begin, 2);  // version
   PutLe16(&begin, 0x11);
@@ -113,16 +113,16 @@ std::string ClassIdText(const std::array<uint8_t, 16>& id) {
   return text;
 }
 
-Status CopyWholeMessage(NoteHandle mail) {
+notesapi::Status CopyWholeMessage(NoteHandle mail) {
   Platform* p = ProcessPlatform();
   QuarantineContext& q = Context();
   CloseDocumentAndDatabase();
-  if (Status s = OpenQuarantineDocument(mail, 0, kNullHandle); s != kNoError) return s;
+  if (notesapi::Status s = OpenQuarantineDocument(mail, 0, kNullHandle); s != kNoError) return s;
   NoteHandle stored = kNullHandle;
-  if (Status s = p->NoteOpen(q.mailDb, q.noteId, kOpenRawMime, &stored); s != kNoError) return s;
+  if (notesapi::Status s = p->NoteOpen(q.mailDb, q.noteId, kOpenRawMime, &stored); s != kNoError) return s;
   ItemInfo item;
-  Status s = p->ItemInfoFirst(stored, &item);
-  Status copied = kNoError;
+  notesapi::Status s = p->ItemInfoFirst(stored, &item);
+  notesapi::Status copied = kNoError;
   for (; s == kNoError && copied == kNoError; s = p->ItemInfoNext(stored, item.item, {}, &item)) {
     copied = p->ItemCopy(q.note, item.item);  // a whole copy or none: the mail is released on its strength
   }
@@ -133,17 +133,17 @@ Status CopyWholeMessage(NoteHandle mail) {
 
 }  // namespace
 
-Status OpenQuarantineDocument(NoteHandle mail, NoteId noteId, DbHandle mailDb) {
+notesapi::Status OpenQuarantineDocument(NoteHandle mail, NoteId noteId, DbHandle mailDb) {
   Platform* p = ProcessPlatform();
   QuarantineContext& q = Context();
   std::string server = MailServerName();
   const std::string& path = Variables().quarantineDatabase;
-  if (Status s = p->DbOpen(path, &q.db); s != kNoError) {
+  if (notesapi::Status s = p->DbOpen(path, &q.db); s != kNoError) {
     q.db = kNullHandle;
     LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::QuarantineOpenFailed), s, path.c_str());
     return s;
   }
-  if (Status s = p->NoteCreate(q.db, &q.note); s != kNoError) {
+  if (notesapi::Status s = p->NoteCreate(q.db, &q.note); s != kNoError) {
     q.note = kNullHandle;
     LogError(Msg::QuarantineDocumentFailed, s);
     CloseDocumentAndDatabase();
@@ -158,7 +158,7 @@ Status OpenQuarantineDocument(NoteHandle mail, NoteId noteId, DbHandle mailDb) {
   // released or purged, so it is not made.
   std::string sender = MailItemText(mail, "SMTPOriginator", kMaxMailItemText);
   if (sender.empty()) sender = MailItemText(mail, "From", kMaxMailItemText);
-  Status s = p->ItemSetTime(q.note, "qmDateCreate", p->TimeNow());
+  notesapi::Status s = p->ItemSetTime(q.note, "qmDateCreate", p->TimeNow());
   if (s == kNoError) s = p->ItemSetText(q.note, "Form", "QuarantinedMemo");
   if (s == kNoError) s = p->ItemSetText(q.note, "qmServer", server);
   if (s == kNoError) s = p->ItemSetText(q.note, "qmSender", sender);
@@ -174,14 +174,14 @@ Status OpenQuarantineDocument(NoteHandle mail, NoteId noteId, DbHandle mailDb) {
   return p->ItemSetText(q.note, "qmSubject", MailItemText(mail, "Subject", kMaxMailItemText));
 }
 
-Status AddToQuarantine(const ObjectRecord& record) {
+notesapi::Status AddToQuarantine(const ObjectRecord& record) {
   Platform* p = ProcessPlatform();
   QuarantineContext& q = Context();
   if (record.quarantine) {
     if (!q.listText) q.listText = std::string(NativeToNotes(MessageText(Msg::QuarantineDeliveredHeader)));
     q.listText->append(record.reportText);
   }
-  Status s = kInvalidHandle;  // no quarantine document: the add fails
+  notesapi::Status s = kInvalidHandle;  // no quarantine document: the add fails
   if (record.kind == KindText) {
     if (q.note != kNullHandle) s = p->ItemCopy(q.note, record.item);
     if (s != kNoError && LogLevelAbove(kLogFromLevel4)) {
@@ -213,7 +213,7 @@ Status AddToQuarantine(const ObjectRecord& record) {
   return s;
 }
 
-Status CloseQuarantineDocument(NoteHandle mail, bool /*mime*/) {
+notesapi::Status CloseQuarantineDocument(NoteHandle mail, bool /*mime*/) {
   Platform* p = ProcessPlatform();
   QuarantineContext& q = Context();
   if (!q.listText) {
@@ -221,14 +221,14 @@ Status CloseQuarantineDocument(NoteHandle mail, bool /*mime*/) {
     return kNoError;
   }
   if (Monitor().quarantineBody) {
-    if (Status s = CopyWholeMessage(mail); s != kNoError) {
+    if (notesapi::Status s = CopyWholeMessage(mail); s != kNoError) {
       CloseDocumentAndDatabase();  // never left open after a failed copy
       q.listText.reset();
       return s;
     }
   }
   q.listText->append(NativeToNotes(MessageText(Msg::QuarantineOriginalObjects)));
-  Status saved = kInvalidHandle;
+  notesapi::Status saved = kInvalidHandle;
   if (q.note != kNullHandle) {
     CompoundTextHandle rich = kNullHandle;
     // The list of reports is for the reader; the objects it names are what

@@ -6,7 +6,7 @@
 #define RECORDS_QUARANTINE_H_
 
 #include "notesapi/platform.h"
-#include "records/object_record.h"
+#include "scanning/object_record.h"
 
 namespace zul {
 

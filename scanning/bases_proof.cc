@@ -98,51 +98,48 @@ std::string FingerprintOf(std::vector<FolderEntry> entries) {
   return print;
 }
 
-HRESULT Refuse(std::string* why, std::string reason) {
-  *why = std::move(reason);
-  return ZUL_E_BASES_NOT_PROVEN;
-}
+// The refusal carries the kernel's own code, which the load logs.
+Status Refuse(const std::string& reason) { return Status::FromKernel(ZUL_E_BASES_NOT_PROVEN, reason); }
 
 // Every entry but the index is a regular file the index lists, alike in
 // size and digest, and every listed file is there.
-HRESULT ProveByIndex(Platform* p, std::u16string_view folder, const std::vector<FolderEntry>& entries,
-                     std::string* why) {
+Status ProveByIndex(Platform* p, std::u16string_view folder, const std::vector<FolderEntry>& entries) {
   std::string index;
   size_t signedLength = 0;
-  if (p->FileRead(PathIn(folder, kIndexName), &index) != kNoError) return Refuse(why, MessageText(Msg::BasesIndexUnreadable));
-  if (VerifySignedContent(index, &signedLength) != 0) return Refuse(why, MessageText(Msg::BasesIndexNotVerified));
+  if (p->FileRead(PathIn(folder, kIndexName), &index) != kNoError) return Refuse(MessageText(Msg::BasesIndexUnreadable));
+  if (VerifySignedContent(index, &signedLength) != 0) return Refuse(MessageText(Msg::BasesIndexNotVerified));
   BasesListing listing;
   if (!ReadBasesListing(std::string_view(index).substr(0, signedLength), &listing)) {
-    return Refuse(why, MessageText(Msg::BasesIndexWithoutListing));
+    return Refuse(MessageText(Msg::BasesIndexWithoutListing));
   }
   std::set<std::string, std::less<>> present;
   for (const FolderEntry& entry : entries) {
     if (entry.name == kIndexName) continue;
     std::string name = Utf8(p, entry.name);
-    if (entry.kind != FolderEntryKind::kFile) return Refuse(why, WithName(Msg::BasesEntryNotFile, entry.name));
+    if (entry.kind != FolderEntryKind::kFile) return Refuse(WithName(Msg::BasesEntryNotFile, entry.name));
     auto listed = listing.find(name);
-    if (listed == listing.end()) return Refuse(why, WithName(Msg::BasesFileNotListed, entry.name));
+    if (listed == listing.end()) return Refuse(WithName(Msg::BasesFileNotListed, entry.name));
     std::string digest;
     if (entry.size != listed->second.size || FileSha256(PathIn(folder, entry.name), &digest) != kNoError ||
         digest != listed->second.sha256) {
-      return Refuse(why, WithName(Msg::BasesFileChanged, entry.name));
+      return Refuse(WithName(Msg::BasesFileChanged, entry.name));
     }
     present.insert(std::move(name));
   }
   for (const auto& [name, file] : listing) {
-    if (present.count(name) == 0) return Refuse(why, WithNativeName(Msg::BasesFileMissing, NativeOfUtf8(p, name)));
+    if (present.count(name) == 0) return Refuse(WithNativeName(Msg::BasesFileMissing, NativeOfUtf8(p, name)));
   }
-  return S_OK;
+  return Status::OK();
 }
 
 // Every file the engine would load is a container it verifies itself.
-HRESULT ProveAsContainers(const std::vector<FolderEntry>& entries, std::string* why) {
+Status ProveAsContainers(const std::vector<FolderEntry>& entries) {
   for (const FolderEntry& entry : entries) {
     if (!EngineLoadsFile(entry.name)) continue;
-    if (entry.kind != FolderEntryKind::kFile) return Refuse(why, WithName(Msg::BasesEntryNotFile, entry.name));
-    if (!IsSignedContainer(entry.name)) return Refuse(why, WithName(Msg::BasesLooseFile, entry.name));
+    if (entry.kind != FolderEntryKind::kFile) return Refuse(WithName(Msg::BasesEntryNotFile, entry.name));
+    if (!IsSignedContainer(entry.name)) return Refuse(WithName(Msg::BasesLooseFile, entry.name));
   }
-  return S_OK;
+  return Status::OK();
 }
 
 }  // namespace
@@ -152,44 +149,44 @@ bool EngineLoadsFile(std::u16string_view name) {
   return std::find(std::begin(kEngineExtensions), std::end(kEngineExtensions), extension) != std::end(kEngineExtensions);
 }
 
-HRESULT ProveBasesFolder(std::u16string_view folder, BasesProof* proof, std::string* why, std::string* fingerprint) {
+Status ProveBasesFolder(std::u16string_view folder, BasesProof* proof, std::string* fingerprint) {
   Platform* p = ProcessPlatform();
-  if (p == nullptr) return E_UNEXPECTED;
+  if (p == nullptr) return Status::Failed("no platform");
   if (fingerprint != nullptr) fingerprint->clear();
   if (p->IniGetNumber("ZulBasesUnsigned") == 1) {
     *proof = BasesProof::kUnsignedAllowed;
-    return S_OK;
+    return Status::OK();
   }
   std::vector<FolderEntry> entries;
-  if (p->FolderList(folder, &entries) != kNoError) return Refuse(why, MessageText(Msg::BasesFolderUnreadable));
+  if (p->FolderList(folder, &entries) != kNoError) return Refuse(MessageText(Msg::BasesFolderUnreadable));
   // A name that does not convert could be any file to the engine, and one
   // with a separator in it would be read here as another file than the one
   // the engine loads.
   for (const FolderEntry& entry : entries) {
-    if (entry.name.empty()) return Refuse(why, MessageText(Msg::BasesNameUnreadable));
-    if (!NameAllowed(entry.name)) return Refuse(why, WithName(Msg::BasesNameNotAllowed, Printable(entry.name)));
+    if (entry.name.empty()) return Refuse(MessageText(Msg::BasesNameUnreadable));
+    if (!NameAllowed(entry.name)) return Refuse(WithName(Msg::BasesNameNotAllowed, Printable(entry.name)));
   }
   if (fingerprint != nullptr) *fingerprint = FingerprintOf(entries);
   auto index = std::find_if(entries.begin(), entries.end(), [](const FolderEntry& e) { return e.name == kIndexName; });
   if (index == entries.end()) {
-    if (HRESULT hr = ProveAsContainers(entries, why); hr != S_OK) return hr;
+    if (Status s = ProveAsContainers(entries); !s.ok()) return s;
     *proof = BasesProof::kClamavContainers;
-    return S_OK;
+    return Status::OK();
   }
-  if (index->kind != FolderEntryKind::kFile) return Refuse(why, WithName(Msg::BasesEntryNotFile, kIndexName));
-  if (HRESULT hr = ProveByIndex(p, folder, entries, why); hr != S_OK) return hr;
+  if (index->kind != FolderEntryKind::kFile) return Refuse(WithName(Msg::BasesEntryNotFile, kIndexName));
+  if (Status s = ProveByIndex(p, folder, entries); !s.ok()) return s;
   *proof = BasesProof::kSignedIndex;
-  return S_OK;
+  return Status::OK();
 }
 
-HRESULT ConfirmBasesUnchanged(std::u16string_view folder, const std::string& fingerprint, std::string* why) {
-  if (fingerprint.empty()) return S_OK;
+Status ConfirmBasesUnchanged(std::u16string_view folder, const std::string& fingerprint) {
+  if (fingerprint.empty()) return Status::OK();
   Platform* p = ProcessPlatform();
   std::vector<FolderEntry> entries;
   if (p == nullptr || p->FolderList(folder, &entries) != kNoError || FingerprintOf(entries) != fingerprint) {
-    return Refuse(why, MessageText(Msg::BasesChangedWhileLoading));
+    return Refuse(MessageText(Msg::BasesChangedWhileLoading));
   }
-  return S_OK;
+  return Status::OK();
 }
 
 std::string ProofLine(std::u16string_view folder, BasesProof proof) {
@@ -205,13 +202,13 @@ std::string RefusalLine(std::u16string_view folder, const std::string& why) {
   return text;
 }
 
-Status FileSha256(std::u16string_view path, std::string* digest) {
+notesapi::Status FileSha256(std::u16string_view path, std::string* digest) {
   Platform* p = ProcessPlatform();
   if (p == nullptr) return kBadArgument;
   Sha256 sha;
   std::string part;
   for (uint64_t offset = 0;; offset += part.size()) {
-    if (Status s = p->FileReadPart(path, offset, kDigestPart, &part); s != kNoError) return s;
+    if (notesapi::Status s = p->FileReadPart(path, offset, kDigestPart, &part); s != kNoError) return s;
     if (part.empty()) break;
     sha.Update(part);
   }

@@ -18,26 +18,26 @@
 #include <string>
 #include <string_view>
 
-#include "base/hresult.h"
+#include "base/status.h"
 #include "notesapi/status.h"
 
 namespace zul {
 
 enum class BasesProof { kSignedIndex, kClamavContainers, kUnsignedAllowed };
 
-// S_OK and how the folder was proven; ZUL_E_BASES_NOT_PROVEN and, in *why,
-// the first reason found (a catalogue text in the native code page, naming
-// the file). Logs nothing: the caller says what the refusal means.
+// OK and how the folder was proven; else the kernel's ZUL_E_BASES_NOT_PROVEN
+// with the first reason found as its message (a catalogue text in the native
+// code page, naming the file). Logs nothing: the caller says what the
+// refusal means.
 // `fingerprint` (when given) receives what the folder held when the proof
 // began: which file each name held and when it last changed.
-HRESULT ProveBasesFolder(std::u16string_view folder, BasesProof* proof, std::string* why,
-                         std::string* fingerprint = nullptr);
-// The engine reads the folder again by its names after the proof: S_OK when
+Status ProveBasesFolder(std::u16string_view folder, BasesProof* proof, std::string* fingerprint = nullptr);
+// The engine reads the folder again by its names after the proof: OK when
 // the folder still holds exactly what the proof saw (`fingerprint`, empty
 // when nothing was proven), else ZUL_E_BASES_NOT_PROVEN and why. A file
 // swapped or written to in between changes its stamp, which no one can set
 // back.
-HRESULT ConfirmBasesUnchanged(std::u16string_view folder, const std::string& fingerprint, std::string* why);
+Status ConfirmBasesUnchanged(std::u16string_view folder, const std::string& fingerprint);
 
 // The catalogue line that says how a folder was proven (native code page).
 std::string ProofLine(std::u16string_view folder, BasesProof proof);

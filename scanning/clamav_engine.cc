@@ -12,7 +12,7 @@
 #include "scanning/archive_members.h"
 #include "scanning/closed_containers.h"
 #include "scanning/scan_engine.h"
-#include "records/scan_result.h"
+#include "scanning/scan_result.h"
 
 namespace zul {
 

@@ -17,7 +17,7 @@
 #include <utility>
 
 #include "scanning/scan_engine.h"
-#include "records/scan_result.h"
+#include "scanning/scan_result.h"
 
 namespace zul {
 

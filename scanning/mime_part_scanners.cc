@@ -3,16 +3,18 @@
 #include <algorithm>
 #include <string>
 
-#include "notesapi/header_fields.h"
+#include "mime/header_fields.h"
 #include "notesapi/process_platform.h"
 #include "notesapi/stored_structures.h"
-#include "notesapi/transfer_decoding.h"
+#include "mime/transfer_decoding.h"
 #include "scanning/scan_steps.h"
 #include "settings/temporary_paths.h"
 
 // The scanner of stored MIME parts: a part as stored, and its decoded
 // content when its transfer encoding hides it.
 namespace zul {
+
+using namespace mime;
 
 using namespace notesapi;
 
@@ -23,9 +25,9 @@ namespace {
 int Weight(int32_t result) {
   switch (result) {
     case ResultInfected:
-    case ResultVerdict4:
-    case ResultVerdict7:
-    case ResultVerdict5:
+    case ResultSuspicious:
+    case ResultProtected:
+    case ResultIncomplete:
       return 2;
     case ResultClean:
       return 0;
@@ -42,10 +44,10 @@ std::string HeaderValue(std::string_view headers, std::string_view name) {
 }
 
 // The content of the attachment named `fileName`, for parts kept in objects.
-Status ReadPartObject(NoteHandle note, std::string_view fileName, std::u16string_view scratch, std::string* data) {
+notesapi::Status ReadPartObject(NoteHandle note, std::string_view fileName, std::u16string_view scratch, std::string* data) {
   Platform* p = ProcessPlatform();
   ItemInfo file;
-  for (Status s = p->ItemInfoByName(note, "$FILE", &file); s == kNoError; s = p->ItemInfoNext(note, file.item, "$FILE", &file)) {
+  for (notesapi::Status s = p->ItemInfoByName(note, "$FILE", &file); s == kNoError; s = p->ItemInfoNext(note, file.item, "$FILE", &file)) {
     std::string value;
     FileObject object;
     std::string_view name;
@@ -53,7 +55,7 @@ Status ReadPartObject(NoteHandle note, std::string_view fileName, std::u16string
         name != fileName) {
       continue;
     }
-    if (Status s = p->ExtractFile(note, file.item, scratch); s != kNoError) return s;
+    if (notesapi::Status s = p->ExtractFile(note, file.item, scratch); s != kNoError) return s;
     return p->FileRead(scratch, data);
   }
   return kItemNotFound;
@@ -64,14 +66,12 @@ Status ReadPartObject(NoteHandle note, std::string_view fileName, std::u16string
 void ScanDecoded(ObjectRecord* record, const std::string& decoded) {
   ObjectRecord second = *record;
   second.scanCopyPath = DrawTemporaryPath(record->scanCopyPath);
-  second.cureCopyPath = DrawTemporaryPath(second.scanCopyPath);
   if (WriteBufferToFile(PathForFiles(second.scanCopyPath), decoded) != 0) {
     CommonWriteFailure(&second);
   } else {
     CommonScanStep(&second, Msg::MimePartScanned);
   }
   (void)ProcessPlatform()->FileDelete(PathForFiles(second.scanCopyPath));
-  (void)ProcessPlatform()->FileDelete(PathForFiles(second.cureCopyPath));
   if (Weight(second.result) > Weight(record->result)) {
     record->result = second.result;
     record->description = second.description;
@@ -81,12 +81,12 @@ void ScanDecoded(ObjectRecord* record, const std::string& decoded) {
 // The stored part of the record as its item holds it: its delimiter,
 // headers and content, or in place of a content kept in an object, the
 // object's name.
-Status ReadStoredPartItem(ObjectRecord* record, std::string* data, MimePartHeader* header) {
+notesapi::Status ReadStoredPartItem(ObjectRecord* record, std::string* data, MimePartHeader* header) {
   Platform* p = ProcessPlatform();
   std::string bytes;
   std::string memory;
   size_t offset = 0;
-  Status read = ItemBytes(*record, &bytes) ? p->ReadStructure(kStructMimePart, bytes, &offset, &memory) : kValueTooShort;
+  notesapi::Status read = ItemBytes(*record, &bytes) ? p->ReadStructure(kStructMimePart, bytes, &offset, &memory) : kValueTooShort;
   if (read == kNoError) read = ParseMimePartHeader(memory, header);
   if (read == kNoError && !TextAt(bytes, &offset, header->byteCount, data)) read = kValueTooShort;
   size_t prefix = size_t{header->boundaryLength} + header->headersLength;
@@ -95,11 +95,11 @@ Status ReadStoredPartItem(ObjectRecord* record, std::string* data, MimePartHeade
 }
 
 // A content kept in an object read back in place of the object's name.
-Status ReadPartContent(ObjectRecord* record, const MimePartHeader& header, std::string* data) {
+notesapi::Status ReadPartContent(ObjectRecord* record, const MimePartHeader& header, std::string* data) {
   if (!(header.flags & kMimePartBodyInDbObject)) return kNoError;
   size_t prefix = size_t{header.boundaryLength} + header.headersLength;
   std::string content;
-  Status read = ReadPartObject(record->note, std::string_view(*data).substr(prefix), PathForFiles(record->scanCopyPath),
+  notesapi::Status read = ReadPartObject(record->note, std::string_view(*data).substr(prefix), PathForFiles(record->scanCopyPath),
                                &content);
   data->resize(prefix);
   data->append(content);
@@ -107,28 +107,28 @@ Status ReadPartContent(ObjectRecord* record, const MimePartHeader& header, std::
 }
 
 // The stored part of the record: its delimiter, headers and content.
-Status ReadStoredPart(ObjectRecord* record, std::string* data, MimePartHeader* header) {
-  Status read = ReadStoredPartItem(record, data, header);
+notesapi::Status ReadStoredPart(ObjectRecord* record, std::string* data, MimePartHeader* header) {
+  notesapi::Status read = ReadStoredPartItem(record, data, header);
   if (read == kNoError) read = ReadPartContent(record, *header, data);
   return read;
 }
 
 }  // namespace
 
-Status ScanMimePart(ObjectRecord* record) {
+ScannerOutcome ScanMimePart(ObjectRecord* record) {
   std::string data;
   MimePartHeader header;
-  Status read = ReadStoredPart(record, &data, &header);
+  notesapi::Status read = ReadStoredPart(record, &data, &header);
   if (read == kNoError && header.byteCount == 0) {
     // Nothing stored, nothing to scan: clean under its own name, never the
     // previous object's result.
     record->result = ResultClean;
     record->description = Native(record->objectName);
-    return kNoError;
+    return ScannerOutcome::kResult;
   }
   if (!WriteAndScan(record, data, {Msg::FileExtractFailed, Msg::MimePartWritten, Msg::MimePartScanned},
                     read == kNoError)) {
-    return kNoError;
+    return ScannerOutcome::kResult;
   }
   // Stored data "as is" hides a base64 or quoted-printable payload from the
   // kernel; the decoded body is scanned too.
@@ -138,7 +138,7 @@ Status ScanMimePart(ObjectRecord* record) {
   std::string_view body = std::string_view(data).substr(prefix);
   std::string decoded = DecodeTransferEncoding(encoding, body);
   if (decoded != body) ScanDecoded(record, decoded);
-  return kNoError;
+  return ScannerOutcome::kResult;
 }
 
 }  // namespace zul

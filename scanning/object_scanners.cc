@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <optional>
 
-#include "notesapi/header_fields.h"
+#include "mime/header_fields.h"
 #include "notesapi/process_platform.h"
 #include "notesapi/stored_structures.h"
-#include "notesapi/transfer_decoding.h"
+#include "mime/transfer_decoding.h"
 #include "notesapi/types.h"
 #include "base/message_text.h"
 #include "base/task_log.h"
@@ -18,6 +18,8 @@
 #include "settings/settings_records.h"
 
 namespace zul {
+
+using namespace mime;
 
 using namespace notesapi;
 
@@ -33,7 +35,7 @@ void FilterOut(ObjectRecord* record, ScanResult result, int level, Msg message) 
 // engine's reading of the whole message knows this object's payload.
 void LearnWhatItHolds(ObjectRecord* record) {
   std::string found;
-  ScanResult held = KernelScan(PathForFiles(record->scanCopyPath), u"", &found, false);
+  ScanResult held = KernelScan(PathForFiles(record->scanCopyPath), &found);
   if (held != ResultClean && !found.empty()) record->threatInside = found;
 }
 
@@ -81,23 +83,23 @@ int WriteBufferToFile(std::u16string_view path, std::string_view data) {
   return ProcessPlatform()->FileWrite(path, data) == kNoError ? 0 : -1;
 }
 
-Status ScanRichTextItem(ObjectRecord* record) {
+ScannerOutcome ScanRichTextItem(ObjectRecord* record) {
   Platform* p = ProcessPlatform();
   ItemInfo info;
-  if (Status s = p->ItemQuery(record->item, &info); s != kNoError) {
+  if (notesapi::Status s = p->ItemQuery(record->item, &info); s != kNoError) {
     LogWriteError(Msg::RichTextWriteFailed, s, *record);
     CommonWriteFailure(record);
-    return s;
+    return ScannerOutcome::kResult;
   }
   MemHandle text = kNullHandle;
   uint32_t length = 0;
-  if (Status s = p->ConvertRichTextToText(info.value, "\n", 65535, &text, &length); s != kNoError) {
+  if (notesapi::Status s = p->ConvertRichTextToText(info.value, "\n", 65535, &text, &length); s != kNoError) {
     // Rich text that does not convert is damaged: a failed check, not one
     // that merely could not be written out.
     LogWriteError(Msg::RichTextWriteFailed, s, *record);
     CommonWriteFailure(record);
     record->result = ResultFailed;
-    return s;
+    return ScannerOutcome::kResult;
   }
   uint8_t* bytes = p->MemLock(text);
   size_t size = bytes == nullptr ? 0 : std::min<size_t>(length, p->MemSize(text));
@@ -107,17 +109,17 @@ Status ScanRichTextItem(ObjectRecord* record) {
   WriteAndScan(record, content, {Msg::RichTextWriteFailed, Msg::RichTextWritten, Msg::RichTextScanned}, readable);
   p->MemUnlock(text);
   (void)p->MemFree(text);
-  return kNoError;
+  return ScannerOutcome::kResult;
 }
 
-Status ScanOleObject(ObjectRecord* record) {
+ScannerOutcome ScanOleObject(ObjectRecord* record) {
   Platform* p = ProcessPlatform();
   record->kind = KindOle;
   std::string bytes;
   std::string memory;
   size_t offset = 0;
   OleObjectInfo info;
-  Status read = ItemBytes(*record, &bytes) ? p->ReadStructure(kStructOleObjectInfo, bytes, &offset, &memory) : kValueTooShort;
+  notesapi::Status read = ItemBytes(*record, &bytes) ? p->ReadStructure(kStructOleObjectInfo, bytes, &offset, &memory) : kValueTooShort;
   if (read == kNoError) read = ParseOleObjectInfo(memory, &info);
   if (read == kNoError && !(TextAt(bytes, &offset, info.fileObjectNameLength, &record->objectName) &&
                             TextAt(bytes, &offset, info.descriptionLength, &record->oleDescription) &&
@@ -125,20 +127,19 @@ Status ScanOleObject(ObjectRecord* record) {
     read = kValueTooShort;
   }
   record->scanCopyPath = DrawTemporaryPath();
-  record->cureCopyPath = DrawTemporaryPath(record->scanCopyPath);
   if (read != kNoError) {
     LogWriteError(Msg::OleWriteFailed, read, *record);
     CommonWriteFailure(record);
-    return read;
+    return ScannerOutcome::kResult;
   }
   record->objectName.resize(std::min(record->objectName.size(), kMaxObjectName));
   record->oleDescription.resize(std::min(record->oleDescription.size(), kMaxOleText));
   record->oleFieldName.resize(std::min(record->oleFieldName.size(), kMaxOleText));
   record->oleClass = info.classId;
-  if (Status s = p->OleWriteObject(record->note, record->objectName, PathForFiles(record->scanCopyPath)); s != kNoError) {
+  if (notesapi::Status s = p->OleWriteObject(record->note, record->objectName, PathForFiles(record->scanCopyPath)); s != kNoError) {
     LogWriteError(Msg::OleWriteFailed, s, *record);
     CommonWriteFailure(record);
-    return s;
+    return ScannerOutcome::kResult;
   }
   Trace(kLogFromLevel4, Msg::OleWritten);
   if (Monitor().sizeLimitEnabled) {
@@ -148,22 +149,22 @@ Status ScanOleObject(ObjectRecord* record) {
     if (LogLevelAbove(kLogFromLevel4)) LogMessage(kTargets, JournalInformation, "OLE Size is %d.", 0, static_cast<int>(size32));
     if (IsTooLarge(size32, true, Monitor().sizeLimit)) {
       FilterOut(record, ResultTooLarge, kLogFromLevel1, Msg::ObjectTooLarge);
-      return kNoError;
+      return ScannerOutcome::kResult;
     }
   }
   CommonScanStep(record, Msg::OleScanned);
-  return kNoError;
+  return ScannerOutcome::kResult;
 }
 
-Status ScanAttachment(ObjectRecord* record) {
+ScannerOutcome ScanAttachment(ObjectRecord* record) {
   Platform* p = ProcessPlatform();
   std::string bytes;
   std::string memory;
   size_t offset = 0;
   ObjectDescriptor descriptor;
-  Status read = ItemBytes(*record, &bytes) ? p->ReadStructure(kStructObjectDescriptor, bytes, &offset, &memory) : kValueTooShort;
+  notesapi::Status read = ItemBytes(*record, &bytes) ? p->ReadStructure(kStructObjectDescriptor, bytes, &offset, &memory) : kValueTooShort;
   if (read == kNoError) read = ParseObjectDescriptor(memory, &descriptor);
-  if (read == kNoError && descriptor.objectType != 0) return SKIP_OBJECT;
+  if (read == kNoError && descriptor.objectType != 0) return ScannerOutcome::kSkipObject;
   FileObject file;
   offset = 0;
   if (read == kNoError) read = p->ReadStructure(kStructFileObject, bytes, &offset, &memory);
@@ -174,7 +175,7 @@ Status ScanAttachment(ObjectRecord* record) {
     record->kind = KindAttachment;
     LogWriteError(Msg::FileExtractFailed, read, *record);
     CommonWriteFailure(record);
-    return read;
+    return ScannerOutcome::kResult;
   }
   // The filter sees the whole name; only what is kept of it is cut.
   const std::string fullName = record->objectName;
@@ -190,56 +191,55 @@ Status ScanAttachment(ObjectRecord* record) {
     LogMessage(kTargets, JournalInformation, "--- ItemValue = 0%04x:0%04x", 0, record->value.block, record->value.pool);
     LogMessage(kTargets, JournalInformation, "--- ItemBlock = 0%04x:0%04x", 0, record->item.block, record->item.pool);
   }
-  if (host != HOST_MSDOS && host != HOST_UNKNOWN && host != HOST_HPFS) return SKIP_OBJECT;
+  if (host != HOST_MSDOS && host != HOST_UNKNOWN && host != HOST_HPFS) return ScannerOutcome::kSkipObject;
   record->kind = KindAttachment;
   record->scanCopyPath = DrawTemporaryPath();
-  record->cureCopyPath = DrawTemporaryPath(record->scanCopyPath);
   if (LogLevelAbove(kLogFromLevel4)) {
     LogMessage(kTargets, JournalInformation, "Try to NSFNoteExtractFile %s.", 0, Native(record->scanCopyPath).c_str());
   }
-  if (Status s = p->ExtractFile(record->note, record->item, PathForFiles(record->scanCopyPath)); s != kNoError) {
+  if (notesapi::Status s = p->ExtractFile(record->note, record->item, PathForFiles(record->scanCopyPath)); s != kNoError) {
     if (IsError(s, kAttachmentEncrypted)) {
       record->result = KernelOptions().encryptedObjects ? ResultClean : ResultNotProcessed;
       record->description = MessageText(Msg::AttachmentEncrypted);
-      return s;
+      return ScannerOutcome::kResult;
     }
     LogWriteError(Msg::FileExtractFailed, s, *record);
     CommonWriteFailure(record);
-    return s;
+    return ScannerOutcome::kResult;
   }
   Trace(kLogFromLevel4, Msg::FileWritten);
   if (file.flags & kFileFlagEncryptedContent) {
     // Sent encrypted to its recipient: no scanner reads it.
-    record->result = ResultVerdict7;
+    record->result = ResultProtected;
     record->description = kEncryptedContentName;
-    return kNoError;
+    return ScannerOutcome::kResult;
   }
   if (file.flags & kFileFlagWholeMessage) {
     record->wholeMessage = true;
     CommonScanStep(record, Msg::FileScanned);
-    return kNoError;
+    return ScannerOutcome::kResult;
   }
   if (file.flags & kFileFlagBodySource) {
     // The body as a browser gets it: no attachment, so no filter takes it;
     // a finding in it takes the body.
     record->bodySource = true;
     CommonScanStep(record, Msg::FileScanned);
-    return kNoError;
+    return ScannerOutcome::kResult;
   }
   const MonitorSettings& monitor = Monitor();
   if (IsTooLarge(file.fileSize, monitor.sizeLimitEnabled != 0, monitor.sizeLimit)) {
     FilterOut(record, ResultTooLarge, kLogFromLevel1, Msg::ObjectTooLarge);
-    return kNoError;
+    return ScannerOutcome::kResult;
   }
   if (IsExcludedByType(PathForFiles(record->scanCopyPath), monitor.typeFilter)) {
     FilterOut(record, ResultFilteredByType, kLogFromLevel1, Msg::FilteredByType);
     LearnWhatItHolds(record);
-    return kNoError;
+    return ScannerOutcome::kResult;
   }
   if (MatchesNameFilter(Native(fullName), monitor.nameFilter) || OtherNameMatches(*record, fullName, monitor.nameFilter)) {
     FilterOut(record, ResultFilteredByName, kLogFromLevel1, Msg::FilteredByName);
     LearnWhatItHolds(record);
-    return kNoError;
+    return ScannerOutcome::kResult;
   }
   CommonScanStep(record, Msg::FileScanned);
   // Content nested past the MIME reader's limit was read as plain bytes, not
@@ -248,14 +248,14 @@ Status ScanAttachment(ObjectRecord* record) {
     record->result = ResultNotProcessed;
     record->description = MessageText(Msg::NestedTooDeep);
   }
-  return kNoError;
+  return ScannerOutcome::kResult;
 }
 
-Status ScanScriptObject(ObjectRecord* record) {
+ScannerOutcome ScanScriptObject(ObjectRecord* record) {
   std::string bytes;
   bool readable = ItemBytes(*record, &bytes);
   WriteAndScan(record, bytes, {Msg::FileExtractFailed, Msg::LsWritten, Msg::LsScanned}, readable);
-  return kNoError;
+  return ScannerOutcome::kResult;
 }
 
 }  // namespace zul

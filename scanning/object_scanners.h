@@ -9,35 +9,38 @@
 #include <string_view>
 
 #include "notesapi/status.h"
-#include "records/object_record.h"
+#include "scanning/object_record.h"
 
 namespace zul {
 
 // 0 when the whole buffer is in the file (created or replaced), -1 otherwise.
 int WriteBufferToFile(std::u16string_view path, std::string_view data);
 
-// Each returns 0 when the record holds a result; SKIP_OBJECT (attachments
-// only) when the item holds no file to scan; any other value is the status
-// of a failed extraction, with result 5 (or the encrypted-attachment result)
-// already in the record.
-notesapi::Status ScanRichTextItem(ObjectRecord* record);
-notesapi::Status ScanOleObject(ObjectRecord* record);
+// What a scanner made of its item. A failed extraction also leaves a result
+// in the record (5, or the encrypted-attachment result).
+enum class ScannerOutcome {
+  kResult,      // the record holds a result and a description
+  kSkipObject,  // the item holds no file this scanner handles (attachments
+                // only): dropped without a report
+};
+
+ScannerOutcome ScanRichTextItem(ObjectRecord* record);
+ScannerOutcome ScanOleObject(ObjectRecord* record);
 // A file the view marks as the body's source is scanned as the body (no
 // filter; the record says bodySource); one it marks encrypted is protected
 // content.
-notesapi::Status ScanAttachment(ObjectRecord* record);
+ScannerOutcome ScanAttachment(ObjectRecord* record);
 // The stored part is scanned as it is and, when its transfer encoding
 // hides the content, decoded as well; a detection in either counts.
-notesapi::Status ScanMimePart(ObjectRecord* record);
-notesapi::Status ScanScriptObject(ObjectRecord* record);
+ScannerOutcome ScanMimePart(ObjectRecord* record);
+ScannerOutcome ScanScriptObject(ObjectRecord* record);
 
 // What content sent encrypted is reported as, like an encrypted archive.
 inline constexpr char kEncryptedContentName[] = "Heuristics.Encrypted.SMIME";
 
 // The kernel call the scanners make; tests may put a double in its place
 // (nullptr restores the kernel).
-using KernelScanFunction = ScanResult (*)(std::u16string_view scanCopy, std::u16string_view cureCopy,
-                                          std::string* description, bool tryCure);
+using KernelScanFunction = ScanResult (*)(std::u16string_view scanCopy, std::string* description);
 void SetKernelScanFunction(KernelScanFunction scan);
 
 }  // namespace zul

@@ -15,7 +15,7 @@
 #include "records/quarantine.h"
 #include "base/task_log.h"
 #include "base/text_conversions.h"
-#include "records/object_record.h"
+#include "scanning/object_record.h"
 #include "scanning/object_scanners.h"
 #include "scanning/scan_steps.h"
 #include "settings/temporary_paths.h"
@@ -50,11 +50,11 @@ constexpr DataTypeNameEntry kDataTypeNames[] = {
     {0x502, "TYPE_RFC822_TEXT"},
 };
 
-void Log(int level, uint16_t type, Msg message, Status status = 0) {
+void Log(int level, uint16_t type, Msg message, notesapi::Status status = 0) {
   if (level == kLogAlways || LogLevelAbove(level)) LogMessage(kTargets, type, "%s", status, MessageText(message));
 }
 
-void Trace(const char* text, Status status = 0, uint16_t type = JournalInformation) {
+void Trace(const char* text, notesapi::Status status = 0, uint16_t type = JournalInformation) {
   LogMessage(kTargets, type, "%s", status, text);
 }
 
@@ -65,13 +65,13 @@ class DocumentScan {
 
   NoteHandle note() const { return note_; }
 
-  Status Run() {
+  notesapi::Status Run() {
     mime_ = HasItem(note_, "MIME_Version");
     if (mime_) ReopenConverted();
     ClearNotifications();
     (void)OpenQuarantineDocument(note_, noteId_, db_);  // a missing quarantine shows in the adds
     ItemInfo item;
-    Status s = p_->ItemInfoFirst(note_, &item);
+    notesapi::Status s = p_->ItemInfoFirst(note_, &item);
     if (s != kNoError && !IsError(s, kItemNotFound)) {
       Log(kLogAlways, JournalError, Msg::ItemAccessError, s);
       return ErrorExit(s);
@@ -95,17 +95,17 @@ class DocumentScan {
     NoteInfo info;
     (void)p_->NoteGetInfo(note_, &info);  // the note is open
     if (LogLevelAbove(kLogFromLevel3)) Trace("ReOpen MIME NOTE");
-    if (Status s = p_->NoteClose(note_); s != kNoError) {
+    if (notesapi::Status s = p_->NoteClose(note_); s != kNoError) {
       Trace("ERROR CD-CONVERT NOTE(2)", s, JournalError);
       return;
     }
     note_ = kNullHandle;
-    if (Status s = p_->NoteOpenByUnid(db_, info.unid, 0, &note_); s == kNoError) return;
+    if (notesapi::Status s = p_->NoteOpenByUnid(db_, info.unid, 0, &note_); s == kNoError) return;
     else Trace("ERROR CD-CONVERT NOTE(3)", s, JournalError);
     note_ = kNullHandle;
     if (LogLevelAbove(kLogFromLevel3)) LogMessage(kTargets, JournalInformation, "H_NOTE_BEFORE 0x%08x", 0, note_);
     // The stored parts are scanned instead, raw.
-    if (Status s = p_->NoteOpen(db_, noteId_, kOpenRawMime, &note_); s != kNoError) {
+    if (notesapi::Status s = p_->NoteOpen(db_, noteId_, kOpenRawMime, &note_); s != kNoError) {
       note_ = kNullHandle;
       Trace("ERROR CD-CONVERT NOTE(4)", s, JournalError);
     }
@@ -121,16 +121,12 @@ class DocumentScan {
     record_.description.clear();
     record_.reportText.clear();
     record_.scanCopyPath.clear();
-    record_.cureCopyPath.clear();
     record_.bodySource = false;
     record_.wholeMessage = false;
     record_.threatInside.clear();
   }
 
-  void DrawPaths() {
-    record_.scanCopyPath = DrawTemporaryPath();
-    record_.cureCopyPath = DrawTemporaryPath(record_.scanCopyPath);
-  }
+  void DrawPaths() { record_.scanCopyPath = DrawTemporaryPath(); }
 
   void HandleItem(const ItemInfo& item) {
     PrepareRecord(item);
@@ -138,7 +134,7 @@ class DocumentScan {
     std::string name = p_->ItemQuery(item.item, &named) == kNoError ? named.name : item.name;
     name.resize(std::min(name.size(), kMaxObjectName));
     record_.objectName = name;
-    Status scanned = kNoError;
+    ScannerOutcome scanned = ScannerOutcome::kResult;
     if (name.find("$OLEOBJINFO") != std::string::npos) {
       if (!(mask_ & MonitorOle)) return;
       scanned = ScanOleObject(&record_);
@@ -182,8 +178,8 @@ class DocumentScan {
           return;
       }
     }
-    if (scanned == SKIP_OBJECT) {
-      DeleteCopies(false);
+    if (scanned == ScannerOutcome::kSkipObject) {
+      DeleteCopy();
       return;
     }
     if (record_.bodySource) {
@@ -215,10 +211,10 @@ class DocumentScan {
     if (!wholeMessage_) return;
     record_ = *wholeMessage_;
     wholeMessage_.reset();
-    bool detection = record_.result == ResultInfected || record_.result == ResultVerdict4;
+    bool detection = record_.result == ResultInfected || record_.result == ResultSuspicious;
     bool seen = std::find(found_.begin(), found_.end(), record_.description) != found_.end();
     if (!detection || seen) {
-      DeleteCopies(false);
+      DeleteCopy();
       return;
     }
     size_t queued = queue_.size();
@@ -275,7 +271,7 @@ class DocumentScan {
     bool queued = record_.action == ActionDelete || record_.action == ActionReplaceCured;
     if (queued) queue_.push_back(record_);
     if (record_.quarantine) {
-      if (Status s = AddToQuarantine(record_); s != kNoError) QuarantineFailed(s);
+      if (notesapi::Status s = AddToQuarantine(record_); s != kNoError) QuarantineFailed(s);
     } else if (Monitor().quarantineBody) {
       (void)AddToQuarantine(record_);  // kept only beside an object whose reaction asks for a copy
     }
@@ -290,7 +286,7 @@ class DocumentScan {
     if (entry.notifyFlags & RecordStatistics) {
       std::string sender = MailItemText(note_, "SMTPOriginator", kMaxSender);
       if (sender.empty()) sender = MailItemText(note_, "From", kMaxSender);
-      if (Status s = WriteVirusRecord(Variables().statDatabase, static_cast<uint16_t>(entry.recordType),
+      if (notesapi::Status s = WriteVirusRecord(Variables().statDatabase, static_cast<uint16_t>(entry.recordType),
                                       record_.description, sender);
           s != kNoError) {
         // The mail does not wait for its statistics; the lost record is said.
@@ -298,54 +294,38 @@ class DocumentScan {
       }
     }
     Log(kLogFromLevel4, JournalInformation, Msg::DeletingFile);
-    DeleteCopies(queued && record_.action == ActionReplaceCured && record_.result == ResultCured);
+    DeleteCopy();
   }
 
   // A copy that cannot be deleted now is removed at the task's next start.
-  void DeleteCopies(bool keepCure) {
+  void DeleteCopy() {
     if (!record_.scanCopyPath.empty()) (void)p_->FileDelete(PathForFiles(record_.scanCopyPath));
-    if (!keepCure && !record_.cureCopyPath.empty()) (void)p_->FileDelete(PathForFiles(record_.cureCopyPath));
   }
 
-  Status Attach(const std::u16string& file, const std::string& name) {
+  notesapi::Status Attach(const std::u16string& file, const std::string& name) {
     return p_->AttachFile(note_, file, name, 1, false, nullptr);
   }
 
-  Status ApplyReplacement(const ObjectRecord& r) {
+  // No engine here cures, so a replacement puts the placeholder where the
+  // object was, as a removal does; an OLE object simply goes.
+  notesapi::Status ApplyReplacement(const ObjectRecord& r) {
     std::u16string placeholder = PathForFiles(NativeToNotes(Variables().placeholderFile));
-    std::u16string cure = PathForFiles(r.cureCopyPath);
-    if (r.action == ActionDelete) {
-      if (r.kind == KindOle) return p_->OleRemoveObject(note_, r.objectName);
-      if (r.kind == KindMimePart) {
-        mimePartRemoved_ = true;
-        if (LogLevelAbove(kLogFromLevel3)) {
-          LogMessage(kTargets, JournalInformation, "MIME PART NAMED %s", 0, std::string(NotesToNative(r.objectName)).c_str());
-        }
-      }
-      if (Status s = p_->ItemDeleteByBlock(note_, r.item); s != kNoError) return s;
-      return r.kind == KindText ? kNoError : Attach(placeholder, r.objectName);
-    }
-    Status s = kNoError;
-    if (r.kind == KindOle) {
-      s = p_->OleRemoveObject(note_, r.objectName);
-      if (s == kNoError) s = p_->OleInsertObject(note_, cure, r.objectName, r.oleClass, r.oleDescription, r.oleFieldName);
-    } else {
-      s = p_->ItemDeleteByBlock(note_, r.item);
-      // Cured content only where there is some; otherwise the placeholder,
-      // never the original object.
-      uint64_t size = 0;
-      if (s == kNoError) {
-        s = Attach(r.result == ResultCured && p_->FileSize(cure, &size) == kNoError ? cure : placeholder, r.objectName);
+    if (r.kind == KindOle) return p_->OleRemoveObject(note_, r.objectName);
+    bool removal = r.action == ActionDelete;
+    if (removal && r.kind == KindMimePart) {
+      mimePartRemoved_ = true;
+      if (LogLevelAbove(kLogFromLevel3)) {
+        LogMessage(kTargets, JournalInformation, "MIME PART NAMED %s", 0, std::string(NotesToNative(r.objectName)).c_str());
       }
     }
-    (void)p_->FileDelete(cure);  // a cure copy left behind is removed at the next start
-    return s;
+    if (notesapi::Status s = p_->ItemDeleteByBlock(note_, r.item); s != kNoError) return s;
+    return removal && r.kind == KindText ? kNoError : Attach(placeholder, r.objectName);
   }
 
   // A copy the reaction asks for could not be made: the object must not be
   // removed without it, so the mail stays held and the administrators learn
   // which quarantine database failed.
-  void QuarantineFailed(Status s) {
+  void QuarantineFailed(notesapi::Status s) {
     if (failed_ == kNoError) failed_ = s;
     LogMessage(kTargets | LOG_ADMIN, JournalError, MessageText(Msg::QuarantineCopyFailed), s,
                Variables().quarantineDatabase.c_str(), noteId_);
@@ -354,33 +334,33 @@ class DocumentScan {
   // Every change is made in memory first and saved once; a step that fails
   // leaves the stored mail as it was, held, for the next attempt. The memos
   // go only after the save, so a retry never sends them twice.
-  Status FinalPhase() {
+  notesapi::Status FinalPhase() {
     JudgeWholeMessage();
     if (failed_ != kNoError) return ErrorExit(failed_);
     QueueBodyRemoval();
     Log(kLogFromLevel4, JournalInformation, Msg::RemovingInfectedObjects);
     for (const ObjectRecord& r : queue_) {
-      if (Status s = ApplyReplacement(r); s != kNoError) {
+      if (notesapi::Status s = ApplyReplacement(r); s != kNoError) {
         LogMessage(kTargets, JournalError, "Object %s not removed", s, std::string(NotesToNative(r.objectName)).c_str());
         return ErrorExit(s);
       }
     }
     Log(kLogFromLevel4, JournalInformation, Msg::ClosingQuarantine);
-    if (Status s = CloseQuarantineDocument(note_, mime_); s != kNoError) {
+    if (notesapi::Status s = CloseQuarantineDocument(note_, mime_); s != kNoError) {
       QuarantineFailed(s);
       return ErrorExit(s, false);
     }
     if (bodyReport_) {
       Log(kLogFromLevel4, JournalInformation, Msg::FillingMailBody);
       if (!mimePartRemoved_) {
-        if (Status s = FillMessageBody(note_, *bodyReport_, mime_); s != kNoError) {
+        if (notesapi::Status s = FillMessageBody(note_, *bodyReport_, mime_); s != kNoError) {
           LogMessage(kTargets, JournalError, "Report not written into document 0x%04x", s, noteId_);
           return ErrorExit(s, false);
         }
       }
     }
     if (!queue_.empty() || bodyReport_) {
-      if (Status s = p_->NoteUpdate(note_, kUpdateForce); s != kNoError) {
+      if (notesapi::Status s = p_->NoteUpdate(note_, kUpdateForce); s != kNoError) {
         // The stored note still holds what the scan removed: it must not be
         // released.
         LogMessage(kTargets, JournalError, MessageText(Msg::ScanDocumentSendFailed), s, note_);
@@ -399,10 +379,9 @@ class DocumentScan {
 
   // The walk could not finish: nothing is removed, notified or saved, and
   // the failure goes back so that the document stays held.
-  Status ErrorExit(Status failure, bool closeQuarantine = true) {
+  notesapi::Status ErrorExit(notesapi::Status failure, bool closeQuarantine = true) {
     if (closeQuarantine) (void)CloseQuarantineDocument(note_, mime_);  // the failure that ends the run is reported
     ClearNotifications();
-    for (const ObjectRecord& r : queue_) (void)p_->FileDelete(PathForFiles(r.cureCopyPath));  // as DeleteCopies
     return failure;
   }
 
@@ -418,7 +397,7 @@ class DocumentScan {
   std::optional<ObjectRecord> wholeMessage_;  // the engine's reading of the message as sent
   std::vector<std::pair<BlockId, std::string>> attachments_;  // every attachment the walk met, by item and name
   std::vector<std::string> found_;            // what the walk found, by name
-  Status failed_ = kNoError;
+  notesapi::Status failed_ = kNoError;
   ObjectRecord record_;
   std::vector<ObjectRecord> queue_;
   std::optional<std::string> bodyReport_;
@@ -438,10 +417,10 @@ const char* DataTypeName(uint16_t type) {
   return "UNKNOWN DATA TYPE";
 }
 
-Status ScanMailDocument(DbHandle db, NoteHandle* note, uint8_t monitoredObjects, NoteId noteId) {
+notesapi::Status ScanMailDocument(DbHandle db, NoteHandle* note, uint8_t monitoredObjects, NoteId noteId) {
   DocumentScan scan(db, *note, monitoredObjects, noteId);
   StartMailClock(MailTimeLimitSeconds());
-  Status s = scan.Run();
+  notesapi::Status s = scan.Run();
   StopMailClock();
   *note = scan.note();
   return s;

@@ -1,6 +1,6 @@
 #include "scanning/scan_engine.h"
 
-#include "records/scan_result.h"
+#include "scanning/scan_result.h"
 
 namespace zul {
 
@@ -48,11 +48,11 @@ ScanResult ResultOfVerdict(int32_t verdict) {
     case VerdictInfected:
       return ResultInfected;
     case VerdictSuspicious:
-      return ResultVerdict4;
+      return ResultSuspicious;
     case VerdictIncomplete:
-      return ResultVerdict5;
+      return ResultIncomplete;
     case VerdictProtected:
-      return ResultVerdict7;
+      return ResultProtected;
     default:
       return ResultFailed;
   }

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "base/hresult.h"
+#include "scanning/scan_result.h"
 
 namespace zul {
 
@@ -74,6 +75,9 @@ std::string_view EicarTestObject();
 // an incomplete scan, other "Heuristics.*" and "PUA.*" suspicious, anything
 // else infected.
 int32_t VerdictOfDetection(std::string_view threatName);
+
+// The scan result of a kernel verdict.
+ScanResult ResultOfVerdict(int32_t verdict);
 
 std::unique_ptr<ScanEngine> NewClamavEngine();
 // `address` is "unix:/path/to/socket" or "tcp:host:port".

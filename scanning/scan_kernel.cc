@@ -10,7 +10,6 @@
 #include <memory>
 #include <utility>
 
-#include "notesapi/process_platform.h"
 #include "base/message_text.h"
 #include "base/task_log.h"
 #include "base/text_conversions.h"
@@ -22,8 +21,6 @@ namespace zul {
 
 using namespace notesapi;
 
-namespace {
-
 // A reload running on a thread of its own: the engine being loaded, and the
 // self-test signature file that lives as long as the load.
 struct PendingReload {
@@ -33,22 +30,21 @@ struct PendingReload {
   std::future<HRESULT> loaded;
 };
 
-struct KernelManager {
+struct ScanKernel::State {
+  Platform* p = nullptr;
+  std::string spec;  // the engine chosen; a reload builds another of it
   std::unique_ptr<ScanEngine> engine;
   std::unique_ptr<PendingReload> pending;
   std::future<void> retiring;  // the engine a reload replaced, being freed
-  bool reloadAgain = false;  // asked for while one was loading
-  std::string spec;  // the engine chosen by InitKernel; a reload builds another of it
+  bool reloadAgain = false;    // asked for while one was loading
   EngineSettings engineSettings;
   std::u16string basesFolder;
   std::u16string tempFolder;
-  std::string engineOverride;
 };
 
-KernelManager& Manager() {
-  static KernelManager manager;
-  return manager;
-}
+namespace {
+
+ScanKernel* g_processKernel = nullptr;
 
 HRESULT EngineFor(const std::string& spec, std::unique_ptr<ScanEngine>* engine) {
   if (spec.empty() || spec == "clamav") {
@@ -62,10 +58,9 @@ HRESULT EngineFor(const std::string& spec, std::unique_ptr<ScanEngine>* engine) 
   return ZUL_E_BAD_ADDRESS;
 }
 
-std::string SystemPath(std::u16string_view path) {
+std::string SystemPath(Platform* p, std::u16string_view path) {
   std::string local;
-  Platform* p = ProcessPlatform();
-  if (p == nullptr || p->LocalPath(path, &local) != kNoError) return {};
+  if (p->LocalPath(path, &local) != kNoError) return {};
   return local;
 }
 
@@ -96,7 +91,7 @@ std::u16string WorkFolderOf(std::u16string folder) {
 // The engine makes a folder of its own in the temporary folder for every
 // scan and does not scan without it, so the folder must exist and take a file.
 HRESULT CheckTempFolder(Platform* p, const std::u16string& folder) {
-  Status s = kBadArgument;
+  notesapi::Status s = kBadArgument;
   if (!folder.empty()) {
     std::u16string probe = folder + u"\\ZELKprobe" + ProcessTag(p);
     s = p->FileWrite(probe, "");
@@ -110,7 +105,7 @@ HRESULT CheckTempFolder(Platform* p, const std::u16string& folder) {
 
 ScanResult ScanWith(Platform* p, ScanEngine* engine, std::u16string_view scanCopy, std::string* description) {
   std::string bytes;
-  if (p == nullptr || p->FileRead(scanCopy, &bytes) != kNoError) return ResultFailed;
+  if (p->FileRead(scanCopy, &bytes) != kNoError) return ResultFailed;
   if (bytes.empty()) return ResultClean;
   if (engine == nullptr) return ResultFailed;
   int32_t verdict = VerdictError;
@@ -120,266 +115,277 @@ ScanResult ScanWith(Platform* p, ScanEngine* engine, std::u16string_view scanCop
   return ResultOfVerdict(verdict);
 }
 
+void LogRefusal(const std::u16string& folder, const Status& refused) {
+  LogMessage(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalError, "%s", 0, RefusalLine(folder, refused.message()).c_str());
+}
+
 // The engine loads every file of the bases folder, so nothing is loaded
 // that the folder's index (or ClamAV's own signature) does not vouch for.
 // `announce` says how the folder was proven, as a start-up line does.
-HRESULT ProveBases(ScanEngine* engine, bool announce, std::string* fingerprint) {
-  KernelManager& m = Manager();
+HRESULT ProveBases(const std::u16string& folder, ScanEngine* engine, bool announce, std::string* fingerprint) {
   fingerprint->clear();
   if (!engine->LoadsBasesFolder()) return S_OK;
   BasesProof proof = BasesProof::kSignedIndex;
-  std::string why;
-  if (HRESULT hr = ProveBasesFolder(m.basesFolder, &proof, &why, fingerprint); hr != S_OK) {
-    LogMessage(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalError, "%s", 0, RefusalLine(m.basesFolder, why).c_str());
-    return hr;
+  if (Status proven = ProveBasesFolder(folder, &proof, fingerprint); !proven.ok()) {
+    LogRefusal(folder, proven);
+    return proven.hresult();
   }
   // Unsigned bases are said at every load: a choice that is easy to forget.
   if (announce || proof == BasesProof::kUnsignedAllowed) {
     uint16_t type = proof == BasesProof::kUnsignedAllowed ? JournalError : JournalInformation;
-    LogMessage(LOG_FILE | LOG_CONSOLE, type, "%s", 0, ProofLine(m.basesFolder, proof).c_str());
+    LogMessage(LOG_FILE | LOG_CONSOLE, type, "%s", 0, ProofLine(folder, proof).c_str());
   }
   return S_OK;
 }
 
 // The folder the engine loaded from still holds what was proven: a file
 // put in place while the engine read it was never proven.
-HRESULT ConfirmLoaded(const std::string& fingerprint) {
-  KernelManager& m = Manager();
-  std::string why;
-  HRESULT hr = ConfirmBasesUnchanged(m.basesFolder, fingerprint, &why);
-  if (hr != S_OK) {
-    LogMessage(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalError, "%s", 0, RefusalLine(m.basesFolder, why).c_str());
-  }
-  return hr;
+HRESULT ConfirmLoaded(const std::u16string& folder, const std::string& fingerprint) {
+  Status unchanged = ConfirmBasesUnchanged(folder, fingerprint);
+  if (!unchanged.ok()) LogRefusal(folder, unchanged);
+  return unchanged.hresult();
 }
-
-// Gets `engine` ready to load: the bases proven (`fingerprint` says what the
-// folder held), the temporary folder checked, the settings given with the
-// self-test signature file, written beside the bases for the load alone
-// (EndLoad removes it).
-HRESULT PrepareLoad(Platform* p, ScanEngine* engine, bool announce, std::u16string* signatures,
-                    std::string* fingerprint) {
-  KernelManager& m = Manager();
-  if (HRESULT hr = ProveBases(engine, announce, fingerprint); hr != S_OK) return hr;
-  if (HRESULT hr = CheckTempFolder(p, m.tempFolder); hr != S_OK) return hr;
-  std::u16string file = m.tempFolder + u"\\tervala-selftest-" + ProcessTag(p) + u".ndb";
-  if (Status s = p->FileWrite(file, KernelSelfTestSignature()); s != kNoError) {
-    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelTempFolderUnusable), s,
-               Native(m.tempFolder).c_str());
-    return ZUL_E_TEMP_FOLDER;
-  }
-  *signatures = file;
-  EngineSettings settings = m.engineSettings;
-  settings.selfTestSignatures = SystemPath(file);
-  return engine->Configure(settings);
-}
-
-void EndLoad(Platform* p, const std::u16string& signatures) {
-  if (!signatures.empty()) (void)p->FileDelete(signatures);  // loaded or not, it has served
-}
-
-// Loads the bases into `engine` (Start or Reload) on this thread.
-HRESULT LoadBases(Platform* p, ScanEngine* engine, HRESULT (ScanEngine::*load)()) {
-  std::u16string signatures;
-  std::string fingerprint;
-  HRESULT hr = PrepareLoad(p, engine, load == &ScanEngine::Start, &signatures, &fingerprint);
-  if (hr == S_OK) hr = (engine->*load)();
-  if (hr == S_OK) hr = ConfirmLoaded(fingerprint);
-  EndLoad(p, signatures);
-  return hr;
-}
-
-// The engine scans its test object through the path every mail object takes:
-// a file in the work folder, read and scanned with the configured options.
-HRESULT SelfTest(Platform* p, ScanEngine* engine) {
-  KernelManager& m = Manager();
-  std::u16string path = WorkFolderOf(m.tempFolder) + u"ZELK" + ProcessTag(p) + u"selftest";
-  std::string description;
-  ScanResult result = ResultFailed;
-  if (Status s = p->FileWrite(path, engine->SelfTestObject()); s == kNoError) {
-    result = ScanWith(p, engine, path, &description);
-  } else {
-    description = p->StatusText(s);
-  }
-  (void)p->FileDelete(path);  // ours; missing when the write failed
-  if (result == ResultInfected) return S_OK;
-  LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelSelfTestFailed), 0, static_cast<int>(result),
-             description.c_str());
-  return ZUL_E_SELF_TEST;
-}
-
-}  // namespace
-
-void SelectKernelEngine(const std::string& spec) { Manager().engineOverride = spec; }
-
-HRESULT InitKernel() {
-  KernelManager& m = Manager();
-  if (m.engine) return S_OK;
-  std::string spec = m.engineOverride;
-  Platform* p = ProcessPlatform();
-  if (spec.empty() && p != nullptr && !p->IniGetText("ZulScanKernel", 1024, &spec)) spec.clear();
-  if (HRESULT hr = EngineFor(spec, &m.engine); hr != S_OK) return hr;
-  m.spec = spec;
-  return S_OK;
-}
-
-HRESULT WriteKernelSettings(const KernelSettingsRecord& settings) {
-  KernelManager& m = Manager();
-  if (!m.engine) return E_UNEXPECTED;
-  EngineSettings& engine = m.engineSettings;
-  engine = EngineSettings();
-  engine.basesFolder = SystemPath(settings.basesFolder);
-  engine.tempFolder = SystemPath(settings.tempFolder);
-  engine.scanFlags = settings.scanFlags;
-  engine.basesType = KernelBasesType(settings.basesType);
-  engine.depthLimitEnabled = settings.depthLimitEnabled != 0;
-  engine.depthLimit = settings.depthLimit > 0 ? static_cast<uint32_t>(settings.depthLimit) : 0;
-  engine.timeoutMillis = settings.engineTimeout > 0 ? static_cast<uint32_t>(settings.engineTimeout) : 0;
-  engine.maxFiles = settings.queueSizeLimit > 0 ? static_cast<uint32_t>(settings.queueSizeLimit) : 0;
-  m.basesFolder = settings.basesFolder;
-  m.tempFolder = settings.tempFolder;
-  return m.engine->Configure(engine);
-}
-
-HRESULT StartKernel() {
-  KernelManager& m = Manager();
-  Platform* p = ProcessPlatform();
-  if (!m.engine || p == nullptr) return E_UNEXPECTED;
-  HRESULT hr = LoadBases(p, m.engine.get(), &ScanEngine::Start);
-  if (hr == S_OK) hr = SelfTest(p, m.engine.get());
-  // A kernel that did not pass never scans: every scan then fails.
-  if (hr != S_OK) m.engine->Stop();
-  return hr;
-}
-
-HRESULT ReloadBases() {
-  KernelManager& m = Manager();
-  Platform* p = ProcessPlatform();
-  if (!m.engine || p == nullptr) return E_UNEXPECTED;
-  if (m.pending) (void)FinishReloadBases(true);  // one load at a time
-  // The new bases go into an engine of their own; the old one scans until
-  // the new one has loaded and passed its self-test.
-  std::unique_ptr<ScanEngine> fresh;
-  HRESULT hr = EngineFor(m.spec, &fresh);
-  if (hr == S_OK) hr = LoadBases(p, fresh.get(), &ScanEngine::Reload);
-  if (hr == S_OK) hr = SelfTest(p, fresh.get());
-  if (hr != S_OK) return hr;
-  m.engine = std::move(fresh);
-  return S_OK;
-}
-
-namespace {
 
 constexpr int kLoaderNice = 10;
 
-// Freeing a large engine takes as long as a scan of many objects: the old
-// one goes on a thread of its own, so the mail waiting behind the swap does
-// not wait for it.
-void Retire(KernelManager& m, std::unique_ptr<ScanEngine> old) {
-  if (m.retiring.valid()) m.retiring.wait();  // never more than two engines
-  try {
-    m.retiring = std::async(std::launch::async, [going = std::move(old)]() mutable { going.reset(); });
-  } catch (const std::exception&) {
-    // No second thread to be had: the engine went, here, with the task that could not start.
-  }
-}
-
-void WaitForRetired(KernelManager& m) {
-  if (m.retiring.valid()) m.retiring.wait();
-}
-
 }  // namespace
 
-HRESULT BeginReloadBases() {
-  KernelManager& m = Manager();
-  Platform* p = ProcessPlatform();
-  if (!m.engine || p == nullptr) return E_UNEXPECTED;
-  if (m.pending) {
-    m.reloadAgain = true;  // the set loading may be older than the one announced
-    return S_FALSE;
+// What the kernel does with its state, kept out of the public class.
+class KernelSteps {
+ public:
+  using State = ScanKernel::State;
+
+  // Gets `engine` ready to load: the bases proven (`fingerprint` says what
+  // the folder held), the temporary folder checked, the settings given with
+  // the self-test signature file, written beside the bases for the load
+  // alone (EndLoad removes it).
+  static HRESULT PrepareLoad(State& k, ScanEngine* engine, bool announce, std::u16string* signatures,
+                             std::string* fingerprint) {
+    Platform* p = k.p;
+    if (HRESULT hr = ProveBases(k.basesFolder, engine, announce, fingerprint); hr != S_OK) return hr;
+    if (HRESULT hr = CheckTempFolder(p, k.tempFolder); hr != S_OK) return hr;
+    std::u16string file = k.tempFolder + u"\\tervala-selftest-" + ProcessTag(p) + u".ndb";
+    if (notesapi::Status s = p->FileWrite(file, KernelSelfTestSignature()); s != kNoError) {
+      LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelTempFolderUnusable), s,
+                 Native(k.tempFolder).c_str());
+      return ZUL_E_TEMP_FOLDER;
+    }
+    *signatures = file;
+    EngineSettings settings = k.engineSettings;
+    settings.selfTestSignatures = SystemPath(p, file);
+    return engine->Configure(settings);
   }
-  WaitForRetired(m);  // the engine being freed and the one in use are the two
-  auto pending = std::make_unique<PendingReload>();
-  HRESULT hr = EngineFor(m.spec, &pending->engine);
-  if (hr == S_OK) hr = PrepareLoad(p, pending->engine.get(), false, &pending->signatures, &pending->fingerprint);
-  if (hr != S_OK) {
-    EndLoad(p, pending->signatures);
+
+  static void EndLoad(State& k, const std::u16string& signatures) {
+    if (!signatures.empty()) (void)k.p->FileDelete(signatures);  // loaded or not, it has served
+  }
+
+  // The engine scans its test object through the path every mail object
+  // takes: a file in the work folder, read and scanned with the configured
+  // options.
+  static HRESULT SelfTest(State& k, ScanEngine* engine) {
+    Platform* p = k.p;
+    std::u16string path = WorkFolderOf(k.tempFolder) + u"ZELK" + ProcessTag(p) + u"selftest";
+    std::string description;
+    ScanResult result = ResultFailed;
+    if (notesapi::Status s = p->FileWrite(path, engine->SelfTestObject()); s == kNoError) {
+      result = ScanWith(p, engine, path, &description);
+    } else {
+      description = p->StatusText(s);
+    }
+    (void)p->FileDelete(path);  // ours; missing when the write failed
+    if (result == ResultInfected) return S_OK;
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelSelfTestFailed), 0,
+               static_cast<int>(result), description.c_str());
+    return ZUL_E_SELF_TEST;
+  }
+
+  // The first load, on the caller's thread.
+  static HRESULT Start(State& k) {
+    std::u16string signatures;
+    std::string fingerprint;
+    HRESULT hr = PrepareLoad(k, k.engine.get(), true, &signatures, &fingerprint);
+    if (hr == S_OK) hr = k.engine->Start();
+    if (hr == S_OK) hr = ConfirmLoaded(k.basesFolder, fingerprint);
+    EndLoad(k, signatures);
+    if (hr == S_OK) hr = SelfTest(k, k.engine.get());
     return hr;
   }
-  ScanEngine* engine = pending->engine.get();
-  try {
-    pending->loaded = std::async(std::launch::async, [engine] {
-      // Mail comes first: the load takes what the scanning leaves.
-      (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kLoaderNice);  // at worst it competes as before
-      return engine->Reload();
-    });
-  } catch (const std::exception&) {
-    // No second thread to be had: the load runs here, as it did before.
-    std::promise<HRESULT> here;
-    here.set_value(engine->Reload());
-    pending->loaded = here.get_future();
+
+  static HRESULT Configure(State& k, const KernelSettingsRecord& settings) {
+    EngineSettings& engine = k.engineSettings;
+    engine = EngineSettings();
+    engine.basesFolder = SystemPath(k.p, settings.basesFolder);
+    engine.tempFolder = SystemPath(k.p, settings.tempFolder);
+    engine.scanFlags = settings.scanFlags;
+    engine.basesType = KernelBasesType(settings.basesType);
+    engine.depthLimitEnabled = settings.depthLimitEnabled != 0;
+    engine.depthLimit = settings.depthLimit > 0 ? static_cast<uint32_t>(settings.depthLimit) : 0;
+    engine.timeoutMillis = settings.engineTimeout > 0 ? static_cast<uint32_t>(settings.engineTimeout) : 0;
+    engine.maxFiles = settings.queueSizeLimit > 0 ? static_cast<uint32_t>(settings.queueSizeLimit) : 0;
+    k.basesFolder = settings.basesFolder;
+    k.tempFolder = settings.tempFolder;
+    return k.engine->Configure(engine);
   }
-  m.pending = std::move(pending);
-  return S_OK;
-}
 
-HRESULT FinishReloadBases(bool wait) {
-  KernelManager& m = Manager();
-  Platform* p = ProcessPlatform();
-  if (!m.pending || p == nullptr) return S_FALSE;
-  if (!wait && m.pending->loaded.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return S_FALSE;
-  std::unique_ptr<PendingReload> done = std::move(m.pending);
-  HRESULT hr = done->loaded.get();
-  EndLoad(p, done->signatures);
-  if (hr == S_OK) hr = ConfirmLoaded(done->fingerprint);
-  if (hr == S_OK) hr = SelfTest(p, done->engine.get());
-  if (hr == S_OK) Retire(m, std::exchange(m.engine, std::move(done->engine)));
-  if (m.reloadAgain) {
-    m.reloadAgain = false;
-    (void)BeginReloadBases();  // its outcome comes with a later finish
+  // Freeing a large engine takes as long as a scan of many objects: the old
+  // one goes on a thread of its own, so the mail waiting behind the swap
+  // does not wait for it.
+  static void Retire(State& k, std::unique_ptr<ScanEngine> old) {
+    if (k.retiring.valid()) k.retiring.wait();  // never more than two engines
+    try {
+      k.retiring = std::async(std::launch::async, [going = std::move(old)]() mutable { going.reset(); });
+    } catch (const std::exception&) {
+      // No second thread to be had: the engine went, here, with the task that could not start.
+    }
   }
-  return hr;
-}
 
-void WaitForReloadLoaded() {
-  KernelManager& m = Manager();
-  if (m.pending) m.pending->loaded.wait();
-}
-
-HRESULT StopKernel() {
-  KernelManager& m = Manager();
-  if (m.pending) {
-    m.pending->loaded.wait();  // the loading thread ends before its engine goes
-    if (Platform* p = ProcessPlatform()) EndLoad(p, m.pending->signatures);
-    m.pending.reset();
-    m.reloadAgain = false;
+  static void WaitForRetired(State& k) {
+    if (k.retiring.valid()) k.retiring.wait();
   }
-  WaitForRetired(m);
-  if (m.engine) m.engine->Stop();
-  m.engine.reset();
-  return S_OK;
+
+  // Starts the load of a fresh engine on a thread of its own.
+  static HRESULT BeginLoad(State& k) {
+    auto pending = std::make_unique<PendingReload>();
+    HRESULT hr = EngineFor(k.spec, &pending->engine);
+    if (hr == S_OK) hr = PrepareLoad(k, pending->engine.get(), false, &pending->signatures, &pending->fingerprint);
+    if (hr != S_OK) {
+      EndLoad(k, pending->signatures);
+      return hr;
+    }
+    ScanEngine* engine = pending->engine.get();
+    try {
+      pending->loaded = std::async(std::launch::async, [engine] {
+        // Mail comes first: the load takes what the scanning leaves.
+        (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kLoaderNice);  // at worst it competes as before
+        return engine->Reload();
+      });
+    } catch (const std::exception&) {
+      // No second thread to be had: the load runs here.
+      std::promise<HRESULT> here;
+      here.set_value(engine->Reload());
+      pending->loaded = here.get_future();
+    }
+    k.pending = std::move(pending);
+    return S_OK;
+  }
+
+  // The outcome of the load that finished: proven still, self-tested, then in use.
+  static HRESULT TakeIn(State& k) {
+    std::unique_ptr<PendingReload> done = std::move(k.pending);
+    HRESULT hr = done->loaded.get();
+    EndLoad(k, done->signatures);
+    if (hr == S_OK) hr = ConfirmLoaded(k.basesFolder, done->fingerprint);
+    if (hr == S_OK) hr = SelfTest(k, done->engine.get());
+    if (hr == S_OK) Retire(k, std::exchange(k.engine, std::move(done->engine)));
+    return hr;
+  }
+};
+
+ScanKernel::ScanKernel(std::unique_ptr<State> state) : state_(std::move(state)) {}
+
+ScanKernel::~ScanKernel() {
+  State& k = *state_;
+  if (k.pending) {
+    k.pending->loaded.wait();  // the loading thread ends before its engine goes
+    KernelSteps::EndLoad(k, k.pending->signatures);
+    k.pending.reset();
+  }
+  KernelSteps::WaitForRetired(k);
+  if (k.engine) k.engine->Stop();
+  if (g_processKernel == this) g_processKernel = nullptr;
 }
 
-HRESULT GetBasesInfo(uint32_t* recordCount, std::optional<BasesDate>* basesDate) {
-  KernelManager& m = Manager();
-  if (!m.engine) return E_UNEXPECTED;
+Status ScanKernel::Open(const ScanKernelOptions& options, Platform* platform, std::unique_ptr<ScanKernel>* kernel,
+                        KernelOpenStep* failedStep) {
+  KernelOpenStep ignored;
+  if (failedStep == nullptr) failedStep = &ignored;
+  *failedStep = KernelOpenStep::kEngine;
+  if (platform == nullptr) return Status::FromKernel(E_UNEXPECTED, "no platform");
+  auto state = std::make_unique<State>();
+  state->p = platform;
+  state->spec = options.engine;
+  if (HRESULT hr = EngineFor(state->spec, &state->engine); hr != S_OK) {
+    return Status::FromKernel(hr, "no such scan engine: " + options.engine);
+  }
+  *failedStep = KernelOpenStep::kSettings;
+  if (HRESULT hr = KernelSteps::Configure(*state, options.settings); hr < 0) {
+    return Status::FromKernel(hr, "the engine refuses the kernel settings");
+  }
+  *failedStep = KernelOpenStep::kStart;
+  // A kernel that did not pass never scans.
+  if (HRESULT hr = KernelSteps::Start(*state); hr != S_OK) {
+    state->engine->Stop();
+    return Status::FromKernel(hr, "the bases did not load or the self-test failed");
+  }
+  kernel->reset(new ScanKernel(std::move(state)));
+  return Status::OK();
+}
+
+Status ScanKernel::Configure(const KernelSettingsRecord& settings) {
+  return Status::FromKernel(KernelSteps::Configure(*state_, settings), "the engine refuses the kernel settings");
+}
+
+Status ScanKernel::BeginReload() {
+  State& k = *state_;
+  if (k.pending) {
+    k.reloadAgain = true;  // the set loading may be older than the one announced
+    return Status::OK();
+  }
+  KernelSteps::WaitForRetired(k);  // the engine being freed and the one in use are the two
+  return Status::FromKernel(KernelSteps::BeginLoad(k), "the bases cannot be loaded");
+}
+
+std::optional<Status> ScanKernel::FinishReload(bool wait) {
+  State& k = *state_;
+  if (!k.pending) return std::nullopt;
+  if (!wait && k.pending->loaded.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return std::nullopt;
+  Status outcome = Status::FromKernel(KernelSteps::TakeIn(k), "the new bases did not load or failed the self-test");
+  if (k.reloadAgain) {
+    k.reloadAgain = false;
+    if (Status again = BeginReload(); !again.ok()) return again;  // a later finish has the outcome of one begun
+  }
+  return outcome;
+}
+
+Status ScanKernel::Reload() {
+  if (state_->pending) (void)FinishReload(true);  // one load at a time; its outcome is superseded
+  state_->reloadAgain = false;
+  if (Status begun = BeginReload(); !begun.ok()) return begun;
+  std::optional<Status> outcome = FinishReload(true);
+  return outcome ? *outcome : Status::OK();
+}
+
+void ScanKernel::WaitForReloadLoaded() {
+  if (state_->pending) state_->pending->loaded.wait();
+}
+
+Status ScanKernel::BasesInfo(uint32_t* recordCount, std::optional<BasesDate>* basesDate) {
+  State& k = *state_;
   uint64_t count = 0;
   std::string version;
-  HRESULT hr = m.engine->Info(&count, &version);
+  HRESULT hr = k.engine->Info(&count, &version);
   *recordCount = hr == S_OK ? static_cast<uint32_t>(std::min<uint64_t>(count, UINT32_MAX)) : 0;
   uint64_t fileTime = 0;
   basesDate->reset();
-  if (!m.basesFolder.empty() && ReadBasesDate(m.basesFolder + u"\\master.xml", &fileTime) == S_OK) {
+  if (!k.basesFolder.empty() && ReadBasesDate(k.basesFolder + u"\\master.xml", &fileTime).ok()) {
     *basesDate = BasesDateOfFileTime(fileTime);
   }
-  return hr;
+  return Status::FromKernel(hr, "the engine cannot tell its bases");
 }
 
-ScanResult ScanFile(std::u16string_view scanCopy, std::u16string_view cureCopy, std::string* description,
-                    bool tryCure) {
-  (void)cureCopy;  // never written: the engines do not cure
-  (void)tryCure;
-  return ScanWith(ProcessPlatform(), Manager().engine.get(), scanCopy, description);
+ScanResult ScanKernel::ScanFile(std::u16string_view scanCopy, std::string* description) {
+  return ScanWith(state_->p, state_->engine.get(), scanCopy, description);
 }
+
+std::string ConfiguredKernelEngine(Platform* platform) {
+  std::string spec;
+  if (platform == nullptr || !platform->IniGetText("ZulScanKernel", 1024, &spec)) spec.clear();
+  return spec;
+}
+
+ScanKernel* ProcessKernel() { return g_processKernel; }
+
+void SetProcessKernel(ScanKernel* kernel) { g_processKernel = kernel; }
 
 }  // namespace zul

@@ -34,7 +34,7 @@ std::string WithNativeNames(const char* format) {
 
 std::string Native(std::string_view notes) { return std::string(NotesToNative(notes)); }
 
-void LogWriteError(Msg message, Status status, const ObjectRecord& record) {
+void LogWriteError(Msg message, notesapi::Status status, const ObjectRecord& record) {
   LogMessage(kTargets, JournalError, WithNativeNames(MessageText(message)).c_str(), status,
              Native(record.objectName).c_str());
 }
@@ -54,22 +54,22 @@ void StartMailClock(double limitSeconds) {
 
 void StopMailClock() { g_mailClock.running = false; }
 
-ScanResult KernelScan(std::u16string_view scanCopy, std::u16string_view cureCopy, std::string* description, bool tryCure) {
+ScanResult KernelScan(std::u16string_view scanCopy, std::string* description) {
   Platform* p = ProcessPlatform();
   // Past the mail's time the objects left are not looked at: each is a scan
   // that did not finish, and the mail behind this one does not wait longer.
   if (g_mailClock.running && p->TimeDifferenceSeconds(p->TimeNow(), g_mailClock.started) > g_mailClock.limitSeconds) {
     *description = kMailTimeLimitName;
-    return ResultVerdict5;
+    return ResultIncomplete;
   }
-  KernelScanFunction scan = g_kernelScan != nullptr ? g_kernelScan : ScanFile;
-  return scan(scanCopy, cureCopy, description, tryCure);
+  if (g_kernelScan != nullptr) return g_kernelScan(scanCopy, description);
+  ScanKernel* kernel = ProcessKernel();
+  return kernel != nullptr ? kernel->ScanFile(scanCopy, description) : ResultFailed;  // no kernel: no verdict
 }
 
 void CommonScanStep(ObjectRecord* record, Msg closing) {
   record->description.clear();
-  record->result = KernelScan(PathForFiles(record->scanCopyPath), PathForFiles(record->cureCopyPath), &record->description,
-                        KernelOptions().tryCure != 0);
+  record->result = KernelScan(PathForFiles(record->scanCopyPath), &record->description);
   if (record->description.empty()) record->description = Native(record->objectName);
   if (LogLevelAbove(kLogFromLevel4)) LogMessage(kTargets, JournalInformation, MessageText(closing), 0, record->result);
 }

@@ -13,7 +13,7 @@
 #include "base/message_text.h"
 #include "base/task_log.h"
 #include "notesapi/status.h"
-#include "records/object_record.h"
+#include "scanning/object_record.h"
 
 namespace zul {
 
@@ -29,7 +29,7 @@ void CommonWriteFailure(ObjectRecord* record);
 void CommonScanStep(ObjectRecord* record, Msg closing);
 // The kernel call itself (or the tests' double in its place); once the
 // mail's clock has run out, result 10 without a call.
-ScanResult KernelScan(std::u16string_view scanCopy, std::u16string_view cureCopy, std::string* description, bool tryCure);
+ScanResult KernelScan(std::u16string_view scanCopy, std::string* description);
 inline constexpr char kMailTimeLimitName[] = "Heuristics.Limits.Exceeded.MailTimeLimit";
 
 // The time one mail's objects may take together (the platform's clock).

@@ -110,7 +110,7 @@ std::vector<BasesKey> VerificationKeys(std::string* problem) {
   // program has; a key file that cannot be used verifies nothing.
   std::u16string path(keyFile.begin(), keyFile.end());
   std::string text;
-  if (Status s = p->FileRead(path, &text); s != kNoError) {
+  if (notesapi::Status s = p->FileRead(path, &text); s != kNoError) {
     *problem = "the key file " + keyFile + " cannot be read: " + p->StatusText(s);
     LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::BasesKeyFileUnreadable), s, keyFile.c_str());
     return {};
@@ -242,22 +242,25 @@ BasesDate BasesDateOfFileTime(uint64_t fileTime) {
   return date;
 }
 
-HRESULT ReadBasesDate(std::u16string_view indexPath, uint64_t* fileTime) {
+Status ReadBasesDate(std::u16string_view indexPath, uint64_t* fileTime) {
   Platform* p = ProcessPlatform();
-  if (p == nullptr) return E_UNEXPECTED;
+  if (p == nullptr) return Status::Failed("no platform");
   std::string content;
-  if (Status s = p->FileRead(indexPath, &content); s != kNoError) {
-    return HresultFromWin32(s == kFileNotFound ? ERROR_FILE_NOT_FOUND : ERROR_READ_FAULT);
+  if (notesapi::Status s = p->FileRead(indexPath, &content); s != kNoError) {
+    if (s == kFileNotFound) return Status::NotFound("no bases index");
+    return Status::FromPlatform(s, "the bases index cannot be read");
   }
   size_t signedLength = 0;
-  if (VerifySignedContent(content, &signedLength) != 0) return E_FAIL;
+  if (VerifySignedContent(content, &signedLength) != 0) {
+    return Status::Corrupt("the bases index is not signed with a known key, or altered");
+  }
   content.resize(signedLength);
   XmlDoc doc = ParseIndexXml(content);
-  if (!doc) return E_FAIL;
+  if (!doc) return Status::Corrupt("the bases index is not XML");
   XPathContext context(xmlXPathNewContext(doc.get()));
-  if (!context) return E_OUTOFMEMORY;
+  if (!context) return Status::Failed("no memory to read the bases index");
   XPathObject nodes(xmlXPathEvalExpression(XmlName("/UpdateFiles"), context.get()));
-  if (!nodes) return E_FAIL;
+  if (!nodes) return Status::Corrupt("the bases index has no UpdateFiles");
   uint64_t date = 0;
   int count = nodes->nodesetval != nullptr ? nodes->nodesetval->nodeNr : 0;
   for (int i = 0; i < count; ++i) {
@@ -266,11 +269,11 @@ HRESULT ReadBasesDate(std::u16string_view indexPath, uint64_t* fileTime) {
     const char* attribute = text ? reinterpret_cast<const char*>(text.get()) : "";
     if (std::sscanf(attribute, "%2u%2u%4u %2u%2u", &day, &month, &year, &hour, &minute) != 5 ||
         !FileTimeOfCivil(year, month, day, hour, minute, &date)) {
-      return E_INVALIDARG;
+      return Status::InvalidArgument("the date of the bases index does not parse");
     }
   }
   *fileTime = date;
-  return S_OK;
+  return Status::OK();
 }
 
 }  // namespace zul

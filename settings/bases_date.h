@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/hresult.h"
+#include "base/status.h"
 
 namespace zul {
 
@@ -60,9 +60,9 @@ int32_t VerifySignedContent(std::string_view content, size_t* signedLength);
 
 // Reads, verifies and parses the index; the date of its root element
 // "UpdateFiles" (attribute "UpdateDate", "DDMMYYYY HHMM") as a Windows file
-// time. S_OK; E_FAIL when it is unsigned or altered; E_INVALIDARG for a
-// date that does not parse; a file error in Windows form.
-HRESULT ReadBasesDate(std::u16string_view indexPath, uint64_t* fileTime);
+// time. NotFound without an index; Corrupt when it is unsigned, altered or
+// not XML; InvalidArgument for a date that does not parse.
+Status ReadBasesDate(std::u16string_view indexPath, uint64_t* fileTime);
 
 // A date as the information document takes it: year since 1900, month 0-11.
 struct BasesDate {

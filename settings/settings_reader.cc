@@ -80,7 +80,7 @@ std::u16string TruncatedUnicode(std::string_view notes, size_t maxCharacters) {
   return unicode;
 }
 
-Status OpenByUnid(Platform* p, DbHandle db, const Unid& unid, ScopedNote* note) {
+notesapi::Status OpenByUnid(Platform* p, DbHandle db, const Unid& unid, ScopedNote* note) {
   return p->NoteOpenByUnid(db, unid, 0, note->put());
 }
 
@@ -98,7 +98,9 @@ struct DocumentStep {
 Status ReadUidStorage(DbHandle db) {
   Platform* p = ProcessPlatform();
   ScopedNote note(p);
-  if (Status s = p->ProfileOpen(db, "UIDStorage", false, note.put()); s != kNoError) return s;
+  if (notesapi::Status s = p->ProfileOpen(db, "UIDStorage", false, note.put()); s != kNoError) {
+    return Status::FromPlatform(s, "the profile UIDStorage cannot be opened");
+  }
   SettingsDocumentIds& ids = SettingsIds();
   const std::pair<const char*, Unid*> items[] = {
       {"uidCommonSettings", &ids.commonSettings},       {"uidObjectActions", &ids.objectActions},
@@ -108,22 +110,26 @@ Status ReadUidStorage(DbHandle db) {
       {"uidReplMonitorSettings", &ids.replMonitorSettings}, {"uidScannerSettings", &ids.scannerSettings},
       {"uidScannerStatus", &ids.scannerStatus}};
   for (const auto& [name, unid] : items) (void)UnidFromText(TextItem(p, note.get(), name, 256), unid);  // a bad text keeps the ID
-  return kNoError;
+  return Status::OK();
 }
 
 Status ReadGeneralSettings(DbHandle db) {
   Platform* p = ProcessPlatform();
   ScopedNote note(p);
-  if (Status s = OpenByUnid(p, db, SettingsIds().commonSettings, &note); s != kNoError) return s;
+  if (notesapi::Status s = OpenByUnid(p, db, SettingsIds().commonSettings, &note); s != kNoError) {
+    return Status::FromPlatform(s, "formGeneralSettings cannot be opened");
+  }
   General().administrators = TextItem(p, note.get(), "gsAdministrators", 256);
   General().temporaryFolder = TruncatedUnicode(TextItem(p, note.get(), "gsTemporaryFolder", 256), 255);
-  return kNoError;
+  return Status::OK();
 }
 
 Status ReadObjectActions(DbHandle db) {
   Platform* p = ProcessPlatform();
   ScopedNote note(p);
-  if (Status s = OpenByUnid(p, db, SettingsIds().objectActions, &note); s != kNoError) return s;
+  if (notesapi::Status s = OpenByUnid(p, db, SettingsIds().objectActions, &note); s != kNoError) {
+    return Status::FromPlatform(s, "formObjectActions cannot be opened");
+  }
   constexpr uint32_t kRecordTypes[kObjectActionCount] = {148, 114, 115, 120, 128, 38, 150, 150, 150, 150, 150};
   ObjectActionTable& table = ObjectActions();
   for (size_t i = 0; i < kObjectActionCount; ++i) {
@@ -148,13 +154,15 @@ Status ReadObjectActions(DbHandle db) {
   table[0].action = ActionPass;
   table[0].quarantine = 0;
   table[1].action = ActionReplaceCured;
-  return kNoError;
+  return Status::OK();
 }
 
 Status ReadMonitorSettings(DbHandle db) {
   Platform* p = ProcessPlatform();
   ScopedNote note(p);
-  if (Status s = OpenByUnid(p, db, SettingsIds().monitorSettings, &note); s != kNoError) return s;
+  if (notesapi::Status s = OpenByUnid(p, db, SettingsIds().monitorSettings, &note); s != kNoError) {
+    return Status::FromPlatform(s, "formMonitorSettings cannot be opened");
+  }
   MonitorSettings& m = Monitor();
   std::string objects = KeywordItem(p, note.get(), "msMonitoredObjects");
   m.monitoredObjects = static_cast<uint8_t>((HasDigit(objects, '0') ? 0x01 : 0) | (HasDigit(objects, '1') ? 0x02 : 0) |
@@ -173,13 +181,15 @@ Status ReadMonitorSettings(DbHandle db) {
   for (char& c : m.nameFilter) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
-  return kNoError;
+  return Status::OK();
 }
 
 Status ReadOutbreakSettings(DbHandle db) {
   Platform* p = ProcessPlatform();
   ScopedNote note(p);
-  if (Status s = OpenByUnid(p, db, SettingsIds().outbreak, &note); s != kNoError) return s;
+  if (notesapi::Status s = OpenByUnid(p, db, SettingsIds().outbreak, &note); s != kNoError) {
+    return Status::FromPlatform(s, "formOutbreak cannot be opened");
+  }
   constexpr int32_t kUnits[] = {1, 60, 3600, 86400, 604800};
   for (size_t i = 0; i < kOutbreakRuleCount; ++i) {
     OutbreakRule& rule = OutbreakRules()[i];
@@ -197,13 +207,15 @@ Status ReadOutbreakSettings(DbHandle db) {
     if (native.size() > 1023) native.resize(1023);
     rule.warningText = std::move(native);
   }
-  return kNoError;
+  return Status::OK();
 }
 
 Status ReadKernelSettings(DbHandle db) {
   Platform* p = ProcessPlatform();
   ScopedNote note(p);
-  if (Status s = OpenByUnid(p, db, SettingsIds().kernelSettings, &note); s != kNoError) return s;
+  if (notesapi::Status s = OpenByUnid(p, db, SettingsIds().kernelSettings, &note); s != kNoError) {
+    return Status::FromPlatform(s, "formKernelSettings cannot be opened");
+  }
   KernelSettingsRecord& k = KernelSettings();
   std::string flags = KeywordItem(p, note.get(), "ksFlags");
   k.scanFlags = 0;
@@ -217,13 +229,15 @@ Status ReadKernelSettings(DbHandle db) {
   k.engineTimeout = NumberItem(p, note.get(), "ksEngineTimeOut");
   KernelOptions().tryCure = BeginsWithOne(TextItem(p, note.get(), "gsTryCure", kKeywordBuffer)) ? 1 : 0;
   KernelOptions().encryptedObjects = BeginsWithOne(TextItem(p, note.get(), "ksEncrypted", kKeywordBuffer)) ? 1 : 0;
-  return kNoError;
+  return Status::OK();
 }
 
 Status ReadUpdaterSettings(DbHandle db) {
   Platform* p = ProcessPlatform();
   ScopedNote note(p);
-  if (Status s = OpenByUnid(p, db, SettingsIds().updaterSettings, &note); s != kNoError) return s;
+  if (notesapi::Status s = OpenByUnid(p, db, SettingsIds().updaterSettings, &note); s != kNoError) {
+    return Status::FromPlatform(s, "formUpdaterSettings cannot be opened");
+  }
   UpdaterSettings& u = Updater();
   u.databaseFolder = TruncatedUnicode(TextItem(p, note.get(), "usDatabaseFolder", 1024), kMaxFolderCharacters);
   u.dailyMode = BeginsWithOne(TextItem(p, note.get(), "usPeriodSelector", 1025)) ? 1 : 0;
@@ -241,7 +255,7 @@ Status ReadUpdaterSettings(DbHandle db) {
   u.scheduleOff = BeginsWithOne(TextItem(p, note.get(), "usScheduleDisabled", kKeywordBuffer)) ? 0 : 1;
   KernelSettings().basesType = g_basesType;
   KernelSettings().basesFolder = u.databaseFolder.substr(0, kMaxFolderCharacters);
-  return kNoError;
+  return Status::OK();
 }
 
 namespace {
@@ -267,25 +281,25 @@ void CreateFolderWithParent(Platform* p, const std::u16string& folder) {
 Status MakeTaskWorkFolder(TaskKind task) {
   General().taskWorkFolder =
       General().temporaryFolder + u"\\" + (task == TaskKind::kMailMonitor ? u"zulmailmonitor\\" : u"zulupdater\\");
-  Status s = ProcessPlatform()->FolderCreatePrivate(FolderPath(General().taskWorkFolder));
+  notesapi::Status s = ProcessPlatform()->FolderCreatePrivate(FolderPath(General().taskWorkFolder));
   if (IsError(s, kFolderNotPrivate)) {
     // Scan copies of mail are written there: a folder others can plant
     // links in, or read, is no place for them.
     std::string folder(UnicodeToNotes(General().taskWorkFolder));
     LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::WorkFolderNotPrivate), s,
                std::string(NotesToNative(folder)).c_str());
-    return s;
+    return Status::FromPlatform(s, "the task work folder is not private");
   }
-  return kNoError;  // a folder that could not be made shows where it is used
+  return Status::OK();  // a folder that could not be made shows where it is used
 }
 
-bool ReadAllSettings(TaskKind task) {
+Status ReadAllSettings(TaskKind task) {
   Platform* p = ProcessPlatform();
   const std::string& path = Variables().setupDatabase;
   ScopedDb db(p);
-  if (Status s = p->DbOpen(path, db.put()); s != kNoError) {
+  if (notesapi::Status s = p->DbOpen(path, db.put()); s != kNoError) {
     LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::SetupDatabaseOpenFailed), s, path.c_str());
-    return false;
+    return Status::FromPlatform(s, "the settings database " + path + " cannot be opened");
   }
   bool updater = task == TaskKind::kUpdater;
   const DocumentStep uid{"UIDStorage", ReadUidStorage, Msg::SettingsReadFailed, JournalInformation};
@@ -299,15 +313,17 @@ bool ReadAllSettings(TaskKind task) {
   std::vector<DocumentStep> steps = updater ? std::vector<DocumentStep>{uid, gen, act, ker, upd}
                                             : std::vector<DocumentStep>{uid, gen, act, mon, out, upd, ker};
   for (const DocumentStep& step : steps) {
-    Status s = step.read(db.get());
-    if (s == kNoError) {
-      if (step.read == ReadGeneralSettings && MakeTaskWorkFolder(task) != kNoError) return false;
+    Status read = step.read(db.get());
+    if (read.ok()) {
+      if (step.read != ReadGeneralSettings) continue;
+      if (Status folder = MakeTaskWorkFolder(task); !folder.ok()) return folder;
       continue;
     }
+    notesapi::Status s = read.platformStatus();
     LogMessage(LOG_FILE | LOG_CONSOLE, step.openFailureType, MessageText(Msg::ProfileOpenFailed), s, step.formName);
     LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(updater ? step.updaterFailure : Msg::SettingsReadFailed),
                s, path.c_str());
-    return false;
+    return read;
   }
   KernelSettingsRecord& kernel = KernelSettings();
   kernel.basesType = g_basesType;
@@ -318,7 +334,7 @@ bool ReadAllSettings(TaskKind task) {
   // folder itself and reports a failure to make it.
   CreateFolderWithParent(p, kernel.tempFolder);
   CreateFolderWithParent(p, kernel.storeFolder);
-  return true;
+  return Status::OK();
 }
 
 }  // namespace zul

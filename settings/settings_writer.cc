@@ -20,7 +20,7 @@ constexpr char kNoServerName[] = "<Unable to get server name>";
 
 bool OpenSettingsDatabase(Platform* p, ScopedDb* db) {
   const std::string& path = Variables().setupDatabase;
-  if (Status s = p->DbOpen(path, db->put()); s != kNoError) {
+  if (notesapi::Status s = p->DbOpen(path, db->put()); s != kNoError) {
     LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::SetupDatabaseOpenFailed), s, path.c_str());
     return false;
   }
@@ -40,9 +40,9 @@ int WriteInformation(uint32_t recordCount, const std::optional<BasesDate>& bases
   ScopedDb db(p);
   if (!OpenSettingsDatabase(p, &db)) return 0;
   ScopedNote note(p);
-  Status opened = p->NoteOpenByUnid(db.get(), SettingsIds().information, 0, note.put());
+  notesapi::Status opened = p->NoteOpenByUnid(db.get(), SettingsIds().information, 0, note.put());
   if (opened == kNoError) {
-    Status last = kNoError;
+    notesapi::Status last = kNoError;
     if (recordCount != 0) last = p->ItemSetNumber(note.get(), "iAVCount", recordCount);
     if (basesDate) {
       char date[64];
@@ -68,12 +68,12 @@ int WriteUpdaterStatus(int32_t state, const std::string* text) {
   ScopedDb db(p);
   if (!OpenSettingsDatabase(p, &db)) return 0;
   ScopedNote note(p);
-  if (Status s = p->NoteOpenByUnid(db.get(), SettingsIds().updaterStatus, 0, note.put()); s != kNoError) {
+  if (notesapi::Status s = p->NoteOpenByUnid(db.get(), SettingsIds().updaterStatus, 0, note.put()); s != kNoError) {
     LogMessage(LOG_FILE | LOG_CONSOLE, JournalInformation, MessageText(Msg::ProfileOpenFailed), s,
                "formUpdaterStatus");
     return 0;
   }
-  Status written = kNoError;
+  notesapi::Status written = kNoError;
   if (state > 0) written = p->ItemSetNumber(note.get(), "UpdaterStatus", state);
   if (written == kNoError && text != nullptr) written = p->ItemSetText(note.get(), "UpdaterStatusText", *text);
   if (written != kNoError) return 0;  // the document is closed unsaved

@@ -13,7 +13,7 @@ using namespace notesapi;
 
 namespace {
 
-void LogError(Msg message, Status status, const char* argument = nullptr) {
+void LogError(Msg message, notesapi::Status status, const char* argument = nullptr) {
   if (argument != nullptr) {
     LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(message), status, argument);
   } else {
@@ -85,22 +85,22 @@ TimeDate NextDailyTwoTimes(Platform* p, TimeDate next, const TimeDate& now, cons
 
 }  // namespace
 
-Status ComputeNextUpdate() {
+notesapi::Status ComputeNextUpdate() {
   Platform* p = ProcessPlatform();
   const std::string& path = Variables().setupDatabase;
-  Status failed = kNoError;
+  notesapi::Status failed = kNoError;
   DbHandle db = kNullHandle;
   NoteHandle note = kNullHandle;
-  if (Status s = p->DbOpen(path, &db); s != kNoError) {
+  if (notesapi::Status s = p->DbOpen(path, &db); s != kNoError) {
     LogError(Msg::ScheduleSetupOpenFailed, s, path.c_str());
     return s;
   }
-  if (Status s = p->NoteOpenByUnid(db, SettingsIds().updaterSettings, 0, &note); s != kNoError) {
+  if (notesapi::Status s = p->NoteOpenByUnid(db, SettingsIds().updaterSettings, 0, &note); s != kNoError) {
     LogError(Msg::ScheduleProfileOpenFailed, s, "formUpdaterSettings");
     failed = s;
-  } else if (Status r = ReadUpdaterSettings(db); r != kNoError) {
-    LogError(Msg::SettingsReadFailed, r, path.c_str());
-    failed = r;
+  } else if (Status read = ReadUpdaterSettings(db); !read.ok()) {
+    LogError(Msg::SettingsReadFailed, read.platformStatus(), path.c_str());
+    failed = read.platformStatus();
   } else {
     UpdaterSettings& u = Updater();
     TimeDate next = u.nextUpdate;
@@ -118,22 +118,22 @@ Status ComputeNextUpdate() {
         next = NextDailyTwoTimes(p, next, now, u, AtLeastOne(u.everyDays));
       }
       u.nextUpdate = next;
-      if (Status s = p->ItemSetTime(note, "usNextUpdate", next); s != kNoError) {
+      if (notesapi::Status s = p->ItemSetTime(note, "usNextUpdate", next); s != kNoError) {
         LogError(Msg::NextTimeStoreFailed, s);
         failed = s;
-      } else if (Status s2 = p->NoteUpdate(note, kUpdateForce); s2 != kNoError) {
+      } else if (notesapi::Status s2 = p->NoteUpdate(note, kUpdateForce); s2 != kNoError) {
         LogError(Msg::NextTimeSaveFailed, s2);
         failed = s2;
       }
     }
   }
   if (note != kNullHandle) {
-    if (Status s = p->NoteClose(note); s != kNoError) {
+    if (notesapi::Status s = p->NoteClose(note); s != kNoError) {
       LogError(Msg::ScheduleProfileCloseFailed, s);
       failed = s;
     }
   }
-  if (Status s = p->DbClose(db); s != kNoError) {
+  if (notesapi::Status s = p->DbClose(db); s != kNoError) {
     LogError(Msg::ScheduleSetupCloseFailed, s);
     failed = s;
   }

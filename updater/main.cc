@@ -1,8 +1,10 @@
 // nZulUpdater: the updater add-in task.
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "base/process_entry.h"
+#include "notesapi/host/host_platform.h"
 #include "updater/updater_task.h"
 
 int main(int argc, char** argv) {
@@ -16,5 +18,9 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
-  return zul::RunAddInProcess(argc, argv, zul::UpdaterTaskMain);
+  zul::TaskPlatform opened;
+  if (notesapi::Status s = notesapi::OpenProgramHost(argc, argv, &opened.platform); s != notesapi::kNoError) {
+    opened.failure = zul::Status::FromPlatform(s, (s & notesapi::kStatusShownBit) ? "" : notesapi::HostStatusText(s));
+  }
+  return zul::RunAddInProcess(argc, argv, std::move(opened), zul::UpdaterTaskMain);
 }

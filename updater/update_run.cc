@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "base/server_variables.h"
 #include "notesapi/process_platform.h"
@@ -25,7 +26,7 @@ constexpr size_t kPathBuffer = 260;  // paths and command lines are cut there
 constexpr uint32_t kDefaultUtilityTimeoutSeconds = 3600;
 constexpr char16_t kUtilityName[] = u"basefetch.exe";
 
-void Log(uint32_t targets, uint16_t type, Msg message, Status status = 0) {
+void Log(uint32_t targets, uint16_t type, Msg message, notesapi::Status status = 0) {
   LogMessage(targets, type, "%s", status, MessageText(message));
 }
 
@@ -57,7 +58,7 @@ std::u16string UtilityCommandLine(UtilityMode mode, const std::u16string& logFol
   return Cut(line + arguments);
 }
 
-int RunUtility(UtilityMode mode, const std::u16string& logFolder) {
+UtilityRun RunUtility(UtilityMode mode, const std::u16string& logFolder) {
   Platform* p = ProcessPlatform();
   ChildProcess child;
   child.application = kUtilityName;
@@ -69,23 +70,23 @@ int RunUtility(UtilityMode mode, const std::u16string& logFolder) {
   // A result left by an earlier run must never be read as this run's.
   (void)p->FileDelete(Widen(kResultFile));  // usually there is none
   int exitCode = 0;
-  Status s = p->ProcessRun(child, &exitCode);
-  if (s == kProcessOutputFailed) return 1;
+  notesapi::Status s = p->ProcessRun(child, &exitCode);
+  if (s == kProcessOutputFailed) return UtilityRun::kNoLogFile;
   if (s == kProcessTimedOut) {
     LogMessage(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalError, "%s", s, MessageText(Msg::UtilityTimedOut));
-    return 2;
+    return UtilityRun::kNotStarted;
   }
-  return s == kNoError ? 0 : 2;
+  return s == kNoError ? UtilityRun::kRanToEnd : UtilityRun::kNotStarted;
 }
 
-int FetchBases() {
+Status FetchBases(int* code) {
   Platform* p = ProcessPlatform();
-  int ran = RunUtility(UtilityMode::kUpdate, LogFolder());
-  if (ran == 1) {
+  UtilityRun ran = RunUtility(UtilityMode::kUpdate, LogFolder());
+  if (ran == UtilityRun::kNoLogFile) {
     Log(LOG_FILE | LOG_CONSOLE, JournalError, Msg::UpdateLogFileFailed);
-    return -1;
+    return Status::Failed("the update utility's log file cannot be made");
   }
-  if (ran == 2) {
+  if (ran == UtilityRun::kNotStarted) {
     LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::UtilityStartFailed), 0, "");
   } else {
     Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::UpdateFinished);
@@ -93,51 +94,48 @@ int FetchBases() {
   std::string text;
   if (p->FileRead(Widen(kResultFile), &text) != kNoError) {
     Log(LOG_FILE | LOG_CONSOLE, JournalError, Msg::ResultFileOpenFailed);
-    return -1;
+    return Status::NotFound("the update utility left no result file");
   }
   text.resize(std::min<size_t>(text.size(), 100));
-  int code = 0;
-  if (std::sscanf(text.c_str(), "%d", &code) != 1) code = 0;
+  *code = 0;
+  if (std::sscanf(text.c_str(), "%d", code) != 1) *code = 0;
   if (LogLevelAbove(kLogFromLevel3)) {
-    LogMessage(LOG_FILE | LOG_CONSOLE, JournalInformation, MessageText(Msg::UtilityReturnCode), 0, code);
+    LogMessage(LOG_FILE | LOG_CONSOLE, JournalInformation, MessageText(Msg::UtilityReturnCode), 0, *code);
   }
   (void)p->FileDelete(Widen(kResultFile));  // a stale result must not be read twice; nothing to do if it fails
-  return code;
+  return Status::OK();
 }
 
-bool CheckBases() {
+namespace {
+
+// Each step of the kernel's opening has its own log text here.
+void LogKernelFailure(KernelOpenStep step, const Status& failed) {
+  if (!LogLevelAbove(kLogFromLevel1)) return;
+  Msg message = step == KernelOpenStep::kEngine     ? Msg::UpdaterKernelInitFailed
+                : step == KernelOpenStep::kSettings ? Msg::KernelSettingsFailed
+                                                    : Msg::KernelStartFailed;
+  LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(message), 0, static_cast<unsigned>(failed.hresult()));
+}
+
+}  // namespace
+
+Status CheckBases() {
   // A set that loads may still switch detections off: it is taken only when
   // every file in it is vouched for, and the administrators hear of one that
   // is not, since the site's bases source is then in question.
   BasesProof proof = BasesProof::kSignedIndex;
-  std::string why;
   const std::u16string& folder = KernelSettings().basesFolder;
-  if (ProveBasesFolder(folder, &proof, &why) != S_OK) {
+  if (Status proven = ProveBasesFolder(folder, &proof); !proven.ok()) {
     LogMessage(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL | LOG_ADMIN, JournalError, "%s", 0,
-               RefusalLine(folder, why).c_str());
-    return false;
+               RefusalLine(folder, proven.message()).c_str());
+    return proven;
   }
-  bool sound = false;
-  if (HRESULT hr = InitKernel(); hr != S_OK) {
-    if (LogLevelAbove(kLogFromLevel1)) {
-      LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::UpdaterKernelInitFailed), 0,
-                 static_cast<unsigned>(hr));
-    }
-  } else if (HRESULT hr2 = WriteKernelSettings(KernelSettings()); hr2 != S_OK) {
-    if (LogLevelAbove(kLogFromLevel1)) {
-      LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelSettingsFailed), 0,
-                 static_cast<unsigned>(hr2));
-    }
-  } else if (HRESULT hr3 = StartKernel(); hr3 != S_OK) {
-    if (LogLevelAbove(kLogFromLevel1)) {
-      LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::KernelStartFailed), 0,
-                 static_cast<unsigned>(hr3));
-    }
-  } else {
-    sound = true;
-  }
-  (void)StopKernel();  // always succeeds
-  return sound;
+  Platform* p = ProcessPlatform();
+  std::unique_ptr<ScanKernel> kernel;  // the updater's own, closed again at once
+  KernelOpenStep failed = KernelOpenStep::kEngine;
+  Status opened = ScanKernel::Open({ConfiguredKernelEngine(p), KernelSettings()}, p, &kernel, &failed);
+  if (!opened.ok()) LogKernelFailure(failed, opened);
+  return opened;
 }
 
 void NotifyTasks() {
@@ -150,41 +148,60 @@ void NotifyTasks() {
   }
 }
 
+namespace {
+
+// The status the log shows for a run that failed.
+constexpr notesapi::Status kUpdateFailed = 0xFFFF;
+
+// Bases that do not load go back to the set before them.
+Status RollBack(Platform* p) {
+  Log(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalError, Msg::BrokenBasesRollingBack);
+  UtilityRun rolled = RunUtility(UtilityMode::kRollback, LogFolder());
+  (void)p->FileDelete(Widen(kResultFile));  // the rollback's result is not read, and must not be later
+  if (rolled != UtilityRun::kRanToEnd) {
+    if (rolled == UtilityRun::kNoLogFile) Log(LOG_FILE | LOG_CONSOLE, JournalError, Msg::UpdateLogFileFailed);
+    if (rolled == UtilityRun::kNotStarted) {
+      LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::UtilityStartFailed), 0, "");
+    }
+    Log(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL | LOG_ADMIN, JournalError, Msg::RollbackFailed);
+    return Status::FromPlatform(kUpdateFailed, "the new bases are broken and could not be rolled back");
+  }
+  return Status::FromPlatform(kUpdateFailed, "the new bases are broken; the previous ones are back");
+}
+
+Status InstallFetched(Platform* p, int code) {
+  if (code == kNoNewBases) {
+    Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::NoNewBases);
+    Log(LOG_JOURNAL, JournalInformation, Msg::JournalUpdateNotNeeded);
+    (void)ComputeNextUpdate();  // reports its own errors
+    return Status::OK();
+  }
+  if (code != 0) {
+    Log(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalError, Msg::UpdateFailed);
+    return Status::FromPlatform(kUpdateFailed, "the update utility failed");
+  }
+  (void)ComputeNextUpdate();  // reports its own errors
+  Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::CheckingLoadedBases);
+  if (!CheckBases().ok()) return RollBack(p);
+  Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::LoadedBasesSound);
+  NotifyTasks();
+  Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::BasesUpdated);
+  Log(LOG_JOURNAL, JournalInformation, Msg::JournalBasesUpdated);
+  return Status::OK();
+}
+
+}  // namespace
+
 Status RunUpdate() {
   Platform* p = ProcessPlatform();
   (void)p->StatusLineSetDefaultText("Loading antivirus databases...");  // shown only
   std::string updating = "Updating";
   (void)WriteUpdaterStatus(2, &updating);  // a status the administrator sees; the run goes on without it
   Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::UpdatingBases);
-  int code = FetchBases();
-  Status result = kNoError;
-  if (code == kNoNewBases) {
-    Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::NoNewBases);
-    Log(LOG_JOURNAL, JournalInformation, Msg::JournalUpdateNotNeeded);
-    (void)ComputeNextUpdate();  // reports its own errors
-  } else if (code != 0) {
-    Log(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalError, Msg::UpdateFailed);
-    result = 0xFFFF;
-  } else {
-    (void)ComputeNextUpdate();  // reports its own errors
-    Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::CheckingLoadedBases);
-    if (CheckBases()) {
-      Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::LoadedBasesSound);
-      NotifyTasks();
-      Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::BasesUpdated);
-      Log(LOG_JOURNAL, JournalInformation, Msg::JournalBasesUpdated);
-    } else {
-      Log(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalError, Msg::BrokenBasesRollingBack);
-      int rolled = RunUtility(UtilityMode::kRollback, LogFolder());
-      (void)p->FileDelete(Widen(kResultFile));  // the rollback's result is not read, and must not be later
-      if (rolled != 0) {
-        if (rolled == 1) Log(LOG_FILE | LOG_CONSOLE, JournalError, Msg::UpdateLogFileFailed);
-        if (rolled == 2) LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::UtilityStartFailed), 0, "");
-        Log(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL | LOG_ADMIN, JournalError, Msg::RollbackFailed);
-      }
-      result = 0xFFFF;
-    }
-  }
+  int code = -1;
+  Status fetched = FetchBases(&code);
+  // Without a result the run failed as one the utility reports failed does.
+  Status result = InstallFetched(p, fetched.ok() ? code : -1);
   (void)p->StatusLineSetDefaultText("Idle task");
   std::string empty;
   (void)WriteUpdaterStatus(1, &empty);

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "notesapi/status.h"
+#include "base/status.h"
 
 namespace zul {
 
@@ -16,17 +16,21 @@ inline constexpr char kUpdaterComplete[] = "UPDATER|COMPLETE";
 inline constexpr char kResultFile[] = "basefetch.txt";
 inline constexpr int kNoNewBases = 10;
 
-// 0 when new bases were installed and checked, or there were none; 0xFFFF
-// on failure.
-notesapi::Status RunUpdate();
-// The utility's return code, or -1.
-int FetchBases();
-// 0 the utility ran to its end; 1 the console log file could not be made;
-// 2 the utility could not be started (or did not end within
-// notes.ini ZulUpdaterUtilityTimeout seconds, default 3600, and was ended).
-int RunUtility(UtilityMode mode, const std::u16string& logFolder);
-// True when the bases in the bases folder load into a scan kernel.
-bool CheckBases();
+// OK when new bases were installed and checked, or there were none; a
+// failure carries the status 0xFFFF that the log shows.
+Status RunUpdate();
+// Runs the utility and reads its return code from its result file.
+Status FetchBases(int* code);
+enum class UtilityRun {
+  kRanToEnd,
+  kNoLogFile,   // its console log file could not be made
+  kNotStarted,  // it could not be started, or did not end within notes.ini
+                // ZulUpdaterUtilityTimeout seconds (default 3600) and was ended
+};
+UtilityRun RunUtility(UtilityMode mode, const std::u16string& logFolder);
+// OK when the bases in the bases folder are proven and load into a scan
+// kernel of the updater's own.
+Status CheckBases();
 void NotifyTasks();
 
 // The folder of the updater's log file, ending with its separator; empty

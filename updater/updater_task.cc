@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/process_entry.h"
 #include "base/server_variables.h"
 #include "base/version_text.h"
 #include "notesapi/process_platform.h"
@@ -27,7 +28,6 @@ constexpr char kDatabaseQueue[] = "MQ$DATABASE2UPD";
 constexpr uint32_t kScheduleInterval = 60;
 constexpr int kFailuresBeforeNextSlot = 3;
 constexpr int kMaxFailedReads = 3;
-constexpr Status kFailed = 0xFFFF;
 
 enum class Outcome { kGoOn, kStop, kEndTask };
 
@@ -37,7 +37,7 @@ struct UpdaterState {
   int failures = 0;
 };
 
-void Log(uint32_t targets, uint16_t type, Msg message, Status status = 0) {
+void Log(uint32_t targets, uint16_t type, Msg message, notesapi::Status status = 0) {
   LogMessage(targets, type, "%s", status, MessageText(message));
 }
 
@@ -45,8 +45,8 @@ void SetStatusText(const char* text) { (void)ProcessPlatform()->StatusLineSetDef
 
 void UpdateNow() {
   Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::UpdateRequested);
-  if (Status s = RunUpdate(); (s & 0xFFFF) != 0) {
-    Log(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalError, Msg::UpdateNotPossible, s);
+  if (Status s = RunUpdate(); !s.ok()) {
+    Log(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalError, Msg::UpdateNotPossible, s.platformStatus());
   }
 }
 
@@ -55,7 +55,7 @@ Outcome HandleDatabase(const std::string& text) {
     LogMessage(LOG_FILE | LOG_CONSOLE, JournalInformation, MessageText(Msg::DatabaseMessageReceived), 0, text.c_str());
   }
   if (text.find("CONFIG|UPDATED") != std::string::npos) {
-    if (!ReadAllSettings(TaskKind::kUpdater)) {
+    if (!ReadAllSettings(TaskKind::kUpdater).ok()) {
       Log(LOG_FILE | LOG_CONSOLE, JournalError, Msg::ConfigReadErrorExit);
       return Outcome::kEndTask;
     }
@@ -96,7 +96,7 @@ Outcome Drain(Platform* p, QueueHandle queue, const char* name, Outcome (*handle
   int failures = 0;
   for (;;) {
     std::string message;
-    Status s = p->QueueGet(queue, 255, &message);
+    notesapi::Status s = p->QueueGet(queue, 255, &message);
     if (s == kNoError) {
       failures = 0;
       message.resize(std::strlen(message.c_str()));
@@ -118,8 +118,8 @@ void CheckSchedule(Platform* p, UpdaterState& state) {
   SetStatusText("Update in progress");
   Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::UpdateRequested);
   Status s = RunUpdate();
-  if ((s & 0xFFFF) != 0) {
-    Log(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalError, Msg::UpdateNotPossible, s);
+  if (!s.ok()) {
+    Log(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalError, Msg::UpdateNotPossible, s.platformStatus());
     ++state.failures;
     if (LogLevelAbove(kLogFromLevel4)) LogMessage(LOG_FILE | LOG_CONSOLE, JournalInformation, "Count=%d", 0, state.failures);
     if (state.failures >= kFailuresBeforeNextSlot) {
@@ -167,27 +167,27 @@ Status UpdaterTaskMain(ModuleHandle module, int argc, char** argv) {
   SetSystemWarningSender(SendSystemWarning);
   if (!ReadServerVariables(TaskKind::kUpdater)) {
     Log(LOG_FILE | LOG_CONSOLE, JournalError, Msg::UpdaterConfigReadErrorExit);
-    return kFailed;
+    return TaskDidNotStart();
   }
   Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::Initialising);
-  if (!ReadAllSettings(TaskKind::kUpdater)) {
+  if (!ReadAllSettings(TaskKind::kUpdater).ok()) {
     Log(LOG_FILE | LOG_CONSOLE, JournalError, Msg::UpdaterSettingsReadErrorExit);
-    return kFailed;
+    return TaskDidNotStart();
   }
   // Taken for the life of the process: the system frees it when the process ends.
-  if (Status guard = p->AcquireInstance(kProgramName); guard != kNoError) {
+  if (notesapi::Status guard = p->AcquireInstance(kProgramName); guard != kNoError) {
     if (IsError(guard, kInstanceRunning)) {
       Log(LOG_FILE | LOG_CONSOLE, JournalTaskFault, Msg::AlreadyRunning);
-      return kNoError;
+      return Status::OK();
     }
     Log(LOG_FILE | LOG_CONSOLE, JournalError, Msg::InstanceGuardFailed, guard);
-    return kFailed;
+    return TaskDidNotStart();
   }
   Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::UpdaterRegisteringQueues);
   UpdaterState state;
   bool opened = true;
   for (auto [name, handle] : {std::pair{kConsoleQueue, &state.console}, std::pair{kDatabaseQueue, &state.database}}) {
-    if (Status s = p->QueueOpen(name, kQueueCreate, handle); s != kNoError) {
+    if (notesapi::Status s = p->QueueOpen(name, kQueueCreate, handle); s != kNoError) {
       *handle = kNullHandle;
       LogMessage(LOG_FILE | LOG_CONSOLE, JournalError, MessageText(Msg::QueueOpenFailedExit), s, name);
       opened = false;
@@ -199,12 +199,12 @@ Status UpdaterTaskMain(ModuleHandle module, int argc, char** argv) {
     std::string empty;
     (void)WriteUpdaterStatus(1, &empty);  // reports its own errors
     Log(LOG_FILE | LOG_CONSOLE, JournalInformation, Msg::UpdaterInitialisationComplete);
-    if (MainLoop(p, state) == Outcome::kEndTask) return kFailed;
+    if (MainLoop(p, state) == Outcome::kEndTask) return Status::Failed("the settings could not be read again: the task ended");
   }
   if (LogLevelAbove(kLogFromLevel3)) Log(LOG_FILE | LOG_CONSOLE | LOG_JOURNAL, JournalInformation, Msg::ShuttingDown);
   if (state.console != kNullHandle) (void)p->QueueClose(state.console);  // nothing to do about a failure here
   if (state.database != kNullHandle) (void)p->QueueClose(state.database);
-  return kNoError;
+  return Status::OK();
 }
 
 }  // namespace zul

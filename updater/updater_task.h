@@ -3,16 +3,17 @@
 #ifndef UPDATER_UPDATER_TASK_H_
 #define UPDATER_UPDATER_TASK_H_
 
-#include "notesapi/status.h"
+#include "base/status.h"
 #include "notesapi/types.h"
 
 namespace zul {
 
 inline constexpr char kUpdaterTaskName[] = "ZulUpdater";
 
-// 0 after a normal stop or when another instance runs; 0xFFFF after a
-// start-up failure or a failed settings re-read. Needs the process platform.
-notesapi::Status UpdaterTaskMain(notesapi::ModuleHandle module, int argc, char** argv);
+// OK after a normal stop or when another instance runs; a failure (the
+// frame is given 0xFFFF) after a start-up failure or a failed settings
+// re-read. Needs the process platform.
+Status UpdaterTaskMain(notesapi::ModuleHandle module, int argc, char** argv);
 
 }  // namespace zul
 

@@ -410,4 +410,10 @@ Status NewHostPlatform(const HostOptions& options, std::unique_ptr<Platform>* pl
   return kNoError;
 }
 
+Status OpenProgramHost(int argc, const char* const* argv, std::unique_ptr<Platform>* platform) {
+  HostOptions options;
+  if (Status s = LocateNotesIni(argc, argv, &options.notesIni); s != kNoError) return s;
+  return NewHostPlatform(options, platform);
+}
+
 }  // namespace notesapi

@@ -62,6 +62,10 @@ void RestrictNewFileModes();
 // line on standard error that names the owner.
 [[nodiscard]] Status NewHostPlatform(const HostOptions& options, std::unique_ptr<Platform>* platform);
 
+// The platform of a task program: notes.ini found as LocateNotesIni finds
+// it, opened as NewHostPlatform opens it with the default options.
+[[nodiscard]] Status OpenProgramHost(int argc, const char* const* argv, std::unique_ptr<Platform>* platform);
+
 }  // namespace notesapi
 
 #endif  // NOTESAPI_HOST_HOST_PLATFORM_H_

@@ -31,7 +31,7 @@ TEST_F(JournalRecordsTest, VirusRecordItemsInOrder) {
   ASSERT_EQ(host_->NoteOpen(db.get(), ids[0], 0, note.put()), kNoError);
   std::vector<std::pair<std::string, uint16_t>> items;
   ItemInfo item;
-  for (Status s = host_->ItemInfoFirst(note.get(), &item); s == kNoError;
+  for (notesapi::Status s = host_->ItemInfoFirst(note.get(), &item); s == kNoError;
        s = host_->ItemInfoNext(note.get(), item.item, {}, &item)) {
     items.emplace_back(item.name, item.type);
   }

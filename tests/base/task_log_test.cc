@@ -119,7 +119,7 @@ TEST_F(TaskLogTest, JournalRecordCarriesTheMessageWithoutTaskName) {
   ASSERT_NO_FATAL_FAILURE(OpenOnlyJournalRecord(&db, &note));
   std::vector<std::string> names;
   ItemInfo item;
-  for (Status s = host_->ItemInfoFirst(note.get(), &item); s == kNoError;
+  for (notesapi::Status s = host_->ItemInfoFirst(note.get(), &item); s == kNoError;
        s = host_->ItemInfoNext(note.get(), item.item, {}, &item)) {
     names.push_back(item.name);
   }

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "notesapi/transfer_decoding.h"
+#include "mime/transfer_decoding.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -11,10 +11,12 @@
 #include "notesapi/item_values.h"
 #include "notesapi/scoped_handles.h"
 #include "notesapi/stored_structures.h"
-#include "notesapi/transfer_decoding.h"
+#include "mime/transfer_decoding.h"
 #include "tests/notesapi/test_server.h"
 
 namespace notesapi::testing {
+
+using namespace mime;
 namespace {
 
 using namespace std::string_literals;

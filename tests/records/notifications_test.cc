@@ -58,7 +58,7 @@ class NotificationsTest : public TaskTest {
   std::string BodyOf(NoteHandle note, const char* item = "Body") {
     std::string text;
     ItemInfo info;
-    for (Status s = host_->ItemInfoByName(note, item, &info); s == kNoError;
+    for (notesapi::Status s = host_->ItemInfoByName(note, item, &info); s == kNoError;
          s = host_->ItemInfoNext(note, info.item, item, &info)) {
       MemHandle block = kNullHandle;
       uint32_t length = 0;
@@ -200,7 +200,7 @@ TEST_F(QuarantineTest, QuarantinedObjectsAndTheirReportsAreSaved) {
   EXPECT_EQ(sender, "ivan@example.com");
   int files = 0;
   ItemInfo item;
-  for (Status s = host_->ItemInfoByName(doc.get(), "$FILE", &item); s == kNoError;
+  for (notesapi::Status s = host_->ItemInfoByName(doc.get(), "$FILE", &item); s == kNoError;
        s = host_->ItemInfoNext(doc.get(), item.item, "$FILE", &item)) {
     ++files;
   }

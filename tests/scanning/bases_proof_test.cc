@@ -18,11 +18,11 @@ class BasesProofTest : public TaskTest {
     std::filesystem::create_directories(folder);
     return folder;
   }
-  // S_OK and how, or the reason (UTF-8) it was refused.
+  // How it was proven, or the reason (UTF-8) it was refused.
   std::string Prove(const std::string& folder) {
     BasesProof proof = BasesProof::kSignedIndex;
-    std::string why;
-    if (ProveBasesFolder(std::u16string(folder.begin(), folder.end()), &proof, &why) != S_OK) return NativeToUtf8(why);
+    Status proven = ProveBasesFolder(std::u16string(folder.begin(), folder.end()), &proof);
+    if (!proven.ok()) return NativeToUtf8(proven.message());
     return proof == BasesProof::kSignedIndex ? "signed index" : proof == BasesProof::kClamavContainers ? "containers"
                                                                                                        : "unsigned";
   }
@@ -146,31 +146,31 @@ TEST_F(BasesProofTest, AFolderChangedAfterItsProofIsNotTaken) {
   SignBasesFolder(folder);
   std::u16string wide(folder.begin(), folder.end());
   BasesProof proof = BasesProof::kSignedIndex;
-  std::string why;
   std::string fingerprint;
-  ASSERT_EQ(ProveBasesFolder(wide, &proof, &why, &fingerprint), S_OK);
-  EXPECT_EQ(ConfirmBasesUnchanged(wide, fingerprint, &why), S_OK) << "nothing changed";
+  ASSERT_TRUE(ProveBasesFolder(wide, &proof, &fingerprint).ok());
+  EXPECT_TRUE(ConfirmBasesUnchanged(wide, fingerprint).ok()) << "nothing changed";
 
   Write(folder + "/swap", "two\n");
   std::filesystem::rename(folder + "/swap", folder + "/a.hdb");
-  EXPECT_EQ(ConfirmBasesUnchanged(wide, fingerprint, &why), ZUL_E_BASES_NOT_PROVEN) << "a file swapped in";
-  EXPECT_EQ(NativeToUtf8(why), "файлы папки изменились, пока базы загружались");
+  Status swapped = ConfirmBasesUnchanged(wide, fingerprint);
+  EXPECT_EQ(swapped.hresult(), ZUL_E_BASES_NOT_PROVEN) << "a file swapped in";
+  EXPECT_EQ(NativeToUtf8(swapped.message()), "файлы папки изменились, пока базы загружались");
 
   SignBasesFolder(folder);
-  ASSERT_EQ(ProveBasesFolder(wide, &proof, &why, &fingerprint), S_OK);
+  ASSERT_TRUE(ProveBasesFolder(wide, &proof, &fingerprint).ok());
   auto modified = std::filesystem::last_write_time(folder + "/a.hdb");
   { std::ofstream(folder + "/a.hdb", std::ios::binary | std::ios::app) << "more\n"; }
   std::filesystem::last_write_time(folder + "/a.hdb", modified);
-  EXPECT_EQ(ConfirmBasesUnchanged(wide, fingerprint, &why), ZUL_E_BASES_NOT_PROVEN) << "written in place, time set back";
+  EXPECT_EQ(ConfirmBasesUnchanged(wide, fingerprint).hresult(), ZUL_E_BASES_NOT_PROVEN) << "written in place, time set back";
   SignBasesFolder(folder);
-  ASSERT_EQ(ProveBasesFolder(wide, &proof, &why, &fingerprint), S_OK);
+  ASSERT_TRUE(ProveBasesFolder(wide, &proof, &fingerprint).ok());
   Write(folder + "/b.ndb", "added\n");
-  EXPECT_EQ(ConfirmBasesUnchanged(wide, fingerprint, &why), ZUL_E_BASES_NOT_PROVEN) << "a file added";
+  EXPECT_EQ(ConfirmBasesUnchanged(wide, fingerprint).hresult(), ZUL_E_BASES_NOT_PROVEN) << "a file added";
 
   SetIni("ZulBasesUnsigned", "1");
-  ASSERT_EQ(ProveBasesFolder(wide, &proof, &why, &fingerprint), S_OK);
+  ASSERT_TRUE(ProveBasesFolder(wide, &proof, &fingerprint).ok());
   EXPECT_EQ(fingerprint, "") << "nothing proven, nothing to confirm";
-  EXPECT_EQ(ConfirmBasesUnchanged(wide, fingerprint, &why), S_OK);
+  EXPECT_TRUE(ConfirmBasesUnchanged(wide, fingerprint).ok());
 }
 
 // What "zulctl bases sign" writes: the files of the folder, the entries of

@@ -159,24 +159,18 @@ TEST_F(ClamdEngineTest, KernelSelfTestGoesThroughTheDaemon) {
   KernelSettingsRecord settings;
   settings.tempFolder = std::u16string(work.begin(), work.end()) + u"/ftemp";
   settings.engineTimeout = 200;
-  (void)StopKernel();
+  std::unique_ptr<ScanKernel> kernel;
   {
     // A daemon that answers, but finds nothing in anything.
     FakeDaemon blind(socket_, std::string("stream: OK\0", 11), std::string("PONG\0", 5));
-    SelectKernelEngine("clamd:unix:" + socket_);
-    ASSERT_EQ(InitKernel(), S_OK);
-    ASSERT_EQ(WriteKernelSettings(settings), S_OK);
-    EXPECT_EQ(StartKernel(), ZUL_E_SELF_TEST);
-    (void)StopKernel();
+    EXPECT_EQ(ScanKernel::Open({"clamd:unix:" + socket_, settings}, host_.get(), &kernel).hresult(), ZUL_E_SELF_TEST);
+    EXPECT_EQ(kernel, nullptr);
   }
   ::unlink(socket_.c_str());
   if (!StartClamd()) GTEST_SKIP() << "clamd is not installed or did not start";
-  ASSERT_EQ(InitKernel(), S_OK);
-  ASSERT_EQ(WriteKernelSettings(settings), S_OK);
-  EXPECT_EQ(StartKernel(), S_OK) << "the real daemon detects EICAR";
-  EXPECT_EQ(ReloadBases(), S_OK);
-  (void)StopKernel();
-  SelectKernelEngine("");
+  ASSERT_TRUE(ScanKernel::Open({"clamd:unix:" + socket_, settings}, host_.get(), &kernel).ok())
+      << "the real daemon detects EICAR";
+  EXPECT_TRUE(kernel->Reload().ok());
 }
 
 TEST_F(ClamdEngineTest, OnlyTheExactCleanAnswerIsClean) {

@@ -85,7 +85,7 @@ TEST_F(ScanDriverTest, MailOfOtherGeneratorsArrivesAsSentOrLosesOnlyItsPayload) 
     std::string message = GmimeMessage(body, file, ReadFile(dir + "/" + file));
     sent.emplace_back(std::string("GMime with ") + file, message, SubmitMime(message));
   }
-  ASSERT_EQ(Run(), kNoError);
+  ASSERT_TRUE(Run().ok());
   for (const auto& [what, message, id] : sent) {
     EXPECT_FALSE(Held(id)) << what;
     std::string delivered = Exported(id);
@@ -109,14 +109,14 @@ TEST_F(ScanDriverTest, RealMailsOfAnotherLibrarysTestSetArriveAsSent) {
     ScopedDb box(host_.get());
     ASSERT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
     ImportedMessage imported;
-    Status s = ImportMimeMessage(host_.get(), box.get(), message, true, Wide(server_.directory()), &imported);
+    notesapi::Status s = ImportMimeMessage(host_.get(), box.get(), message, true, Wide(server_.directory()), &imported);
     if (s == kNotAMessage) continue;  // a file of the set that holds no header at all
     ASSERT_EQ(s, kNoError) << name;
     Post(imported.noteId);
     sent.emplace_back(entry.path().string(), imported.noteId);
   }
   ASSERT_GE(sent.size(), 40u);
-  ASSERT_EQ(Run(), kNoError);
+  ASSERT_TRUE(Run().ok());
   for (const auto& [path, id] : sent) {
     EXPECT_FALSE(Held(id)) << path;
     EXPECT_EQ(Exported(id), ReadFile(path)) << path;

@@ -39,8 +39,6 @@ struct Attachment {
 class ScanDriverTest : public TaskTest {
  protected:
   void SetUp() override {
-    (void)StopKernel();
-    SelectKernelEngine("");
     SetKernelScanFunction(nullptr);
     ResetSettingsRecords();
     SetIni("ZulMailMonitorLogConsole", "1");
@@ -55,7 +53,6 @@ class ScanDriverTest : public TaskTest {
   }
   void TearDown() override {
     SetKernelScanFunction(nullptr);
-    (void)StopKernel();
   }
 
   void Change(const std::string& form, const std::vector<std::pair<std::string, std::string>>& items) {
@@ -143,7 +140,7 @@ class ScanDriverTest : public TaskTest {
     EXPECT_EQ(host_->DbOpen(db, box.put()), kNoError);
     EXPECT_EQ(host_->NoteOpen(box.get(), id, flags, note.put()), kNoError);
     ItemInfo item;
-    for (Status s = host_->ItemInfoByName(note.get(), "$FILE", &item); s == kNoError;
+    for (notesapi::Status s = host_->ItemInfoByName(note.get(), "$FILE", &item); s == kNoError;
          s = host_->ItemInfoNext(note.get(), item.item, "$FILE", &item)) {
       std::string value;
       EXPECT_EQ(host_->ItemValue(item.value, &value), kNoError);
@@ -170,7 +167,7 @@ class ScanDriverTest : public TaskTest {
     EXPECT_EQ(host_->NoteOpen(box.get(), id, 0, note.put()), kNoError);
     ItemInfo item;
     std::string text;
-    for (Status s = host_->ItemInfoByName(note.get(), "Body", &item); s == kNoError;
+    for (notesapi::Status s = host_->ItemInfoByName(note.get(), "Body", &item); s == kNoError;
          s = host_->ItemInfoNext(note.get(), item.item, "Body", &item)) {
       MemHandle block = kNullHandle;
       uint32_t length = 0;
@@ -191,7 +188,7 @@ class ScanDriverTest : public TaskTest {
     EXPECT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, note.put()), kNoError);
     uint32_t index = 0;
     ItemInfo item;
-    for (Status s = host_->ItemInfoFirst(note.get(), &item); s == kNoError;
+    for (notesapi::Status s = host_->ItemInfoFirst(note.get(), &item); s == kNoError;
          s = host_->ItemInfoNext(note.get(), item.item, {}, &item), ++index) {
       if (item.name == name) return index;
     }
@@ -281,7 +278,7 @@ inline std::string Base64Lines(const std::string& data) {
 }
 
 // A kernel that finds the test pattern anywhere, as a pattern signature would.
-inline ScanResult PatternKernel(std::u16string_view scanCopy, std::u16string_view, std::string* description, bool) {
+inline ScanResult PatternKernel(std::u16string_view scanCopy, std::string* description) {
   std::string data;
   if (ProcessPlatform()->FileRead(scanCopy, &data) != kNoError) return ResultFailed;
   if (data.find("EICAR-STANDARD-ANTIVIRUS-TEST-FILE") == std::string::npos) return ResultClean;

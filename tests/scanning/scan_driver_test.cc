@@ -8,7 +8,7 @@ namespace {
 
 TEST_F(ScanDriverTest, InfectedMimeMailIsCleanedReportedQuarantinedAndReleased) {
   NoteId id = SubmitMime(kMimeWithEicar);
-  ASSERT_EQ(Run(), kNoError);
+  ASSERT_TRUE(Run().ok());
   EXPECT_FALSE(Held(id)) << "released after the scan";
   std::map<std::string, std::string> files;
   for (const Attachment& a : ConvertedFiles("mail.box", id)) files[a.name] = a.data;
@@ -51,7 +51,7 @@ TEST_F(ScanDriverTest, WithoutAConvertedViewTheStoredPartsAreScannedDecoded) {
     ASSERT_EQ(host_->ItemAppend(raw.get(), 0, "Body", damaged, nullptr), kNoError);
     ASSERT_EQ(host_->NoteUpdate(raw.get(), kUpdateForce), kNoError);
   }
-  ASSERT_EQ(Run(), kNoError);
+  ASSERT_TRUE(Run().ok());
   EXPECT_TRUE(LoggedStart("ERROR CD-CONVERT NOTE(3)"));
   EXPECT_FALSE(Held(id)) << Joined();
   std::map<std::string, std::string> files = FilesByName(id);
@@ -65,7 +65,7 @@ TEST_F(ScanDriverTest, WithoutAConvertedViewTheStoredPartsAreScannedDecoded) {
 TEST_F(ScanDriverTest, CleanMailIsReleasedExactlyAsItCame) {
   const std::string message = "From: a@example.com\nTo: b@example.com\nSubject: hi\n\nhello\r\n";
   NoteId id = SubmitMime(message);
-  ASSERT_EQ(Run(), kNoError);
+  ASSERT_TRUE(Run().ok());
   EXPECT_FALSE(Held(id));
   std::string exported = Exported(id);
   EXPECT_EQ(exported, message);
@@ -80,7 +80,7 @@ TEST_F(ScanDriverTest, FiltersActInOrderSizeTypeName) {
                           {"program.txt", "MZ rest"},
                           {"gif87.exe", "GIF87a..."},
                           {"photo.gif", "GIF89a..."}});
-  ASSERT_EQ(Run(), kNoError);
+  ASSERT_TRUE(Run().ok());
   EXPECT_FALSE(Held(id));
   std::map<std::string, std::string> files = FilesByName(id);
   ASSERT_EQ(files.size(), 5u);
@@ -97,12 +97,12 @@ TEST_F(ScanDriverTest, FiltersActInOrderSizeTypeName) {
 
 TEST_F(ScanDriverTest, AWorkFolderOthersCanWriteIntoRefusesTheStart) {
   NoteId id = SubmitMemo({{"a.txt", "clean"}});
-  ASSERT_EQ(Run(), kNoError);  // made for the monitor alone
+  ASSERT_TRUE(Run().ok());  // made for the monitor alone
   std::string work = server_.directory() + "/tmp/zulmailmonitor";
   ASSERT_EQ(::chmod(work.c_str(), 0777), 0);
   platform_->lines.clear();
   NoteId next = SubmitMemo({{"b.txt", "clean"}});
-  EXPECT_NE(Run(), kNoError);
+  EXPECT_FALSE(Run().ok());
   EXPECT_TRUE(Held(next)) << "nothing is scanned in a folder others can plant links in";
   EXPECT_FALSE(Held(id));
   EXPECT_TRUE(LoggedStart("Рабочая папка ")) << Joined();
@@ -112,7 +112,7 @@ TEST_F(ScanDriverTest, AScanThatDidNotFinishIsNoCleanScan) {
   std::string nested = kEicar;
   for (int level = 0; level < 20; ++level) nested = BuildZip({{"level" + std::to_string(level) + ".zip", nested}});
   NoteId id = SubmitMemo({{"deep.zip", nested}});
-  ASSERT_EQ(Run(), kNoError);
+  ASSERT_TRUE(Run().ok());
   EXPECT_FALSE(Held(id));
   EXPECT_EQ(Files(id)[0].data, placeholder_) << "by default an incomplete scan removes the object";
   EXPECT_EQ(NoteCount("zulquarantine.nsf"), 1u) << "and keeps it in quarantine";
@@ -123,7 +123,7 @@ TEST_F(ScanDriverTest, TheNameFilterSeesTheNameWindowsRuns) {
   const std::string longName = std::string(300, 'B') + ".exe";
   NoteId id = SubmitMemo({{longName, "harmless"}, {"evil.exe.", "harmless"}, {"evil.exe ", "harmless"},
                           {"evil.exe. .", "harmless"}, {"notes.exe.txt", "harmless"}});
-  ASSERT_EQ(Run(), kNoError);
+  ASSERT_TRUE(Run().ok());
   EXPECT_FALSE(Held(id));
   std::vector<Attachment> files = Files(id);
   ASSERT_EQ(files.size(), 5u);
@@ -140,7 +140,7 @@ TEST_F(ScanDriverTest, EveryOneOfThreeHundredInfectedObjectsIsRemoved) {
   std::vector<Attachment> many;
   for (int i = 0; i < 300; ++i) many.push_back({"e" + std::to_string(i) + ".txt", kEicar});
   NoteId id = SubmitMemo(many);
-  ASSERT_EQ(Run(), kNoError);
+  ASSERT_TRUE(Run().ok());
   EXPECT_FALSE(Held(id));
   std::vector<Attachment> files = Files(id);
   ASSERT_EQ(files.size(), 300u);
@@ -148,27 +148,30 @@ TEST_F(ScanDriverTest, EveryOneOfThreeHundredInfectedObjectsIsRemoved) {
   EXPECT_TRUE(LeftOver().empty());
 }
 
-ScanResult CuringKernel(std::u16string_view, std::u16string_view cureCopy, std::string* description, bool) {
+ScanResult CuringKernel(std::u16string_view, std::string* description) {
   *description = "Test.Cured";
-  (void)ProcessPlatform()->FileWrite(cureCopy, "cured content");
   return ResultCured;
 }
 
-TEST_F(ScanDriverTest, CuredObjectsReplaceTheOriginals) {
+// No engine here cures, and none hands over a cured copy: an object an
+// engine would call cured is replaced, as the table says, by the
+// placeholder, never left as it was.
+TEST_F(ScanDriverTest, AnObjectCalledCuredIsReplacedByThePlaceholder) {
   NoteId id = SubmitMemo({{"doc.bin", "infected but curable"}});
   SetKernelScanFunction(CuringKernel);
-  ASSERT_EQ(Run(), kNoError);
+  ASSERT_TRUE(Run().ok());
+  EXPECT_FALSE(Held(id));
   std::vector<Attachment> files = Files(id);
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(files[0].name, "doc.bin");
-  EXPECT_EQ(files[0].data, "cured content");
-  EXPECT_TRUE(LeftOver().empty()) << "the cure copy goes once it is attached";
+  EXPECT_EQ(files[0].data, placeholder_);
+  EXPECT_TRUE(LeftOver().empty());
 }
 
 TEST_F(ScanDriverTest, ScanningOffReleasesUnscanned) {
   Change("formMonitorSettings", {{"msDisableTask", "0"}});
   NoteId id = SubmitMemo({{"e.com", kEicar}});
-  ASSERT_EQ(Run(), kNoError);
+  ASSERT_TRUE(Run().ok());
   EXPECT_FALSE(Held(id));
   EXPECT_EQ(Files(id)[0].data, kEicar) << "switched off by the administrator";
   EXPECT_TRUE(Logged("Документ 0x08f8 обработан."));
@@ -203,7 +206,7 @@ TEST_F(ScanDriverTest, OleObjectsRichTextBodiesAndEncryptedAttachmentsAreChecked
   NoteId sealed = encrypted();
   // A kernel that finds the test pattern anywhere, as a pattern signature would.
   SetKernelScanFunction(PatternKernel);
-  ASSERT_EQ(Run(), kNoError);
+  ASSERT_TRUE(Run().ok());
   SetKernelScanFunction(nullptr);
   EXPECT_FALSE(Held(ole));
   EXPECT_EQ(NoteCount("zulquarantine.nsf"), 3u) << "the OLE object, the body and the sealed attachment";
@@ -220,7 +223,7 @@ TEST_F(ScanDriverTest, OleObjectsRichTextBodiesAndEncryptedAttachmentsAreChecked
   // Only a site that accepts encrypted objects lets them pass.
   Change("formKernelSettings", {{"ksEncrypted", "1"}});
   NoteId accepted = encrypted();
-  ASSERT_EQ(Run(), kNoError);
+  ASSERT_TRUE(Run().ok());
   EXPECT_FALSE(Held(accepted));
   ScopedDb box(host_.get());
   ScopedNote note(host_.get());
@@ -247,7 +250,7 @@ TEST_F(ScanDriverTest, ADamagedAttachmentDescriptorIsNotSkipped) {
     ASSERT_EQ(host_->ItemAppend(note.get(), item.flags, "$FILE", value.substr(0, 20), nullptr), kNoError);
     ASSERT_EQ(host_->NoteUpdate(note.get(), kUpdateForce), kNoError);
   }
-  ASSERT_EQ(Run(), kNoError);
+  ASSERT_TRUE(Run().ok());
   EXPECT_EQ(NoteCount("zulquarantine.nsf"), 1u) << "reported as not checked and kept";
   EXPECT_FALSE(Held(id));
   std::vector<Attachment> files = Files(id);
@@ -261,7 +264,7 @@ TEST_F(ScanDriverTest, BadRequestsTouchNoDocument) {
   PostText("00000000|zz|00000000|mail.box");
   Post(id, "../outside.nsf");
   Post(0x4242);
-  ASSERT_EQ(Run(3), kNoError);
+  ASSERT_TRUE(Run(3).ok());
   EXPECT_FALSE(Held(id)) << "the good request before them was served";
   EXPECT_TRUE(Logged("Запрос перехватчика отклонён: неверный формат 'garbage without fields'."));
   EXPECT_TRUE(Logged("Запрос перехватчика отклонён: неверный формат '00000000|zz|00000000|mail.box'."));
@@ -269,7 +272,7 @@ TEST_F(ScanDriverTest, BadRequestsTouchNoDocument) {
   EXPECT_TRUE(LoggedStart("Ошибка открытия документа 0x4242."));
   platform_->lines.clear();
   Post(id);
-  ASSERT_EQ(Run(), kNoError);
+  ASSERT_TRUE(Run().ok());
   EXPECT_TRUE(Logged("Документ 0x08f8 не задержан; запрос пропущен."))
       << "a released note is not saved again" << ::testing::PrintToString(Lines());
 }

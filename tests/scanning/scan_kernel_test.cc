@@ -19,13 +19,10 @@ const std::string kEicar = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRU
 class ScanKernelTest : public TaskTest {
  protected:
   void SetUp() override {
-    (void)StopKernel();
-    SelectKernelEngine("");
     work_ = server_.directory() + "/work";
     std::filesystem::create_directories(work_);
     Variables().logConsole = 1;
   }
-  void TearDown() override { (void)StopKernel(); }
 
   static std::u16string Wide(const std::string& path) { return std::u16string(path.begin(), path.end()); }
 
@@ -37,16 +34,18 @@ class ScanKernelTest : public TaskTest {
     settings.scanFlags = 0x7E;
     return settings;
   }
-  void Start(const KernelSettingsRecord& settings) {
-    ASSERT_EQ(InitKernel(), S_OK);
-    ASSERT_EQ(WriteKernelSettings(settings), S_OK);
-    ASSERT_EQ(StartKernel(), S_OK);
+  // Opens the kernel as a task does; kernel_ holds it only when it opened.
+  Status Open(const KernelSettingsRecord& settings) {
+    kernel_.reset();
+    return ScanKernel::Open({ConfiguredKernelEngine(platform_.get()), settings}, platform_.get(), &kernel_);
   }
+  void Start(const KernelSettingsRecord& settings) { ASSERT_TRUE(Open(settings).ok()); }
+  HRESULT Reload() { return kernel_->Reload().hresult(); }
   ScanResult ScanBytes(const std::string& bytes, std::string* description = nullptr) {
     std::string path = work_ + "/ZELK" + std::to_string(counter_++);
     std::ofstream(path, std::ios::binary) << bytes;
     std::string found = description != nullptr ? *description : std::string();
-    ScanResult result = ScanFile(Wide(path), u"", &found, false);
+    ScanResult result = kernel_ ? kernel_->ScanFile(Wide(path), &found) : ResultFailed;
     std::filesystem::remove(path);
     if (description != nullptr) *description = found;
     return result;
@@ -82,6 +81,7 @@ class ScanKernelTest : public TaskTest {
 
   std::string work_;
   int counter_ = 0;
+  std::unique_ptr<ScanKernel> kernel_;
 };
 
 TEST_F(ScanKernelTest, TemporaryFolderRemovedUnderARunningKernelGivesFailuresNotClean) {
@@ -94,8 +94,8 @@ TEST_F(ScanKernelTest, TemporaryFolderRemovedUnderARunningKernelGivesFailuresNot
   EXPECT_EQ(description.rfind("engine error: ", 0), 0u) << description;
   EXPECT_NE(description.find("temporary directory"), std::string::npos) << description;
   EXPECT_EQ(ScanBytes("Dear colleague, nothing to see.\n"), ResultFailed);
-  EXPECT_LT(ReloadBases(), 0);
-  EXPECT_EQ(ReloadBases(), ZUL_E_TEMP_FOLDER);
+  EXPECT_LT(Reload(), 0);
+  EXPECT_EQ(Reload(), ZUL_E_TEMP_FOLDER);
   EXPECT_TRUE(Logged("Временная папка ядра " + work_ + "/ftemp недоступна. Ошибка: " +
                      host_->StatusText(kFileNotFound)));
   std::filesystem::create_directories(work_ + "/ftemp");
@@ -105,35 +105,30 @@ TEST_F(ScanKernelTest, TemporaryFolderRemovedUnderARunningKernelGivesFailuresNot
 TEST_F(ScanKernelTest, StartNeedsAUsableTemporaryFolder) {
   KernelSettingsRecord settings = Settings(DEMO_BASES_DIR);
   settings.tempFolder = Wide(work_ + "/never-made");
-  ASSERT_EQ(InitKernel(), S_OK);
-  ASSERT_EQ(WriteKernelSettings(settings), S_OK);
-  EXPECT_EQ(StartKernel(), ZUL_E_TEMP_FOLDER);
+  EXPECT_EQ(Open(settings).hresult(), ZUL_E_TEMP_FOLDER);
   EXPECT_EQ(ScanBytes(kEicar), ResultFailed);
   settings.tempFolder.clear();
-  ASSERT_EQ(WriteKernelSettings(settings), S_OK);
-  EXPECT_EQ(StartKernel(), ZUL_E_TEMP_FOLDER) << "no folder at all is no engine default";
+  EXPECT_EQ(Open(settings).hresult(), ZUL_E_TEMP_FOLDER) << "no folder at all is no engine default";
 }
 
 TEST_F(ScanKernelTest, SelfTestMustDetectAtStartAndOnReload) {
   // Bases that tell the engine to ignore the kernel's own signature load
   // fine but detect nothing of the self-test.
   std::string blind = DemoBasesWith("blind", "ignore.ign2", std::string(kSelfTestThreatName) + "\n");
-  ASSERT_EQ(InitKernel(), S_OK);
-  ASSERT_EQ(WriteKernelSettings(Settings(blind)), S_OK);
-  EXPECT_EQ(StartKernel(), ZUL_E_SELF_TEST);
+  EXPECT_EQ(Open(Settings(blind)).hresult(), ZUL_E_SELF_TEST);
   EXPECT_TRUE(LoggedStart("Самопроверка ядра не пройдена: тестовый объект не обнаружен (результат 0, "));
   EXPECT_EQ(ScanBytes(kEicar), ResultFailed) << "a kernel that failed its self-test does not scan";
 
   Start(Settings(DEMO_BASES_DIR));
   uint32_t count = 0;
   std::optional<BasesDate> date;
-  ASSERT_EQ(GetBasesInfo(&count, &date), S_OK);
+  ASSERT_TRUE(kernel_->BasesInfo(&count, &date).ok());
   EXPECT_EQ(count, 2u) << "the self-test signature is not counted as the bases'";
   std::string description;
   EXPECT_EQ(ScanBytes(std::string(KernelSelfTestObject()), &description), ResultInfected);
   EXPECT_EQ(description, std::string(kSelfTestThreatName) + ".UNOFFICIAL");
-  ASSERT_EQ(WriteKernelSettings(Settings(blind)), S_OK);
-  EXPECT_EQ(ReloadBases(), ZUL_E_SELF_TEST);
+  ASSERT_TRUE(kernel_->Configure(Settings(blind)).ok());
+  EXPECT_EQ(Reload(), ZUL_E_SELF_TEST);
   EXPECT_EQ(ScanBytes(std::string(KernelSelfTestObject())), ResultInfected) << "the previous engine scans on";
   EXPECT_EQ(Leftovers(), std::vector<std::string>{});
 }
@@ -145,7 +140,7 @@ TEST_F(ScanKernelTest, ScanOptionsTakeEffectWithTheNextScan) {
   std::string zipped = BuildZip({{"eicar.com", kEicar}});
   EXPECT_EQ(ScanBytes(zipped), ResultClean);
   settings.scanFlags = 0x02;
-  ASSERT_EQ(WriteKernelSettings(settings), S_OK);
+  ASSERT_TRUE(kernel_->Configure(settings).ok());
   EXPECT_EQ(ScanBytes(zipped), ResultInfected) << "without a reload";
 }
 
@@ -154,7 +149,7 @@ TEST_F(ScanKernelTest, EveryClamavTestFileIsInfected) {
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(kTestFiles)) {
     std::string description;
-    EXPECT_EQ(ScanFile(Wide(entry.path().string()), u"", &description, false), ResultInfected) << entry.path();
+    EXPECT_EQ(kernel_->ScanFile(Wide(entry.path().string()), &description), ResultInfected) << entry.path();
     EXPECT_EQ(description, "Tervala.Test.ClamAV-TestFile.UNOFFICIAL") << entry.path();
     ++files;
   }
@@ -185,20 +180,20 @@ TEST_F(ScanKernelTest, EncryptedDeepAndUnwantedContentGetTheirVerdicts) {
   settings.depthLimit = 3;
   Start(settings);
   std::string description;
-  EXPECT_EQ(ScanBytes(BuildZip({{"secret.doc", "whatever is inside"}}, true), &description), ResultVerdict7);
+  EXPECT_EQ(ScanBytes(BuildZip({{"secret.doc", "whatever is inside"}}, true), &description), ResultProtected);
   EXPECT_EQ(description.rfind("Heuristics.Encrypted.", 0), 0u) << description;
   std::string nested = kEicar;
   for (int level = 0; level < 6; ++level) nested = BuildZip({{"level" + std::to_string(level) + ".zip", nested}});
-  EXPECT_EQ(ScanBytes(nested, &description), ResultVerdict5);
+  EXPECT_EQ(ScanBytes(nested, &description), ResultIncomplete);
   EXPECT_EQ(description.rfind("Heuristics.Limits.Exceeded", 0), 0u) << description;
 
-  (void)StopKernel();
+  kernel_.reset();
   std::string sample = "a harmless program some sites do not want";
   KernelSettingsRecord pua = Settings(Folder("pua", Md5Hex(sample) + ":" + std::to_string(sample.size()) +
                                                          ":PUA.Test.Unwanted\n"));
   pua.basesType = 2;  // with potentially unwanted programs
   Start(pua);
-  EXPECT_EQ(ScanBytes(sample, &description), ResultVerdict4);
+  EXPECT_EQ(ScanBytes(sample, &description), ResultSuspicious);
   EXPECT_EQ(description, "PUA.Test.Unwanted.UNOFFICIAL");
 }
 
@@ -259,9 +254,9 @@ open(sys.argv[1] + "/noise.bin", "wb").write(random.Random(5).randbytes(70000))
   EXPECT_EQ(scan("letter.lzma", &description), ResultClean) << description;
   // What neither can read, or what is larger than a member may be, is not
   // clean: the scan did not finish.
-  EXPECT_EQ(scan("broken-lzma.zip", &description), ResultVerdict5) << description;
+  EXPECT_EQ(scan("broken-lzma.zip", &description), ResultIncomplete) << description;
   EXPECT_NE(description.find("eicar.com"), std::string::npos) << "the member is named: " << description;
-  EXPECT_EQ(scan("large.zip", &description), ResultVerdict5) << description;
+  EXPECT_EQ(scan("large.zip", &description), ResultIncomplete) << description;
   for (int round = 0; round < 2; ++round) {
     for (const char* clean : {"small.zip", "twice.zip", "nested.zip", "letter.gz", "letter.bz2", "letter.xz",
                               "letters.tar.xz", "noise.bin"}) {
@@ -279,22 +274,19 @@ TEST_F(ScanKernelTest, DetectionNamesMapToVerdicts) {
   EXPECT_EQ(VerdictOfDetection("PUA.Win.Tool.Netcat"), VerdictSuspicious);
   EXPECT_EQ(VerdictOfDetection("Heuristic.NotQuite"), VerdictInfected);
   const ScanResult expected[] = {ResultNotProcessed, ResultClean,   ResultInfected, ResultFailed,
-                                 ResultVerdict4,     ResultVerdict5, ResultFailed,   ResultVerdict7};
+                                 ResultSuspicious,     ResultIncomplete, ResultFailed,   ResultProtected};
   for (int verdict = 0; verdict < 8; ++verdict) EXPECT_EQ(ResultOfVerdict(verdict), expected[verdict]) << verdict;
   EXPECT_EQ(ResultOfVerdict(99), ResultFailed);
 }
 
 TEST_F(ScanKernelTest, EmptyUnreadableAndUnstartedFiles) {
   std::string description = "unchanged";
-  EXPECT_EQ(ScanBytes(""), ResultClean) << "an empty file needs no engine";
-  EXPECT_EQ(ScanFile(u"/no/such/file", u"", &description, false), ResultFailed);
   EXPECT_EQ(ScanBytes(kEicar), ResultFailed) << "no kernel";
-  EXPECT_EQ(ReloadBases(), E_UNEXPECTED);
-  ASSERT_EQ(InitKernel(), S_OK);
-  KernelSettingsRecord missing = Settings(work_ + "/no-bases");
-  ASSERT_EQ(WriteKernelSettings(missing), S_OK);
-  EXPECT_LT(StartKernel(), 0);
-  EXPECT_EQ(ScanBytes(kEicar), ResultFailed);
+  EXPECT_LT(Open(Settings(work_ + "/no-bases")).hresult(), 0);
+  EXPECT_EQ(kernel_, nullptr) << "a kernel that did not load is no kernel";
+  Start(Settings(DEMO_BASES_DIR));
+  EXPECT_EQ(ScanBytes(""), ResultClean) << "an empty file needs no engine";
+  EXPECT_EQ(kernel_->ScanFile(u"/no/such/file", &description), ResultFailed);
   EXPECT_EQ(description, "unchanged");
 }
 
@@ -302,28 +294,42 @@ TEST_F(ScanKernelTest, FailedReloadKeepsTheOldBasesScanning) {
   Start(Settings(DEMO_BASES_DIR));
   uint32_t count = 0;
   std::optional<BasesDate> date;
-  ASSERT_EQ(GetBasesInfo(&count, &date), S_OK);
+  ASSERT_TRUE(kernel_->BasesInfo(&count, &date).ok());
   EXPECT_EQ(count, 2u);
   ASSERT_TRUE(date.has_value());
   EXPECT_GE(date->year, 126);
-  ASSERT_EQ(WriteKernelSettings(Settings(Folder("broken", "this is not a signature database\n"))), S_OK);
-  EXPECT_LT(ReloadBases(), 0);
+  ASSERT_TRUE(kernel_->Configure(Settings(Folder("broken", "this is not a signature database\n"))).ok());
+  EXPECT_LT(Reload(), 0);
   EXPECT_EQ(ScanBytes(kEicar), ResultInfected) << "the old engine still scans";
-  ASSERT_EQ(GetBasesInfo(&count, &date), S_OK);
+  ASSERT_TRUE(kernel_->BasesInfo(&count, &date).ok());
   EXPECT_EQ(count, 2u);
-  ASSERT_EQ(WriteKernelSettings(Settings(Folder("empty", ""))), S_OK);
-  EXPECT_LT(ReloadBases(), 0) << "bases without a single signature do not load";
-  ASSERT_EQ(WriteKernelSettings(Settings(DEMO_BASES_DIR)), S_OK);
-  EXPECT_EQ(ReloadBases(), S_OK);
+  ASSERT_TRUE(kernel_->Configure(Settings(Folder("empty", ""))).ok());
+  EXPECT_LT(Reload(), 0) << "bases without a single signature do not load";
+  ASSERT_TRUE(kernel_->Configure(Settings(DEMO_BASES_DIR)).ok());
+  EXPECT_EQ(Reload(), S_OK);
+  // A reload asked for while one loads is followed by another, and the
+  // outcome of the last is what the finish gives.
+  ASSERT_TRUE(kernel_->BeginReload().ok());
+  ASSERT_TRUE(kernel_->BeginReload().ok());
+  std::optional<Status> first = kernel_->FinishReload(true);
+  ASSERT_TRUE(first.has_value());
+  EXPECT_TRUE(first->ok());
+  std::optional<Status> second = kernel_->FinishReload(true);
+  ASSERT_TRUE(second.has_value()) << "the reload asked for while one loaded";
+  EXPECT_TRUE(second->ok());
+  EXPECT_FALSE(kernel_->FinishReload(true).has_value()) << "none left";
 }
 
 TEST_F(ScanKernelTest, EngineChoiceComesFromNotesIni) {
   SetIni("ZulScanKernel", "telepathy");
-  EXPECT_EQ(InitKernel(), ZUL_E_BAD_ADDRESS);
+  KernelOpenStep failed = KernelOpenStep::kStart;
+  EXPECT_EQ(ScanKernel::Open({ConfiguredKernelEngine(platform_.get()), Settings(DEMO_BASES_DIR)}, platform_.get(),
+                             &kernel_, &failed).hresult(), ZUL_E_BAD_ADDRESS);
+  EXPECT_EQ(failed, KernelOpenStep::kEngine);
   SetIni("ZulScanKernel", "clamd:unix:" + work_ + "/nobody.sock");
-  ASSERT_EQ(InitKernel(), S_OK);
-  ASSERT_EQ(WriteKernelSettings(Settings(DEMO_BASES_DIR)), S_OK);
-  EXPECT_EQ(StartKernel(), ZUL_E_REMOTE_UNAVAILABLE) << "a clamd that is down";
+  EXPECT_EQ(ScanKernel::Open({ConfiguredKernelEngine(platform_.get()), Settings(DEMO_BASES_DIR)}, platform_.get(),
+                             &kernel_, &failed).hresult(), ZUL_E_REMOTE_UNAVAILABLE) << "a clamd that is down";
+  EXPECT_EQ(failed, KernelOpenStep::kStart);
   EXPECT_EQ(ScanBytes(kEicar), ResultFailed);
 }
 

@@ -20,7 +20,7 @@ BasesKey OtherKey() { return BasesKey{"SomeoneElsesKey0000001", "another secret"
 
 class BasesDateTest : public TaskTest {
  protected:
-  HRESULT Read(const std::string& content, uint64_t* fileTime) {
+  Status Read(const std::string& content, uint64_t* fileTime) {
     std::string path = server_.directory() + "/master.xml";
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
     return ReadBasesDate(std::u16string(path.begin(), path.end()), fileTime);
@@ -29,7 +29,7 @@ class BasesDateTest : public TaskTest {
 
 TEST_F(BasesDateTest, SignedIndexGivesItsDate) {
   uint64_t fileTime = 0;
-  ASSERT_EQ(Read(Signed(Index("31122007 2359")), &fileTime), S_OK);
+  ASSERT_TRUE(Read(Signed(Index("31122007 2359")), &fileTime).ok());
   BasesDate date = BasesDateOfFileTime(fileTime);
   EXPECT_EQ(date.year, 107);
   EXPECT_EQ(date.month, 11);
@@ -42,33 +42,33 @@ TEST_F(BasesDateTest, SignedIndexGivesItsDate) {
   ASSERT_TRUE(FileTimeOfCivil(2007, 12, 31, 23, 59, &expected));
   EXPECT_EQ(fileTime, expected);
   EXPECT_EQ(expected, 128436191400000000ULL) << "100-ns units since 1601";
-  ASSERT_EQ(Read(Signed(Index("03092007 1245", "windows-1251")), &fileTime), S_OK);
+  ASSERT_TRUE(Read(Signed(Index("03092007 1245", "windows-1251")), &fileTime).ok());
   EXPECT_EQ(BasesDateOfFileTime(fileTime).month, 8);
 }
 
 TEST_F(BasesDateTest, UnsignedOrAlteredIndexesGiveNoDate) {
   std::string good = Signed(Index("31122007 2359"));
   uint64_t fileTime = 7;
-  EXPECT_EQ(Read(Index("31122007 2359"), &fileTime), E_FAIL);
+  EXPECT_EQ(Read(Index("31122007 2359"), &fileTime).code(), Status::Code::kCorrupt);
   std::string altered = good;
   altered.replace(altered.find("2359"), 4, "2358");
-  EXPECT_EQ(Read(altered, &fileTime), E_FAIL);
-  EXPECT_EQ(Read(Signed(Index("31122007 2359"), OtherKey()), &fileTime), E_FAIL);
+  EXPECT_EQ(Read(altered, &fileTime).code(), Status::Code::kCorrupt);
+  EXPECT_EQ(Read(Signed(Index("31122007 2359"), OtherKey()), &fileTime).code(), Status::Code::kCorrupt);
   EXPECT_EQ(fileTime, 7u) << "no date on failure";
-  EXPECT_EQ(Read("", &fileTime), E_FAIL);
+  EXPECT_EQ(Read("", &fileTime).code(), Status::Code::kCorrupt);
   std::string path = server_.directory() + "/none.xml";
-  EXPECT_EQ(ReadBasesDate(std::u16string(path.begin(), path.end()), &fileTime), HresultFromWin32(2));
+  EXPECT_TRUE(ReadBasesDate(std::u16string(path.begin(), path.end()), &fileTime).IsNotFound());
 }
 
 TEST_F(BasesDateTest, DatesThatDoNotParse) {
   uint64_t fileTime = 0;
-  EXPECT_EQ(Read(Signed(Index("31022007 1200")), &fileTime), E_INVALIDARG) << "no 31st of February";
-  EXPECT_EQ(Read(Signed(Index("31.12.2007 23:59")), &fileTime), E_INVALIDARG);
-  EXPECT_EQ(Read(Signed(Index("")), &fileTime), E_INVALIDARG);
-  EXPECT_EQ(Read(Signed(Index("31122007 2460")), &fileTime), E_INVALIDARG);
-  EXPECT_EQ(Read(Signed("<?xml version=\"1.0\"?><Other/>"), &fileTime), S_OK);
+  EXPECT_EQ(Read(Signed(Index("31022007 1200")), &fileTime).code(), Status::Code::kInvalidArgument) << "no 31st of February";
+  EXPECT_EQ(Read(Signed(Index("31.12.2007 23:59")), &fileTime).code(), Status::Code::kInvalidArgument);
+  EXPECT_EQ(Read(Signed(Index("")), &fileTime).code(), Status::Code::kInvalidArgument);
+  EXPECT_EQ(Read(Signed(Index("31122007 2460")), &fileTime).code(), Status::Code::kInvalidArgument);
+  EXPECT_TRUE(Read(Signed("<?xml version=\"1.0\"?><Other/>"), &fileTime).ok());
   EXPECT_EQ(fileTime, 0u) << "no UpdateFiles: the start of 1601";
-  EXPECT_EQ(Read(Signed("not xml at all <<<"), &fileTime), E_FAIL);
+  EXPECT_EQ(Read(Signed("not xml at all <<<"), &fileTime).code(), Status::Code::kCorrupt);
 }
 
 TEST_F(BasesDateTest, SignatureBlocksAreFoundFromTheEnd) {
@@ -120,7 +120,7 @@ TEST_F(BasesDateTest, SiteKeyFromNotesIni) {
   std::string byBuiltIn = content + MakeSignatureBlock(content, BuiltInBasesKey());
   EXPECT_EQ(VerifySignedContent(byBuiltIn, &length), kNoSignatureForKey);
   uint64_t fileTime = 0;
-  EXPECT_EQ(Read(byBuiltIn, &fileTime), E_FAIL);
+  EXPECT_EQ(Read(byBuiltIn, &fileTime).code(), Status::Code::kCorrupt);
 }
 
 TEST_F(BasesDateTest, UnusableKeyFileVerifiesNothingAndSaysWhy) {

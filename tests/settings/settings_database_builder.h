@@ -34,7 +34,7 @@ class SettingsDatabaseBuilder {
 
   void Build(notesapi::Platform* p, const std::string& path) {
     using namespace notesapi;
-    Status created = p->DbCreate(path, "Settings");
+    notesapi::Status created = p->DbCreate(path, "Settings");
     ASSERT_TRUE(created == kNoError || created == kDatabaseExists);
     ScopedDb db(p);
     ASSERT_EQ(p->DbOpen(path, db.put()), kNoError);

@@ -93,7 +93,7 @@ TEST_F(SettingsTest, ItemRulesOfEveryForm) {
   forms_["uidUpdaterSettings"] = {{"usScheduleDisabled", T("0")}, {"usPeriodSelector", T("1")}};
   Build();
   OutbreakRules()[1].periodSeconds = 42;
-  ASSERT_TRUE(ReadAllSettings(TaskKind::kMailMonitor));
+  ASSERT_TRUE(ReadAllSettings(TaskKind::kMailMonitor).ok());
 
   const ObjectActionTable& a = ObjectActions();
   EXPECT_EQ(a[3].notifyFlags, 0) << "a 3 in acNotify sets nothing";
@@ -136,7 +136,7 @@ TEST_F(SettingsTest, ItemRulesOfEveryForm) {
 TEST_F(SettingsTest, EngineDefaultsOfANewSiteAndOfAMissingItemAgree) {
   Build();
   KernelSettings().engineTimeout = KernelSettings().engineCount = -1;
-  ASSERT_TRUE(ReadAllSettings(TaskKind::kMailMonitor));
+  ASSERT_TRUE(ReadAllSettings(TaskKind::kMailMonitor).ok());
   for (const auto& [item, read] : {std::pair{"ksEngineTimeOut", &KernelSettings().engineTimeout},
                                    std::pair{"ksEngineCount", &KernelSettings().engineCount}}) {
     const ItemSchema* schema = SettingsItem(item);
@@ -148,7 +148,7 @@ TEST_F(SettingsTest, EngineDefaultsOfANewSiteAndOfAMissingItemAgree) {
 
 TEST_F(SettingsTest, KernelRecordAndWorkFolderAfterAFullRead) {
   Build();
-  ASSERT_TRUE(ReadAllSettings(TaskKind::kMailMonitor));
+  ASSERT_TRUE(ReadAllSettings(TaskKind::kMailMonitor).ok());
   std::u16string work = std::u16string(temporary_.begin(), temporary_.end()) + u"\\zulmailmonitor\\";
   EXPECT_EQ(General().taskWorkFolder, work);
   EXPECT_TRUE(std::filesystem::is_directory(temporary_ + "/zulmailmonitor")) << "created with its parents";
@@ -158,7 +158,7 @@ TEST_F(SettingsTest, KernelRecordAndWorkFolderAfterAFullRead) {
   EXPECT_EQ(KernelSettings().basesType, 3);
   EXPECT_EQ(Monitor().scanningOff, 0);
   EXPECT_TRUE(Console().empty());
-  ASSERT_TRUE(ReadAllSettings(TaskKind::kUpdater));
+  ASSERT_TRUE(ReadAllSettings(TaskKind::kUpdater).ok());
   EXPECT_TRUE(std::filesystem::is_directory(temporary_ + "/zulupdater"));
 }
 
@@ -166,7 +166,7 @@ TEST_F(SettingsTest, AFailingDocumentStopsTheReadAndLeavesEarlierRecords) {
   forms_["uidOutbreak"] = {{"obEnabled0", T("1")}};
   Build();
   DeleteForm("uidMonitorSettings");
-  ASSERT_FALSE(ReadAllSettings(TaskKind::kMailMonitor));
+  ASSERT_FALSE(ReadAllSettings(TaskKind::kMailMonitor).ok());
   EXPECT_EQ(General().administrators, "CN=Admin/O=Tervala") << "read before the failure";
   EXPECT_EQ(OutbreakRules()[0].enabled, 0) << "after the failure: not read";
   std::string status = host_->StatusText(kNoteNotFound);
@@ -179,24 +179,24 @@ TEST_F(SettingsTest, UpdaterNamesTheDocumentItCouldNotRead) {
   Build();
   DeleteForm("uidKernelSettings");
   SetTaskName("ZulUpdater");
-  ASSERT_FALSE(ReadAllSettings(TaskKind::kUpdater));
+  ASSERT_FALSE(ReadAllSettings(TaskKind::kUpdater).ok());
   ASSERT_EQ(Console().size(), 2u);
   EXPECT_EQ(Console()[1].find(Lmbcs("ZulUpdater: Ошибка чтения тонких настроек ядра из zulsetup.nsf.\n")), 0u);
 }
 
 TEST_F(SettingsTest, MissingDatabaseOrProfile) {
   Variables().setupDatabase = "nowhere.nsf";
-  ASSERT_FALSE(ReadAllSettings(TaskKind::kMailMonitor));
+  ASSERT_FALSE(ReadAllSettings(TaskKind::kMailMonitor).ok());
   ASSERT_EQ(Console().size(), 1u);
   EXPECT_EQ(Console()[0], Lmbcs("ZulMailMonitor: Ошибка открытия базы настроек nowhere.nsf.\n Ошибка: ") +
                               host_->StatusText(kDatabaseNotFound) + "\n");
   Variables().setupDatabase = "zulsetup.nsf";
-  EXPECT_FALSE(ReadAllSettings(TaskKind::kMailMonitor)) << "no UIDStorage";
+  EXPECT_FALSE(ReadAllSettings(TaskKind::kMailMonitor).ok()) << "no UIDStorage";
 }
 
 TEST_F(SettingsTest, InformationDocumentItems) {
   Build();
-  ASSERT_TRUE(ReadAllSettings(TaskKind::kMailMonitor));
+  ASSERT_TRUE(ReadAllSettings(TaskKind::kMailMonitor).ok());
   BasesDate date{126, 11, 7, 9, 5, 0, 1};
   EXPECT_EQ(WriteInformation(2, date), 1);
   ScopedNote note(host_.get());
@@ -219,7 +219,7 @@ TEST_F(SettingsTest, InformationDocumentItems) {
 
 TEST_F(SettingsTest, UpdaterStatusDocument) {
   Build();
-  ASSERT_TRUE(ReadAllSettings(TaskKind::kUpdater));
+  ASSERT_TRUE(ReadAllSettings(TaskKind::kUpdater).ok());
   EXPECT_EQ(WriteUpdaterStatus(5, nullptr), 0) << "nothing to write";
   EXPECT_EQ(platform_->CallCount("DbOpen"), 1u) << "not even the database is opened";
   std::string updating = "Updating";

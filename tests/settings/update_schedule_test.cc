@@ -38,7 +38,7 @@ class UpdateScheduleTest : public TaskTest {
   void Settings(Items updater) {
     builder_.forms["uidUpdaterSettings"] = std::move(updater);
     builder_.Build(host_.get(), "zulsetup.nsf");
-    ASSERT_TRUE(ReadAllSettings(TaskKind::kUpdater));
+    ASSERT_TRUE(ReadAllSettings(TaskKind::kUpdater).ok());
   }
   void Now(int day, int hour, int minute = 0) {
     TimeDate now = Local(day, hour, minute);

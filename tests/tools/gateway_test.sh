@@ -62,11 +62,12 @@ printf "$message" | "$bin/zulsubmit" "=$root/nowhere/notes.ini" --from a@example
 "$bin/zulsubmit" --help | grep -q 'Exit codes' && ok || fail "zulsubmit --help"
 
 touch "$root/refuse"
-("$zulctl" mail route --follow --relay "sendmail:$root/sendmail" > "$root/router.txt" 2>&1) &
+("$bin/zulrouter" --relay "sendmail:$root/sendmail" > "$root/router.txt" 2>&1) &
 pids+=($!)
 for _ in $(seq 1 200); do grep -q 'not relayed' "$root/router.txt" && break; sleep 0.05; done
 grep -q '0x8F8 not relayed (.*exited with 75); kept in mail.box' "$root/router.txt" && ok || fail "refusal: $(cat "$root/router.txt")"
 "$zulctl" tasks | grep -q 'ZulRouter' && ok || fail "no router status line"
+"$bin/zulrouter" --help | grep -q 'One router runs per server' && ok || fail "zulrouter --help"
 second=$("$zulctl" mail route --follow --relay "sendmail:$root/sendmail" 2>&1)
 [ $? -eq 1 ] && ok || fail "a second router was not refused: $second"
 grep -q "a router is already running on this server (process $!)" <<<"$second" && ok || fail "holder not named: $second"

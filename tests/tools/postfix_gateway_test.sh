@@ -36,7 +36,7 @@ readme_steps() {
   sed -n '/^## Gateway mode/,/^## /p' "$repo/README.md" | sed -n '/^```$/,/^```$/p' \
     | sed -e "s|/srv/zul|$srv|g" -e "s|--bases /var/lib/clamav|--bases $bin/demo-bases|" \
           -e "s#\\(^\\|[ =]\\)zulctl #\\1$bin/zulctl #" -e "s|-- nZulMailMonitor|-- $bin/nZulMailMonitor|" \
-          -e "s|-- zulctl|-- $bin/zulctl|"
+          -e "s|-- zulctl|-- $bin/zulctl|" -e "s|-- zulrouter|-- $bin/zulrouter|"
 }
 step() {  # the README line that starts with $1 (a "without systemd:" line without that mark)
   local line
@@ -70,7 +70,7 @@ start_monitor() {
   for _ in $(seq 1 200); do as_zul "$bin/zulctl" tasks | grep -q 'Idle task' && break; sleep 0.05; done
 }
 start_monitor
-router_line=$(step "runuser -u zul -- $bin/zulctl")
+router_line=$(step "runuser -u zul -- $bin/zulrouter")
 [ -n "$router_line" ] && passed=$((passed + 1)) || { echo "FAIL no router line in the README"; failures=$((failures + 1)); }
 eval "${router_line/runuser -u zul --/runuser -u zul -g postdrop -- env MAIL_CONFIG=$pf/conf}" > "$root/router.txt" 2>&1 &
 pids+=($!)

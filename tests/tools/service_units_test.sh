@@ -18,6 +18,7 @@ for unit in zul-mailmonitor@.service zul-updater@.service zul-router@.service; d
 done
 grep -q '^After=.*zul-mailmonitor@%i.service' "$units/zul-router@.service" || { echo "FAIL the router starts before the monitor"; failures=$((failures + 1)); }
 grep -q '^NoNewPrivileges' "$units/zul-router@.service" && { echo "FAIL the router's sendmail could not use its set-group program"; failures=$((failures + 1)); }
+grep -q '^ExecStart=/usr/local/bin/zulrouter ' "$units/zul-router@.service" || { echo "FAIL the router unit does not run the router"; failures=$((failures + 1)); }
 grep -q 'ExecStartPre=.*mail requeue' "$units/zul-mailmonitor@.service" || { echo "FAIL no requeue before start"; failures=$((failures + 1)); }
 if ! out=$(cd "$work" && systemd-analyze verify --man=no "$work/zul-mailmonitor@$instance.service" "$work/zul-updater@$instance.service" "$work/zul-router@$instance.service" 2>&1); then
   # Without a running systemd the verifier cannot load its own manager; only

@@ -23,8 +23,6 @@ using namespace notesapi;
 class UpdateRunTest : public TaskTest {
  protected:
   void SetUp() override {
-    (void)StopKernel();
-    SelectKernelEngine("");
     ResetSettingsRecords();
     dir_ = server_.directory();
     ASSERT_EQ(::chdir(dir_.c_str()), 0);  // the utility leaves its result in the working folder
@@ -42,7 +40,6 @@ class UpdateRunTest : public TaskTest {
     ASSERT_EQ(host_->DbCreate("zulstat.nsf", "Statistics"), kNoError);
   }
   void TearDown() override {
-    (void)StopKernel();
     ::setenv("PATH", savedPath_.c_str(), 1);
   }
   std::string savedPath_;
@@ -53,7 +50,7 @@ class UpdateRunTest : public TaskTest {
                                             {"usNextUpdate", EncodeTimeValue(host_->TimeNow())}};
     builder_.Build(host_.get(), "zulsetup.nsf");
     ASSERT_TRUE(ReadServerVariables(TaskKind::kUpdater));
-    ASSERT_TRUE(ReadAllSettings(TaskKind::kUpdater));
+    ASSERT_TRUE(ReadAllSettings(TaskKind::kUpdater).ok());
     platform_->lines.clear();
     clock_->AdvanceSeconds(1800);
   }
@@ -103,7 +100,7 @@ TEST_F(UpdateRunTest, NothingNewMovesTheScheduleAndTellsNobody) {
   Start(DEMO_BASES_DIR);
   Utility("10\n");
   TimeDate before = Updater().nextUpdate;
-  EXPECT_EQ(RunUpdate(), kNoError);
+  EXPECT_TRUE(RunUpdate().ok());
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Обновление антивирусных баз...", "Обновление антивирусных баз завершено.",
                                                "Код возврата апдейтера 10", "Нет новых баз."}));
   EXPECT_GT(host_->TimeCompare(Updater().nextUpdate, before), 0);
@@ -116,7 +113,7 @@ TEST_F(UpdateRunTest, NothingNewMovesTheScheduleAndTellsNobody) {
 TEST_F(UpdateRunTest, NewSoundBasesAreAnnounced) {
   Start(DEMO_BASES_DIR);
   Utility("0\n");
-  EXPECT_EQ(RunUpdate(), kNoError);
+  EXPECT_TRUE(RunUpdate().ok());
   std::vector<std::string> lines = Lines();
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 3, lines.end()),
             (std::vector<std::string>{"Проверка целостности загруженных баз.",
@@ -135,7 +132,7 @@ TEST_F(UpdateRunTest, FailedFetchKeepsTheSchedule) {
   Start(DEMO_BASES_DIR);
   Utility("3\n");
   TimeDate before = Updater().nextUpdate;
-  EXPECT_EQ(RunUpdate(), 0xFFFF);
+  EXPECT_EQ(RunUpdate().platformStatus(), 0xFFFF);
   EXPECT_EQ(Lines().back(), "Невозможно обновить антивирусные базы.");
   EXPECT_EQ(Updater().nextUpdate, before);
 }
@@ -147,7 +144,7 @@ TEST_F(UpdateRunTest, BrokenBasesAreRolledBack) {
   SignBasesFolder(broken);  // vouched for, and still no bases
   Start(broken);
   Utility("0\n0\n");
-  EXPECT_EQ(RunUpdate(), 0xFFFF);
+  EXPECT_EQ(RunUpdate().platformStatus(), 0xFFFF);
   std::vector<std::string> lines = Lines();
   EXPECT_NE(std::find(lines.begin(), lines.end(),
                       "Загрузились испорченные базы. Откатываем до предыдущего состояния."),
@@ -209,7 +206,7 @@ TEST_F(UpdateRunTest, BasesTheIndexDoesNotVouchForAreRolledBackAndTheAdministrat
     Utility("0\n0\n");
     std::filesystem::remove(dir_ + "/calls");
     g_warnings.clear();
-    EXPECT_EQ(RunUpdate(), 0xFFFF);
+    EXPECT_EQ(RunUpdate().platformStatus(), 0xFFFF);
     std::string refusal = "Антивирусные базы в " + folder + " не приняты: " + tampering.reason;
     EXPECT_TRUE(Logged(refusal));
     EXPECT_TRUE(Logged("Загрузились испорченные базы. Откатываем до предыдущего состояния."));
@@ -225,7 +222,7 @@ TEST_F(UpdateRunTest, BasesTheIndexDoesNotVouchForAreRolledBackAndTheAdministrat
 
 TEST_F(UpdateRunTest, MissingUtilityOrLogFolder) {
   Start(DEMO_BASES_DIR);
-  EXPECT_EQ(RunUpdate(), 0xFFFF) << "no utility at all";
+  EXPECT_EQ(RunUpdate().platformStatus(), 0xFFFF) << "no utility at all";
   std::vector<std::string> lines = Lines();
   EXPECT_NE(std::find(lines.begin(), lines.end(),
                       "Ошибка: Не удалось запустить модуль обновления. Команда: basefetch.exe "),
@@ -234,10 +231,10 @@ TEST_F(UpdateRunTest, MissingUtilityOrLogFolder) {
   Utility("10\n");
   Variables().logFileName = "updater.log";  // no separator: the folder is the name itself, which does not exist
   platform_->lines.clear();
-  EXPECT_EQ(RunUpdate(), 0xFFFF);
+  EXPECT_EQ(RunUpdate().platformStatus(), 0xFFFF);
   EXPECT_EQ(Lines()[1], "Ошибка: Не удалось создать временный файл для хранения логов обновления.");
   Variables().logFileName = "";
-  EXPECT_EQ(RunUpdate(), kNoError);
+  EXPECT_TRUE(RunUpdate().ok());
   EXPECT_EQ(Read(dir_ + "/calls"), "-u -P ZULLotusNotes\n") << "no log arguments";
 }
 
@@ -250,12 +247,12 @@ TEST_F(UpdateRunTest, NoRunReadsAResultLeftByAnother) {
   Start(blind);
   // New bases that load but fail the self-test; the rollback reports 0 too.
   Utility("0\n0\n");
-  EXPECT_EQ(RunUpdate(), 0xFFFF);
+  EXPECT_EQ(RunUpdate().platformStatus(), 0xFFFF);
   EXPECT_FALSE(std::filesystem::exists(dir_ + "/basefetch.txt")) << "the rollback's result is not kept";
   std::ofstream(dir_ + "/basefetch.txt") << "0\n";  // and one left by anybody else
   std::filesystem::remove(dir_ + "/program/basefetch");
   platform_->lines.clear();
-  EXPECT_EQ(RunUpdate(), 0xFFFF) << "a utility that cannot start never succeeds";
+  EXPECT_EQ(RunUpdate().platformStatus(), 0xFFFF) << "a utility that cannot start never succeeds";
   std::vector<std::string> lines = Lines();
   EXPECT_NE(std::find(lines.begin(), lines.end(),
                       "Ошибка: Не удалось запустить модуль обновления. Команда: basefetch.exe "),
@@ -268,7 +265,7 @@ TEST_F(UpdateRunTest, UtilityThatNeverEndsIsStopped) {
   Start(DEMO_BASES_DIR);
   SetIni("ZulUpdaterUtilityTimeout", "1");
   Utility("0\n", "sleep 30\n");
-  EXPECT_EQ(RunUpdate(), 0xFFFF);
+  EXPECT_EQ(RunUpdate().platformStatus(), 0xFFFF);
   std::vector<std::string> lines = Lines();
   EXPECT_NE(std::find_if(lines.begin(), lines.end(),
                          [](const std::string& l) { return l.rfind("Ошибка: Модуль обновления не завершился вовремя", 0) == 0; }),

@@ -37,7 +37,7 @@ void Console(Platform* p, const std::string& utf8) {
 
 void SaveNote(Platform* p, const std::string& dbPath, const std::string& lmbcsText) {
   if (dbPath.empty()) return Console(p, "no --db given; note not saved");
-  Status s = p->DbCreate(dbPath, "Echo notes");
+  notesapi::Status s = p->DbCreate(dbPath, "Echo notes");
   if (s != kNoError && s != kDatabaseExists) return Console(p, "cannot create " + dbPath + ": " + p->StatusText(s));
   ScopedDb db(p);
   ScopedNote note(p);
@@ -65,7 +65,7 @@ int Run(Platform* p, const std::string& dbPath) {
     return 1;
   }
   ScopedQueue queue(p);
-  if (Status s = p->QueueOpen(kQueueName, kQueueCreate, queue.put()); s != kNoError) {
+  if (notesapi::Status s = p->QueueOpen(kQueueName, kQueueCreate, queue.put()); s != kNoError) {
     std::cerr << "addin_echo: cannot open " << kQueueName << ": " << p->StatusText(s) << "\n";
     return 1;
   }
@@ -73,7 +73,7 @@ int Run(Platform* p, const std::string& dbPath) {
   Console(p, "started");
   while (!p->AddInIdle()) {
     std::string message;
-    Status s;
+    notesapi::Status s;
     while ((s = p->QueueGet(queue.get(), 255, &message)) == kNoError) {
       std::string utf8;
       (void)p->Translate(kTranslateLmbcsToUtf8, message, &utf8);  // on failure the echo is empty
@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::unique_ptr<Platform> platform;
-  if (Status s = NewHostPlatform(options, &platform); s != kNoError) {
+  if (notesapi::Status s = NewHostPlatform(options, &platform); s != kNoError) {
     std::cerr << "addin_echo: cannot open the server (status 0x" << std::hex << s << ")\n";
     return 1;
   }

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 
 #include "base/server_variables.h"
@@ -36,11 +37,10 @@ constexpr const char* kResultNames[] = {"clean",          "cured",          "inf
                                         "protected",      "not processed",  "failed",            "too large",
                                         "filtered (type)", "filtered (name)", "incomplete"};
 
-bool ReadWholeFile(const std::string& path, std::string* data) {
+Status ReadWholeFile(const std::string& path, std::string* data) {
   std::string why;
-  if (tools::ReadWholeFile(path, data, &why)) return true;
-  std::cerr << "zulctl: " << path << " " << why << "\n";
-  return false;
+  if (tools::ReadWholeFile(path, data, &why)) return Status::OK();
+  return Status::NotFound(path + " " + why);
 }
 
 
@@ -90,22 +90,19 @@ class ScratchFolder {
 
 // The kernel as the mail monitor runs it: its settings database's bases
 // folder and kernel settings, so a scan here agrees with the monitor.
-bool ReadMonitorKernelSettings(std::string* problem) {
+Status ReadMonitorKernelSettings() {
   if (!ReadServerVariables(TaskKind::kMailMonitor)) {
-    *problem = "notes.ini lacks the databases of the mail monitor";
-    return false;
+    return Status::InvalidArgument("notes.ini lacks the databases of the mail monitor");
   }
-  if (!ReadAllSettings(TaskKind::kMailMonitor)) {
-    *problem = "the settings database cannot be read (zulctl settings init makes one)";
-    return false;
+  if (!ReadAllSettings(TaskKind::kMailMonitor).ok()) {
+    return Status::InvalidArgument("the settings database cannot be read (zulctl settings init makes one)");
   }
-  return true;
+  return Status::OK();
 }
 
-HRESULT StartKernelOn(notesapi::Platform* platform, const std::string& bases, const std::string& clamd) {
+Status OpenKernelOn(notesapi::Platform* platform, const std::string& bases, const std::string& clamd,
+                    std::unique_ptr<ScanKernel>* kernel) {
   static ScratchFolder scratch;
-  if (!clamd.empty()) SelectKernelEngine("clamd:" + clamd);
-  if (HRESULT hr = InitKernel(); hr != S_OK) return hr;
   KernelSettingsRecord settings = KernelSettings();
   bool monitorSettings = bases.empty();
   if (!monitorSettings) settings.basesFolder = WideUtf8(platform, std::filesystem::absolute(bases).string());
@@ -120,8 +117,8 @@ HRESULT StartKernelOn(notesapi::Platform* platform, const std::string& bases, co
     settings.depthLimit = platform->IniGetNumber("ZulScanDepthLimit");
     settings.queueSizeLimit = platform->IniGetNumber("ZulQueueSizeLimit");
   }
-  if (HRESULT hr = WriteKernelSettings(settings); hr != S_OK) return hr;
-  return StartKernel();
+  std::string engine = clamd.empty() ? ConfiguredKernelEngine(platform) : "clamd:" + clamd;
+  return ScanKernel::Open({engine, settings}, platform, kernel);
 }
 
 void PrintDate(const std::optional<BasesDate>& date) {
@@ -167,7 +164,7 @@ bool HashFile(const std::filesystem::path& path, ListedFile* file) {
 // Size and SHA-256 of every file beside the index, which the signature then
 // covers. A link, folder or device there is refused: the engine would load
 // whatever it names.
-bool ListFolder(const std::filesystem::path& index, BasesListing* listing) {
+Status ListFolder(const std::filesystem::path& index, BasesListing* listing) {
   namespace fs = std::filesystem;
   std::error_code error;
   fs::path folder = index.has_parent_path() ? index.parent_path() : fs::path(".");
@@ -175,20 +172,20 @@ bool ListFolder(const std::filesystem::path& index, BasesListing* listing) {
     std::string name = entry.path().filename().string();
     if (name == index.filename().string()) continue;
     if (!AllowedName(name)) {
-      std::cerr << "zulctl: " << folder.string() << " holds a file whose name has a slash or a control character;"
-                << " the tasks refuse such a folder\n";
-      return false;
+      return Status::InvalidArgument(folder.string() +
+                                     " holds a file whose name has a slash or a control character;"
+                                     " the tasks refuse such a folder");
     }
     ListedFile file;
     if (!fs::is_regular_file(entry.symlink_status(error)) || !HashFile(entry.path(), &file)) {
-      std::cerr << "zulctl: " << entry.path().string() << " is not a regular file (a link, a folder or a device) or"
-                << " cannot be read; a signed bases folder holds regular files only\n";
-      return false;
+      return Status::InvalidArgument(entry.path().string() +
+                                     " is not a regular file (a link, a folder or a device) or cannot be read;"
+                                     " a signed bases folder holds regular files only");
     }
     (*listing)[name] = std::move(file);
   }
-  if (error) std::cerr << "zulctl: cannot read the folder " << folder.string() << ": " << error.message() << "\n";
-  return !error;
+  if (error) return Status::Failed("cannot read the folder " + folder.string() + ": " + error.message());
+  return Status::OK();
 }
 
 // Replaces the index in one step, so a reader never sees half of it, from
@@ -216,7 +213,7 @@ bool ReplaceFile(const std::string& file, const std::string& content) {
 
 }  // namespace
 
-int SignBases(const BasesArguments& bases) {
+Status SignBases(const BasesArguments& bases) {
   const std::string& file = bases.file;
   const std::string& keyFile = bases.keyFile;
   // Root signs as the user the bases belong to: the index it leaves is
@@ -225,30 +222,25 @@ int SignBases(const BasesArguments& bases) {
                                                                                 : std::filesystem::path(".");
   std::string owner;
   if (::geteuid() == 0 && notesapi::AdoptServerOwner(folder.string(), &owner) != notesapi::kNoError) {
-    std::cerr << "zulctl: cannot take the user " << owner << ", who owns " << folder.string() << "\n";
-    return 1;
+    return Status::Failed("cannot take the user " + owner + ", who owns " + folder.string());
   }
   BasesKey key = BuiltInBasesKey();
   if (!keyFile.empty()) {
     std::string text;
-    if (!ReadWholeFile(keyFile, &text) || !ParseBasesKey(text, &key)) {
-      std::cerr << "zulctl: " << keyFile << " is not a key file (lines KeyId=... and Secret=<hex>)\n";
-      return 1;
+    if (Status read = ReadWholeFile(keyFile, &text); !read.ok()) return read;
+    if (!ParseBasesKey(text, &key)) {
+      return Status::InvalidArgument(keyFile + " is not a key file (lines KeyId=... and Secret=<hex>)");
     }
   }
   std::string content;
-  if (!ReadWholeFile(file, &content)) {
-    std::cerr << "zulctl: cannot read " << file << "\n";
-    return 1;
-  }
+  if (Status read = ReadWholeFile(file, &content); !read.ok()) return read;
   BasesListing listing;
-  if (!ListFolder(file, &listing)) return 1;
+  if (Status listed = ListFolder(file, &listing); !listed.ok()) return listed;
   size_t unsignedLength = UnsignedLength(content);
   std::string index;
   std::string dropped;
   if (!WriteBasesListing(std::string_view(content).substr(0, unsignedLength), listing, &index, &dropped)) {
-    std::cerr << "zulctl: " << file << " is no bases index (an XML document with the root UpdateFiles)\n";
-    return 1;
+    return Status::InvalidArgument(file + " is no bases index (an XML document with the root UpdateFiles)");
   }
   for (size_t start = 0, end; (end = dropped.find('\n', start)) != std::string::npos; start = end + 1) {
     std::cout << "dropped from the index: " << dropped.substr(start, end - start) << " (no such file)\n";
@@ -260,30 +252,29 @@ int SignBases(const BasesArguments& bases) {
     blocks.clear();
   }
   if (!ReplaceFile(file, index + blocks + MakeSignatureBlock(index, key))) {
-    std::cerr << "zulctl: cannot write " << file << "\n";
-    return 1;
+    return Status::Failed("cannot write " + file);
   }
   std::cout << "signed " << file << " with key " << key.keyId << ": " << listing.size() << " file(s) listed\n";
-  return 0;
+  return Status::OK();
 }
 
-int BasesInfo(notesapi::Platform* platform, const std::string& folder) {
+Status BasesInfo(notesapi::Platform* platform, const std::string& folder) {
   std::u16string wide = WideUtf8(platform, std::filesystem::absolute(folder).string());
   BasesProof proof = BasesProof::kSignedIndex;
-  std::string why;
-  HRESULT proven = ProveBasesFolder(wide, &proof, &why);
-  HRESULT hr = proven == S_OK ? StartKernelOn(platform, folder, "") : proven;
+  Status proven = ProveBasesFolder(wide, &proof);
+  std::unique_ptr<ScanKernel> kernel;
+  Status loaded = proven.ok() ? OpenKernelOn(platform, folder, "", &kernel) : proven;
   uint32_t count = 0;
   std::optional<BasesDate> date;
-  if (hr == S_OK) hr = GetBasesInfo(&count, &date);
+  if (loaded.ok()) loaded = kernel->BasesInfo(&count, &date);
   std::string index;
   size_t signedLength = 0;
-  int32_t verified = ReadWholeFile(folder + "/master.xml", &index) ? VerifySignedContent(index, &signedLength) : 1;
+  int32_t verified = ReadWholeFile(folder + "/master.xml", &index).ok() ? VerifySignedContent(index, &signedLength) : 1;
   std::printf("bases       %s\n", folder.c_str());
-  if (hr == S_OK) {
+  if (loaded.ok()) {
     std::printf("signatures  %u\n", count);
   } else {
-    std::printf("signatures  not loaded (0x%08X)\n", static_cast<unsigned>(hr));
+    std::printf("signatures  not loaded (0x%08X)\n", static_cast<unsigned>(loaded.hresult()));
   }
   PrintDate(date);
   const char* verdict = verified == 0                    ? "verified"
@@ -291,8 +282,9 @@ int BasesInfo(notesapi::Platform* platform, const std::string& folder) {
                         : verified == kSignatureMismatch ? "ALTERED: the signature does not match"
                                                          : "not signed with a known key";
   std::printf("index       master.xml %s\n", verdict);
-  if (proven != S_OK) {
-    std::printf("proof       REFUSED: %s; the tasks do not load this folder\n", NativeToUtf8(platform, why).c_str());
+  if (!proven.ok()) {
+    std::printf("proof       REFUSED: %s; the tasks do not load this folder\n",
+                NativeToUtf8(platform, proven.message()).c_str());
   } else if (proof == BasesProof::kUnsignedAllowed) {
     std::printf("proof       NONE: notes.ini ZulBasesUnsigned=1 loads every file unchecked\n");
   } else {
@@ -300,29 +292,29 @@ int BasesInfo(notesapi::Platform* platform, const std::string& folder) {
                                         ? "every file is listed in the signed index with its size and SHA-256"
                                         : "no index: ClamAV's signed containers (.cvd, .cld) only");
   }
-  (void)StopKernel();
-  return hr == S_OK ? 0 : 1;
+  // Said above, line by line.
+  return loaded.ok() ? Status::OK() : Status::Failed("");
 }
 
-int ScanFiles(notesapi::Platform* platform, const ScanArguments& scan) {
+Status ScanFiles(notesapi::Platform* platform, const ScanArguments& scan, bool* found) {
   std::string bases = scan.bases;
   const std::string& clamd = scan.clamd;
   const std::vector<std::string>& paths = scan.paths;
   std::string shown = bases;
   if (bases.empty() && clamd.empty()) {
-    std::string problem;
-    if (!ReadMonitorKernelSettings(&problem)) {
-      std::fprintf(stderr, "zulctl: %s; give the bases with --bases DIR\n", problem.c_str());
-      return 2;
+    if (Status read = ReadMonitorKernelSettings(); !read.ok()) {
+      return Status::InvalidArgument(read.message() + "; give the bases with --bases DIR");
     }
     shown = "the mail monitor's bases folder " + ToUtf8Path(platform, KernelSettings().basesFolder);
   } else if (bases.empty()) {
     bases = DefaultBasesFolder(platform);
   }
-  if (HRESULT hr = StartKernelOn(platform, bases, clamd); hr != S_OK) {
-    std::fprintf(stderr, "zulctl: the scan kernel did not start (0x%08X) with %s\n", static_cast<unsigned>(hr),
-                 clamd.empty() ? shown.c_str() : clamd.c_str());
-    return 2;
+  std::unique_ptr<ScanKernel> kernel;
+  if (Status opened = OpenKernelOn(platform, bases, clamd, &kernel); !opened.ok()) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(opened.hresult()));
+    return Status::Failed(std::string("the scan kernel did not start (") + code + ") with " +
+                          (clamd.empty() ? shown : clamd));
   }
   std::vector<std::string> files;
   for (const std::string& path : paths) {
@@ -335,15 +327,14 @@ int ScanFiles(notesapi::Platform* platform, const ScanArguments& scan) {
       files.push_back(path);
     }
   }
-  bool found = false;
+  *found = false;
   for (const std::string& file : files) {
     std::string description;
-    ScanResult result = ScanFile(WideUtf8(platform, std::filesystem::absolute(file).string()), u"", &description, false);
-    found = found || result != ResultClean;
+    ScanResult result = kernel->ScanFile(WideUtf8(platform, std::filesystem::absolute(file).string()), &description);
+    *found = *found || result != ResultClean;
     std::printf("%s\t%s\t%d\t%s\n", file.c_str(), kResultNames[result], static_cast<int>(result), description.c_str());
   }
-  (void)StopKernel();
-  return found ? 1 : 0;
+  return Status::OK();
 }
 
 }  // namespace zulctl

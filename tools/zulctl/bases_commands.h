@@ -6,14 +6,16 @@
 #include <vector>
 
 #include "notesapi/platform.h"
+#include "tools/zulctl/cli_support.h"
 #include "tools/zulctl/command_line.h"
 
 namespace zulctl {
 
-// Each returns the process exit code. SignBases needs no server.
-int SignBases(const BasesArguments& bases);
-int BasesInfo(notesapi::Platform* platform, const std::string& folder);
-int ScanFiles(notesapi::Platform* platform, const ScanArguments& scan);
+// SignBases needs no server.
+Status SignBases(const BasesArguments& bases);
+Status BasesInfo(notesapi::Platform* platform, const std::string& folder);
+// *found says whether any file was anything but clean.
+Status ScanFiles(notesapi::Platform* platform, const ScanArguments& scan, bool* found);
 
 }  // namespace zulctl
 

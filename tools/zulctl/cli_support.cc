@@ -9,21 +9,31 @@ namespace zulctl {
 
 using namespace notesapi;
 
-int Fail(Platform* platform, const std::string& what, Status status) {
-  std::string text = platform != nullptr ? platform->StatusText(status) : HostStatusText(status);
-  std::cerr << "zulctl: " << what << ": " << text << " (status 0x" << std::hex << ErrorOf(status) << std::dec << ")\n";
-  return 1;
+int ExitCodeOf(const Status& outcome) {
+  if (outcome.ok()) return 0;
+  if (!outcome.message().empty()) std::cerr << "zulctl: " << outcome.ToString() << "\n";
+  return outcome.code() == Status::Code::kInvalidArgument ? 2 : 1;
 }
 
-bool ParseNoteId(const std::string& text, NoteId* id) {
+Status Say(const Status& failure) {
+  if (failure.ok()) return failure;
+  std::cerr << "zulctl: " << failure.ToString() << "\n";
+  return failure.code() == Status::Code::kInvalidArgument ? Status::InvalidArgument("") : Status::Failed("");
+}
+
+Status Fail(Platform* platform, const std::string& what, notesapi::Status status) {
+  std::string text = platform != nullptr ? platform->StatusText(status) : HostStatusText(status);
+  return Status::FromPlatform(status == kNoError ? kBadArgument : status, what + ": " + text);
+}
+
+Status ParseNoteId(const std::string& text, NoteId* id) {
   char* end = nullptr;
   unsigned long value = std::strtoul(text.c_str(), &end, 0);
   if (text.empty() || *end != '\0' || value == 0 || value > 0xFFFFFFFFUL) {
-    std::cerr << "zulctl: not a note ID: " << text << " (write it as 0x8F8 or 2296)\n";
-    return false;
+    return Status::InvalidArgument("not a note ID: " + text + " (write it as 0x8F8 or 2296)");
   }
   *id = static_cast<NoteId>(value);
-  return true;
+  return Status::OK();
 }
 
 std::string ToLmbcs(Platform* platform, const std::string& utf8) {

@@ -31,16 +31,16 @@ std::string TextItem(Platform* platform, NoteHandle note, const char* name) {
 }
 
 // Opens one note by its ID as stored, or as a reader sees it with `converted`.
-int OpenNote(Platform* platform, const std::string& path, const std::string& noteIdText, bool converted, ScopedDb* db,
-             ScopedNote* note) {
+Status OpenNote(Platform* platform, const std::string& path, const std::string& noteIdText, bool converted, ScopedDb* db,
+                ScopedNote* note) {
   NoteId id = 0;
-  if (!ParseNoteId(noteIdText, &id)) return 2;
-  if (Status s = platform->DbOpen(ToLmbcs(platform, path), db->put()); s != kNoError) return Fail(platform, path, s);
+  if (Status parsed = ParseNoteId(noteIdText, &id); !parsed.ok()) return parsed;
+  if (notesapi::Status s = platform->DbOpen(ToLmbcs(platform, path), db->put()); s != kNoError) return Fail(platform, path, s);
   uint32_t flags = converted ? 0 : kOpenRawMime;
-  if (Status s = platform->NoteOpen(db->get(), id, flags, note->put()); s != kNoError) {
+  if (notesapi::Status s = platform->NoteOpen(db->get(), id, flags, note->put()); s != kNoError) {
     return Fail(platform, "note 0x" + Hex(id, 0), s);
   }
-  return 0;
+  return Status::OK();
 }
 
 constexpr size_t kLongestName = 200;  // bytes: room for " (999)" within a file system's 255
@@ -103,8 +103,8 @@ constexpr int kMostOtherNames = 1000;
 // Claims a name in `folder` that nothing holds yet: the file is created
 // empty, never over an existing file and never through a link, and its path
 // is returned; the sender chose the name, and it may be ".bashrc".
-Status ClaimNewFile(Platform* platform, const std::string& folder, const std::string& name, std::string* path) {
-  Status s = kFileExists;
+notesapi::Status ClaimNewFile(Platform* platform, const std::string& folder, const std::string& name, std::string* path) {
+  notesapi::Status s = kFileExists;
   for (int n = 0; n <= kMostOtherNames && s == kFileExists; ++n) {
     *path = folder + "/" + (n == 0 ? name : NumberedName(name, n));
     s = platform->FileCreateNew(WideUtf8(platform, *path));
@@ -114,39 +114,36 @@ Status ClaimNewFile(Platform* platform, const std::string& folder, const std::st
 
 }  // namespace
 
-int ExtractNote(Platform* platform, const std::string& path, const std::string& noteIdText, bool converted,
+Status ExtractNote(Platform* platform, const std::string& path, const std::string& noteIdText, bool converted,
                 const std::string& folder) {
   ScopedDb db(platform);
   ScopedNote note(platform);
-  if (int code = OpenNote(platform, path, noteIdText, converted, &db, &note); code != 0) return code;
+  if (Status opened = OpenNote(platform, path, noteIdText, converted, &db, &note); !opened.ok()) return opened;
   std::error_code error;
   std::filesystem::create_directories(folder, error);
-  if (error) {
-    std::cerr << "zulctl: cannot create " << folder << ": " << error.message() << "\n";
-    return 1;
-  }
+  if (error) return Status::Failed("cannot create " + folder + ": " + error.message());
   size_t written = 0;
-  int failed = 0;
+  Status failed;
   ItemInfo item;
-  for (Status s = platform->ItemInfoByName(note.get(), "$FILE", &item); s == kNoError;
+  for (notesapi::Status s = platform->ItemInfoByName(note.get(), "$FILE", &item); s == kNoError;
        s = platform->ItemInfoNext(note.get(), item.item, "$FILE", &item)) {
     std::string value;
     FileObject file;
     std::string_view stored;
     if (platform->ItemValue(item.value, &value) != kNoError || AttachmentName(value, &file, &stored) != kNoError) {
-      std::cerr << "zulctl: a damaged attachment item is left out\n";
+      failed = Say(Status::Corrupt("a damaged attachment item is left out"));
       continue;
     }
     std::string name = SafeName(ToUtf8(platform, std::string(stored)));
     std::string target;
     // One attachment that cannot be written does not keep the others back.
-    if (Status st = ClaimNewFile(platform, folder, name, &target); st != kNoError) {
-      failed = Fail(platform, "no free name for " + name + " in " + folder, st);
+    if (notesapi::Status st = ClaimNewFile(platform, folder, name, &target); st != kNoError) {
+      failed = Say(Fail(platform, "no free name for " + name + " in " + folder, st));
       continue;
     }
-    if (Status st = platform->ExtractFile(note.get(), item.item, WideUtf8(platform, target)); st != kNoError) {
+    if (notesapi::Status st = platform->ExtractFile(note.get(), item.item, WideUtf8(platform, target)); st != kNoError) {
       (void)platform->FileDelete(WideUtf8(platform, target));  // the empty file claimed above
-      failed = Fail(platform, "cannot write " + target, st);
+      failed = Say(Fail(platform, "cannot write " + target, st));
       continue;
     }
     ++written;
@@ -154,19 +151,19 @@ int ExtractNote(Platform* platform, const std::string& path, const std::string& 
     std::printf("%s\t%llu bytes%s\n", target.c_str(),
                 static_cast<unsigned long long>(std::filesystem::file_size(target, error)), renamed.c_str());
   }
-  if (written == 0 && failed == 0) std::printf("no attachments\n");
+  if (written == 0 && failed.ok()) std::printf("no attachments\n");
   return failed;
 }
 
-int ListDatabase(Platform* platform, const std::string& path) {
+Status ListDatabase(Platform* platform, const std::string& path) {
   ScopedDb db(platform);
-  if (Status s = platform->DbOpen(ToLmbcs(platform, path), db.put()); s != kNoError) return Fail(platform, path, s);
+  if (notesapi::Status s = platform->DbOpen(ToLmbcs(platform, path), db.put()); s != kNoError) return Fail(platform, path, s);
   std::vector<NoteId> ids;
-  if (Status s = platform->DbNoteIds(db.get(), &ids); s != kNoError) return Fail(platform, path, s);
+  if (notesapi::Status s = platform->DbNoteIds(db.get(), &ids); s != kNoError) return Fail(platform, path, s);
   std::printf("%-10s %-19s %5s  %-20s %s\n", "NOTEID", "MODIFIED", "ITEMS", "FORM", "SUBJECT / DESCRIPTION");
   for (NoteId id : ids) {
     ScopedNote note(platform);
-    if (Status s = platform->NoteOpen(db.get(), id, kOpenRawMime, note.put()); s != kNoError) {
+    if (notesapi::Status s = platform->NoteOpen(db.get(), id, kOpenRawMime, note.put()); s != kNoError) {
       std::printf("0x%-8s (cannot open: %s)\n", Hex(id, 0).c_str(), platform->StatusText(s).c_str());
       continue;
     }
@@ -176,7 +173,7 @@ int ListDatabase(Platform* platform, const std::string& path) {
     (void)platform->TimeToText(info.modified, &modified);  // always succeeds
     int items = 0;
     ItemInfo item;
-    for (Status s = platform->ItemInfoFirst(note.get(), &item); s == kNoError;
+    for (notesapi::Status s = platform->ItemInfoFirst(note.get(), &item); s == kNoError;
          s = platform->ItemInfoNext(note.get(), item.item, {}, &item)) {
       ++items;
     }
@@ -187,13 +184,13 @@ int ListDatabase(Platform* platform, const std::string& path) {
                 TextItem(platform, note.get(), "Form").c_str(), summary.c_str());
   }
   std::printf("%zu note(s)\n", ids.size());
-  return 0;
+  return Status::OK();
 }
 
-int ShowNote(Platform* platform, const std::string& path, const std::string& noteIdText, bool converted) {
+Status ShowNote(Platform* platform, const std::string& path, const std::string& noteIdText, bool converted) {
   ScopedDb db(platform);
   ScopedNote note(platform);
-  if (int code = OpenNote(platform, path, noteIdText, converted, &db, &note); code != 0) return code;
+  if (Status opened = OpenNote(platform, path, noteIdText, converted, &db, &note); !opened.ok()) return opened;
   NoteInfo info;
   (void)platform->NoteGetInfo(note.get(), &info);  // the note was just opened
   std::string created;
@@ -206,14 +203,14 @@ int ShowNote(Platform* platform, const std::string& path, const std::string& not
   std::printf("Class       0x%04X\n", info.noteClass);
   std::printf("Created     %s\nModified    %s\n\n", created.c_str(), modified.c_str());
   ItemInfo item;
-  for (Status s = platform->ItemInfoFirst(note.get(), &item); s == kNoError;
+  for (notesapi::Status s = platform->ItemInfoFirst(note.get(), &item); s == kNoError;
        s = platform->ItemInfoNext(note.get(), item.item, {}, &item)) {
     std::string value;
     (void)platform->ItemValue(item.value, &value);  // the block was just reported
     std::printf("%-24s %-12s %s\n", ToUtf8(platform, item.name).c_str(), TypeName(item.type).c_str(),
                 FormatValue(platform, value).c_str());
   }
-  return 0;
+  return Status::OK();
 }
 
 }  // namespace zulctl

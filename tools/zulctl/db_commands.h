@@ -5,18 +5,18 @@
 #include <string>
 
 #include "notesapi/platform.h"
+#include "tools/zulctl/cli_support.h"
 
 namespace zulctl {
 
-// Each returns the process exit code and prints errors to stderr.
-int ListDatabase(notesapi::Platform* platform, const std::string& path);
+Status ListDatabase(notesapi::Platform* platform, const std::string& path);
 // MIME mail is shown as stored, or as a reader sees it with `converted`.
-int ShowNote(notesapi::Platform* platform, const std::string& path, const std::string& noteIdText, bool converted);
+Status ShowNote(notesapi::Platform* platform, const std::string& path, const std::string& noteIdText, bool converted);
 
 // Writes every attachment of one note into `folder` under its shown name, so
 // an administrator sees exactly what the scanner would see.
-int ExtractNote(notesapi::Platform* platform, const std::string& path, const std::string& noteIdText, bool converted,
-                const std::string& folder);
+Status ExtractNote(notesapi::Platform* platform, const std::string& path, const std::string& noteIdText, bool converted,
+                   const std::string& folder);
 
 }  // namespace zulctl
 

@@ -1,5 +1,5 @@
-// zulctl mail submit / route / export: the mail hook and the router of the
-// embedded server, so mail can flow through the tasks end to end.
+// zulctl mail submit / route / export / report / held / requeue: the mail
+// hook, one pass of the router, and what mail.box holds.
 #ifndef TOOLS_ZULCTL_MAIL_COMMANDS_H_
 #define TOOLS_ZULCTL_MAIL_COMMANDS_H_
 
@@ -10,7 +10,8 @@
 
 namespace zulctl {
 
-// Returns the exit code.
+// Returns the exit code: submit from standard input answers the MTA with
+// the codes of sysexits.h.
 int MailCommand(notesapi::Platform* platform, const std::string& serverDirectory, const std::string& action,
                 const MailArguments& mail);
 

@@ -5,6 +5,7 @@
 #include <set>
 #include <vector>
 
+#include "tools/zulctl/cli_support.h"
 #include "mailmonitor/scan_attempts.h"
 #include "mailmonitor/service_queues.h"
 #include "notesapi/host/host_admin.h"
@@ -18,6 +19,13 @@ namespace {
 
 constexpr char kMailBox[] = "mail.box";
 using zul::kHookQueue;
+
+// 0x8F8, as the router and the monitor write note IDs.
+std::string HexId(NoteId id) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", id);
+  return text;
+}
 
 struct HeldMail {
   NoteId id = 0;
@@ -38,11 +46,11 @@ std::set<NoteId> RequestedNotes(const std::string& serverDirectory) {
   return ids;
 }
 
-Status FindHeld(Platform* p, const std::string& serverDirectory, std::vector<HeldMail>* held) {
+notesapi::Status FindHeld(Platform* p, const std::string& serverDirectory, std::vector<HeldMail>* held) {
   ScopedDb box(p);
-  if (Status s = p->DbOpen(kMailBox, box.put()); s != kNoError) return s;
+  if (notesapi::Status s = p->DbOpen(kMailBox, box.put()); s != kNoError) return s;
   std::vector<NoteId> ids;
-  if (Status s = p->DbNoteIds(box.get(), &ids); s != kNoError) return s;
+  if (notesapi::Status s = p->DbNoteIds(box.get(), &ids); s != kNoError) return s;
   std::set<NoteId> requested = RequestedNotes(serverDirectory);
   TimeDate now = p->TimeNow();
   for (NoteId id : ids) {
@@ -60,11 +68,10 @@ Status FindHeld(Platform* p, const std::string& serverDirectory, std::vector<Hel
 
 }  // namespace
 
-int ListHeldMail(Platform* p, const std::string& serverDirectory) {
+Status ListHeldMail(Platform* p, const std::string& serverDirectory) {
   std::vector<HeldMail> held;
-  if (Status s = FindHeld(p, serverDirectory, &held); s != kNoError) {
-    std::cerr << "zulctl: " << kMailBox << ": " << p->StatusText(s) << "\n";
-    return 1;
+  if (notesapi::Status s = FindHeld(p, serverDirectory, &held); s != kNoError) {
+    return Status::FromPlatform(s, std::string(kMailBox) + ": " + p->StatusText(s));
   }
   std::printf("%-10s %10s  %s\n", "NOTEID", "AGE (s)", "REQUEST");
   for (const HeldMail& mail : held) {
@@ -74,16 +81,16 @@ int ListHeldMail(Platform* p, const std::string& serverDirectory) {
     std::printf("0x%-8X %10.0f  %s\n", mail.id, mail.ageSeconds, request);
   }
   std::printf("%zu held\n", held.size());
-  return 0;
+  return Status::OK();
 }
 
 namespace {
 
 // The mark and the count of a document set aside go: it is tried afresh.
-Status ClearSetAside(Platform* p, NoteId id) {
+notesapi::Status ClearSetAside(Platform* p, NoteId id) {
   ScopedDb box(p);
   ScopedNote note(p);
-  Status s = p->DbOpen(kMailBox, box.put());
+  notesapi::Status s = p->DbOpen(kMailBox, box.put());
   if (s == kNoError) s = p->NoteOpen(box.get(), id, kOpenRawMime, note.put());
   if (s != kNoError) return s;
   (void)p->ItemDelete(note.get(), zul::kSetAsideItem);  // present: it was found set aside
@@ -93,20 +100,18 @@ Status ClearSetAside(Platform* p, NoteId id) {
 
 }  // namespace
 
-int RequeueHeldMail(Platform* p, const std::string& serverDirectory, bool setAside) {
+Status RequeueHeldMail(Platform* p, const std::string& serverDirectory, bool setAside) {
   std::vector<HeldMail> held;
-  if (Status s = FindHeld(p, serverDirectory, &held); s != kNoError) {
+  if (notesapi::Status s = FindHeld(p, serverDirectory, &held); s != kNoError) {
     if (IsError(s, kDatabaseNotFound)) {
       std::printf("no mail.box: nothing held\n");
-      return 0;
+      return Status::OK();
     }
-    std::cerr << "zulctl: " << kMailBox << ": " << p->StatusText(s) << "\n";
-    return 1;
+    return Status::FromPlatform(s, std::string(kMailBox) + ": " + p->StatusText(s));
   }
   ScopedQueue queue(p);
-  if (Status s = p->QueueOpen(kHookQueue, kQueueCreate, queue.put()); s != kNoError) {
-    std::cerr << "zulctl: " << kHookQueue << ": " << p->StatusText(s) << "\n";
-    return 1;
+  if (notesapi::Status s = p->QueueOpen(kHookQueue, kQueueCreate, queue.put()); s != kNoError) {
+    return Status::FromPlatform(s, std::string(kHookQueue) + ": " + p->StatusText(s));
   }
   int posted = 0;
   int leftAside = 0;
@@ -117,22 +122,20 @@ int RequeueHeldMail(Platform* p, const std::string& serverDirectory, bool setAsi
       continue;
     }
     if (mail.setAside) {
-      if (Status s = ClearSetAside(p, mail.id); s != kNoError) {
-        std::cerr << "zulctl: 0x" << std::hex << mail.id << std::dec << " stays set aside: " << p->StatusText(s) << "\n";
-        return 1;
+      if (notesapi::Status s = ClearSetAside(p, mail.id); s != kNoError) {
+        return Status::FromPlatform(s, HexId(mail.id) + " stays set aside: " + p->StatusText(s));
       }
     }
     std::string request = zul::FormatHookRequest(mail.id, kMailBox);
-    if (Status s = p->QueuePut(queue.get(), 1, request); s != kNoError) {
-      std::cerr << "zulctl: request for 0x" << std::hex << mail.id << std::dec << " not posted: " << p->StatusText(s) << "\n";
-      return 1;
+    if (notesapi::Status s = p->QueuePut(queue.get(), 1, request); s != kNoError) {
+      return Status::FromPlatform(s, "request for " + HexId(mail.id) + " not posted: " + p->StatusText(s));
     }
     ++posted;
   }
   std::printf("%zu held, %d request(s) posted", held.size(), posted);
   if (leftAside > 0) std::printf(", %d set aside (zulctl mail requeue --set-aside)", leftAside);
   std::printf("\n");
-  return 0;
+  return Status::OK();
 }
 
 }  // namespace zulctl

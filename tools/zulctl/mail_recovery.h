@@ -8,14 +8,15 @@
 #include <string>
 
 #include "notesapi/platform.h"
+#include "tools/zulctl/cli_support.h"
 
 namespace zulctl {
 
 // Both return the exit code.
-int ListHeldMail(notesapi::Platform* platform, const std::string& serverDirectory);
+Status ListHeldMail(notesapi::Platform* platform, const std::string& serverDirectory);
 // A document set aside (it stopped the monitor twice) is left out unless
 // `setAside`; then its mark and count go and it is asked for again.
-int RequeueHeldMail(notesapi::Platform* platform, const std::string& serverDirectory, bool setAside);
+Status RequeueHeldMail(notesapi::Platform* platform, const std::string& serverDirectory, bool setAside);
 
 }  // namespace zulctl
 

@@ -21,7 +21,7 @@ constexpr char kReportTitle[] = "Tervala Anti-Virus Report";
 std::string BodyText(Platform* p, NoteHandle note) {
   std::string text;
   ItemInfo item;
-  for (Status s = p->ItemInfoByName(note, "Body", &item); s == kNoError;
+  for (notesapi::Status s = p->ItemInfoByName(note, "Body", &item); s == kNoError;
        s = p->ItemInfoNext(note, item.item, "Body", &item)) {
     if (item.type != TYPE_COMPOSITE) continue;
     MemHandle block = kNullHandle;
@@ -59,12 +59,12 @@ std::string ReadWhole(Platform* p, const std::u16string& path) {
 
 }  // namespace
 
-int MailReport(Platform* p, const std::string& serverDirectory, const std::string& database, const std::string& noteIdText) {
+Status MailReport(Platform* p, const std::string& serverDirectory, const std::string& database, const std::string& noteIdText) {
   NoteId id = 0;
-  if (!ParseNoteId(noteIdText, &id)) return 2;
+  if (Status parsed = ParseNoteId(noteIdText, &id); !parsed.ok()) return parsed;
   ScopedDb db(p);
   ScopedNote note(p);
-  Status s = p->DbOpen(database, db.put());
+  notesapi::Status s = p->DbOpen(database, db.put());
   if (s == kNoError) s = p->NoteOpen(db.get(), id, 0, note.put());
   if (s != kNoError) return Fail(p, database + " " + noteIdText, s);
   std::string program;
@@ -97,7 +97,7 @@ int MailReport(Platform* p, const std::string& serverDirectory, const std::strin
   int files = 0;
   ItemInfo item;
   std::u16string scratch = WideUtf8(p, serverDirectory + "/run/report-extract.tmp");
-  for (Status f = p->ItemInfoByName(note.get(), "$FILE", &item); f == kNoError;
+  for (notesapi::Status f = p->ItemInfoByName(note.get(), "$FILE", &item); f == kNoError;
        f = p->ItemInfoNext(note.get(), item.item, "$FILE", &item)) {
     std::string value;
     FileObject object;
@@ -115,7 +115,7 @@ int MailReport(Platform* p, const std::string& serverDirectory, const std::strin
     ++files;
   }
   if (files == 0) std::printf("  none\n");
-  return 0;
+  return Status::OK();
 }
 
 }  // namespace zulctl

@@ -7,11 +7,12 @@
 #include <string>
 
 #include "notesapi/platform.h"
+#include "tools/zulctl/cli_support.h"
 
 namespace zulctl {
 
 // Returns the exit code.
-int MailReport(notesapi::Platform* platform, const std::string& serverDirectory, const std::string& database,
+Status MailReport(notesapi::Platform* platform, const std::string& serverDirectory, const std::string& database,
                const std::string& noteIdText);
 
 }  // namespace zulctl

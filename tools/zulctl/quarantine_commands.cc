@@ -50,7 +50,7 @@ std::string Joined(const std::vector<std::string>& entries) {
 std::string RichText(Platform* p, NoteHandle note, const char* item) {
   std::string text;
   ItemInfo info;
-  for (Status s = p->ItemInfoByName(note, item, &info); s == kNoError; s = p->ItemInfoNext(note, info.item, item, &info)) {
+  for (notesapi::Status s = p->ItemInfoByName(note, item, &info); s == kNoError; s = p->ItemInfoNext(note, info.item, item, &info)) {
     if (info.type != TYPE_COMPOSITE) continue;
     MemHandle block = kNullHandle;
     uint32_t length = 0;
@@ -71,7 +71,7 @@ struct StoredFile {
 std::vector<StoredFile> FilesOf(Platform* p, NoteHandle note) {
   std::vector<StoredFile> files;
   ItemInfo item;
-  for (Status s = p->ItemInfoByName(note, "$FILE", &item); s == kNoError; s = p->ItemInfoNext(note, item.item, "$FILE", &item)) {
+  for (notesapi::Status s = p->ItemInfoByName(note, "$FILE", &item); s == kNoError; s = p->ItemInfoNext(note, item.item, "$FILE", &item)) {
     std::string value;
     FileObject object;
     std::string_view name;
@@ -89,20 +89,19 @@ bool Contains(const std::string& text, const std::string& part) {
   return lower(text).find(lower(part)) != std::string::npos;
 }
 
-int ListDocuments(Platform* p, const QuarantineArguments& q) {
+Status ListDocuments(Platform* p, const QuarantineArguments& q) {
   TimeDate since{};
   bool haveSince = !q.since.empty();
   if (haveSince && !ParseDay(p, q.since, &since)) {
-    std::cerr << "zulctl: not a date: " << q.since << " (write it as 2026-12-31)\n";
-    return 2;
+    return Status::InvalidArgument(std::string("not a date: ") + q.since + " (write it as 2026-12-31)");
   }
   const std::string& sender = q.sender;
   const std::string& recipient = q.recipient;
   std::string path = QuarantinePath(p);
   ScopedDb db(p);
-  if (Status s = p->DbOpen(path, db.put()); s != kNoError) return Fail(p, path, s);
+  if (notesapi::Status s = p->DbOpen(path, db.put()); s != kNoError) return Fail(p, path, s);
   std::vector<NoteId> ids;
-  if (Status s = p->DbNoteIds(db.get(), &ids); s != kNoError) return Fail(p, path, s);
+  if (notesapi::Status s = p->DbNoteIds(db.get(), &ids); s != kNoError) return Fail(p, path, s);
   std::printf("%-8s %-10s %-28s %-28s %5s  %s\n", "ID", "DATE", "SENDER", "RECIPIENTS", "FILES", "SUBJECT");
   int shown = 0;
   for (NoteId id : ids) {
@@ -122,24 +121,24 @@ int ListDocuments(Platform* p, const QuarantineArguments& q) {
     ++shown;
   }
   std::printf("%d document(s)\n", shown);
-  return 0;
+  return Status::OK();
 }
 
-int Open(Platform* p, const std::string& idText, ScopedDb* db, ScopedNote* note, NoteId* id) {
-  if (!ParseNoteId(idText, id)) return 2;
+Status Open(Platform* p, const std::string& idText, ScopedDb* db, ScopedNote* note, NoteId* id) {
+  if (Status parsed = ParseNoteId(idText, id); !parsed.ok()) return parsed;
   std::string path = QuarantinePath(p);
-  if (Status s = p->DbOpen(path, db->put()); s != kNoError) return Fail(p, path, s);
-  if (Status s = p->NoteOpen(db->get(), *id, kOpenRawMime, note->put()); s != kNoError) {
+  if (notesapi::Status s = p->DbOpen(path, db->put()); s != kNoError) return Fail(p, path, s);
+  if (notesapi::Status s = p->NoteOpen(db->get(), *id, kOpenRawMime, note->put()); s != kNoError) {
     return Fail(p, "quarantine document " + idText, s);
   }
-  return 0;
+  return Status::OK();
 }
 
-int ShowDocument(Platform* p, const std::string& idText) {
+Status ShowDocument(Platform* p, const std::string& idText) {
   ScopedDb db(p);
   ScopedNote note(p);
   NoteId id = 0;
-  if (int code = Open(p, idText, &db, &note, &id); code != 0) return code;
+  if (Status done = Open(p, idText, &db, &note, &id); !done.ok()) return done;
   TimeDate created{};
   std::string date;
   if (p->ItemGetTime(note.get(), "qmDateCreate", &created)) (void)p->TimeToText(created, &date);
@@ -162,27 +161,27 @@ int ShowDocument(Platform* p, const std::string& idText) {
       p->ItemInfoByName(note.get(), "Body", &item) == kNoError) {
     std::printf("  (the whole message as it was stored)\n");
   }
-  return 0;
+  return Status::OK();
 }
 
 // A message in mail.box, not held: the router takes it as it is, and no
 // hook request means it is not scanned again.
-Status BuildRelease(Platform* p, NoteHandle quarantined, const std::vector<std::string>& recipients,
+notesapi::Status BuildRelease(Platform* p, NoteHandle quarantined, const std::vector<std::string>& recipients,
                     const std::string& serverDirectory, NoteId* released) {
   ScopedDb box(p);
-  if (Status s = p->DbOpen(kMailBox, box.put()); s != kNoError) return s;
+  if (notesapi::Status s = p->DbOpen(kMailBox, box.put()); s != kNoError) return s;
   ScopedNote message(p);
-  if (Status s = p->MailCreateMessage(box.get(), message.put()); s != kNoError) return s;
+  if (notesapi::Status s = p->MailCreateMessage(box.get(), message.put()); s != kNoError) return s;
   ItemInfo item;
   bool whole = p->ItemInfoByName(quarantined, "MIME_Version", &item) == kNoError ||
                p->ItemInfoByName(quarantined, "Body", &item) == kNoError;
   if (whole) {
     (void)p->ItemDelete(message.get(), "Form");
-    for (Status s = p->ItemInfoFirst(quarantined, &item); s == kNoError; s = p->ItemInfoNext(quarantined, item.item, {}, &item)) {
+    for (notesapi::Status s = p->ItemInfoFirst(quarantined, &item); s == kNoError; s = p->ItemInfoNext(quarantined, item.item, {}, &item)) {
       if (item.name.rfind("qm", 0) == 0 || item.name == "Form" || item.name == "RoutingState" || item.name == "Recipients") {
         continue;
       }
-      if (Status c = p->ItemCopy(message.get(), item.item); c != kNoError) return c;
+      if (notesapi::Status c = p->ItemCopy(message.get(), item.item); c != kNoError) return c;
     }
     (void)p->ItemSetText(message.get(), "Form", "Memo");
   } else {
@@ -194,7 +193,7 @@ Status BuildRelease(Platform* p, NoteHandle quarantined, const std::vector<std::
     (void)p->ItemSetText(message.get(), "Subject", text);
     std::u16string copy = WideUtf8(p, serverDirectory + "/run/quarantine-release.tmp");
     for (const StoredFile& file : FilesOf(p, quarantined)) {
-      Status s = p->ExtractFile(quarantined, file.item, copy);
+      notesapi::Status s = p->ExtractFile(quarantined, file.item, copy);
       if (s == kNoError) s = p->AttachFile(message.get(), copy, file.name, 1, false, nullptr);
       (void)p->FileDelete(copy);
       if (s != kNoError) return s;
@@ -204,37 +203,35 @@ Status BuildRelease(Platform* p, NoteHandle quarantined, const std::vector<std::
   for (const std::string& address : recipients) {
     std::string lmbcs;
     if (p->Translate(kTranslateUtf8ToLmbcs, address, &lmbcs) != kNoError) lmbcs = address;
-    Status s = first ? p->ItemCreateTextList(message.get(), "Recipients", lmbcs)
+    notesapi::Status s = first ? p->ItemCreateTextList(message.get(), "Recipients", lmbcs)
                      : p->ItemAppendTextList(message.get(), "Recipients", lmbcs, false);
     if (s != kNoError) return s;
     first = false;
   }
-  if (Status s = p->NoteUpdate(message.get(), kUpdateForce); s != kNoError) return s;
+  if (notesapi::Status s = p->NoteUpdate(message.get(), kUpdateForce); s != kNoError) return s;
   NoteInfo info;
-  if (Status s = p->NoteGetInfo(message.get(), &info); s != kNoError) return s;
+  if (notesapi::Status s = p->NoteGetInfo(message.get(), &info); s != kNoError) return s;
   *released = info.noteId;
   return kNoError;
 }
 
-int ReleaseDocument(Platform* p, const std::string& serverDirectory, const QuarantineArguments& q) {
+Status ReleaseDocument(Platform* p, const std::string& serverDirectory, const QuarantineArguments& q) {
   ScopedDb db(p);
   ScopedNote note(p);
   NoteId id = 0;
-  if (int code = Open(p, q.id, &db, &note, &id); code != 0) return code;
+  if (Status done = Open(p, q.id, &db, &note, &id); !done.ok()) return done;
   std::string already = Text(p, note.get(), "qmReleasedTo");
   if (!already.empty()) {
-    std::cerr << "zulctl: quarantine document " << q.id << " was already released to " << already << " on "
-              << Text(p, note.get(), "qmReleasedAt") << "; nothing sent\n";
-    return 1;
+    return Status::Failed("quarantine document " + q.id + " was already released to " + already + " on " +
+                          Text(p, note.get(), "qmReleasedAt") + "; nothing sent");
   }
   std::vector<std::string> recipients = !q.to.empty() ? std::vector<std::string>{q.to}
                                                          : List(p, note.get(), "qmRecipients");
   if (recipients.empty()) {
-    std::cerr << "zulctl: the document names no recipient; give one with --to ADDRESS\n";
-    return 1;
+    return Status::InvalidArgument("the document names no recipient; give one with --to ADDRESS");
   }
   NoteId released = 0;
-  if (Status s = BuildRelease(p, note.get(), recipients, serverDirectory, &released); s != kNoError) {
+  if (notesapi::Status s = BuildRelease(p, note.get(), recipients, serverDirectory, &released); s != kNoError) {
     return Fail(p, "cannot release " + q.id, s);
   }
   const char* user = std::getenv("USER");
@@ -243,23 +240,23 @@ int ReleaseDocument(Platform* p, const std::string& serverDirectory, const Quara
   std::string to = Joined(recipients);
   std::string lmbcs;
   (void)p->Translate(kTranslateUtf8ToLmbcs, to, &lmbcs);
-  Status s = p->ItemSetText(note.get(), "qmReleasedTo", lmbcs);
+  notesapi::Status s = p->ItemSetText(note.get(), "qmReleasedTo", lmbcs);
   if (s == kNoError) s = p->ItemSetText(note.get(), "qmReleasedBy", user != nullptr ? user : "unknown");
   if (s == kNoError) s = p->ItemSetText(note.get(), "qmReleasedAt", when);
   if (s == kNoError) s = p->NoteUpdate(note.get(), kUpdateForce);
   if (s != kNoError) return Fail(p, "released as note 0x" + std::to_string(released) + " but not recorded", s);
   std::printf("released to %s as note 0x%X of mail.box; zulctl mail route delivers it\n", to.c_str(), released);
-  return 0;
+  return Status::OK();
 }
 
-int PurgeDocuments(Platform* p, long days) {
+Status PurgeDocuments(Platform* p, long days) {
   TimeDate limit = p->TimeNow();
-  if (Status s = p->TimeAdjust(&limit, 0, -static_cast<int>(days)); s != kNoError) return Fail(p, "time", s);
+  if (notesapi::Status s = p->TimeAdjust(&limit, 0, -static_cast<int>(days)); s != kNoError) return Fail(p, "time", s);
   std::string path = QuarantinePath(p);
   ScopedDb db(p);
-  if (Status s = p->DbOpen(path, db.put()); s != kNoError) return Fail(p, path, s);
+  if (notesapi::Status s = p->DbOpen(path, db.put()); s != kNoError) return Fail(p, path, s);
   std::vector<NoteId> ids;
-  if (Status s = p->DbNoteIds(db.get(), &ids); s != kNoError) return Fail(p, path, s);
+  if (notesapi::Status s = p->DbNoteIds(db.get(), &ids); s != kNoError) return Fail(p, path, s);
   int purged = 0;
   for (NoteId id : ids) {
     TimeDate created{};
@@ -271,12 +268,12 @@ int PurgeDocuments(Platform* p, long days) {
     if (p->NoteDelete(db.get(), id) == kNoError) ++purged;
   }
   std::printf("%d document(s) purged\n", purged);
-  return 0;
+  return Status::OK();
 }
 
 }  // namespace
 
-int QuarantineCommand(Platform* p, const std::string& serverDirectory, const std::string& action,
+Status QuarantineCommand(Platform* p, const std::string& serverDirectory, const std::string& action,
                       const QuarantineArguments& quarantine) {
   if (action == "ls") return ListDocuments(p, quarantine);
   if (action == "show") return ShowDocument(p, quarantine.id);

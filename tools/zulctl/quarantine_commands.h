@@ -6,12 +6,13 @@
 #include <string>
 
 #include "notesapi/platform.h"
+#include "tools/zulctl/cli_support.h"
 #include "tools/zulctl/command_line.h"
 
 namespace zulctl {
 
 // Returns the exit code; 2 asks the caller to print the usage.
-int QuarantineCommand(notesapi::Platform* platform, const std::string& serverDirectory, const std::string& action,
+Status QuarantineCommand(notesapi::Platform* platform, const std::string& serverDirectory, const std::string& action,
                       const QuarantineArguments& quarantine);
 
 }  // namespace zulctl

@@ -30,25 +30,24 @@ std::string BesideThisProgram(const std::string& file) {
 
 // Installs the message library of a language into the server's program
 // folder and names it in notes.ini for the tasks.
-int ChooseLanguage(const std::string& directory, const std::string& language) {
-  if (language == "ru") return 0;  // the built-in texts
+Status ChooseLanguage(const std::string& directory, const std::string& language) {
+  if (language == "ru") return Status::OK();  // the built-in texts
   std::string library = "zelklocale-" + language + ".dll";
   std::error_code error;
   std::filesystem::copy_file(BesideThisProgram(library), directory + "/program/" + library,
                              std::filesystem::copy_options::overwrite_existing, error);
   if (error) {
-    std::cerr << "zulctl: no message library for language " << language << " (" << BesideThisProgram(library)
-              << ": " << error.message() << ")\n";
-    return 1;
+    return Status::NotFound("no message library for language " + language + " (" + BesideThisProgram(library) + ": " +
+                            error.message() + ")");
   }
   HostOptions options;
   options.notesIni = directory + "/notes.ini";
   options.echoConsole = false;
   std::unique_ptr<Platform> platform;
-  Status s = NewHostPlatform(options, &platform);
+  notesapi::Status s = NewHostPlatform(options, &platform);
   if (s == kNoError) s = platform->IniSetText("ZulMessageLibrary", library);
   if (s != kNoError) return Fail(platform.get(), "cannot name the message library in notes.ini", s);
-  return 0;
+  return Status::OK();
 }
 
 std::vector<TaskState> RunningTasks(const std::string& serverDirectory) {
@@ -58,32 +57,32 @@ std::vector<TaskState> RunningTasks(const std::string& serverDirectory) {
 }
 }  // namespace
 
-bool ActAsServerOwner(const std::string& serverDirectory) {
+Status ActAsServerOwner(const std::string& serverDirectory) {
   std::string owner;
-  Status s = AdoptServerOwner(serverDirectory, &owner);
+  notesapi::Status s = AdoptServerOwner(serverDirectory, &owner);
   if (s == kServerOwnedByOther) {
-    std::cerr << "zulctl: the server directory " << serverDirectory << " belongs to " << owner << ": run this as "
-              << owner << " (runuser -u " << owner << " -- zulctl ...) or as root\n";
-  } else if (s != kNoError) {
-    std::cerr << "zulctl: cannot take the user " << owner << ", who owns " << serverDirectory
-              << " (a user the system does not know, or one in root's group, is never taken)\n";
+    return Status::Busy("the server directory " + serverDirectory + " belongs to " + owner + ": run this as " + owner +
+                        " (runuser -u " + owner + " -- zulctl ...) or as root");
   }
-  return s == kNoError;
+  if (s != kNoError) {
+    return Status::Failed("cannot take the user " + owner + ", who owns " + serverDirectory +
+                          " (a user the system does not know, or one in root's group, is never taken)");
+  }
+  return Status::OK();
 }
 
-int Init(const InitArguments& init) {
+Status Init(const InitArguments& init) {
   const std::string& directory = init.directory;
   std::string administrators;
   for (const std::string& address : init.administrators) administrators += (administrators.empty() ? "" : ";") + address;
   // Into a folder made ready for the service (owned by its user): made as that user.
-  if (!ActAsServerOwner(directory)) return 1;
-  Status s = InitServerDirectory(directory, init.server);
+  if (Status owner = ActAsServerOwner(directory); !owner.ok()) return owner;
+  notesapi::Status s = InitServerDirectory(directory, init.server);
   if (s == kDatabaseExists) {
-    std::cerr << "zulctl: " << directory << " already has a notes.ini; nothing changed\n";
-    return 1;
+    return Status::Failed(directory + " already has a notes.ini; nothing changed");
   }
   if (s != kNoError) return Fail(nullptr, "cannot initialise " + directory, s);
-  if (int code = ChooseLanguage(directory, init.language); code != 0) return code;
+  if (Status done = ChooseLanguage(directory, init.language); !done.ok()) return done;
   if (!administrators.empty()) {
     // Read by zulctl settings init as the administrators' addresses.
     std::ofstream ini(directory + "/notes.ini", std::ios::app);
@@ -92,39 +91,38 @@ int Init(const InitArguments& init) {
     if (!ini) return Fail(nullptr, "cannot write " + directory + "/notes.ini", kFileError);
   }
   std::cout << "server directory " << directory << " ready; use it with ZUL_NOTES_INI=" << directory << "/notes.ini\n";
-  return 0;
+  return Status::OK();
 }
 
-int Tell(Platform* platform, const TellArguments& tell) {
+Status Tell(Platform* platform, const TellArguments& tell) {
   std::string command;
   for (const std::string& word : tell.words) command += (command.empty() ? "" : " ") + word;
   std::string queueName = "MQ$" + Upper(tell.task);
   ScopedQueue queue(platform);
-  Status s = platform->QueueOpen(queueName, kQueueOpenExisting, queue.put());
+  notesapi::Status s = platform->QueueOpen(queueName, kQueueOpenExisting, queue.put());
   if (IsError(s, kQueueNotFound)) {
-    std::cerr << "zulctl: no task reads " << queueName << " (it has never run here); nothing sent\n";
-    return 1;
+    return Status::NotFound("no task reads " + queueName + " (it has never run here); nothing sent");
   }
   if (s != kNoError) return Fail(platform, "cannot open " + queueName, s);
   if (s = platform->QueuePut(queue.get(), 1, ToLmbcs(platform, command)); s != kNoError) {
     return Fail(platform, "cannot send to " + queueName, s);
   }
   std::cout << "sent to " << queueName << ": " << command << "\n";
-  return 0;
+  return Status::OK();
 }
 
 
 // Asks the running tasks to stop, waits (bounded) until they have ended,
 // says which did and which did not, and clears the flag again, so that the
 // next start runs normally.
-int Quit(const std::string& serverDirectory, const QuitArguments& quit) {
+Status Quit(const std::string& serverDirectory, const QuitArguments& quit) {
   if (quit.cancel) {
-    if (Status s = SetServerQuitting(serverDirectory, false); s != kNoError) return Fail(nullptr, "cannot clear quit", s);
+    if (notesapi::Status s = SetServerQuitting(serverDirectory, false); s != kNoError) return Fail(nullptr, "cannot clear quit", s);
     std::cout << "server no longer quitting\n";
-    return 0;
+    return Status::OK();
   }
   std::vector<TaskState> before = RunningTasks(serverDirectory);
-  if (Status s = SetServerQuitting(serverDirectory, true); s != kNoError) return Fail(nullptr, "cannot set quit", s);
+  if (notesapi::Status s = SetServerQuitting(serverDirectory, true); s != kNoError) return Fail(nullptr, "cannot set quit", s);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(quit.waitSeconds);
   std::vector<TaskState> left = RunningTasks(serverDirectory);
   while (!left.empty() && std::chrono::steady_clock::now() < deadline) {
@@ -137,31 +135,31 @@ int Quit(const std::string& serverDirectory, const QuitArguments& quit) {
   }
   if (!left.empty()) {
     std::printf("%zu task(s) still running; the server stays quitting (zulctl quit --cancel clears it)\n", left.size());
-    return 1;
+    return Status::Failed("");
   }
-  if (Status s = SetServerQuitting(serverDirectory, false); s != kNoError) return Fail(nullptr, "cannot clear quit", s);
+  if (notesapi::Status s = SetServerQuitting(serverDirectory, false); s != kNoError) return Fail(nullptr, "cannot clear quit", s);
   std::printf("%s\n", before.empty() ? "no task was running" : "all tasks ended; the server takes new starts");
-  return 0;
+  return Status::OK();
 }
 
-int Tasks(const std::string& serverDirectory) {
+Status Tasks(const std::string& serverDirectory) {
   std::vector<TaskState> tasks;
-  if (Status s = ListTasks(serverDirectory, &tasks); s != kNoError) return Fail(nullptr, "cannot read the task list", s);
+  if (notesapi::Status s = ListTasks(serverDirectory, &tasks); s != kNoError) return Fail(nullptr, "cannot read the task list", s);
   std::printf("%-8s %-20s %s\n", "PID", "TASK", "STATUS");
   for (const TaskState& task : tasks) std::printf("%-8u %-20s %s\n", task.pid, task.task.c_str(), task.text.c_str());
   if (tasks.empty()) std::printf("(no task running)\n");
-  return 0;
+  return Status::OK();
 }
 
-int Queues(const std::string& serverDirectory) {
+Status Queues(const std::string& serverDirectory) {
   std::vector<QueueState> queues;
-  if (Status s = ListQueues(serverDirectory, &queues); s != kNoError) return Fail(nullptr, "cannot read the queues", s);
+  if (notesapi::Status s = ListQueues(serverDirectory, &queues); s != kNoError) return Fail(nullptr, "cannot read the queues", s);
   std::printf("%-40s %8s %12s\n", "QUEUE", "WAITING", "SET ASIDE");
   for (const QueueState& queue : queues) {
     std::printf("%-40s %8lld %12lld\n", queue.name.c_str(), static_cast<long long>(queue.waiting),
                 static_cast<long long>(queue.deadLetters));
   }
-  return 0;
+  return Status::OK();
 }
 
 }  // namespace zulctl

@@ -6,21 +6,22 @@
 #include <string>
 
 #include "notesapi/platform.h"
+#include "tools/zulctl/cli_support.h"
 #include "tools/zulctl/command_line.h"
 
 namespace zulctl {
 
 // Makes zulctl act as the user that owns the server directory (root takes
-// that user; anyone else is refused with a line naming the owner). False
-// when it cannot: the command must not touch the server.
-bool ActAsServerOwner(const std::string& serverDirectory);
+// that user; anyone else is refused, naming the owner). A failure: the
+// command must not touch the server.
+Status ActAsServerOwner(const std::string& serverDirectory);
 
-// Each returns the process exit code.
-int Init(const InitArguments& init);
-int Tell(notesapi::Platform* platform, const TellArguments& tell);
-int Quit(const std::string& serverDirectory, const QuitArguments& quit);
-int Tasks(const std::string& serverDirectory);
-int Queues(const std::string& serverDirectory);
+
+Status Init(const InitArguments& init);
+Status Tell(notesapi::Platform* platform, const TellArguments& tell);
+Status Quit(const std::string& serverDirectory, const QuitArguments& quit);
+Status Tasks(const std::string& serverDirectory);
+Status Queues(const std::string& serverDirectory);
 
 }  // namespace zulctl
 

@@ -26,17 +26,16 @@ bool Ini(Platform* p, const char* name, std::string* value) { return p->IniGetTe
 
 // A failure reported by the settings setup: its own words, and the status
 // text when the status came from the server.
-int Report(Platform* p, const std::string& error, Status status) {
+Status Report(Platform* p, const std::string& error, notesapi::Status status) {
   if (status == kBadArgument || status == kDatabaseExists) {
-    std::cerr << "zulctl: " << error << "\n";
-    return 1;
+    return Status::Failed(error);
   }
   return Fail(p, error, status);
 }
 
-int Init(Platform* p, const std::string& serverDirectory, const std::string& bases) {
+Status Init(Platform* p, const std::string& serverDirectory, const std::string& bases) {
   std::string error;
-  if (Status s = CreateSettingsDatabases(p, serverDirectory, bases, &error); s != kNoError) return Report(p, error, s);
+  if (notesapi::Status s = CreateSettingsDatabases(p, serverDirectory, bases, &error); s != kNoError) return Report(p, error, s);
   std::string setup, stat, quarantine;
   (void)Ini(p, "ZULSetupDatabase", &setup);  // all three were checked by the setup
   (void)Ini(p, "ZULStatDatabase", &stat);
@@ -63,7 +62,7 @@ int Init(Platform* p, const std::string& serverDirectory, const std::string& bas
               << "copy the demo bases (build/demo-bases), or ClamAV's own (/var/lib/clamav, from freshclam);\n"
               << "or name another folder with zulctl settings set formUpdaterSettings usDatabaseFolder=DIR\n";
   }
-  return 0;
+  return Status::OK();
 }
 
 // ---- show ----
@@ -131,19 +130,19 @@ void ShowMeaning(Platform* p, const std::string& form) {
   }
 }
 
-int Show(Platform* p, const std::string& only) {
+Status Show(Platform* p, const std::string& only) {
   std::string setup;
   if (!Ini(p, "ZULSetupDatabase", &setup)) {
-    std::cerr << "zulctl: notes.ini does not name ZULSetupDatabase\n";
-    return 1;
+    return Status::NotFound("notes.ini does not name ZULSetupDatabase");
   }
   ScopedDb db(p);
-  if (Status s = p->DbOpen(setup, db.put()); s != kNoError) return Fail(p, setup, s);
-  if (Status s = ReadUidStorage(db.get()); s != kNoError) return Fail(p, "UIDStorage (run zulctl settings init)", s);
+  if (notesapi::Status s = p->DbOpen(setup, db.put()); s != kNoError) return Fail(p, setup, s);
+  if (Status read = ReadUidStorage(db.get()); !read.ok()) {
+    return Fail(p, "UIDStorage (run zulctl settings init)", read.platformStatus());
+  }
   std::vector<FormSchema> forms = SettingsForms("", "");
   if (!only.empty() && FindForm(forms, only) == nullptr) {
-    std::cerr << "zulctl: no form " << only << "; the forms are " << FormList(forms) << "\n";
-    return 1;
+    return Status::InvalidArgument("no form " + only + "; the forms are " + FormList(forms));
   }
   const std::pair<std::string, Status (*)(DbHandle)> readers[] = {
       {"formGeneralSettings", ReadGeneralSettings}, {"formObjectActions", ReadObjectActions},
@@ -164,12 +163,12 @@ int Show(Platform* p, const std::string& only) {
       if (form.form == name) unid = id;
     }
     std::printf("== %s (%s)\n", form.form.c_str(), UnidToText(*unid).c_str());
-    if (Status s = p->NoteOpenByUnid(db.get(), *unid, 0, note.put()); s != kNoError) {
+    if (notesapi::Status s = p->NoteOpenByUnid(db.get(), *unid, 0, note.put()); s != kNoError) {
       std::printf("  (cannot open: %s)\n\n", p->StatusText(s).c_str());
       continue;
     }
     ItemInfo item;
-    for (Status s = p->ItemInfoFirst(note.get(), &item); s == kNoError;
+    for (notesapi::Status s = p->ItemInfoFirst(note.get(), &item); s == kNoError;
          s = p->ItemInfoNext(note.get(), item.item, {}, &item)) {
       std::string value;
       (void)p->ItemValue(item.value, &value);  // the block was just reported
@@ -178,35 +177,34 @@ int Show(Platform* p, const std::string& only) {
     for (const auto& [name, read] : readers) {
       if (form.form != name) continue;
       if (name == "formUpdaterSettings") (void)ReadKernelSettings(db.get());  // the bases type comes from there
-      if (read(db.get()) == kNoError) ShowMeaning(p, form.form);
+      if (read(db.get()).ok()) ShowMeaning(p, form.form);
     }
     std::printf("\n");
   }
-  return 0;
+  return Status::OK();
 }
 
 // ---- set ----
 
-int Set(Platform* p, const std::string& form, const std::vector<std::string>& items) {
+Status Set(Platform* p, const std::string& form, const std::vector<std::string>& items) {
   std::vector<std::pair<std::string, std::string>> changes;
   for (const std::string& item : items) {
     size_t eq = item.find('=');
     if (eq == std::string::npos) {
-      std::cerr << "zulctl: \"" << item << "\" is not ITEM=VALUE\n";
-      return 1;
+      return Status::InvalidArgument("\"" + item + "\" is not ITEM=VALUE");
     }
     changes.emplace_back(item.substr(0, eq), item.substr(eq + 1));
   }
   std::string error;
-  if (Status s = ChangeSettings(p, form, changes, &error); s != kNoError) return Report(p, error, s);
+  if (notesapi::Status s = ChangeSettings(p, form, changes, &error); s != kNoError) return Report(p, error, s);
   std::cout << "saved " << form << "; posted CONFIG|UPDATED" << (form == "formOutbreak" ? " and OUTBREAK|UPDATED" : "")
             << "\n";
-  return 0;
+  return Status::OK();
 }
 
 }  // namespace
 
-int SettingsCommand(Platform* platform, const std::string& serverDirectory, const std::string& action,
+Status SettingsCommand(Platform* platform, const std::string& serverDirectory, const std::string& action,
                     const SettingsArguments& settings) {
   if (action == "init") return Init(platform, serverDirectory, settings.bases);
   if (action == "show") return Show(platform, settings.form);

@@ -5,12 +5,13 @@
 #include <string>
 
 #include "notesapi/platform.h"
+#include "tools/zulctl/cli_support.h"
 #include "tools/zulctl/command_line.h"
 
 namespace zulctl {
 
 // Returns the exit code; 2 asks the caller to print the usage.
-int SettingsCommand(notesapi::Platform* platform, const std::string& serverDirectory, const std::string& action,
+Status SettingsCommand(notesapi::Platform* platform, const std::string& serverDirectory, const std::string& action,
                     const SettingsArguments& settings);
 
 }  // namespace zulctl

@@ -53,7 +53,7 @@ bool ParseTime(Platform* p, const std::string& text, TimeDate* time) {
   return true;
 }
 
-Status WriteItem(Platform* p, NoteHandle note, const ItemSchema& item, const std::string& value, std::string* error) {
+notesapi::Status WriteItem(Platform* p, NoteHandle note, const ItemSchema& item, const std::string& value, std::string* error) {
   switch (item.kind) {
     case ItemKind::kText:
       return p->ItemSetText(note, item.name, Lmbcs(p, value));
@@ -78,28 +78,28 @@ Status WriteItem(Platform* p, NoteHandle note, const ItemSchema& item, const std
   return kBadArgument;
 }
 
-Status CreateIfMissing(Platform* p, const std::string& path, const char* title) {
-  Status s = p->DbCreate(path, title);
+notesapi::Status CreateIfMissing(Platform* p, const std::string& path, const char* title) {
+  notesapi::Status s = p->DbCreate(path, title);
   return s == kDatabaseExists ? kNoError : s;
 }
 
 // Statistics and journal records are records of what happened, kept like
 // the log files: a power loss may take the last of them, and in return a
 // mail that leaves a record waits for no disk sync of its own for it.
-Status WithoutTransactionLogging(Platform* p, const std::string& path) {
+notesapi::Status WithoutTransactionLogging(Platform* p, const std::string& path) {
   ScopedDb db(p);
-  if (Status s = p->DbOpen(path, db.put()); s != kNoError) return s;
+  if (notesapi::Status s = p->DbOpen(path, db.put()); s != kNoError) return s;
   return p->DbSetOption(db.get(), kDbOptionNoTransactionLogging, true);
 }
 
-Status Failed(std::string* error, const std::string& what, Status status) {
+notesapi::Status Failed(std::string* error, const std::string& what, notesapi::Status status) {
   *error = what;
   return status;
 }
 
 }  // namespace
 
-Status CreateSettingsDatabases(Platform* p, const std::string& serverDirectory, std::string bases, std::string* error) {
+notesapi::Status CreateSettingsDatabases(Platform* p, const std::string& serverDirectory, std::string bases, std::string* error) {
   std::string setup, stat, quarantine, program;
   if (!Ini(p, "ZULSetupDatabase", &setup) || !Ini(p, "ZULStatDatabase", &stat) ||
       !Ini(p, "ZULQuarantineDatabase", &quarantine)) {
@@ -107,19 +107,19 @@ Status CreateSettingsDatabases(Platform* p, const std::string& serverDirectory, 
                   kBadArgument);
   }
   if (bases.empty()) bases = (Ini(p, "NotesProgram", &program) ? program : serverDirectory) + "/bases";
-  if (Status s = p->DbCreate(setup, "Tervala Anti-Virus settings"); s != kNoError) {
+  if (notesapi::Status s = p->DbCreate(setup, "Tervala Anti-Virus settings"); s != kNoError) {
     if (s == kDatabaseExists) return Failed(error, setup + " already exists; nothing changed (use zulctl settings set)", s);
     return Failed(error, "cannot create " + setup, s);
   }
-  if (Status s = CreateIfMissing(p, stat, "Tervala Anti-Virus statistics"); s != kNoError) return Failed(error, stat, s);
-  if (Status s = WithoutTransactionLogging(p, stat); s != kNoError) return Failed(error, stat, s);
-  if (Status s = CreateIfMissing(p, quarantine, "Tervala Anti-Virus quarantine"); s != kNoError) {
+  if (notesapi::Status s = CreateIfMissing(p, stat, "Tervala Anti-Virus statistics"); s != kNoError) return Failed(error, stat, s);
+  if (notesapi::Status s = WithoutTransactionLogging(p, stat); s != kNoError) return Failed(error, stat, s);
+  if (notesapi::Status s = CreateIfMissing(p, quarantine, "Tervala Anti-Virus quarantine"); s != kNoError) {
     return Failed(error, quarantine, s);
   }
   ScopedDb db(p);
-  if (Status s = p->DbOpen(setup, db.put()); s != kNoError) return Failed(error, setup, s);
+  if (notesapi::Status s = p->DbOpen(setup, db.put()); s != kNoError) return Failed(error, setup, s);
   ScopedNote uids(p);
-  if (Status s = p->ProfileOpen(db.get(), "UIDStorage", true, uids.put()); s != kNoError) {
+  if (notesapi::Status s = p->ProfileOpen(db.get(), "UIDStorage", true, uids.put()); s != kNoError) {
     return Failed(error, "UIDStorage", s);
   }
   std::string administrators;  // from zulctl init --admin; the built-in default otherwise
@@ -128,7 +128,7 @@ Status CreateSettingsDatabases(Platform* p, const std::string& serverDirectory, 
   bool english = Ini(p, "ZulMessageLibrary", &library) && library.find("-en.") != std::string::npos;
   for (const FormSchema& form : SettingsForms(serverDirectory + "/tmp", bases, administrators, english)) {
     ScopedNote note(p);
-    Status s = p->NoteCreate(db.get(), note.put());
+    notesapi::Status s = p->NoteCreate(db.get(), note.put());
     if (s == kNoError) s = p->ItemSetText(note.get(), "Form", form.form);
     std::string why;
     for (const ItemSchema& item : form.items) {
@@ -140,11 +140,11 @@ Status CreateSettingsDatabases(Platform* p, const std::string& serverDirectory, 
     if (s == kNoError) s = p->ItemSetText(uids.get(), form.uidItem, UnidToText(info.unid));
     if (s != kNoError) return Failed(error, "cannot write " + form.form + (why.empty() ? "" : ": " + why), s);
   }
-  if (Status s = p->NoteUpdate(uids.get(), kUpdateForce); s != kNoError) return Failed(error, "UIDStorage", s);
+  if (notesapi::Status s = p->NoteUpdate(uids.get(), kUpdateForce); s != kNoError) return Failed(error, "UIDStorage", s);
   return kNoError;
 }
 
-Status ChangeSettings(Platform* p, const std::string& formName,
+notesapi::Status ChangeSettings(Platform* p, const std::string& formName,
                       const std::vector<std::pair<std::string, std::string>>& changes, std::string* error) {
   std::vector<FormSchema> forms = SettingsForms("", "");
   const FormSchema* form = FindForm(forms, formName);
@@ -164,9 +164,9 @@ Status ChangeSettings(Platform* p, const std::string& formName,
   std::string setup;
   if (!Ini(p, "ZULSetupDatabase", &setup)) return Failed(error, "notes.ini does not name ZULSetupDatabase", kBadArgument);
   ScopedDb db(p);
-  if (Status s = p->DbOpen(setup, db.put()); s != kNoError) return Failed(error, setup, s);
+  if (notesapi::Status s = p->DbOpen(setup, db.put()); s != kNoError) return Failed(error, setup, s);
   ScopedNote uids(p);
-  if (Status s = p->ProfileOpen(db.get(), "UIDStorage", false, uids.put()); s != kNoError) {
+  if (notesapi::Status s = p->ProfileOpen(db.get(), "UIDStorage", false, uids.put()); s != kNoError) {
     return Failed(error, "UIDStorage (run zulctl settings init)", s);
   }
   std::string text;
@@ -175,14 +175,14 @@ Status ChangeSettings(Platform* p, const std::string& formName,
     return Failed(error, "UIDStorage holds no valid " + form->uidItem, kBadArgument);
   }
   ScopedNote note(p);
-  if (Status s = p->NoteOpenByUnid(db.get(), unid, 0, note.put()); s != kNoError) return Failed(error, form->form, s);
+  if (notesapi::Status s = p->NoteOpenByUnid(db.get(), unid, 0, note.put()); s != kNoError) return Failed(error, form->form, s);
   for (const auto& [item, value] : items) {
     std::string why;
-    if (Status s = WriteItem(p, note.get(), *item, value, &why); s != kNoError) {
+    if (notesapi::Status s = WriteItem(p, note.get(), *item, value, &why); s != kNoError) {
       return Failed(error, why.empty() ? item->name : why + "; nothing changed", s);
     }
   }
-  if (Status s = p->NoteUpdate(note.get(), kUpdateForce); s != kNoError) {
+  if (notesapi::Status s = p->NoteUpdate(note.get(), kUpdateForce); s != kNoError) {
     return Failed(error, "cannot save " + form->form, s);
   }
   // Tell the tasks, as the settings database does when a document is saved.
@@ -191,7 +191,7 @@ Status ChangeSettings(Platform* p, const std::string& formName,
   if (form->form == "formOutbreak") notices.emplace_back("MQ$DATABASE2MAIL", "OUTBREAK|UPDATED");
   for (const auto& [queueName, notice] : notices) {
     ScopedQueue queue(p);
-    Status s = p->QueueOpen(queueName, kQueueCreate, queue.put());
+    notesapi::Status s = p->QueueOpen(queueName, kQueueCreate, queue.put());
     if (s == kNoError) s = p->QueuePut(queue.get(), 1, notice);
     if (s != kNoError) return Failed(error, std::string("saved, but cannot post ") + notice + " to " + queueName, s);
   }

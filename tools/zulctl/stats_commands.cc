@@ -1,4 +1,5 @@
 #include "tools/zulctl/stats_commands.h"
+#include "tools/zulctl/cli_support.h"
 
 #include <cstdio>
 #include <iostream>
@@ -71,25 +72,22 @@ void PrintTables(const Counts& counts) {
 
 }  // namespace
 
-int StatsCommand(Platform* p, const StatsArguments& stats) {
+Status StatsCommand(Platform* p, const StatsArguments& stats) {
   bool prometheus = stats.prometheus;
   TimeDate since{};
   bool haveSince = !stats.since.empty();
   if (haveSince && !ParseDay(p, stats.since, &since)) {
-    std::cerr << "zulctl: not a date: " << stats.since << " (write it as 2026-12-31)\n";
-    return 2;
+    return Status::InvalidArgument(std::string("not a date: ") + stats.since + " (write it as 2026-12-31)");
   }
   std::string path;
   if (!p->IniGetText("ZULStatDatabase", 1024, &path) || path.empty()) path = "zulstat.nsf";
   ScopedDb db(p);
-  if (Status s = p->DbOpen(path, db.put()); s != kNoError) {
-    std::cerr << "zulctl: " << path << ": " << p->StatusText(s) << "\n";
-    return 1;
+  if (notesapi::Status s = p->DbOpen(path, db.put()); s != kNoError) {
+    return Status::FromPlatform(s, path + ": " + p->StatusText(s));
   }
   std::vector<NoteId> ids;
-  if (Status s = p->DbNoteIds(db.get(), &ids); s != kNoError) {
-    std::cerr << "zulctl: " << path << ": " << p->StatusText(s) << "\n";
-    return 1;
+  if (notesapi::Status s = p->DbNoteIds(db.get(), &ids); s != kNoError) {
+    return Status::FromPlatform(s, path + ": " + p->StatusText(s));
   }
   Counts counts;
   for (NoteId id : ids) {
@@ -117,7 +115,7 @@ int StatsCommand(Platform* p, const StatsArguments& stats) {
   } else {
     PrintTables(counts);
   }
-  return 0;
+  return Status::OK();
 }
 
 }  // namespace zulctl

@@ -26,6 +26,7 @@
 #include "tools/zulctl/stats_commands.h"
 
 using namespace notesapi;
+using zulctl::ExitCodeOf;
 using zulctl::Fail;
 using zulctl::ToLmbcs;
 using zulctl::Init;
@@ -36,20 +37,21 @@ using zulctl::Tell;
 
 namespace {
 
-int Ini(Platform* platform, const std::string& action, const zulctl::IniArguments& ini) {
+using Status = zul::Status;
+
+Status Ini(Platform* platform, const std::string& action, const zulctl::IniArguments& ini) {
   if (action == "get") {
     std::string value;
     if (!platform->IniGetText(ini.name, 65535, &value)) {
-      std::cerr << "zulctl: " << ini.name << " is not set\n";
-      return 1;
+      return Status::NotFound(ini.name + " is not set");
     }
     std::cout << value << "\n";
-    return 0;
+    return Status::OK();
   }
-  if (Status s = platform->IniSetText(ini.name, ini.value); s != kNoError) {
+  if (notesapi::Status s = platform->IniSetText(ini.name, ini.value); s != kNoError) {
     return Fail(platform, "cannot set " + ini.name, s);
   }
-  return 0;
+  return Status::OK();
 }
 
 std::vector<std::string> LastLines(const std::string& text, size_t count) {
@@ -65,15 +67,14 @@ std::vector<std::string> LastLines(const std::string& text, size_t count) {
   return lines;
 }
 
-int Log(Platform* platform, const std::string& serverDirectory, const zulctl::LogArguments& log) {
+Status Log(Platform* platform, const std::string& serverDirectory, const zulctl::LogArguments& log) {
   const std::string& which = log.which;
   size_t count = log.lines;
   std::string path = serverDirectory + "/server.log";
   if (which != "server") {
     const char* variable = which == "monitor" ? "ZulMailMonitorLogFileName" : "ZulUpdaterLogFileName";
     if (!platform->IniGetText(variable, 1024, &path) || path.empty()) {
-      std::cerr << "zulctl: " << variable << " is not set: the task keeps no log file\n";
-      return 1;
+      return Status::NotFound(std::string(variable) + " is not set: the task keeps no log file");
     }
   }
   std::string text;
@@ -84,7 +85,7 @@ int Log(Platform* platform, const std::string& serverDirectory, const zulctl::Lo
       platform->Translate(kTranslateLmbcsToUnicode, lmbcsPath, &unicodePath) == kNoError) {
     widePath.assign(reinterpret_cast<const char16_t*>(unicodePath.data()), unicodePath.size() / 2);
   }
-  if (Status s = platform->FileRead(widePath, &text); s != kNoError) return Fail(platform, "cannot read " + path, s);
+  if (notesapi::Status s = platform->FileRead(widePath, &text); s != kNoError) return Fail(platform, "cannot read " + path, s);
   if (which != "server") {
     // Task logs are in the tasks' own code page.
     std::string lmbcs;
@@ -95,37 +96,37 @@ int Log(Platform* platform, const std::string& serverDirectory, const zulctl::Lo
     }
   }
   for (const std::string& line : LastLines(text, count)) std::cout << line << "\n";
-  return 0;
+  return Status::OK();
 }
 
-int Db(Platform* platform, const std::string& action, const zulctl::DbArguments& db) {
+Status Db(Platform* platform, const std::string& action, const zulctl::DbArguments& db) {
   if (action == "create") {
     std::string title = db.title.empty() ? db.path : db.title;
-    if (Status s = platform->DbCreate(ToLmbcs(platform, db.path), ToLmbcs(platform, title)); s != kNoError) {
+    if (notesapi::Status s = platform->DbCreate(ToLmbcs(platform, db.path), ToLmbcs(platform, title)); s != kNoError) {
       return Fail(platform, "cannot create " + db.path, s);
     }
-    return 0;
+    return Status::OK();
   }
   if (action == "ls") return zulctl::ListDatabase(platform, db.path);
   if (action == "show") return zulctl::ShowNote(platform, db.path, db.noteId, db.converted);
   return zulctl::ExtractNote(platform, db.path, db.noteId, db.converted, db.directory);
 }
 
-int Update(Platform* platform, const std::string& serverDirectory, const std::string& action) {
+Status Update(Platform* platform, const std::string& serverDirectory, const std::string& action) {
   if (action == "now") {
     ScopedQueue queue(platform);
-    Status s = platform->QueueOpen("MQ$DATABASE2UPD", kQueueCreate, queue.put());
+    notesapi::Status s = platform->QueueOpen("MQ$DATABASE2UPD", kQueueCreate, queue.put());
     if (s == kNoError) s = platform->QueuePut(queue.get(), 1, "CONFIG|START");
     if (s != kNoError) return Fail(platform, "cannot post CONFIG|START", s);
     std::cout << "posted CONFIG|START to MQ$DATABASE2UPD\n";
-    return 0;
+    return Status::OK();
   }
   zulctl::SettingsArguments status;
   status.form = "formUpdaterStatus";
-  int a = zulctl::SettingsCommand(platform, serverDirectory, "show", status);
+  Status a = zulctl::SettingsCommand(platform, serverDirectory, "show", status);
   status.form = "formUpdaterSettings";
-  int b = zulctl::SettingsCommand(platform, serverDirectory, "show", status);
-  return a != 0 ? a : b;
+  Status b = zulctl::SettingsCommand(platform, serverDirectory, "show", status);
+  return a.ok() ? b : a;
 }
 
 // A message handed over by an MTA's pipe: failures to reach the server are
@@ -154,30 +155,38 @@ bool MakeScratchServer(std::string* notesIni) {
 
 }  // namespace
 
-// The verbs that work on an opened server.
+// The verbs that work on an opened server, as exit codes.
 int RunOnServer(Platform* platform, const std::string& serverDirectory, const zulctl::CommandLine& line) {
   const std::string& verb = line.verb;
-  if (verb == "tell") return Tell(platform, line.tell);
-  if (verb == "bases") return zulctl::BasesInfo(platform, line.bases.folder);
-  if (verb == "scan") return zulctl::ScanFiles(platform, line.scan);
-  if (verb == "ini") return Ini(platform, line.action, line.ini);
-  if (verb == "db") return Db(platform, line.action, line.db);
-  if (verb == "update") return Update(platform, serverDirectory, line.action);
-  if (verb == "mail") return zulctl::MailCommand(platform, serverDirectory, line.action, line.mail);
-  if (verb == "settings") return zulctl::SettingsCommand(platform, serverDirectory, line.action, line.settings);
-  if (verb == "log") return Log(platform, serverDirectory, line.log);
-  if (verb == "quarantine") return zulctl::QuarantineCommand(platform, serverDirectory, line.action, line.quarantine);
-  return zulctl::StatsCommand(platform, line.stats);
+  if (verb == "scan") {
+    // As command-line scanners answer: 0 all clean, 1 something found, 2 the scan itself failed.
+    bool found = false;
+    zul::Status scanned = zulctl::ScanFiles(platform, line.scan, &found);
+    if (!scanned.ok()) return ExitCodeOf(scanned) == 0 ? 0 : 2;
+    return found ? 1 : 0;
+  }
+  zul::Status done;
+  if (verb == "tell") done = Tell(platform, line.tell);
+  else if (verb == "bases") done = zulctl::BasesInfo(platform, line.bases.folder);
+  else if (verb == "ini") done = Ini(platform, line.action, line.ini);
+  else if (verb == "db") done = Db(platform, line.action, line.db);
+  else if (verb == "update") done = Update(platform, serverDirectory, line.action);
+  else if (verb == "mail") return zulctl::MailCommand(platform, serverDirectory, line.action, line.mail);
+  else if (verb == "settings") done = zulctl::SettingsCommand(platform, serverDirectory, line.action, line.settings);
+  else if (verb == "log") done = Log(platform, serverDirectory, line.log);
+  else if (verb == "quarantine") done = zulctl::QuarantineCommand(platform, serverDirectory, line.action, line.quarantine);
+  else done = zulctl::StatsCommand(platform, line.stats);
+  return ExitCodeOf(done);
 }
 
 int Run(int argc, char** argv) {
   zulctl::CommandLine line;
   if (int code = zulctl::ParseCommandLine(argc, argv, &line); code >= 0) return code;
-  if (line.verb == "init") return Init(line.init);
-  if (line.verb == "bases" && line.action == "sign") return zulctl::SignBases(line.bases);
+  if (line.verb == "init") return ExitCodeOf(Init(line.init));
+  if (line.verb == "bases" && line.action == "sign") return ExitCodeOf(zulctl::SignBases(line.bases));
 
   std::string notesIni;
-  if (Status s = LocateNotesIni(argc, argv, &notesIni); s != kNoError) {
+  if (notesapi::Status s = LocateNotesIni(argc, argv, &notesIni); s != kNoError) {
     // A scan with its own bases needs no server, like any command-line scanner.
     bool standaloneScan = line.verb == "scan" && !line.scan.bases.empty();
     if (!standaloneScan || !MakeScratchServer(&notesIni)) {
@@ -186,16 +195,19 @@ int Run(int argc, char** argv) {
     }
   }
   std::string serverDirectory = ServerDirectoryOf(notesIni);
-  if (!zulctl::ActAsServerOwner(serverDirectory)) return FromMta(line) ? 75 : 1;
-  if (line.verb == "quit") return Quit(serverDirectory, line.quit);
-  if (line.verb == "tasks") return Tasks(serverDirectory);
-  if (line.verb == "queue") return Queues(serverDirectory);
+  if (zul::Status owner = zulctl::ActAsServerOwner(serverDirectory); !owner.ok()) {
+    (void)ExitCodeOf(owner);
+    return FromMta(line) ? 75 : 1;
+  }
+  if (line.verb == "quit") return ExitCodeOf(Quit(serverDirectory, line.quit));
+  if (line.verb == "tasks") return ExitCodeOf(Tasks(serverDirectory));
+  if (line.verb == "queue") return ExitCodeOf(Queues(serverDirectory));
 
   HostOptions options;
   options.notesIni = notesIni;
   std::unique_ptr<Platform> platform;
-  if (Status s = NewHostPlatform(options, &platform); s != kNoError) {
-    Fail(nullptr, "cannot open the server", s);
+  if (notesapi::Status s = NewHostPlatform(options, &platform); s != kNoError) {
+    (void)ExitCodeOf(Fail(nullptr, "cannot open the server", s));
     return FromMta(line) ? 75 : 1;
   }
   SetProcessPlatform(platform.get());

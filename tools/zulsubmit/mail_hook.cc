@@ -72,10 +72,10 @@ bool HookHolds(Platform* p, const std::string& serverDirectory, const std::strin
   return state == "holding";
 }
 
-Status PostHookRequest(Platform* p, DbHandle box, NoteId noteId, std::string* request) {
+notesapi::Status PostHookRequest(Platform* p, DbHandle box, NoteId noteId, std::string* request) {
   *request = zul::FormatHookRequest(noteId, kMailBox);
   ScopedQueue queue(p);
-  Status s = p->QueueOpen(zul::kHookQueue, kQueueCreate, queue.put());
+  notesapi::Status s = p->QueueOpen(zul::kHookQueue, kQueueCreate, queue.put());
   if (s == kNoError) s = p->QueuePut(queue.get(), 1, *request);
   // Never leave a held message nobody was asked to scan; the caller says it
   // was not submitted.
@@ -90,9 +90,9 @@ int SubmitFromStandardInput(Platform* p, const std::string& serverDirectory, con
     std::cerr << program << ": standard input cannot be read; not submitted\n";
     return kExitTempFail;
   }
-  Status created = p->DbCreate(kMailBox, "Mail box");
+  notesapi::Status created = p->DbCreate(kMailBox, "Mail box");
   ScopedDb box(p);
-  Status s = created == kNoError || created == kDatabaseExists ? p->DbOpen(kMailBox, box.put()) : created;
+  notesapi::Status s = created == kNoError || created == kDatabaseExists ? p->DbOpen(kMailBox, box.put()) : created;
   if (s != kNoError) {
     std::cerr << program << ": mail.box: " << p->StatusText(s) << "; the message stays with the sender's MTA\n";
     if (IsError(s, kDatabaseCorrupt)) ExplainDamagedMailBox(p, serverDirectory, program);

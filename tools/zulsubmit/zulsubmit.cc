@@ -54,7 +54,7 @@ int Run(int argc, char** argv) {
   options.notesIni = notesIni;
   options.foldGrowingLogs = false;
   std::unique_ptr<Platform> platform;
-  if (Status s = NewHostPlatform(options, &platform); s != kNoError) {
+  if (notesapi::Status s = NewHostPlatform(options, &platform); s != kNoError) {
     std::cerr << kProgram << ": cannot open the server " << notesIni << ": " << HostStatusText(s) << "\n";
     return mailhook::kExitTempFail;
   }

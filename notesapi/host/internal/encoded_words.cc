@@ -5,9 +5,11 @@
 #include <cctype>
 
 #include "notesapi/host/internal/charsets.h"
-#include "notesapi/transfer_decoding.h"
+#include "mime/transfer_decoding.h"
 
 namespace notesapi::host {
+
+using namespace mime;
 
 namespace {
 

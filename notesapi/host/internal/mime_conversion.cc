@@ -5,9 +5,11 @@
 #include "notesapi/host/internal/mime_structure.h"
 #include "notesapi/host/internal/smime_content.h"
 #include "notesapi/stored_structures.h"
-#include "notesapi/transfer_decoding.h"
+#include "mime/transfer_decoding.h"
 
 namespace notesapi::host {
+
+using namespace mime;
 
 namespace {
 

@@ -6,9 +6,11 @@
 #include <cctype>
 #include <cstring>
 
-#include "notesapi/header_fields.h"
+#include "mime/header_fields.h"
 
 namespace notesapi::host {
+
+using namespace mime;
 
 bool IsAscii(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });

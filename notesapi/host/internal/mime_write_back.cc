@@ -14,9 +14,11 @@
 #include "notesapi/item_values.h"
 #include "notesapi/rich_text.h"
 #include "notesapi/stored_structures.h"
-#include "notesapi/transfer_decoding.h"
+#include "mime/transfer_decoding.h"
 
 namespace notesapi::host {
+
+using namespace mime;
 
 namespace {
 

@@ -1,6 +1,8 @@
-// The result of scanning one object; it indexes the object action table.
-#ifndef RECORDS_SCAN_RESULT_H_
-#define RECORDS_SCAN_RESULT_H_
+// The scan vocabulary: the result of scanning one object (it indexes the
+// object action table) and what the engine says. Header-only, so that the
+// reactions below the scanners (report, quarantine) share it.
+#ifndef SCANNING_SCAN_RESULT_H_
+#define SCANNING_SCAN_RESULT_H_
 
 #include <cstdint>
 
@@ -8,16 +10,16 @@ namespace zul {
 
 enum ScanResult : int32_t {
   ResultClean = 0,
-  ResultCured = 1,
+  ResultCured = 1,  // for an engine that cures: none of those here does
   ResultInfected = 2,
-  ResultVerdict4 = 3,  // suspicious
-  ResultVerdict7 = 4,  // protected content that cannot be checked
+  ResultSuspicious = 3,  // a heuristic or potentially unwanted program
+  ResultProtected = 4,   // encrypted content that cannot be checked
   ResultNotProcessed = 5,
   ResultFailed = 6,
   ResultTooLarge = 7,
   ResultFilteredByType = 8,
   ResultFilteredByName = 9,
-  ResultVerdict5 = 10,  // scan incomplete: a limit was reached
+  ResultIncomplete = 10,  // a limit was reached before the end
 };
 
 inline constexpr int kScanResultCount = 11;
@@ -35,10 +37,7 @@ enum KernelVerdict : int32_t {
   VerdictProtected = 7,   // encrypted content that cannot be checked
 };
 
-// The scan result of a kernel verdict (verdict 3 needs the cured copy and is
-// decided by the caller).
-ScanResult ResultOfVerdict(int32_t verdict);
 
 }  // namespace zul
 
-#endif  // RECORDS_SCAN_RESULT_H_
+#endif  // SCANNING_SCAN_RESULT_H_

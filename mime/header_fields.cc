@@ -1,6 +1,6 @@
-#include "notesapi/header_fields.h"
+#include "mime/header_fields.h"
 
-namespace notesapi {
+namespace mime {
 
 namespace {
 
@@ -55,4 +55,4 @@ std::string HeaderFieldValue(std::string_view block, std::string_view name) {
   return value.substr(first, value.find_last_not_of(" \t") + 1 - first);
 }
 
-}  // namespace notesapi
+}  // namespace mime

@@ -1,15 +1,15 @@
 // The working record of one object of a mail document while it is scanned,
 // and the codes it carries. The driver owns one; the scanners and the
 // reactions read and write it.
-#ifndef RECORDS_OBJECT_RECORD_H_
-#define RECORDS_OBJECT_RECORD_H_
+#ifndef SCANNING_OBJECT_RECORD_H_
+#define SCANNING_OBJECT_RECORD_H_
 
 #include <array>
 #include <cstdint>
 #include <string>
 
 #include "notesapi/types.h"
-#include "records/scan_result.h"
+#include "scanning/scan_result.h"
 
 namespace zul {
 
@@ -21,9 +21,6 @@ enum ObjectKind : int32_t {
   KindScript = 5,
   KindOther = 6,
 };
-
-// Returned by the attachment scanner for an item that holds no file it scans.
-inline constexpr notesapi::Status SKIP_OBJECT = 0x330A;
 
 // The monitored-objects mask.
 inline constexpr uint8_t MonitorAttachments = 0x01;
@@ -46,8 +43,7 @@ struct ObjectRecord {
   notesapi::DbHandle db = notesapi::kNullHandle;
   uint32_t valueLength = 0;
   std::string objectName;    // Notes character set
-  std::string cureCopyPath;  // Notes character set
-  std::string scanCopyPath;
+  std::string scanCopyPath;  // Notes character set
   std::string reportText;  // Notes character set, ends with a line feed once filled
   std::array<uint8_t, 16> oleClass{};
   std::string oleFieldName;
@@ -68,4 +64,4 @@ struct ObjectRecord {
 
 }  // namespace zul
 
-#endif  // RECORDS_OBJECT_RECORD_H_
+#endif  // SCANNING_OBJECT_RECORD_H_

@@ -7,14 +7,14 @@
 // quoted-printable keeps a bad "=" sequence as it stands and goes on;
 // uuencode and yEnc blocks are found inside text. Shared by the host's
 // converted view of MIME mail and the scanner of raw MIME parts.
-#ifndef NOTESAPI_TRANSFER_DECODING_H_
-#define NOTESAPI_TRANSFER_DECODING_H_
+#ifndef MIME_TRANSFER_DECODING_H_
+#define MIME_TRANSFER_DECODING_H_
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace notesapi {
+namespace mime {
 
 std::string DecodeBase64Leniently(std::string_view text);
 std::string DecodeQuotedPrintableLeniently(std::string_view text);
@@ -47,6 +47,6 @@ struct EmbeddedFile {
 };
 std::vector<EmbeddedFile> FindEmbeddedFiles(std::string_view text);
 
-}  // namespace notesapi
+}  // namespace mime
 
-#endif  // NOTESAPI_TRANSFER_DECODING_H_
+#endif  // MIME_TRANSFER_DECODING_H_

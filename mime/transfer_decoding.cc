@@ -1,10 +1,10 @@
-#include "notesapi/transfer_decoding.h"
+#include "mime/transfer_decoding.h"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
 
-namespace notesapi {
+namespace mime {
 
 namespace {
 
@@ -280,4 +280,4 @@ std::vector<EmbeddedFile> FindEmbeddedFiles(std::string_view text) {
   return files;
 }
 
-}  // namespace notesapi
+}  // namespace mime

@@ -110,10 +110,12 @@ bool FinishHandOver(pid_t child, int input, size_t size, const std::string& send
 
 Relay::Relay(Platform* p, std::string serverDirectory, std::string sendmail)
     : p_(p), serverDirectory_(std::move(serverDirectory)), sendmail_(std::move(sendmail)) {
+  // The process, the time and the count of relays it made: no two runs alike.
+  static unsigned made = 0;
   TimeDate started = p_->TimeNow();
   char id[64];
-  std::snprintf(id, sizeof id, "%u@%08X%08X", static_cast<unsigned>(p_->ProcessId()), started.innards[1],
-                started.innards[0]);
+  std::snprintf(id, sizeof id, "%u@%08X%08X#%u", static_cast<unsigned>(p_->ProcessId()), started.innards[1],
+                started.innards[0], ++made);
   runId_ = id;
 }
 

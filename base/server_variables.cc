@@ -77,6 +77,7 @@ bool ReadServerVariables(TaskKind task) {
     (void)p->IniGetText("NotesProgram", kMaxPathText + 1, &program);  // unset: the bare file name remains
     if (program.size() + sizeof kPlaceholderName - 1 > kMaxPathText) program.clear();
     v.placeholderFile = program + kPlaceholderName;
+    v.milterReject = p->IniGetNumber("ZulMilterReject") == 1 ? 1 : 0;
   }
   return true;
 }

@@ -19,6 +19,10 @@ struct ServerVariables {
   std::string statDatabase;
   std::string quarantineDatabase;  // mail monitor only
   std::string placeholderFile;     // NotesProgram + "\zuldummy.txt", at most 255 bytes; mail monitor only
+  // ZulMilterReject: mail the milter waits for that holds an infected or
+  // suspicious object is refused in the SMTP dialogue, which is then the
+  // sender's notice; mail monitor only.
+  int32_t milterReject = 0;
 };
 
 // The task's one record; all zero until ReadServerVariables.

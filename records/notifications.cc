@@ -126,6 +126,10 @@ void ClearNotifications() {
   for (auto& list : g_lists) list.reset();
 }
 
+void ClearNotification(int audience) {
+  if (std::optional<std::string>* list = ListOf(audience)) list->reset();
+}
+
 void AppendNotification(int audience, std::string_view text) {
   std::optional<std::string>* list = ListOf(audience);
   if (list == nullptr) return;

@@ -24,6 +24,8 @@ inline constexpr int kAudienceAdministrators = 4;
 inline constexpr uint32_t kMemoFontId = 3u | 0x01u << 8 | 2u << 16 | 8u << 24;
 
 void ClearNotifications();
+// Forgets what was collected for one audience.
+void ClearNotification(int audience);
 // Texts in the Notes character set; other codes are ignored.
 void AppendNotification(int audience, std::string_view text);
 // The collected text of an audience; none when nothing was appended.

@@ -7,6 +7,7 @@
 
 #include "base/server_variables.h"
 #include "notesapi/process_platform.h"
+#include "base/held_mail_items.h"
 #include "base/journal_records.h"
 #include "records/mail_items.h"
 #include "base/message_text.h"
@@ -265,6 +266,7 @@ class DocumentScan {
                  std::string(NotesToNative(record_.reportText)).c_str());
     }
     if (record_.result != ResultClean) found_.push_back(record_.description);
+    if (record_.result == ResultInfected || record_.result == ResultSuspicious) threats_.push_back(record_.description);
     if (!record_.threatInside.empty()) found_.push_back(record_.threatInside);
     // Every object that needs removal or replacement is queued: none may
     // reach the recipient because others came first.
@@ -359,7 +361,9 @@ class DocumentScan {
         }
       }
     }
-    if (!queue_.empty() || bodyReport_) {
+    bool told = false;
+    if (notesapi::Status s = TellTheMilter(&told); s != kNoError) return ErrorExit(s, false);
+    if (!queue_.empty() || bodyReport_ || told) {
       if (notesapi::Status s = p_->NoteUpdate(note_, kUpdateForce); s != kNoError) {
         // The stored note still holds what the scan removed: it must not be
         // released.
@@ -374,6 +378,22 @@ class DocumentScan {
     SendNotifications(db_, note_, MessageText(Msg::ScanReport));
     Log(kLogFromLevel4, JournalInformation, Msg::FreeingNotificationLists);
     ClearNotifications();
+    return kNoError;
+  }
+
+  // Mail the milter waits for carries what was found, for the SMTP reply;
+  // when that reply refuses the mail, it is the sender's notice. *told when
+  // the document gained the list and must be saved; a list that cannot be
+  // written keeps the mail held, since a refusal needs its reason.
+  notesapi::Status TellTheMilter(bool* told) {
+    if (threats_.empty() || !HasItem(note_, kMilterOwnerItem)) return kNoError;
+    notesapi::Status s = p_->ItemCreateTextList(note_, kMilterThreatsItem, threats_.front());
+    for (size_t i = 1; s == kNoError && i < threats_.size(); ++i) {
+      s = p_->ItemAppendTextList(note_, kMilterThreatsItem, threats_[i], false);
+    }
+    if (s != kNoError) return s;
+    if (Variables().milterReject) ClearNotification(kAudienceSender);
+    *told = true;
     return kNoError;
   }
 
@@ -397,6 +417,7 @@ class DocumentScan {
   std::optional<ObjectRecord> wholeMessage_;  // the engine's reading of the message as sent
   std::vector<std::pair<BlockId, std::string>> attachments_;  // every attachment the walk met, by item and name
   std::vector<std::string> found_;            // what the walk found, by name
+  std::vector<std::string> threats_;          // of that, what is infected or suspicious
   notesapi::Status failed_ = kNoError;
   ObjectRecord record_;
   std::vector<ObjectRecord> queue_;

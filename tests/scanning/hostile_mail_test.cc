@@ -177,7 +177,7 @@ TEST_F(HostileMailTest, TheNameFilterSeesEveryNameAClientMayShow) {
   };
   std::vector<std::pair<std::string, std::string>> shapes = {
       {"two dispositions", named("Content-Disposition: attachment; filename=\"invoice.exe\"\nContent-Disposition: attachment; filename=\"invoice.txt\"\n")},
-      {"a zero byte in the name", named(std::string("Content-Disposition: attachment; filename=\"invoice.exe\0.txt\"\n", 64))},
+      {"a zero byte in the name", named(std::string("Content-Disposition: attachment; filename=\"invoice.exe") + '\0' + ".txt\"\n")},
       {"a zero byte encoded", named("Content-Disposition: attachment; filename*=utf-8''invoice.exe%00.txt\n")},
       {"an NTFS stream", named("Content-Disposition: attachment; filename=\"invoice.exe::$DATA\"\n")},
       {"a named stream", named("Content-Disposition: attachment; filename=\"invoice.exe:hidden.txt\"\n")},

@@ -1,6 +1,7 @@
 // Held mail through the running monitor: the hook request, the walk, the
 // reactions and the release, on mail made by the host's own import and
 // memos made through the mail services, with the real kernel and bases.
+#include "base/held_mail_items.h"
 #include "tests/scanning/scan_driver_fixture.h"
 
 namespace zul::testing {
@@ -38,6 +39,77 @@ TEST_F(ScanDriverTest, InfectedMimeMailIsCleanedReportedQuarantinedAndReleased) 
   EXPECT_EQ(received["notes.bin"], "clean bytes\r\nkept as sent");
   EXPECT_TRUE(LeftOver().empty());
   EXPECT_TRUE(Logged("Документ 0x08f8 обработан.")) << Lines().back();
+}
+
+// Mail the milter waits for carries what was found, for the SMTP reply; with
+// the refusal on, that reply is the sender's notice, and no memo goes.
+TEST_F(ScanDriverTest, MilterMailCarriesItsFindingsAndItsRefusalIsTheSendersNotice) {
+  auto memoRecipients = [this](NoteId mail) {
+    std::vector<std::string> all;
+    ScopedDb box(host_.get());
+    std::vector<NoteId> ids;
+    EXPECT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+    EXPECT_EQ(host_->DbNoteIds(box.get(), &ids), kNoError);
+    for (NoteId memo : ids) {
+      ScopedNote note(host_.get());
+      if (memo == mail || host_->NoteOpen(box.get(), memo, kOpenRawMime, note.put()) != kNoError) continue;
+      for (uint16_t i = 0; i < host_->ItemTextListCount(note.get(), "Recipients"); ++i) {
+        std::string address;
+        EXPECT_EQ(host_->ItemTextListEntry(note.get(), "Recipients", i, &address), kNoError);
+        all.push_back(address);
+      }
+    }
+    return all;
+  };
+  auto submitForTheMilter = [this](const std::string& message) {
+    ScopedDb box(host_.get());
+    EXPECT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+    ImportedMessage imported;
+    EXPECT_EQ(ImportMimeMessage(host_.get(), box.get(), message, true, Wide(server_.directory()), &imported), kNoError);
+    ScopedNote note(host_.get());
+    EXPECT_EQ(host_->NoteOpen(box.get(), imported.noteId, kOpenRawMime, note.put()), kNoError);
+    EXPECT_EQ(host_->ItemSetText(note.get(), kMilterOwnerItem, "a milter"), kNoError);
+    EXPECT_EQ(host_->NoteUpdate(note.get(), kUpdateForce), kNoError);
+    Post(imported.noteId);
+    return imported.noteId;
+  };
+  auto threats = [this](NoteId id) {
+    ScopedDb box(host_.get());
+    ScopedNote note(host_.get());
+    std::string first;
+    EXPECT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+    EXPECT_EQ(host_->NoteOpen(box.get(), id, kOpenRawMime, note.put()), kNoError);
+    (void)host_->ItemTextListEntry(note.get(), kMilterThreatsItem, 0, &first);  // none: empty
+    return std::make_pair(host_->ItemTextListCount(note.get(), kMilterThreatsItem), first);
+  };
+  Change("formObjectActions", {{"acNotify2", "0;1;2;4"}});
+  std::string infected = kMimeWithEicar;
+  const std::string forbiddenName = "=?UTF-8?B?0L7RgtGH0ZHRgi5jb20=?=";  // a .com the name filter takes first
+  infected.replace(infected.find(forbiddenName), forbiddenName.size(), "report.bin");
+  NoteId plain = SubmitMime(infected);
+  NoteId cleaned = submitForTheMilter(infected);
+  ASSERT_TRUE(Run().ok());
+  EXPECT_EQ(threats(plain).first, 0u) << "mail of the hook stays as it was";
+  EXPECT_EQ(threats(cleaned), std::make_pair(uint16_t{1}, std::string("Eicar-Test-Signature.UNOFFICIAL")));
+  std::vector<std::string> told = memoRecipients(0);
+  EXPECT_EQ(std::count(told.begin(), told.end(), "ivan@example.com"), 2) << "one notice each: " << Joined();
+
+  SetIni("ZulMilterReject", "1");
+  for (NoteId id : {plain, cleaned}) {
+    ScopedDb box(host_.get());
+    ASSERT_EQ(host_->DbOpen("mail.box", box.put()), kNoError);
+    ASSERT_EQ(host_->NoteDelete(box.get(), id), kNoError);
+  }
+  std::vector<std::string> before = memoRecipients(0);
+  NoteId refused = submitForTheMilter(infected);
+  ASSERT_TRUE(Run().ok());
+  EXPECT_EQ(threats(refused).first, 1u);
+  std::vector<std::string> after = memoRecipients(refused);
+  EXPECT_EQ(std::count(after.begin(), after.end(), "ivan@example.com"),
+            std::count(before.begin(), before.end(), "ivan@example.com"))
+      << "the SMTP refusal is the sender's notice";
+  EXPECT_GT(after.size(), before.size()) << "the recipients and the administrators are still told";
+  EXPECT_EQ(NoteCount("zulquarantine.nsf"), 3u) << "kept in quarantine as any detection";
 }
 
 TEST_F(ScanDriverTest, WithoutAConvertedViewTheStoredPartsAreScannedDecoded) {

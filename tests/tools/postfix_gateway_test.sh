@@ -33,19 +33,13 @@ trap cleanup EXIT
 # The README's gateway block, with this build, this folder and the demo bases
 # in place of the installed programs, /srv/zul and ClamAV's bases.
 readme_steps() {
-  sed -n '/^## Gateway mode/,/^## /p' "$repo/README.md" | sed -n '/^```$/,/^```$/p' \
+  sed -n '/^### Content filter/,/^## /p' "$repo/README.md" | sed -n '/^```$/,/^```$/p' \
     | sed -e "s|/srv/zul|$srv|g" -e "s|--bases /var/lib/clamav|--bases $bin/demo-bases|" \
           -e "s#\\(^\\|[ =]\\)zulctl #\\1$bin/zulctl #" -e "s|-- nZulMailMonitor|-- $bin/nZulMailMonitor|" \
           -e "s|-- zulctl|-- $bin/zulctl|" -e "s|-- zulrouter|-- $bin/zulrouter|"
 }
-step() {  # the README line that starts with $1 (a "without systemd:" line without that mark)
-  local line
-  while IFS= read -r line; do
-    line=${line#"#   without systemd: "}
-    [[ $line == "$1"* ]] && { echo "$line"; return; }
-  done < <(readme_steps)
-}
-as_zul() { runuser -u zul -- "$@"; }
+daemon_log="$root/router.txt"
+. "$here/postfix_delivery.sh"
 
 # 1-2. The user, the server directory, its settings and ownership.
 getent passwd zul >/dev/null || eval "$(step useradd)"
@@ -75,26 +69,6 @@ router_line=$(step "runuser -u zul -- $bin/zulrouter")
 eval "${router_line/runuser -u zul --/runuser -u zul -g postdrop -- env MAIL_CONFIG=$pf/conf}" > "$root/router.txt" 2>&1 &
 pids+=($!)
 
-delivered() {  # delivered MAILBOX TAG: waits until a message with the tag arrives; its files
-  for _ in $(seq 1 400); do
-    found=$(python3 "$mailpy" find "$maildirs/$1" "$2")
-    [ -n "$found" ] && break
-    sleep 0.05
-  done
-  echo "$found"
-}
-once() {  # once NAME FILES: exactly one delivery
-  if [ "$(grep -c . <<<"$2")" -ne 1 ]; then
-    echo "FAIL $1: $(grep -c . <<<"$2") deliveries"; tail -20 "$pf/maillog"; cat "$root/router.txt"
-    failures=$((failures + 1))
-  else
-    passed=$((passed + 1))
-  fi
-}
-send() {  # send SHAPE TAG RCPT...
-  python3 "$mailpy" send "$port" "$1" "$2" "$root/$2.eml" anna@sender.test "${@:3}" \
-    && passed=$((passed + 1)) || { echo "FAIL SMTP refused $2"; failures=$((failures + 1)); }
-}
 
 # Everyday clean mail arrives as it was sent, apart from Postfix's trace headers.
 send alternative clean-alt bob@example.com carol@example.com

@@ -2,7 +2,9 @@
 # configuration, queue and Maildirs under $pf and $maildirs, SMTP on
 # 127.0.0.1:$port with the content-filter lines of packaging/postfix (the
 # hook of this build, the server $srv), and, when $plain_port is set, SMTP
-# without the filter there. Needs root; never touches the system's instance.
+# without the filter there. With $milter_socket set, SMTP on $port goes to
+# the milter there instead, with the lines of packaging/postfix/milter.cf.
+# Needs root; never touches the system's instance.
 start_postfix_instance() {
   mkdir -p "$pf/conf" "$pf/queue" "$pf/data" "$maildirs"
   chown postfix "$pf/data"
@@ -33,7 +35,11 @@ maillog_file_prefixes = $pf
 # The sanitizers' settings reach the hook Postfix runs (make check-asan).
 export_environment = TZ MAIL_CONFIG LANG ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
 EOF
-  grep -v '^#' "$repo/packaging/postfix/main.cf" >> "$pf/conf/main.cf"
+  if [ -n "${milter_socket:-}" ]; then
+    grep -v '^#' "$repo/packaging/postfix/milter.cf" | sed "s|unix:/zul/milter.sock|unix:$milter_socket|" >> "$pf/conf/main.cf"
+  else
+    grep -v '^#' "$repo/packaging/postfix/main.cf" >> "$pf/conf/main.cf"
+  fi
   printf 'bob@example.com bob/\ncarol@example.com carol/\npostmaster@example.com postmaster/\n' > "$pf/conf/mailboxes"
   cat > "$pf/conf/master.cf" <<EOF
 pickup    unix  n       -       n       60      1       pickup
@@ -55,9 +61,13 @@ anvil     unix  -       -       n       -       1       anvil
 scache    unix  -       -       n       -       1       scache
 postlog   unix-dgram n  -       n       -       1       postlogd
 EOF
-  grep -v '^#' "$repo/packaging/postfix/master.cf" \
-    | sed -e "s|^smtp      inet  n       -       y|127.0.0.1:$port inet  n       -       n|" \
-          -e "s|/usr/local/bin/|$bin/|" -e "s|/srv/zul|$srv|" >> "$pf/conf/master.cf"
+  if [ -n "${milter_socket:-}" ]; then
+    echo "127.0.0.1:$port inet  n       -       n       -       -       smtpd" >> "$pf/conf/master.cf"
+  else
+    grep -v '^#' "$repo/packaging/postfix/master.cf" \
+      | sed -e "s|^smtp      inet  n       -       y|127.0.0.1:$port inet  n       -       n|" \
+            -e "s|/usr/local/bin/|$bin/|" -e "s|/srv/zul|$srv|" >> "$pf/conf/master.cf"
+  fi
   if [ -n "${plain_port:-}" ]; then
     echo "127.0.0.1:$plain_port inet  n       -       n       -       -       smtpd" >> "$pf/conf/master.cf"
   fi

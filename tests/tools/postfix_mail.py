@@ -48,7 +48,61 @@ def with_eicar(tag):
         b'Content-Disposition: attachment; filename="eicar.txt"', b"", EICAR, b"--mix--")
 
 
-SHAPES = {"alternative": alternative_with_inline_image, "empty": empty_body, "eicar": with_eicar}
+def html_only(tag):
+    return lines(
+        b"From: anna@sender.test", b"To: bob@example.com", b"Subject: html " + tag,
+        b"Date: Tue, 08 Dec 2026 10:00:00 +0000", b"Message-ID: <" + tag + b"@sender.test>", b"MIME-Version: 1.0",
+        b"Content-Type: text/html; charset=utf-8", b"Content-Transfer-Encoding: quoted-printable", b"",
+        b"<html><body><p>Caf=C3=A9 au lait, a line long enough to be wrapped by the quoted-printable =",
+        b"encoder at seventy-six columns.</p></body></html>")
+
+
+def signed(tag):
+    # As a signing client writes it: the signed part must keep every byte.
+    return lines(
+        b"From: anna@sender.test", b"To: bob@example.com", b"Subject: signed " + tag,
+        b"Date: Tue, 08 Dec 2026 10:00:00 +0000", b"Message-ID: <" + tag + b"@sender.test>", b"MIME-Version: 1.0",
+        b'Content-Type: multipart/signed; protocol="application/pgp-signature"; micalg=pgp-sha256;',
+        b' boundary="sig"', b"", b"--sig", b"Content-Type: text/plain; charset=us-ascii",
+        b"Content-Transfer-Encoding: 7bit", b"", b"Signed text with trailing spaces   ", b"", b"--sig",
+        b'Content-Type: application/pgp-signature; name="signature.asc"', b"", b"-----BEGIN PGP SIGNATURE-----", b"",
+        b"iQEzBAEBCAAdFiEEabcdefghijklmnopqrstuvwxyz0123456789ABCDEF=", b"=XYZ1", b"-----END PGP SIGNATURE-----",
+        b"--sig--")
+
+
+def forwarded(tag):
+    inner = lines(b"From: carol@elsewhere.test", b"To: anna@sender.test", b"Subject: the original",
+                  b"Date: Mon, 07 Dec 2026 09:00:00 +0000", b"Content-Type: text/plain; charset=utf-8",
+                  b"Content-Transfer-Encoding: quoted-printable", b"",
+                  b"Forty columns wide quoted-printable tex=", b"t that must not be rewrapped at all.")
+    return lines(
+        b"From: anna@sender.test", b"To: bob@example.com", b"Subject: Fwd: the original " + tag,
+        b"Date: Tue, 08 Dec 2026 10:00:00 +0000", b"Message-ID: <" + tag + b"@sender.test>", b"MIME-Version: 1.0",
+        b'Content-Type: multipart/mixed; boundary="fwd"', b"", b"--fwd", b"Content-Type: text/plain", b"",
+        b"See below.", b"--fwd", b"Content-Type: message/rfc822", b"", inner.rstrip(b"\r\n"), b"--fwd--")
+
+
+def cyrillic(tag):
+    return lines(
+        b"From: =?KOI8-R?B?5dfHxc7JyQ==?= <anna@sender.test>", b"To: bob@example.com",
+        b"Subject: =?KOI8-R?B?8NLJ18XU?= " + tag, b"Date: Tue, 08 Dec 2026 10:00:00 +0000",
+        b"Message-ID: <" + tag + b"@sender.test>", b"MIME-Version: 1.0", b"Content-Type: text/plain; charset=koi8-r",
+        b"Content-Transfer-Encoding: 8bit", b"", "Привет из КОИ-8.".encode("koi8-r"))
+
+
+def lone_eicar(tag):
+    # The whole message is the attachment: cleaning it changes the top-level
+    # Content-Type, which goes back through the MTA's header calls.
+    return lines(
+        b"From: anna@sender.test", b"To: bob@example.com", b"Subject: lone " + tag,
+        b"Date: Tue, 08 Dec 2026 10:00:00 +0000", b"Message-ID: <" + tag + b"@sender.test>", b"MIME-Version: 1.0",
+        b"Content-Type: application/octet-stream;", b'\tname="eicar.txt"',
+        b'Content-Disposition: attachment; filename="eicar.txt"', b"Content-Transfer-Encoding: base64", b"",
+        base64.b64encode(EICAR))
+
+
+SHAPES = {"lone": lone_eicar, "alternative": alternative_with_inline_image, "empty": empty_body, "eicar": with_eicar,
+          "html": html_only, "signed": signed, "forwarded": forwarded, "cyrillic": cyrillic}
 
 
 def free_port():
@@ -62,6 +116,57 @@ def send(port, shape, tag, path, sender, recipients):
     pathlib.Path(path).write_bytes(message)
     with smtplib.SMTP("127.0.0.1", int(port), timeout=30) as smtp:
         smtp.sendmail(sender, recipients, message)
+
+
+def reply(port, shape, tag, path):
+    """Sends one message and prints the server's reply to it: its code and text."""
+    message = SHAPES[shape](tag.encode())
+    pathlib.Path(path).write_bytes(message)
+    try:
+        with smtplib.SMTP("127.0.0.1", int(port), timeout=200) as smtp:
+            smtp.sendmail("anna@sender.test", ["bob@example.com"], message)
+        print("250 accepted")
+    except smtplib.SMTPRecipientsRefused as refused:
+        code, text = next(iter(refused.recipients.values()))
+        print(code, text.decode(errors="replace"))
+    except smtplib.SMTPResponseException as e:
+        print(e.smtp_code, e.smtp_error.decode(errors="replace"))
+
+
+def parallel(port, count, tag):
+    """`count` SMTP clients at once, each with a message of its own; the codes
+    that are not 250, one per line."""
+    import threading
+    failures = []
+
+    def one(n):
+        try:
+            with smtplib.SMTP("127.0.0.1", int(port), timeout=200) as smtp:
+                smtp.sendmail("anna@sender.test", ["bob@example.com"], with_eicar(f"{tag}-{n:02d}".encode())
+                              if n % 4 == 0 else alternative_with_inline_image(f"{tag}-{n:02d}".encode()))
+        except (smtplib.SMTPException, OSError) as e:
+            failures.append(f"{n}: {e}")
+    threads = [threading.Thread(target=one, args=(n,)) for n in range(int(count))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for failure in failures:
+        print(failure)
+
+
+def drop(port, tag):
+    """Starts a message and drops the connection in the middle of its data."""
+    with socket.create_connection(("127.0.0.1", int(port)), 30) as s:
+        f = s.makefile("rb")
+        f.readline()
+        for command in (b"HELO client.test", b"MAIL FROM:<anna@sender.test>", b"RCPT TO:<bob@example.com>", b"DATA"):
+            s.sendall(command + b"\r\n")
+            while True:
+                line = f.readline()
+                if line[3:4] != b"-":
+                    break
+        s.sendall(b"From: anna@sender.test\r\nSubject: dropped " + tag.encode() + b"\r\n\r\nhalf a mess")
 
 
 def burst(port, count, tag):
@@ -122,12 +227,35 @@ def check_cleaned(delivered):
     return 0
 
 
+def check_headers_kept(sent, delivered):
+    """The cleaned message keeps the sent one's header fields, and its text
+    part its own text below the report."""
+    sent_head, _, _ = without_trace(pathlib.Path(sent).read_bytes()).partition(b"\n\n")
+    got = without_trace(pathlib.Path(delivered).read_bytes())
+    got_head, _, got_body = got.partition(b"\n\n")
+    if sent_head != got_head:
+        print("header fields changed:\n" + got_head.decode(errors="replace"))
+        return 1
+    if not got_body.startswith(b"--mix\nContent-Type: text/plain\n\n") or b"\nSee the attachment.\n--mix\n" not in got_body:
+        print("the text part changed:\n" + got.decode(errors="replace"))
+        return 1
+    return 0
+
+
 def main(argv):
     verb = argv[1]
     if verb == "port":
         print(free_port())
     elif verb == "send":
         send(argv[2], argv[3], argv[4], argv[5], argv[6], argv[7:])
+    elif verb == "reply":
+        reply(argv[2], argv[3], argv[4], argv[5])
+    elif verb == "parallel":
+        parallel(argv[2], argv[3], argv[4])
+    elif verb == "drop":
+        drop(argv[2], argv[3])
+    elif verb == "headers-kept":
+        return check_headers_kept(argv[2], argv[3])
     elif verb == "burst":
         burst(argv[2], argv[3], argv[4])
     elif verb == "count":

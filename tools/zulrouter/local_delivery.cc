@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "base/held_mail_items.h"
 #include "notesapi/scoped_handles.h"
 #include "notesapi/stored_structures.h"
 #include "tools/zulsubmit/mail_hook.h"
@@ -169,11 +170,12 @@ Status DeliverLocally(Platform* p, const std::string& serverDirectory, DeliveryC
     ScopedNote note(p);
     // Mail goes on as it was stored: MIME stays MIME.
     if (p->NoteOpen(box.get(), id, kOpenRawMime, note.put()) != kNoError) continue;
-    ItemInfo routing;
-    if (p->ItemInfoByName(note.get(), "RoutingState", &routing) == kNoError) {
+    ItemInfo item;
+    if (p->ItemInfoByName(note.get(), "RoutingState", &item) == kNoError) {
       ++counts->held;
       continue;
     }
+    if (p->ItemInfoByName(note.get(), zul::kMilterOwnerItem, &item) == kNoError) continue;  // the milter answers for it
     if (!DeliverMessage(p, serverDirectory, note.get(), id)) continue;
     (void)note.close();  // closed before it is deleted
     if (p->NoteDelete(box.get(), id) == kNoError) ++counts->delivered;

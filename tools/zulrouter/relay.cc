@@ -7,8 +7,10 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "base/held_mail_items.h"
 #include "notesapi/host/mime_import.h"
 #include "notesapi/scoped_handles.h"
+#include "tools/common/note_items.h"
 
 namespace zulrouter {
 
@@ -23,20 +25,8 @@ constexpr int kMaxBackoffSeconds = 300;
 // than everything else of a message here, and they need not wait in line.
 constexpr size_t kParallelHandOvers = 4;
 
-std::vector<std::string> ListItem(Platform* p, NoteHandle note, const char* name) {
-  std::vector<std::string> entries;
-  uint16_t count = p->ItemTextListCount(note, name);
-  for (uint16_t i = 0; i < count; ++i) {
-    std::string entry;
-    if (p->ItemTextListEntry(note, name, i, &entry) == kNoError && !entry.empty()) entries.push_back(entry);
-  }
-  return entries;
-}
-
-bool HasItem(Platform* p, NoteHandle note, const char* name) {
-  ItemInfo item;
-  return p->ItemInfoByName(note, name, &item) == kNoError;
-}
+using tools::HasItem;
+using tools::TextListItem;
 
 }  // namespace
 
@@ -202,6 +192,7 @@ bool Relay::FinishAll(DbHandle box, std::vector<Running>* running) {
 
 // What to do with one message of mail.box.
 Relay::Found Relay::Inspect(DbHandle box, NoteId id, NoteHandle note) {
+  if (HasItem(p_, note, zul::kMilterOwnerItem)) return Found::kSkip;  // the milter answers for it
   if (takenUnmarked_.count(id) || HasItem(p_, note, kTakenItem)) {
     return RemoveTaken(box, id) ? Found::kSkip : Found::kStopPass;
   }
@@ -233,7 +224,7 @@ void Relay::Pass() {
     if (p_->ItemGetText(note.get(), "SMTPOriginator", 1023, &sender) != kNoError || sender.find('@') == std::string::npos) {
       sender.clear();
     }
-    std::vector<std::string> recipients = ListItem(p_, note.get(), "Recipients");
+    std::vector<std::string> recipients = TextListItem(p_, note.get(), "Recipients");
     std::string message;
     std::string why;
     Running handOver{id, recipients.size()};

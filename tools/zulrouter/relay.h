@@ -11,6 +11,7 @@
 //    refused to remove: such a message is only ever removed, never handed
 //    over again. Only when mail.box refuses that mark too is it kept in
 //    memory, for the life of the relay.
+// Mail the milter waits for is the milter's to answer for: never handed over.
 #ifndef TOOLS_ZULROUTER_RELAY_H_
 #define TOOLS_ZULROUTER_RELAY_H_
 

@@ -83,6 +83,47 @@ notesapi::Status PostHookRequest(Platform* p, DbHandle box, NoteId noteId, std::
   return s;
 }
 
+zul::Status StoreForScan(Platform* p, const std::string& serverDirectory, const std::string& task,
+                         std::string_view message, const MessageEnvelope* envelope, const ItemMark* mark,
+                         StoredMessage* stored) {
+  notesapi::Status created = p->DbCreate(kMailBox, "Mail box");
+  ScopedDb box(p);
+  notesapi::Status s = created == kNoError || created == kDatabaseExists ? p->DbOpen(kMailBox, box.put()) : created;
+  if (s != kNoError) {
+    if (IsError(s, kDatabaseCorrupt)) return zul::Status::Corrupt("mail.box: " + p->StatusText(s));
+    return zul::Status::FromPlatform(s, "mail.box: " + p->StatusText(s));
+  }
+  stored->held = HookHolds(p, serverDirectory, task);
+  if (mark != nullptr && !stored->held) return zul::Status::OK();  // paused: the caller passes it on unscanned
+  std::u16string scratch;
+  for (char c : serverDirectory + "/run") scratch.push_back(static_cast<unsigned char>(c));
+  ImportedMessage imported;
+  s = ImportMimeMessage(p, box.get(), message, stored->held, scratch, envelope, &imported);
+  stored->noteId = imported.noteId;
+  stored->refusal = imported.refusal;
+  if (s == kNotAMessage) return zul::Status::InvalidArgument("not a mail message (" + imported.refusal + ")");
+  if (s == kTooManyRecipients) return zul::Status::InvalidArgument("refused: " + imported.refusal + "; send it in parts");
+  if (s != kNoError) return zul::Status::FromPlatform(s, "not stored: " + p->StatusText(s));
+  if (!stored->held) return zul::Status::OK();
+  if (mark != nullptr) {
+    // Set before the monitor hears of the note: it is never scanned unmarked.
+    ScopedNote note(p);
+    s = p->NoteOpen(box.get(), imported.noteId, kOpenRawMime, note.put());
+    if (s == kNoError) s = p->ItemSetText(note.get(), mark->name, mark->value);
+    if (s == kNoError) s = p->NoteUpdate(note.get(), kUpdateForce);
+    if (s != kNoError) {
+      (void)note.close();
+      (void)p->NoteDelete(box.get(), imported.noteId);  // nothing stays held that nobody waits for
+      return zul::Status::FromPlatform(s, "not stored: " + p->StatusText(s));
+    }
+  }
+  std::string request;
+  if (s = PostHookRequest(p, box.get(), imported.noteId, &request); s != kNoError) {
+    return zul::Status::FromPlatform(s, "the hook request cannot be posted: " + p->StatusText(s));
+  }
+  return zul::Status::OK();
+}
+
 int SubmitFromStandardInput(Platform* p, const std::string& serverDirectory, const std::string& task,
                             const MessageEnvelope* envelope, std::string_view program) {
   std::string message;
@@ -90,38 +131,16 @@ int SubmitFromStandardInput(Platform* p, const std::string& serverDirectory, con
     std::cerr << program << ": standard input cannot be read; not submitted\n";
     return kExitTempFail;
   }
-  notesapi::Status created = p->DbCreate(kMailBox, "Mail box");
-  ScopedDb box(p);
-  notesapi::Status s = created == kNoError || created == kDatabaseExists ? p->DbOpen(kMailBox, box.put()) : created;
-  if (s != kNoError) {
-    std::cerr << program << ": mail.box: " << p->StatusText(s) << "; the message stays with the sender's MTA\n";
-    if (IsError(s, kDatabaseCorrupt)) ExplainDamagedMailBox(p, serverDirectory, program);
-    return kExitTempFail;
-  }
-  bool hold = HookHolds(p, serverDirectory, task);
-  std::u16string scratch;
-  for (char c : serverDirectory + "/run") scratch.push_back(static_cast<unsigned char>(c));
-  ImportedMessage imported;
-  s = ImportMimeMessage(p, box.get(), message, hold, scratch, envelope, &imported);
-  if (s == kNotAMessage) {
-    std::cerr << program << ": not a mail message (" << imported.refusal << ")\n";
+  StoredMessage stored;
+  zul::Status s = StoreForScan(p, serverDirectory, task, message, envelope, nullptr, &stored);
+  if (s.ok()) return 0;
+  if (s.code() == zul::Status::Code::kInvalidArgument) {
+    std::cerr << program << ": " << s.message() << "\n";
     return kExitDataError;
   }
-  if (s == kTooManyRecipients) {
-    std::cerr << program << ": refused: " << imported.refusal << "; send it in parts\n";
-    return kExitDataError;
-  }
-  if (s != kNoError) {
-    std::cerr << program << ": not stored: " << p->StatusText(s) << "; the message stays with the sender's MTA\n";
-    return kExitTempFail;
-  }
-  if (!hold) return 0;
-  std::string request;
-  if (s = PostHookRequest(p, box.get(), imported.noteId, &request); s != kNoError) {
-    std::cerr << program << ": the hook request cannot be posted: " << p->StatusText(s) << "\n";
-    return kExitTempFail;
-  }
-  return 0;
+  std::cerr << program << ": " << s.message() << "; the message stays with the sender's MTA\n";
+  if (s.code() == zul::Status::Code::kCorrupt) ExplainDamagedMailBox(p, serverDirectory, program);
+  return kExitTempFail;
 }
 
 }  // namespace mailhook

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/status.h"
 #include "notesapi/host/mime_import.h"
 #include "notesapi/platform.h"
 
@@ -27,6 +28,29 @@ std::string DataDirectory(notesapi::Platform* p, const std::string& serverDirect
 // nothing stays held that the monitor was not asked for.
 notesapi::Status PostHookRequest(notesapi::Platform* p, notesapi::DbHandle box, notesapi::NoteId noteId,
                                  std::string* request);
+
+// An item a caller sets on the stored note before the monitor is asked.
+struct ItemMark {
+  std::string name;
+  std::string value;
+};
+
+struct StoredMessage {
+  notesapi::NoteId noteId = 0;
+  bool held = false;     // false: the hook is paused, and the message goes on unscanned
+  std::string refusal;   // why it is no message
+};
+
+// Stores one message in mail.box, held for the monitor (unless the hook of
+// `task` is paused), with its envelope, and posts its hook request: the one
+// writer of the hook and the milter. With a `mark`, the mark is set before
+// the request is posted, and a paused hook stores nothing. InvalidArgument
+// for bytes that are no message (or too many recipients), Corrupt for a
+// damaged mail.box; anything else may work later. Nothing stays held that
+// the monitor was not asked for.
+zul::Status StoreForScan(notesapi::Platform* p, const std::string& serverDirectory, const std::string& task,
+                         std::string_view message, const notesapi::MessageEnvelope* envelope, const ItemMark* mark,
+                         StoredMessage* stored);
 
 // 0 only once the note is committed and its hook request posted. `program`
 // starts each line of the reasons written to standard error.

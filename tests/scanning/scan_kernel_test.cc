@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "notesapi/platform_wrapper.h"
 #include "scanning/scan_engine.h"
 #include "tests/scanning/zip_builder.h"
 #include "tests/settings/signed_bases.h"
@@ -318,6 +319,38 @@ TEST_F(ScanKernelTest, FailedReloadKeepsTheOldBasesScanning) {
   ASSERT_TRUE(second.has_value()) << "the reload asked for while one loaded";
   EXPECT_TRUE(second->ok());
   EXPECT_FALSE(kernel_->FinishReload(true).has_value()) << "none left";
+}
+
+// A file put into the bases folder while the engine reads it was never
+// proven: the load is refused, as any folder that fails its proof.
+TEST_F(ScanKernelTest, BasesChangedWhileTheEngineLoadsAreRefused) {
+  // The second listing of the folder (the one after the load) sees a file
+  // that came while the engine read.
+  class ChangingFolder : public PlatformWrapper {
+   public:
+    ChangingFolder(Platform* target, std::string folder) : PlatformWrapper(target), folder_(std::move(folder)) {}
+    notesapi::Status FolderList(std::u16string_view path, std::vector<FolderEntry>* entries) override {
+      if (path == std::u16string(folder_.begin(), folder_.end()) && ++listings_ == 2) {
+        std::ofstream(folder_ + "/late.hdb") << "44d88612fea8a8f36de82e1278abb02f:68:Late\n";
+      }
+      return PlatformWrapper::FolderList(path, entries);
+    }
+
+   private:
+    std::string folder_;
+    int listings_ = 0;
+  };
+  std::string bases = DemoBasesWith("changing", "extra.hdb", "0123456789abcdef0123456789abcdef:9:Extra\n");
+  ChangingFolder changing(platform_.get(), bases);
+  SetProcessPlatform(&changing);
+  std::unique_ptr<ScanKernel> kernel;
+  Status opened = ScanKernel::Open({ConfiguredKernelEngine(&changing), Settings(bases)}, &changing, &kernel);
+  SetProcessPlatform(platform_.get());
+  EXPECT_EQ(opened.hresult(), ZUL_E_BASES_NOT_PROVEN) << opened.ToString();
+  EXPECT_EQ(kernel, nullptr);
+  bool said = false;
+  for (const std::string& line : Lines()) said = said || line.find("файлы папки изменились, пока базы загружались") != std::string::npos;
+  EXPECT_TRUE(said) << "the refusal says why";
 }
 
 TEST_F(ScanKernelTest, EngineChoiceComesFromNotesIni) {

@@ -3,7 +3,8 @@
 # 127.0.0.1:$port with the content-filter lines of packaging/postfix (the
 # hook of this build, the server $srv), and, when $plain_port is set, SMTP
 # without the filter there. With $milter_socket set, SMTP on $port goes to
-# the milter there instead, with the lines of packaging/postfix/milter.cf.
+# the milter there instead, with the lines of packaging/postfix/milter.cf;
+# with $milter_port set, SMTP there goes to the milter at $milter_port_socket.
 # Needs root; never touches the system's instance.
 start_postfix_instance() {
   mkdir -p "$pf/conf" "$pf/queue" "$pf/data" "$maildirs"
@@ -70,6 +71,10 @@ EOF
   fi
   if [ -n "${plain_port:-}" ]; then
     echo "127.0.0.1:$plain_port inet  n       -       n       -       -       smtpd" >> "$pf/conf/master.cf"
+  fi
+  if [ -n "${milter_port:-}" ]; then
+    printf '127.0.0.1:%s inet  n       -       n       -       -       smtpd\n  -o smtpd_milters=unix:%s\n  -o milter_default_action=tempfail\n' \
+      "$milter_port" "$milter_port_socket" >> "$pf/conf/master.cf"
   fi
   postfix -c "$pf/conf" start >/dev/null 2>&1 || { echo "postfix did not start:"; cat "$pf/maillog"; return 1; }
   local _

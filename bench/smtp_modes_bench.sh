@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# Postfix without a scanner, through the content filter and through the
+# milter, in one run on one Postfix instance, with the same mails: everyday
+# sizes, each with one attachment, one in five infected, sent by two SMTP
+# clients. Per mode: messages per second from the first SMTP command to the
+# last delivery, CPU per message of every process on the machine (the SMTP
+# clients included, the same in each mode) and p50/p99 from the end of a
+# message's data to its delivery into the Maildir. Needs root and Postfix.
+#   bench/smtp_modes_bench.sh BUILD [MAILS]
+set -u
+bin=$(cd "${1:?usage: smtp_modes_bench.sh BUILD [MAILS]}" && pwd)
+mails=${2:-300}
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/.." && pwd)
+mailpy="$repo/tests/tools/postfix_mail.py"
+if [ "$(id -u)" -ne 0 ] || [ ! -x /usr/sbin/postfix ]; then
+  echo "needs root and Postfix"
+  exit 1
+fi
+root=$(mktemp -d)
+chmod 755 "$root"
+srv="$root/srv"
+pf="$root/postfix"
+maildirs="$root/mail"
+cleanup() {
+  pkill -TERM -f "=$srv/notes.ini" 2>/dev/null
+  [ -d "$pf/conf" ] && postfix -c "$pf/conf" abort >/dev/null 2>&1
+  wait 2>/dev/null
+  rm -rf "$root"
+}
+trap cleanup EXIT
+
+getent passwd zul >/dev/null || useradd --system --user-group --home-dir /nonexistent --shell /usr/sbin/nologin zul
+"$bin/zulctl" init "$srv" --admin postmaster@example.com --language en >/dev/null
+export ZUL_NOTES_INI="$srv/notes.ini"
+"$bin/zulctl" settings init --bases "$bin/demo-bases" >/dev/null
+install -d -o zul -g postfix -m 0750 "$root/spool"
+chown -R zul:zul "$srv"
+(cd "$srv" && runuser -u zul -- "$bin/nZulMailMonitor" "=$srv/notes.ini" > "$root/monitor.txt" 2>&1) &
+for _ in $(seq 1 200); do runuser -u zul -- "$bin/zulctl" tasks | grep -q 'Idle task' && break; sleep 0.05; done
+
+port=$(python3 "$mailpy" port)
+plain_port=$(python3 "$mailpy" port)
+milter_port=$(python3 "$mailpy" port)
+milter_port_socket="$root/spool/milter.sock"
+. "$repo/tests/tools/postfix_instance.sh"
+start_postfix_instance || exit 1
+(runuser -u zul -g postdrop -- env MAIL_CONFIG="$pf/conf" "$bin/zulrouter" "=$srv/notes.ini" --relay sendmail \
+  > "$root/router.txt" 2>&1) &
+(runuser -u zul -G postfix -- "$bin/zulmilter" "=$srv/notes.ini" --listen "unix:$milter_port_socket" --group postfix \
+  > "$root/milter.txt" 2>&1) &
+for _ in $(seq 1 200); do [ -S "$milter_port_socket" ] && break; sleep 0.05; done
+
+python3 - "$mails" "$maildirs/bob" "$plain_port" "$port" "$milter_port" <<'PY'
+import base64, os, pathlib, random, smtplib, statistics, sys, threading, time
+
+mails, maildir = int(sys.argv[1]), pathlib.Path(sys.argv[2])
+modes = [("plain Postfix", int(sys.argv[3])), ("content filter", int(sys.argv[4])), ("milter", int(sys.argv[5]))]
+EICAR = rb"X5O!P%@AP[4\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*"
+random.seed(7)
+sizes = [random.choice([2_000, 8_000, 30_000, 120_000, 400_000]) for _ in range(mails)]
+
+def message(tag, n):
+    data = EICAR if n % 5 == 0 else random.randbytes(sizes[n])
+    attachment = base64.encodebytes(data).replace(b"\n", b"\r\n")
+    return (b"From: anna@sender.test\r\nTo: bob@example.com\r\nSubject: bench " + tag + b"\r\n"
+            b"Message-ID: <" + tag + b"@sender.test>\r\nMIME-Version: 1.0\r\n"
+            b'Content-Type: multipart/mixed; boundary="b"\r\n\r\n--b\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n'
+            b"Please find the file attached.\r\n--b\r\nContent-Type: application/octet-stream; name=\"file.bin\"\r\n"
+            b"Content-Transfer-Encoding: base64\r\n\r\n" + attachment + b"--b--\r\n")
+
+def busy_jiffies():
+    fields = [int(v) for v in open("/proc/stat").readline().split()[1:]]
+    return sum(fields) - fields[3] - fields[4]  # all but idle and iowait
+
+def task_jiffies(program):
+    """CPU of the long-lived processes of a program, by its name."""
+    total = 0
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            stat = open(f"/proc/{pid}/stat").read()
+        except OSError:
+            continue
+        name, rest = stat[stat.index("(") + 1:stat.rindex(")")], stat[stat.rindex(")") + 2:].split()
+        if name == program[:15]:
+            total += int(rest[11]) + int(rest[12])
+    return total
+
+def run(name, port):
+    sent = {}
+    tags = [f"{port}-{n}".encode() for n in range(mails)]
+    bodies = [message(tags[n], n) for n in range(mails)]
+    lock = threading.Lock()
+    def client(indexes):
+        with smtplib.SMTP("127.0.0.1", port, timeout=300) as smtp:
+            for n in indexes:
+                smtp.mail("anna@sender.test")
+                smtp.rcpt("bob@example.com")
+                smtp.putcmd("data")
+                smtp.getreply()
+                smtp.send(bodies[n].replace(b"\r\n.", b"\r\n..") + b".\r\n")
+                ended = time.time()
+                code, _ = smtp.getreply()
+                if code != 250:
+                    raise SystemExit(f"{name}: {code} for message {n}")
+                with lock:
+                    sent[tags[n]] = ended
+    before = set(os.listdir(maildir / "new")) if (maildir / "new").exists() else set()
+    tasks = {t: task_jiffies(t) for t in ("nZulMailMonitor", "zulmilter", "zulrouter")}
+    jiffies, start = busy_jiffies(), time.time()
+    clients = [threading.Thread(target=client, args=(range(k, mails, 2),)) for k in range(2)]
+    for c in clients: c.start()
+    for c in clients: c.join()
+    arrived = {}
+    while len(arrived) < mails and time.time() - start < 600:
+        for f in set(os.listdir(maildir / "new")) - before:
+            path = maildir / "new" / f
+            head = path.read_bytes()[:4096]
+            for tag in tags:
+                if b"<" + tag + b"@" in head and tag not in arrived:
+                    arrived[tag] = path.stat().st_mtime
+                    break
+            before.add(f)
+        time.sleep(0.005)
+    end = max(arrived.values()) if arrived else time.time()
+    per_message = lambda j: j * 1000 / os.sysconf("SC_CLK_TCK") / mails
+    cpu_ms = per_message(busy_jiffies() - jiffies)
+    shares = {t: per_message(task_jiffies(t) - j) for t, j in tasks.items()}
+    latency = sorted((arrived[t] - sent[t]) * 1000 for t in arrived if t in sent)
+    p = lambda q: latency[min(len(latency) - 1, int(q * len(latency)))] if latency else float("nan")
+    return name, len(arrived), mails / (end - start), cpu_ms, p(0.50), p(0.99), shares
+
+results = [run(name, port) for name, port in modes]
+print(f"{mails} mails, one attachment each (2-400 KB), one in five infected, 2 SMTP clients")
+print(f"{'mode':16} {'delivered':>9} {'msgs/s':>8} {'of plain':>8} {'CPU ms/msg':>10} {'p50 ms':>8} {'p99 ms':>8}"
+      "   of the CPU: monitor / milter / router")
+plain = results[0][2]
+for name, delivered, rate, cpu, p50, p99, shares in results:
+    print(f"{name:16} {delivered:9d} {rate:8.1f} {rate / plain:8.2f} {cpu:10.1f} {p50:8.1f} {p99:8.1f}"
+          f"   {shares['nZulMailMonitor']:.1f} / {shares['zulmilter']:.1f} / {shares['zulrouter']:.1f} ms")
+PY

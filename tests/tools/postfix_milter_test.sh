@@ -80,6 +80,8 @@ eval "$(step "runuser -u zul -- $bin/zulrouter" | sed "s|runuser -u zul --|runus
   > "$root/router.txt" 2>&1 &
 pids+=($!)
 start_milter
+check "a second milter on the server" 1 as_zul "$bin/zulmilter" "=$srv/notes.ini" --listen "unix:$root/second.sock"
+contains "a second milter on the server" "a milter is already running on this server (process $(pgrep -f "^$bin/zulmilter =$srv/notes.ini")); not started"
 
 reply() {  # reply NAME SHAPE TAG EXPECTED: the SMTP reply to the message starts so
   local got

@@ -257,6 +257,43 @@ bool OpenSocket(const std::string& listen, const std::string& group) {
   return true;
 }
 
+// The server, its milter lock taken and its settings read; none when it
+// cannot be the milter of this server, with a line that says why.
+std::unique_ptr<Platform> OpenServer(const std::string& notesIni, const std::string& listen,
+                                     zulmilter::GateOptions* options) {
+  HostOptions host;
+  host.notesIni = notesIni;
+  std::unique_ptr<Platform> platform;
+  if (notesapi::Status s = NewHostPlatform(host, &platform); s != kNoError) {
+    std::cerr << kProgram << ": cannot open the server " << notesIni << ": " << HostStatusText(s) << "\n";
+    return nullptr;
+  }
+  // One milter per server: two would answer for the same mail.
+  if (notesapi::Status s = platform->AcquireInstance(kMilterName); s != kNoError) {
+    std::string holder;
+    std::ifstream(options->serverDirectory + "/run/zulmilter.instance") >> holder;
+    std::cerr << kProgram << ": "
+              << (IsError(s, kInstanceRunning) ? "a milter is already running on this server (process " +
+                                                     (holder.empty() ? "?" : holder) + "); not started"
+                                               : "the milter's instance lock cannot be taken: " + platform->StatusText(s))
+              << "\n";
+    return nullptr;
+  }
+  int32_t timeout = platform->IniGetNumber("ZulMilterTimeout");
+  options->timeoutSeconds = timeout > 0 ? timeout : kDefaultTimeoutSeconds;
+  options->reject = platform->IniGetNumber("ZulMilterReject") == 1;
+  StatusLineHandle line = kNullHandle;
+  if (platform->StatusLineCreate(kMilterName, &line) == kNoError) {
+    (void)platform->StatusLineSetDefault(kNullHandle, line);
+    (void)platform->StatusLineSetText(line, "Milter on " + listen);
+  }
+  if (notesapi::Status s = platform->AddInStart(); s != kNoError) {
+    std::cerr << kProgram << ": cannot start: " << platform->StatusText(s) << "\n";
+    return nullptr;
+  }
+  return platform;
+}
+
 int Run(int argc, char** argv) {
   std::string listen;
   std::string group;
@@ -287,36 +324,8 @@ int Run(int argc, char** argv) {
   }
   options.serverDirectory = ServerDirectoryOf(notesIni);
   if (listen.empty()) listen = "unix:" + options.serverDirectory + "/run/zulmilter.sock";
-  HostOptions host;
-  host.notesIni = notesIni;
-  std::unique_ptr<Platform> platform;
-  if (notesapi::Status s = NewHostPlatform(host, &platform); s != kNoError) {
-    std::cerr << kProgram << ": cannot open the server " << notesIni << ": " << HostStatusText(s) << "\n";
-    return 1;
-  }
-  // One milter per server: two would answer for the same mail.
-  if (notesapi::Status s = platform->AcquireInstance(kMilterName); s != kNoError) {
-    std::string holder;
-    std::ifstream(options.serverDirectory + "/run/zulmilter.instance") >> holder;
-    std::cerr << kProgram << ": "
-              << (IsError(s, kInstanceRunning) ? "a milter is already running on this server (process " +
-                                                     (holder.empty() ? "?" : holder) + "); not started"
-                                               : "the milter's instance lock cannot be taken: " + platform->StatusText(s))
-              << "\n";
-    return 1;
-  }
-  int32_t timeout = platform->IniGetNumber("ZulMilterTimeout");
-  options.timeoutSeconds = timeout > 0 ? timeout : kDefaultTimeoutSeconds;
-  options.reject = platform->IniGetNumber("ZulMilterReject") == 1;
-  StatusLineHandle line = kNullHandle;
-  if (platform->StatusLineCreate(kMilterName, &line) == kNoError) {
-    (void)platform->StatusLineSetDefault(kNullHandle, line);
-    (void)platform->StatusLineSetText(line, "Milter on " + listen);
-  }
-  if (notesapi::Status s = platform->AddInStart(); s != kNoError) {
-    std::cerr << kProgram << ": cannot start: " << platform->StatusText(s) << "\n";
-    return 1;
-  }
+  std::unique_ptr<Platform> platform = OpenServer(notesIni, listen, &options);
+  if (platform == nullptr) return 1;
   struct smfiDesc description = Description();
   if (smfi_register(description) != MI_SUCCESS || !OpenSocket(listen, group)) return 1;
   std::cout << "Milter on " << listen << " for the hook of " << options.task << " (time-out "

@@ -23,6 +23,10 @@ grep -q '^SupplementaryGroups=postfix' "$units/zul-milter@.service" || { echo "F
 grep -q '^ExecStart=/usr/local/bin/zulmilter .*--listen unix:/var/spool/postfix/zul/milter.sock --group postfix' "$units/zul-milter@.service" \
   || { echo "FAIL the milter's socket is not where Postfix's chrooted smtpd finds it"; failures=$((failures + 1)); }
 grep -q '^smtpd_milters = unix:/zul/milter.sock' "$units/../postfix/milter.cf" || { echo "FAIL Postfix looks for the milter elsewhere"; failures=$((failures + 1)); }
+for unit in zul-mailmonitor@.service zul-updater@.service; do
+  grep -q '^RuntimeDirectory=zul/%i$' "$units/$unit" && grep -q '^RuntimeDirectoryMode=0700' "$units/$unit" \
+    && grep -q '^RuntimeDirectoryPreserve=yes' "$units/$unit" || { echo "FAIL $unit: no shared private work folder"; failures=$((failures + 1)); }
+done
 grep -q 'ExecStartPre=.*mail requeue' "$units/zul-mailmonitor@.service" || { echo "FAIL no requeue before start"; failures=$((failures + 1)); }
 if ! out=$(cd "$work" && systemd-analyze verify --man=no "$work/zul-mailmonitor@$instance.service" "$work/zul-updater@$instance.service" "$work/zul-router@$instance.service" "$work/zul-milter@$instance.service" 2>&1); then
   # Without a running systemd the verifier cannot load its own manager; only

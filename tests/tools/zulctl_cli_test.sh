@@ -19,10 +19,13 @@ check "English report texts" 0 "$zulctl" "=$server/english-texts/notes.ini" sett
 contains "English report texts" 'virus %v found. %a. Copy in quarantine: %q.'
 check "init unknown language" 2 "$zulctl" init "$server/klingon" --language tlh
 check "init with administrators" 0 "$zulctl" init "$server/gateway" --admin admin@example.com --admin sec@example.com
-check "administrators as settings" 0 "$zulctl" "=$server/gateway/notes.ini" settings init --bases "$bin/demo-bases"
+check "administrators as settings" 0 "$zulctl" "=$server/gateway/notes.ini" settings init --bases "$bin/demo-bases" --work-folder "$server/run-zul"
 if grep -q 'Notes name' <<<"$out"; then echo "FAIL addresses called Notes names: $out"; failures=$((failures + 1)); fi
 check "administrators stored" 0 "$zulctl" "=$server/gateway/notes.ini" settings show formGeneralSettings
 contains "administrators stored" 'gsAdministrators     = "admin@example.com;sec@example.com"'
+contains "the service's work folder" "gsTemporaryFolder    = \"$server/run-zul\""
+check "the work folder by default" 0 "$zulctl" "=$server/english-texts/notes.ini" settings show formGeneralSettings
+contains "the work folder by default" "gsTemporaryFolder    = \"$server/english-texts/tmp\""
 check "an administrator must be an address" 2 "$zulctl" init "$server/gateway2" --admin "CN=Admin/O=Tervala"
 check "settings init with the Notes default" 0 "$zulctl" "=$server/english/notes.ini" settings init --bases "$bin/demo-bases"
 contains "settings init with the Notes default" "the administrator CN=Admin/O=Tervala is a Notes name"

@@ -172,18 +172,21 @@ void DescribeScanningVerbs(Describer& d, CommandLine* line) {
 void DescribeSettingsVerbs(Describer& d, CommandLine* line) {
   CLI::App* settings = d.Verb({"settings", "create, show and change the settings databases",
                                "usage: zulctl settings init [--bases DIR] | show [FORM] | set FORM ITEM=VALUE..."});
-  d.Action(settings, {"init", "create the settings, statistics and quarantine databases",
-                      "usage: zulctl settings init [--bases DIR]",
-                      "Creates the settings database named by ZULSetupDatabase with one document\n"
-                      "per form and the profile UIDStorage, plus the statistics and quarantine\n"
-                      "databases. DIR is the anti-virus bases folder (default: NotesProgram/bases)."})
-      ->add_option("--bases", line->settings.bases, "the anti-virus bases folder")
-      // The tasks run in their own directories: a relative folder would name
-      // another place for them.
-      ->transform([](const std::string& folder) {
-        std::error_code ignored;
-        return std::filesystem::absolute(folder, ignored).lexically_normal().string();
-      });
+  // The tasks run in their own directories: a relative folder would name
+  // another place for them.
+  auto absolute = [](const std::string& folder) {
+    std::error_code ignored;
+    return std::filesystem::absolute(folder, ignored).lexically_normal().string();
+  };
+  CLI::App* init = d.Action(settings, {"init", "create the settings, statistics and quarantine databases",
+                                       "usage: zulctl settings init [--bases DIR] [--work-folder DIR]",
+                                       "Creates the settings database named by ZULSetupDatabase with one document\n"
+                                       "per form and the profile UIDStorage, plus the statistics and quarantine\n"
+                                       "databases. --bases names the anti-virus bases folder (default:\n"
+                                       "NotesProgram/bases); --work-folder the tasks' work folder (default: the\n"
+                                       "server's tmp/), such as the service's runtime folder on a tmpfs."});
+  init->add_option("--bases", line->settings.bases, "the anti-virus bases folder")->transform(absolute);
+  init->add_option("--work-folder", line->settings.workFolder, "the tasks' work folder")->transform(absolute);
   d.Action(settings, {"show", "every settings item with what the tasks read from it", "usage: zulctl settings show [FORM]",
                       "Prints every item of every form (or of FORM) and, after \"->\", what the\n"
                       "tasks read from it. Note the inverted switches: msDisableTask \"1\" means\n"

@@ -52,6 +52,7 @@ struct ScanArguments {
 
 struct SettingsArguments {
   std::string bases;                 // init --bases, made absolute
+  std::string workFolder;            // init --work-folder, made absolute
   std::string form;                  // show [FORM], set FORM
   std::vector<std::string> changes;  // set ITEM=VALUE...
 };

@@ -33,9 +33,11 @@ Status Report(Platform* p, const std::string& error, notesapi::Status status) {
   return Fail(p, error, status);
 }
 
-Status Init(Platform* p, const std::string& serverDirectory, const std::string& bases) {
+Status Init(Platform* p, const std::string& serverDirectory, const std::string& bases, const std::string& workFolder) {
   std::string error;
-  if (notesapi::Status s = CreateSettingsDatabases(p, serverDirectory, bases, &error); s != kNoError) return Report(p, error, s);
+  if (notesapi::Status s = CreateSettingsDatabases(p, serverDirectory, bases, &error, workFolder); s != kNoError) {
+    return Report(p, error, s);
+  }
   std::string setup, stat, quarantine;
   (void)Ini(p, "ZULSetupDatabase", &setup);  // all three were checked by the setup
   (void)Ini(p, "ZULStatDatabase", &stat);
@@ -206,7 +208,7 @@ Status Set(Platform* p, const std::string& form, const std::vector<std::string>&
 
 Status SettingsCommand(Platform* platform, const std::string& serverDirectory, const std::string& action,
                     const SettingsArguments& settings) {
-  if (action == "init") return Init(platform, serverDirectory, settings.bases);
+  if (action == "init") return Init(platform, serverDirectory, settings.bases, settings.workFolder);
   if (action == "show") return Show(platform, settings.form);
   return Set(platform, settings.form, settings.changes);
 }

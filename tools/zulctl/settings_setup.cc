@@ -99,7 +99,8 @@ notesapi::Status Failed(std::string* error, const std::string& what, notesapi::S
 
 }  // namespace
 
-notesapi::Status CreateSettingsDatabases(Platform* p, const std::string& serverDirectory, std::string bases, std::string* error) {
+notesapi::Status CreateSettingsDatabases(Platform* p, const std::string& serverDirectory, std::string bases, std::string* error,
+                                         const std::string& workFolder) {
   std::string setup, stat, quarantine, program;
   if (!Ini(p, "ZULSetupDatabase", &setup) || !Ini(p, "ZULStatDatabase", &stat) ||
       !Ini(p, "ZULQuarantineDatabase", &quarantine)) {
@@ -126,7 +127,7 @@ notesapi::Status CreateSettingsDatabases(Platform* p, const std::string& serverD
   (void)Ini(p, "ZulAdministrators", &administrators);
   std::string library;  // zulctl init --language en installs the English one
   bool english = Ini(p, "ZulMessageLibrary", &library) && library.find("-en.") != std::string::npos;
-  for (const FormSchema& form : SettingsForms(serverDirectory + "/tmp", bases, administrators, english)) {
+  for (const FormSchema& form : SettingsForms(workFolder.empty() ? serverDirectory + "/tmp" : workFolder, bases, administrators, english)) {
     ScopedNote note(p);
     notesapi::Status s = p->NoteCreate(db.get(), note.put());
     if (s == kNoError) s = p->ItemSetText(note.get(), "Form", form.form);

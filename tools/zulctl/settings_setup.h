@@ -17,10 +17,11 @@ namespace zulctl {
 // The databases named by ZULSetupDatabase, ZULStatDatabase and
 // ZULQuarantineDatabase. `bases` is the bases folder ("" gives
 // NotesProgram/bases, or <server>/bases). The tasks' temporary folder is
-// <server>/tmp. kDatabaseExists when the settings database exists (nothing
+// `workFolder`, or <server>/tmp. kDatabaseExists when the settings database exists (nothing
 // is changed then). On failure `error` says what failed, in English.
 [[nodiscard]] notesapi::Status CreateSettingsDatabases(notesapi::Platform* p, const std::string& serverDirectory,
-                                                       std::string bases, std::string* error);
+                                                       std::string bases, std::string* error,
+                                                       const std::string& workFolder = "");
 
 // Writes ITEM=VALUE pairs (UTF-8) into a form with their data types, saves it
 // and posts "CONFIG|UPDATED" (and "OUTBREAK|UPDATED" for formOutbreak) to

@@ -97,8 +97,10 @@ void GateWorker::AnswerReleased(std::deque<std::shared_ptr<Job>>* waiting) {
       ++it;
       continue;
     }
-    gate_.Drop(job.noteId_);
+    // The SMTP client hears first: the removal's sync is not its to wait
+    // for, and what a stop leaves in between the sweep removes.
     job.promise_.set_value(std::move(*verdict));
+    gate_.Drop(job.noteId_);
     it = waiting->erase(it);
   }
   std::fflush(stdout);

@@ -71,6 +71,11 @@ MembersRead ReadMember(archive* reader, MemberBudget* budget, std::string* data)
   }
 }
 
+// A member's header was read. A header the reader skipped as damaged
+// (ARCHIVE_RETRY) hides a member as surely as a fatal one: other readers
+// may take it.
+bool HeaderRead(int rc) { return rc == ARCHIVE_OK || rc == ARCHIVE_WARN; }
+
 }  // namespace
 
 ArchiveListing ListArchiveMembers(std::string_view bytes) {
@@ -81,7 +86,7 @@ ArchiveListing ListArchiveMembers(std::string_view bytes) {
   for (;;) {
     int rc = archive_read_next_header(reader.get(), &entry);
     if (rc == ARCHIVE_EOF) break;
-    if (rc < ARCHIVE_WARN) break;  // damaged past here: what was listed stands
+    if (!HeaderRead(rc)) break;  // damaged past here: what was listed stands
     if (archive_format(reader.get()) == ARCHIVE_FORMAT_RAW) {
       if (!IsCompressedStream(reader.get())) return listing;
       listing.archive = true;
@@ -136,7 +141,7 @@ void SurveyArchive(std::string_view bytes, MemberBudget* budget, uint32_t depthL
   for (;;) {
     int rc = archive_read_next_header(reader.get(), &entry);
     if (rc == ARCHIVE_EOF) return;
-    if (rc < ARCHIVE_WARN || archive_entry_is_encrypted(entry) || budget->membersLeft == 0 ||
+    if (!HeaderRead(rc) || archive_entry_is_encrypted(entry) || budget->membersLeft == 0 ||
         std::chrono::steady_clock::now() > budget->deadline) {
       survey->unread = true;
       return;
@@ -185,7 +190,7 @@ MembersRead ReadArchiveMembers(std::string_view bytes, MemberBudget* budget,
     int rc = archive_read_next_header(reader.get(), &entry);
     if (rc == ARCHIVE_EOF) return MembersRead::kAll;
     // A header the reader cannot take hides the members after it.
-    if (rc < ARCHIVE_WARN) return MembersRead::kUnreadable;
+    if (!HeaderRead(rc)) return MembersRead::kUnreadable;
     if (archive_entry_filetype(entry) != AE_IFREG) continue;
     if (archive_entry_is_encrypted(entry)) return MembersRead::kEncrypted;
     if (budget->membersLeft == 0 || std::chrono::steady_clock::now() > budget->deadline) return MembersRead::kOverBudget;

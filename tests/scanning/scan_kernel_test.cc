@@ -235,6 +235,13 @@ with tarfile.open(sys.argv[1] + "/letters.tar.xz", "w:xz") as t:
     info = tarfile.TarInfo("letter.txt"); info.size = len(letter); t.addfile(info, io.BytesIO(letter))
 import random
 open(sys.argv[1] + "/noise.bin", "wb").write(random.Random(5).randbytes(70000))
+with tarfile.open(sys.argv[1] + "/damaged.tar", "w", format=tarfile.USTAR_FORMAT) as t:
+    for name, data in (("letter.txt", letter), ("eicar.com", eicar)):
+        info = tarfile.TarInfo(name); info.size = len(data); t.addfile(info, io.BytesIO(data))
+damaged = bytearray(open(sys.argv[1] + "/damaged.tar", "rb").read())
+second = 512 + (len(letter) + 511) // 512 * 512
+damaged[second + 148:second + 156] = b"0000000\0"  # its header's checksum
+open(sys.argv[1] + "/damaged.tar", "wb").write(bytes(damaged))
 )";
   std::string command = "python3 -c '" + std::regex_replace(script, std::regex("'"), "'\\''") + "' " + folder;
   ASSERT_EQ(std::system(command.c_str()), 0);
@@ -258,6 +265,8 @@ open(sys.argv[1] + "/noise.bin", "wb").write(random.Random(5).randbytes(70000))
   EXPECT_EQ(scan("broken-lzma.zip", &description), ResultIncomplete) << description;
   EXPECT_NE(description.find("eicar.com"), std::string::npos) << "the member is named: " << description;
   EXPECT_EQ(scan("large.zip", &description), ResultIncomplete) << description;
+  // A member header no reader takes hides what follows it.
+  EXPECT_EQ(scan("damaged.tar", &description), ResultIncomplete) << description;
   for (int round = 0; round < 2; ++round) {
     for (const char* clean : {"small.zip", "twice.zip", "nested.zip", "letter.gz", "letter.bz2", "letter.xz",
                               "letters.tar.xz", "noise.bin"}) {

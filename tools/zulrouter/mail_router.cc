@@ -4,6 +4,7 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <vector>
@@ -21,6 +22,10 @@ namespace {
 
 constexpr char kRouterName[] = "ZulRouter";
 constexpr int kWaitMillis = 1000;
+// A change is seen when its log is written, which can be before its commit
+// is visible: for a while after each change the router looks again often.
+constexpr int kLookAgainMillis = 5;
+constexpr auto kLookAgainFor = std::chrono::milliseconds(200);
 
 // Wakes when a database or a queue of the server changes, or after a second:
 // no busy polling, and nothing missed for long.
@@ -43,15 +48,18 @@ class ChangeWatch {
       return;
     }
     pollfd waiting{fd_, POLLIN, 0};
-    if (::poll(&waiting, 1, kWaitMillis) > 0) {
+    bool recent = std::chrono::steady_clock::now() - lastChange_ < kLookAgainFor;
+    if (::poll(&waiting, 1, recent ? kLookAgainMillis : kWaitMillis) > 0) {
       char events[4096];
       while (::read(fd_, events, sizeof events) > 0) {
       }
+      lastChange_ = std::chrono::steady_clock::now();
     }
   }
 
  private:
   int fd_;
+  std::chrono::steady_clock::time_point lastChange_;
 };
 
 }  // namespace

@@ -42,11 +42,11 @@ for _ in $(seq 1 200); do runuser -u zul -- "$bin/zulctl" tasks | grep -q 'Idle 
 port=$(python3 "$mailpy" port)
 plain_port=$(python3 "$mailpy" port)
 milter_port=$(python3 "$mailpy" port)
+reinject_port=$(python3 "$mailpy" port)
 milter_port_socket="$root/spool/milter.sock"
 . "$repo/tests/tools/postfix_instance.sh"
 start_postfix_instance || exit 1
-(runuser -u zul -g postdrop -- env MAIL_CONFIG="$pf/conf" "$bin/zulrouter" "=$srv/notes.ini" --relay sendmail \
-  > "$root/router.txt" 2>&1) &
+(runuser -u zul -- "$bin/zulrouter" "=$srv/notes.ini" --relay "smtp://127.0.0.1:$reinject_port" > "$root/router.txt" 2>&1) &
 (runuser -u zul -G postfix -- "$bin/zulmilter" "=$srv/notes.ini" --listen "unix:$milter_port_socket" --group postfix \
   > "$root/milter.txt" 2>&1) &
 for _ in $(seq 1 200); do [ -S "$milter_port_socket" ] && break; sleep 0.05; done

@@ -101,6 +101,13 @@ std::vector<Trick> Tricks() {
                Headers("Content-Type: application/octet-stream; name=\"pad.bin\"\nContent-Transfer-Encoding: base64\n\n") +
                    Base64("harmless") + "\n!!**\n" + Base64(kEicar) + "\n",
                true});
+  // A reader that steps over a misplaced "=" reads on in step with the
+  // encoder; one that ends the group there reads noise.
+  std::string aligned = Base64("AB" + kEicar);
+  t.push_back({"base64 with padding inside a group",
+               Headers("Content-Type: application/octet-stream; name=\"step.bin\"\nContent-Transfer-Encoding: base64\n\n") +
+                   aligned.substr(0, 2) + "=" + aligned.substr(2) + "\n",
+               true});
   t.push_back({"quoted-printable with a bad sequence",
                Headers("Content-Type: application/octet-stream; name=\"qp.bin\"\n"
                        "Content-Transfer-Encoding: quoted-printable\n\n") +

@@ -156,6 +156,28 @@ TEST_F(ScanDriverTest, EveryPartIsJudgedByItsRole) {
   }
 }
 
+// A signed multipart holds what was signed and its signature, and nothing
+// else: the report of a mail without a text part goes into a new multipart
+// around it.
+TEST_F(ScanDriverTest, TheReportGoesAroundASignedMultipart) {
+  AddEicarPattern();
+  const std::string signedPart =
+      "Content-Type: multipart/signed; protocol=\"application/pgp-signature\"; micalg=pgp-sha256; boundary=\"s\"\n\n"
+      "--s\nContent-Type: multipart/mixed; boundary=\"m\"\n\n--m\nContent-Type: image/png; name=\"logo.png\"\n\npng bytes\n"
+      "--m\nContent-Type: application/octet-stream; name=\"e.com\"\n\n" + kEicar + "\n--m--\n\n"
+      "--s\nContent-Type: application/pgp-signature\n\nsignature\n--s--\n";
+  const std::string message = "From: ivan@example.com\nTo: anna@example.com\nSubject: signed\nMIME-Version: 1.0\n" + signedPart;
+  NoteId id = SubmitMime(message);
+  ASSERT_TRUE(Run().ok());
+  std::string delivered = Exported(id);
+  EXPECT_EQ(delivered.find(kEicar), std::string::npos) << delivered;
+  EXPECT_EQ(delivered.find("--s\nContent-Type: text/plain; charset=utf-8"), std::string::npos)
+      << "the report is no part of what was signed:\n" << delivered;
+  EXPECT_NE(delivered.find("Content-Type: multipart/mixed; boundary=\"=_tervala_report"), std::string::npos) << delivered;
+  size_t report = delivered.find("Content-Type: text/plain; charset=utf-8");
+  EXPECT_LT(report, delivered.find("Content-Type: multipart/signed")) << "the report comes first, beside it";
+}
+
 // An opaque-signed S/MIME message is read as its client reads it; a finding
 // inside replaces the whole signed part, which cannot be edited without
 // breaking the signature. One sent encrypted is protected content.

@@ -1,7 +1,8 @@
 # A Postfix instance of its own for the gateway test and benchmark: its
 # configuration, queue and Maildirs under $pf and $maildirs, SMTP on
 # 127.0.0.1:$port with the content-filter lines of packaging/postfix (the
-# hook of this build, the server $srv), and, when $plain_port is set, SMTP
+# hook of this build, the server $srv; the router's way back on
+# $reinject_port), and, when $plain_port is set, SMTP
 # without the filter there. With $milter_socket set, SMTP on $port goes to
 # the milter there instead, with the lines of packaging/postfix/milter.cf;
 # with $milter_port set, SMTP there goes to the milter at $milter_port_socket.
@@ -67,7 +68,8 @@ EOF
   else
     grep -v '^#' "$repo/packaging/postfix/master.cf" \
       | sed -e "s|^smtp      inet  n       -       y|127.0.0.1:$port inet  n       -       n|" \
-            -e "s|/usr/local/bin/|$bin/|" -e "s|/srv/zul|$srv|" >> "$pf/conf/master.cf"
+            -e "s|/usr/local/bin/|$bin/|" -e "s|/srv/zul|$srv|" \
+            -e "s|^127.0.0.1:10026 |127.0.0.1:${reinject_port:-10026} |" >> "$pf/conf/master.cf"
   fi
   if [ -n "${plain_port:-}" ]; then
     echo "127.0.0.1:$plain_port inet  n       -       n       -       -       smtpd" >> "$pf/conf/master.cf"

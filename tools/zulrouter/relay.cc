@@ -1,11 +1,13 @@
 #include "tools/zulrouter/relay.h"
 
+#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "base/held_mail_items.h"
 #include "notesapi/host/mime_import.h"
@@ -61,15 +63,17 @@ bool StartHandOver(const std::string& sendmail, const std::string& sender, const
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
-  pid_t started = ::fork();
-  if (started == 0) {
-    ::dup2(memory, 0);  // dup2 clears close-on-exec on the copy
-    ::execv(sendmail.c_str(), argv.data());
-    ::_exit(127);
-  }
-  if (started < 0) {
+  // Spawned, not forked: a copy of the router's pages per message costs
+  // more than the hand-over itself.
+  posix_spawn_file_actions_t actions;
+  pid_t started = -1;
+  int spawned = posix_spawn_file_actions_init(&actions);
+  if (spawned == 0) spawned = posix_spawn_file_actions_adddup2(&actions, memory, 0);  // clears close-on-exec
+  if (spawned == 0) spawned = posix_spawn(&started, sendmail.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
     ::close(memory);
-    *why = "cannot start " + sendmail;
+    *why = "cannot start " + sendmail + ": " + std::strerror(spawned);
     return false;
   }
   *child = started;
@@ -100,6 +104,7 @@ bool FinishHandOver(pid_t child, int input, size_t size, const std::string& send
 
 Relay::Relay(Platform* p, std::string serverDirectory, std::string sendmail)
     : p_(p), serverDirectory_(std::move(serverDirectory)), sendmail_(std::move(sendmail)) {
+  if (sendmail_.rfind(kSmtpScheme, 0) == 0) smtp_ = std::make_unique<SmtpTransport>(sendmail_);
   // The process, the time and the count of relays it made: no two runs alike.
   static unsigned made = 0;
   TimeDate started = p_->TimeNow();
@@ -112,6 +117,11 @@ Relay::Relay(Platform* p, std::string serverDirectory, std::string sendmail)
 void Relay::BackOff(Retry* r) {
   ++r->failures;
   r->next = Clock::now() + std::chrono::seconds(std::min(kMaxBackoffSeconds, 1 << std::min(r->failures, 9)));
+}
+
+void Relay::Relayed(NoteId id, size_t recipients) {
+  std::printf("0x%X relayed to %zu recipient(s) through %s\n", id, recipients, sendmail_.c_str());
+  retries_.erase(id);
 }
 
 void Relay::NotRelayed(NoteId id, const std::string& why) {
@@ -182,8 +192,7 @@ bool Relay::FinishAll(DbHandle box, std::vector<Running>* running) {
       NotRelayed(r.id, why);
       continue;
     }
-    std::printf("0x%X relayed to %zu recipient(s) through %s\n", r.id, r.recipients, sendmail_.c_str());
-    retries_.erase(r.id);
+    Relayed(r.id, r.recipients);
     removed = RemoveTaken(box, r.id) && removed;
   }
   running->clear();
@@ -235,6 +244,15 @@ void Relay::Pass() {
       why = "cannot be written out: " + p_->StatusText(s);
     } else if (!RecordHandOver(note.get(), id)) {
       break;  // said once; the record is tried again after a pause, never the hand-over alone
+    } else if (smtp_) {
+      if (!smtp_->Send(sender, recipients, message, &why)) {
+        NotRelayed(id, why);
+        continue;
+      }
+      (void)note.close();  // closed before it is deleted
+      Relayed(id, recipients.size());
+      if (!RemoveTaken(box.get(), id)) break;
+      continue;
     } else if (StartHandOver(sendmail_, sender, recipients, message, &handOver.child, &handOver.input, &why)) {
       handOver.size = message.size();
       (void)note.close();  // closed before it is deleted

@@ -1,5 +1,7 @@
-// The router's hand-over of released mail to an MTA's sendmail program
-// (sendmail -G -i -f SENDER -- RCPT...), each message exactly once.
+// The router's hand-over of released mail to an MTA, each message exactly
+// once: over SMTP on one kept connection (smtp://HOST:PORT, Postfix's second
+// smtpd for filtered mail), or through its sendmail program (sendmail -G -i
+// -f SENDER -- RCPT...).
 //
 // What makes it exactly once lives in mail.box, in the message itself:
 //  - "$ZulHandOver" is saved before sendmail is started, naming the relay
@@ -17,25 +19,28 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "notesapi/platform.h"
+#include "tools/zulrouter/smtp_transport.h"
 
 namespace zulrouter {
 
 inline constexpr char kHandOverItem[] = "$ZulHandOver";
 inline constexpr char kTakenItem[] = "$ZulTaken";
+inline constexpr char kSmtpScheme[] = "smtp://";
 
 class Relay {
  public:
-  // `sendmail` is the program's path; `serverDirectory` holds run/, where
-  // messages are written out.
+  // `sendmail` is the program's path or an smtp:// URL; `serverDirectory`
+  // holds run/, where messages are written out.
   Relay(notesapi::Platform* p, std::string serverDirectory, std::string sendmail);
 
   // Hands every released message of mail.box whose retry time has come to
-  // sendmail, a few at once, and removes what it took. Each outcome is said
+  // the MTA (to sendmail a few at once), and removes what it took. Each outcome is said
   // on standard output, each failure on standard error.
   void Pass();
 
@@ -52,12 +57,14 @@ class Relay {
   bool RemoveTaken(notesapi::DbHandle box, notesapi::NoteId id);
   bool RecordHandOver(notesapi::NoteHandle note, notesapi::NoteId id);
   bool FinishAll(notesapi::DbHandle box, std::vector<Running>* running);
+  void Relayed(notesapi::NoteId id, size_t recipients);
   void NotRelayed(notesapi::NoteId id, const std::string& why);
   static void BackOff(Retry* retry);
 
   notesapi::Platform* p_;
   std::string serverDirectory_;
   std::string sendmail_;
+  std::unique_ptr<SmtpTransport> smtp_;  // for an smtp:// relay
   std::string runId_;                    // names this run in "$ZulHandOver"
   std::map<notesapi::NoteId, Retry> retries_;
   std::set<notesapi::NoteId> takenUnmarked_;  // taken, and mail.box refused both removal and mark

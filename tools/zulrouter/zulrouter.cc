@@ -4,6 +4,8 @@
 // server quits. The state that hands each message over once is in mail.box.
 #include <CLI/CLI.hpp>
 
+#include <cstring>
+
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -13,6 +15,7 @@
 #include "notesapi/host/host_platform.h"
 #include "notesapi/process_platform.h"
 #include "tools/zulrouter/mail_router.h"
+#include "tools/zulrouter/relay.h"
 
 using namespace notesapi;
 
@@ -25,11 +28,13 @@ int Failed(const zul::Status& status) {
   return 1;
 }
 
-// "sendmail" or "sendmail:PATH", resolved to the program to run.
+// "smtp://HOST:PORT" as it is; "sendmail" or "sendmail:PATH" resolved to the
+// program to run.
 std::string RelayProgram(const std::string& relay) {
+  if (relay.rfind(zulrouter::kSmtpScheme, 0) == 0 && relay.size() > std::strlen(zulrouter::kSmtpScheme)) return relay;
   if (relay == "sendmail") return "/usr/sbin/sendmail";
   if (relay.rfind("sendmail:", 0) == 0 && relay.size() > 9) return relay.substr(9);
-  throw CLI::ValidationError("not sendmail or sendmail:PATH: " + relay);
+  throw CLI::ValidationError("not smtp://HOST:PORT, sendmail or sendmail:PATH: " + relay);
 }
 
 int Run(int argc, char** argv) {
@@ -37,12 +42,14 @@ int Run(int argc, char** argv) {
   std::string relay;
   CLI::App app{"The router of a server: serves the mail hook's commands and gives every released message of\n"
                "mail.box to its recipients until the server quits (zulctl quit, SIGTERM). Without --relay each\n"
-               "message goes to mail/<name>.nsf of each recipient; with --relay sendmail[:PATH] to the MTA:\n"
-               "sendmail -G -i -f SENDER -- RCPT... (default /usr/sbin/sendmail), a message the MTA does not take\n"
-               "staying in mail.box and tried again with back-off. One router runs per server; a second is refused.\n"
+               "message goes to mail/<name>.nsf of each recipient; with --relay smtp://127.0.0.1:10026 to the\n"
+               "MTA over SMTP on one kept connection (Postfix's smtpd for filtered mail), with --relay\n"
+               "sendmail[:PATH] through sendmail -G -i -f SENDER -- RCPT... (default /usr/sbin/sendmail); a message\n"
+               "the MTA does not take stays in mail.box and is tried again with back-off.\n"
+               "One router runs per server; a second is refused.\n"
                "The server is found from an argument =path/to/notes.ini, else ZUL_NOTES_INI, else ./notes.ini.",
                kProgram};
-  app.add_option("--relay", relay, "hand released mail to sendmail[:PATH]")->check([](const std::string& value) {
+  app.add_option("--relay", relay, "hand released mail to smtp://HOST:PORT or sendmail[:PATH]")->check([](const std::string& value) {
     RelayProgram(value);
     return std::string();
   });

@@ -4,8 +4,11 @@
 # sizes, each with one attachment, one in five infected, sent by two SMTP
 # clients. Per mode: messages per second from the first SMTP command to the
 # last delivery, CPU per message of every process on the machine (the SMTP
-# clients included, the same in each mode) and p50/p99 from the end of a
-# message's data to its delivery into the Maildir. Needs root and Postfix.
+# clients included, the same in each mode), of each group of processes
+# (Postfix, the hook Postfix runs, the monitor, the milter, the router), and
+# p50/p99 from the end of a message's data to its delivery into the Maildir;
+# then each mode one mail at a time, from the 250 to the Maildir. Needs root
+# and Postfix.
 #   bench/smtp_modes_bench.sh BUILD [MAILS]
 set -u
 bin=$(cd "${1:?usage: smtp_modes_bench.sh BUILD [MAILS]}" && pwd)
@@ -74,18 +77,34 @@ def busy_jiffies():
     fields = [int(v) for v in open("/proc/stat").readline().split()[1:]]
     return sum(fields) - fields[3] - fields[4]  # all but idle and iowait
 
-def task_jiffies(program):
-    """CPU of the long-lived processes of a program, by its name."""
-    total = 0
+POSTFIX = {"master", "smtpd", "cleanup", "qmgr", "virtual", "pipe", "trivial-rewrite", "pickup", "anvil",
+           "proxymap", "tlsmgr", "scache", "postdrop", "sendmail", "postlogd"}
+GROUPS = {"nZulMailMonitor": "monitor", "zulmilter": "milter", "zulrouter": "router"}
+
+def processes():
+    """CPU of every process now, by pid: its group, its own jiffies and those of children it reaped."""
+    seen = {}
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             stat = open(f"/proc/{pid}/stat").read()
         except OSError:
             continue
         name, rest = stat[stat.index("(") + 1:stat.rindex(")")], stat[stat.rindex(")") + 2:].split()
-        if name == program[:15]:
-            total += int(rest[11]) + int(rest[12])
-    return total
+        group = GROUPS.get(name, "Postfix" if name in POSTFIX else None)
+        if group:
+            seen[pid] = (group, name, int(rest[11]) + int(rest[12]), int(rest[13]) + int(rest[14]))
+    return seen
+
+def group_jiffies(before, after):
+    """Per group, what its processes spent between the two looks; the hook is
+    what Postfix's pipe reaped of its zulsubmit children."""
+    spent = {"Postfix": 0, "hook": 0, "monitor": 0, "milter": 0, "router": 0}
+    for pid, (group, name, own, reaped) in after.items():
+        _, _, own0, reaped0 = before.get(pid, (group, name, 0, 0))
+        spent[group] += own - own0
+        if name == "pipe":
+            spent["hook"] += reaped - reaped0
+    return spent
 
 def run(name, port):
     sent = {}
@@ -107,7 +126,7 @@ def run(name, port):
                 with lock:
                     sent[tags[n]] = ended
     before = set(os.listdir(maildir / "new")) if (maildir / "new").exists() else set()
-    tasks = {t: task_jiffies(t) for t in ("nZulMailMonitor", "zulmilter", "zulrouter")}
+    looked = processes()
     jiffies, start = busy_jiffies(), time.time()
     clients = [threading.Thread(target=client, args=(range(k, mails, 2),)) for k in range(2)]
     for c in clients: c.start()
@@ -126,7 +145,7 @@ def run(name, port):
     end = max(arrived.values()) if arrived else time.time()
     per_message = lambda j: j * 1000 / os.sysconf("SC_CLK_TCK") / mails
     cpu_ms = per_message(busy_jiffies() - jiffies)
-    shares = {t: per_message(task_jiffies(t) - j) for t, j in tasks.items()}
+    shares = {group: per_message(j) for group, j in group_jiffies(looked, processes()).items()}
     latency = sorted((arrived[t] - sent[t]) * 1000 for t in arrived if t in sent)
     p = lambda q: latency[min(len(latency) - 1, int(q * len(latency)))] if latency else float("nan")
     return name, len(arrived), mails / (end - start), cpu_ms, p(0.50), p(0.99), shares
@@ -154,11 +173,11 @@ results = [run(name, port) for name, port in modes]
 singles = [one_at_a_time(port) for _, port in modes]
 print(f"{mails} mails, one attachment each (2-400 KB), one in five infected, 2 SMTP clients")
 print(f"{'mode':16} {'delivered':>9} {'msgs/s':>8} {'of plain':>8} {'CPU ms/msg':>10} {'p50 ms':>8} {'p99 ms':>8}"
-      "   of the CPU: monitor / milter / router")
+      "   CPU ms/msg of: Postfix / hook / monitor / milter / router")
 plain = results[0][2]
 for name, delivered, rate, cpu, p50, p99, shares in results:
     print(f"{name:16} {delivered:9d} {rate:8.1f} {rate / plain:8.2f} {cpu:10.1f} {p50:8.1f} {p99:8.1f}"
-          f"   {shares['nZulMailMonitor']:.1f} / {shares['zulmilter']:.1f} / {shares['zulrouter']:.1f} ms")
+          "   " + " / ".join(f"{shares[g]:.1f}" for g in ("Postfix", "hook", "monitor", "milter", "router")))
 print("one at a time, 20 clean mails, from the 250 to the Maildir:")
 for (name, _), (p50, p99) in zip(modes, singles):
     print(f"{name:16} p50 {p50:7.1f} ms  p99 {p99:7.1f} ms")

@@ -82,6 +82,9 @@ check "alternative mail unchanged" 0 python3 "$mailpy" unchanged "$root/clean-al
 once "alternative mail to carol" "$(delivered carol clean-alt)"
 got=$(delivered bob clean-empty); once "empty-bodied mail" "$got"
 check "empty-bodied mail unchanged" 0 python3 "$mailpy" unchanged "$root/clean-empty.eml" "$(head -1 <<<"$got")"
+send dots clean-dots bob@example.com
+got=$(delivered bob clean-dots); once "mail with lines of dots" "$got"
+check "lines of dots unchanged on the way back" 0 python3 "$mailpy" unchanged "$root/clean-dots.eml" "$(head -1 <<<"$got")"
 
 # Infected mail arrives cleaned, with its report; the administrators hear of it.
 send eicar infected bob@example.com

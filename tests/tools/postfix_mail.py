@@ -101,7 +101,14 @@ def lone_eicar(tag):
         base64.b64encode(EICAR))
 
 
-SHAPES = {"lone": lone_eicar, "alternative": alternative_with_inline_image, "empty": empty_body, "eicar": with_eicar,
+def dots(tag):
+    # Lines SMTP must escape on the way: a lone dot would end the data early.
+    return lines(b"From: anna@sender.test", b"To: bob@example.com", b"Subject: dots " + tag,
+                 b"Date: Tue, 08 Dec 2026 10:00:00 +0000", b"Message-ID: <" + tag + b"@sender.test>", b"",
+                 b"first line", b".", b"..", b".. two dots", b". after a dot", b"last line")
+
+
+SHAPES = {"lone": lone_eicar, "dots": dots, "alternative": alternative_with_inline_image, "empty": empty_body, "eicar": with_eicar,
           "html": html_only, "signed": signed, "forwarded": forwarded, "cyrillic": cyrillic}
 
 

@@ -95,7 +95,7 @@ nothing_held() {  # nothing_held NAME: mail.box keeps nothing of the milter's
 }
 
 # Everyday clean mail arrives as it was sent, apart from Postfix's trace fields.
-for shape in alternative empty html signed forwarded cyrillic; do
+for shape in alternative empty html signed forwarded cyrillic dots; do
   send "$shape" "clean-$shape" bob@example.com carol@example.com
   got=$(delivered bob "clean-$shape"); once "$shape mail to bob" "$got"
   check "$shape mail unchanged" 0 python3 "$mailpy" unchanged "$root/clean-$shape.eml" "$(head -1 <<<"$got")"

@@ -14,9 +14,9 @@ TEST_F(RouterTest, AMessageIsHandedOverOnceAndLeavesMailBox) {
   EXPECT_EQ(Taken(), 1u);
   EXPECT_FALSE(InMailBox(id));
   EXPECT_TRUE(InMailBox(held)) << "held mail waits for the monitor";
-  std::ifstream taken(server_.directory() + "/taken/0.eml");
-  std::string message((std::istreambuf_iterator<char>(taken)), {});
-  EXPECT_NE(message.find("Subject: one"), std::string::npos) << message;
+  std::vector<std::string> taken = TakenMessages();
+  ASSERT_EQ(taken.size(), 1u);
+  EXPECT_NE(taken[0].find("Subject: one"), std::string::npos) << taken[0];
 }
 
 // sendmail took the message, but mail.box will not let it go: every later
@@ -35,6 +35,19 @@ TEST_F(RouterTest, ATakenMessageMailBoxKeepsIsNeverHandedOverAgain) {
   restarted.Pass();
   EXPECT_FALSE(InMailBox(id)) << "removed once mail.box lets it";
   EXPECT_EQ(Taken(), 1u);
+}
+
+// Hand-overs run a few at once: one removal mail.box refuses keeps none of
+// the others in mail.box, where they would go again.
+TEST_F(RouterTest, ARefusedRemovalLeavesTheOthersOfItsBatchRemoved) {
+  NoteId first = Released("first of the batch");
+  NoteId second = Released("second of the batch");
+  faulty_.FailCall("NoteDelete", faulty_.CallCount("NoteDelete") + 1, kDatabaseLocked);
+  Relay relay(&faulty_, server_.directory(), sendmail_);
+  for (int pass = 0; pass < 3; ++pass) relay.Pass();
+  EXPECT_EQ(Taken(), 2u) << "each handed over once";
+  EXPECT_FALSE(InMailBox(first));
+  EXPECT_FALSE(InMailBox(second));
 }
 
 // Where mail.box refuses the mark as well, the run itself remembers.

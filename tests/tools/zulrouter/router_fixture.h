@@ -11,6 +11,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "notesapi/fault_injection.h"
 #include "notesapi/host/mime_import.h"
@@ -28,9 +29,9 @@ class RouterTest : public ::testing::Test {
     SetProcessPlatform(&faulty_);
     sendmail_ = server_.directory() + "/sendmail";
     std::filesystem::create_directories(server_.directory() + "/taken");
+    // One file a hand-over, named by its process: several run at once.
     std::ofstream(sendmail_) << "#!/bin/sh\n"
-                             << "n=$(ls " << server_.directory() << "/taken | wc -l)\n"
-                             << "cat > " << server_.directory() << "/taken/$n.eml\n"
+                             << "cat > " << server_.directory() << "/taken/$$.eml\n"
                              << "[ -f " << server_.directory() << "/answer ] && exit $(cat " << server_.directory()
                              << "/answer)\nexit 0\n";
     ::chmod(sendmail_.c_str(), 0755);
@@ -55,6 +56,15 @@ class RouterTest : public ::testing::Test {
     size_t n = 0;
     for (const auto& entry : std::filesystem::directory_iterator(server_.directory() + "/taken")) n += entry.is_regular_file();
     return n;
+  }
+  // What sendmail took, one message a hand-over.
+  std::vector<std::string> TakenMessages() {
+    std::vector<std::string> messages;
+    for (const auto& entry : std::filesystem::directory_iterator(server_.directory() + "/taken")) {
+      std::ifstream in(entry.path());
+      messages.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return messages;
   }
   void Answer(int code) { std::ofstream(server_.directory() + "/answer") << code; }
   bool InMailBox(NoteId id) {

@@ -101,6 +101,27 @@ def lone_eicar(tag):
         base64.b64encode(EICAR))
 
 
+def lone_without_version(tag):
+    # Cleaning it adds a field the sender did not write (MIME-Version).
+    return lines(
+        b"From: anna@sender.test", b"To: bob@example.com", b"Subject: lone " + tag,
+        b"Date: Tue, 08 Dec 2026 10:00:00 +0000", b"Message-ID: <" + tag + b"@sender.test>",
+        b'Content-Type: application/octet-stream; name="eicar.txt"', b"Content-Transfer-Encoding: base64", b"",
+        base64.b64encode(EICAR))
+
+
+def check_trace_first(delivered):
+    """Postfix's trace fields stay above every field of the message."""
+    head = pathlib.Path(delivered).read_bytes().replace(b"\r\n", b"\n").partition(b"\n\n")[0]
+    names = [line.split(b":", 1)[0].lower() for line in head.split(b"\n") if line[:1] not in (b" ", b"\t")]
+    last_trace = max(i for i, name in enumerate(names) if name in TRACE_HEADERS)
+    first_other = min(i for i, name in enumerate(names) if name not in TRACE_HEADERS)
+    if first_other < last_trace:
+        print("a field went above the trace fields:\n" + head.decode(errors="replace"))
+        return 1
+    return 0
+
+
 def dots(tag):
     # Lines SMTP must escape on the way: a lone dot would end the data early.
     return lines(b"From: anna@sender.test", b"To: bob@example.com", b"Subject: dots " + tag,
@@ -108,7 +129,7 @@ def dots(tag):
                  b"first line", b".", b"..", b".. two dots", b". after a dot", b"last line")
 
 
-SHAPES = {"lone": lone_eicar, "dots": dots, "alternative": alternative_with_inline_image, "empty": empty_body, "eicar": with_eicar,
+SHAPES = {"lone": lone_eicar, "lone-bare": lone_without_version, "dots": dots, "alternative": alternative_with_inline_image, "empty": empty_body, "eicar": with_eicar,
           "html": html_only, "signed": signed, "forwarded": forwarded, "cyrillic": cyrillic}
 
 
@@ -261,6 +282,8 @@ def main(argv):
         parallel(argv[2], argv[3], argv[4])
     elif verb == "drop":
         drop(argv[2], argv[3])
+    elif verb == "trace-first":
+        return check_trace_first(argv[2])
     elif verb == "headers-kept":
         return check_headers_kept(argv[2], argv[3])
     elif verb == "burst":

@@ -114,6 +114,10 @@ for _ in $(seq 1 400); do [ -n "$(ls "$maildirs/postmaster/new" 2>/dev/null)" ] 
 send lone lone bob@example.com
 got=$(delivered bob lone); once "a message that was one infected attachment" "$got"
 check "a message that was one infected attachment, cleaned" 0 python3 "$mailpy" cleaned "$(head -1 <<<"$got")"
+send lone-bare lone-bare bob@example.com
+got=$(delivered bob lone-bare); once "a bare message that was one infected attachment" "$got"
+check "a bare message cleaned" 0 python3 "$mailpy" cleaned "$(head -1 <<<"$got")"
+check "a field the cleaning adds goes below Postfix's own" 0 python3 "$mailpy" trace-first "$(head -1 <<<"$got")"
 nothing_held "answered mail leaves mail.box"
 
 # 20 SMTP clients at once: every mail is delivered exactly once.

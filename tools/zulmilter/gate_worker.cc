@@ -36,7 +36,7 @@ GateWorker::GateWorker(std::unique_ptr<Platform> platform, GateOptions options, 
   thread_ = std::thread([this] { Run(); });
 }
 
-GateWorker::~GateWorker() {
+void GateWorker::Stop() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
@@ -44,6 +44,10 @@ GateWorker::~GateWorker() {
   uint64_t one = 1;
   if (jobsReady_ >= 0) (void)!::write(jobsReady_, &one, sizeof one);
   if (thread_.joinable()) thread_.join();
+}
+
+GateWorker::~GateWorker() {
+  Stop();
   if (jobsReady_ >= 0) ::close(jobsReady_);
   if (changes_ >= 0) ::close(changes_);
 }

@@ -27,7 +27,9 @@ class GateWorker {
   // Starts the thread, which alone uses `platform` from now on. `onQuit` is
   // called on that thread once the server quits.
   GateWorker(std::unique_ptr<notesapi::Platform> platform, GateOptions options, std::function<void()> onQuit);
-  // Answers what still waits with 4xx and ends the thread.
+  // Answers what still waits with 4xx and ends the thread; later messages
+  // are answered 4xx at once. Safe to call more than once.
+  void Stop();
   ~GateWorker();
   GateWorker(const GateWorker&) = delete;
   GateWorker& operator=(const GateWorker&) = delete;
@@ -37,6 +39,8 @@ class GateWorker {
   class Pending {
    public:
     std::future<MilterVerdict>& verdict() { return verdict_; }
+    // The message as it was asked about.
+    const std::string& message() const { return message_; }
     void Forget() { forgotten_ = true; }
 
    private:

@@ -88,6 +88,14 @@ MessageChanges ChangesBetween(std::string_view sent, std::string_view released) 
                                  after[static_cast<size_t>(match - keysAfter.begin())].value});
     }
   }
+  // The MTA counts the fields of a name as they are when each call comes: a
+  // removal renumbers those after it, so the last go first.
+  std::stable_sort(changes.headers.begin(), changes.headers.end(), [](const HeaderChange& a, const HeaderChange& b) {
+    bool aRemoves = a.kind == HeaderChange::Kind::kRemove;
+    bool bRemoves = b.kind == HeaderChange::Kind::kRemove;
+    if (aRemoves != bRemoves) return bRemoves;
+    return aRemoves && a.index > b.index;
+  });
   for (size_t i = 0; i < after.size(); ++i) {
     if (std::find(keysBefore.begin(), keysBefore.end(), keysAfter[i]) != keysBefore.end()) continue;
     changes.headers.push_back({HeaderChange::Kind::kInsert, after[i].name, static_cast<int>(i), after[i].value});

@@ -39,7 +39,9 @@ struct MessageChanges {
 // line that ends the header block). False when there is no header block.
 bool SplitMessage(std::string_view message, std::vector<HeaderField>* fields, std::string* body);
 
-// The changes that make `released` of `sent`.
+// The changes that make `released` of `sent`, in the order to make them:
+// changed values, then removals (the last of a name first), then insertions
+// from the top down.
 MessageChanges ChangesBetween(std::string_view sent, std::string_view released);
 
 }  // namespace zulmilter

@@ -11,6 +11,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <exception>
@@ -34,16 +35,25 @@ constexpr int kDefaultTimeoutSeconds = 120;
 constexpr size_t kBodyChunk = 65535;  // the most one body call of the protocol carries
 constexpr auto kProgressEvery = std::chrono::seconds(5);
 
-zulmilter::GateWorker* g_worker = nullptr;
-bool g_leadingSpace = false;  // header values come and go with their leading white space
+// Read by libmilter's connection threads, which may outlive smfi_main: the
+// worker, once made, lives as long as the process.
+std::atomic<zulmilter::GateWorker*> g_worker{nullptr};
+std::atomic<bool> g_leadingSpace{false};  // header values come and go with their leading white space
 
 // One SMTP connection's message in progress.
 struct Connection {
+  // Postfix counts its own Received field, which it does not show us, when
+  // a field is inserted.
+  bool unseenReceived = false;
   std::string sender;
   std::vector<std::string> recipients;
   std::string headers;  // as received, each field ended by CRLF
   std::string body;
-  void Reset() { *this = Connection(); }
+  void Reset() {
+    bool mta = unseenReceived;
+    *this = Connection();
+    unseenReceived = mta;
+  }
 };
 
 Connection* Of(SMFICTX* ctx) { return static_cast<Connection*>(smfi_getpriv(ctx)); }
@@ -96,7 +106,7 @@ sfsistat Negotiate(SMFICTX*, unsigned long actions, unsigned long steps, unsigne
   unsigned long wanted = SMFIF_ADDHDRS | SMFIF_CHGHDRS | SMFIF_CHGBODY;
   if ((actions & wanted) != wanted) return SMFIS_REJECT;  // an MTA that cannot take the cleaned mail
   *ourActions = wanted;
-  g_leadingSpace = (steps & SMFIP_HDR_LEADSPC) != 0;
+  g_leadingSpace = (steps & SMFIP_HDR_LEADSPC) != 0;  // the same for every connection of one MTA
   *ourSteps = g_leadingSpace ? SMFIP_HDR_LEADSPC : 0;
   *pf2 = 0;
   *pf3 = 0;
@@ -106,6 +116,8 @@ sfsistat Negotiate(SMFICTX*, unsigned long actions, unsigned long steps, unsigne
 sfsistat OnConnect(SMFICTX* ctx, char*, _SOCK_ADDR*) {
   auto* connection = new (std::nothrow) Connection();
   if (connection == nullptr) return TempFail(ctx, zulmilter::kNotStored);
+  const char* mta = smfi_getsymval(ctx, const_cast<char*>("v"));
+  connection->unseenReceived = mta != nullptr && std::strncmp(mta, "Postfix", 7) == 0;
   (void)smfi_setpriv(ctx, connection);
   return SMFIS_CONTINUE;
 }
@@ -140,7 +152,7 @@ sfsistat OnBody(SMFICTX* ctx, unsigned char* chunk, size_t length) {
 }
 
 // The monitor's changes, made through the milter calls.
-bool ApplyChanges(SMFICTX* ctx, const std::string& sent, const std::string& released) {
+bool ApplyChanges(SMFICTX* ctx, const std::string& sent, const std::string& released, int insertOffset) {
   zulmilter::MessageChanges changes = zulmilter::ChangesBetween(sent, released);
   for (const zulmilter::HeaderChange& change : changes.headers) {
     std::string name = change.name;
@@ -154,7 +166,7 @@ bool ApplyChanges(SMFICTX* ctx, const std::string& sent, const std::string& rele
         done = smfi_chgheader(ctx, name.data(), change.index, nullptr);
         break;
       case zulmilter::HeaderChange::Kind::kInsert:
-        done = smfi_insheader(ctx, change.index, name.data(), value.data());
+        done = smfi_insheader(ctx, change.index + insertOffset, name.data(), value.data());
         break;
     }
     if (done != MI_SUCCESS) return false;
@@ -176,11 +188,15 @@ bool ApplyChanges(SMFICTX* ctx, const std::string& sent, const std::string& rele
 
 sfsistat OnEndOfMessage(SMFICTX* ctx) {
   Connection* c = Of(ctx);
-  if (c == nullptr || g_worker == nullptr) return TempFail(ctx, zulmilter::kNotRunning);
-  std::string message = c->headers + "\r\n" + c->body;
+  zulmilter::GateWorker* worker = g_worker.load();
+  if (c == nullptr || worker == nullptr) return TempFail(ctx, zulmilter::kNotRunning);
+  std::string message = std::move(c->headers);
+  message += "\r\n";
+  message += c->body;
   MessageEnvelope envelope{c->sender, c->recipients};
-  c->Reset();  // the next message of the connection starts afresh
-  std::shared_ptr<zulmilter::GateWorker::Pending> pending = g_worker->Ask(message, std::move(envelope));
+  int insertOffset = c->unseenReceived ? 1 : 0;
+  c->Reset();  // the next message of the connection starts afresh; one copy of this one is kept
+  std::shared_ptr<zulmilter::GateWorker::Pending> pending = worker->Ask(std::move(message), std::move(envelope));
   // The MTA waits as long as it hears from us.
   while (pending->verdict().wait_for(kProgressEvery) != std::future_status::ready) {
     if (smfi_progress(ctx) != MI_SUCCESS) {
@@ -193,7 +209,9 @@ sfsistat OnEndOfMessage(SMFICTX* ctx) {
     case zulmilter::MilterVerdict::Kind::kAccept:
       return SMFIS_ACCEPT;
     case zulmilter::MilterVerdict::Kind::kAcceptChanged:
-      if (!ApplyChanges(ctx, message, verdict.message)) return TempFail(ctx, zulmilter::kNotStored);
+      if (!ApplyChanges(ctx, pending->message(), verdict.message, insertOffset)) {
+        return TempFail(ctx, zulmilter::kNotStored);
+      }
       return SMFIS_ACCEPT;
     case zulmilter::MilterVerdict::Kind::kReject: {
       bool virus = verdict.reason.rfind("virus", 0) == 0;
@@ -331,13 +349,13 @@ int Run(int argc, char** argv) {
   std::cout << "Milter on " << listen << " for the hook of " << options.task << " (time-out "
             << options.timeoutSeconds << " s, infected mail " << (options.reject ? "refused" : "cleaned")
             << "; zulctl quit stops it)" << std::endl;
-  int ran = MI_FAILURE;
-  {
-    zulmilter::GateWorker worker(std::move(platform), options, [] { (void)smfi_stop(); });
-    g_worker = &worker;
-    ran = smfi_main();
-    g_worker = nullptr;
-  }
+  // Never freed: a connection thread may still ask it after smfi_main
+  // returned, and is then answered 4xx.
+  static zulmilter::GateWorker* worker =
+      new zulmilter::GateWorker(std::move(platform), options, [] { (void)smfi_stop(); });
+  g_worker = worker;
+  int ran = smfi_main();
+  worker->Stop();
   return ran == MI_SUCCESS ? 0 : 1;
 }
 

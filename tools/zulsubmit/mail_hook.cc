@@ -83,6 +83,19 @@ notesapi::Status PostHookRequest(Platform* p, DbHandle box, NoteId noteId, std::
   return s;
 }
 
+namespace {
+
+// Marks a stored message as the caller's.
+notesapi::Status SetMark(Platform* p, DbHandle box, NoteId id, const ItemMark& mark) {
+  ScopedNote note(p);
+  notesapi::Status s = p->NoteOpen(box, id, kOpenRawMime, note.put());
+  if (s == kNoError) s = p->ItemSetText(note.get(), mark.name, mark.value);
+  if (s == kNoError) s = p->NoteUpdate(note.get(), kUpdateForce);
+  return s;
+}
+
+}  // namespace
+
 zul::Status StoreForScan(Platform* p, const std::string& serverDirectory, const std::string& task,
                          std::string_view message, const MessageEnvelope* envelope, const ItemMark* mark,
                          StoredMessage* stored) {
@@ -97,26 +110,24 @@ zul::Status StoreForScan(Platform* p, const std::string& serverDirectory, const 
   if (mark != nullptr && !stored->held) return zul::Status::OK();  // paused: the caller passes it on unscanned
   std::u16string scratch;
   for (char c : serverDirectory + "/run") scratch.push_back(static_cast<unsigned char>(c));
+  // A marked message and its mark are one transaction: no crash in between
+  // leaves held mail whose owner nobody knows.
+  if (mark != nullptr) {
+    if (s = p->BeginSaves(); s != kNoError) return zul::Status::FromPlatform(s, "not stored: " + p->StatusText(s));
+  }
   ImportedMessage imported;
   s = ImportMimeMessage(p, box.get(), message, stored->held, scratch, envelope, &imported);
   stored->noteId = imported.noteId;
   stored->refusal = imported.refusal;
+  if (s == kNoError && mark != nullptr) s = SetMark(p, box.get(), imported.noteId, *mark);
+  if (mark != nullptr) {
+    notesapi::Status ended = p->EndSaves(s == kNoError);
+    if (s == kNoError) s = ended;
+  }
   if (s == kNotAMessage) return zul::Status::InvalidArgument("not a mail message (" + imported.refusal + ")");
   if (s == kTooManyRecipients) return zul::Status::InvalidArgument("refused: " + imported.refusal + "; send it in parts");
   if (s != kNoError) return zul::Status::FromPlatform(s, "not stored: " + p->StatusText(s));
   if (!stored->held) return zul::Status::OK();
-  if (mark != nullptr) {
-    // Set before the monitor hears of the note: it is never scanned unmarked.
-    ScopedNote note(p);
-    s = p->NoteOpen(box.get(), imported.noteId, kOpenRawMime, note.put());
-    if (s == kNoError) s = p->ItemSetText(note.get(), mark->name, mark->value);
-    if (s == kNoError) s = p->NoteUpdate(note.get(), kUpdateForce);
-    if (s != kNoError) {
-      (void)note.close();
-      (void)p->NoteDelete(box.get(), imported.noteId);  // nothing stays held that nobody waits for
-      return zul::Status::FromPlatform(s, "not stored: " + p->StatusText(s));
-    }
-  }
   std::string request;
   if (s = PostHookRequest(p, box.get(), imported.noteId, &request); s != kNoError) {
     return zul::Status::FromPlatform(s, "the hook request cannot be posted: " + p->StatusText(s));

@@ -8,8 +8,8 @@
 namespace zulmilter {
 namespace {
 
-// What an MTA does with the changes: the header list edited as the milter
-// calls say, then the body replaced.
+// What an MTA does with the changes: each call in turn on the header list
+// as it stands then, then the body replaced.
 std::string Apply(const std::string& sent, const MessageChanges& changes) {
   std::vector<HeaderField> fields;
   std::string body;
@@ -25,15 +25,10 @@ std::string Apply(const std::string& sent, const MessageChanges& changes) {
     }
     return fields.size();
   };
-  std::vector<size_t> removed;
   for (const HeaderChange& c : changes.headers) {
     size_t at = nth(c.name, c.index);
     if (c.kind == HeaderChange::Kind::kChange && at < fields.size()) fields[at].value = c.value;
-    if (c.kind == HeaderChange::Kind::kRemove && at < fields.size()) removed.push_back(at);
-  }
-  std::sort(removed.rbegin(), removed.rend());
-  for (size_t at : removed) fields.erase(fields.begin() + static_cast<long>(at));
-  for (const HeaderChange& c : changes.headers) {
+    if (c.kind == HeaderChange::Kind::kRemove && at < fields.size()) fields.erase(fields.begin() + static_cast<long>(at));
     if (c.kind == HeaderChange::Kind::kInsert) {
       fields.insert(fields.begin() + std::min<long>(c.index, static_cast<long>(fields.size())), {c.name, c.value});
     }
@@ -66,6 +61,12 @@ TEST(MessageChangesTest, TheChangesMakeTheReleasedMessageOfTheSentOne) {
     MessageChanges changes = ChangesBetween(sent, c.released);
     EXPECT_EQ(Apply(sent, changes), c.released) << c.what;
   }
+  // A field given three times, two of them gone: each removal counts the
+  // fields that are left.
+  const std::string repeated = "From: a@x\r\nContent-Type: text/plain\r\nContent-Type: text/html\r\n"
+                               "Content-Type: image/png\r\nX-A: 1\r\nX-A: 2\r\n\r\nbody\r\n";
+  const std::string cleaned = "From: a@x\r\nContent-Type: multipart/mixed\r\nX-A: 1\r\n\r\nnew body\r\n";
+  EXPECT_EQ(Apply(repeated, ChangesBetween(repeated, cleaned)), cleaned);
   EXPECT_TRUE(ChangesBetween(sent, sent).headers.empty());
   EXPECT_FALSE(ChangesBetween(sent, sent).bodyChanged);
 }

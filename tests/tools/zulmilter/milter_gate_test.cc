@@ -103,10 +103,17 @@ TEST_F(MilterGateTest, AFailedStoreOrNoMessageLeavesNothingHeld) {
   std::optional<MilterVerdict> now = gate.Submit(message_, envelope_, &id);
   ASSERT_TRUE(now.has_value());
   EXPECT_EQ(now->kind, MilterVerdict::Kind::kTempFail);
-  faulty_.FailCall("NoteUpdate", faulty_.CallCount("NoteUpdate") + 1, kDatabaseLocked);  // the mark
+  faulty_.FailCall("NoteUpdate", faulty_.CallCount("NoteUpdate") + 2, kDatabaseLocked);  // the mark, after the import
   now = gate.Submit(message_, envelope_, &id);
   ASSERT_TRUE(now.has_value());
   EXPECT_EQ(now->kind, MilterVerdict::Kind::kTempFail);
+  // The message and its mark are one transaction: nothing to remove after.
+  faulty_.FailCall("NoteUpdate", faulty_.CallCount("NoteUpdate") + 2, kDatabaseLocked);
+  faulty_.FailCall("NoteDelete", faulty_.CallCount("NoteDelete") + 1, kDatabaseLocked, 0);
+  now = gate.Submit(message_, envelope_, &id);
+  ASSERT_TRUE(now.has_value());
+  EXPECT_EQ(now->kind, MilterVerdict::Kind::kTempFail);
+  faulty_.ClearFaults();
   now = gate.Submit("no header block at all", envelope_, &id);
   ASSERT_TRUE(now.has_value());
   EXPECT_EQ(now->kind, MilterVerdict::Kind::kReject);

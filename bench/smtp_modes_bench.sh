@@ -21,6 +21,7 @@ if [ "$(id -u)" -ne 0 ] || [ ! -x /usr/sbin/postfix ]; then
   exit 1
 fi
 root=$(mktemp -d)
+work=
 chmod 755 "$root"
 srv="$root/srv"
 pf="$root/postfix"
@@ -29,14 +30,18 @@ cleanup() {
   pkill -TERM -f "=$srv/notes.ini" 2>/dev/null
   [ -d "$pf/conf" ] && postfix -c "$pf/conf" abort >/dev/null 2>&1
   wait 2>/dev/null
-  rm -rf "$root"
+  rm -rf "$root" "$work"
 }
 trap cleanup EXIT
 
 getent passwd zul >/dev/null || useradd --system --user-group --home-dir /nonexistent --shell /usr/sbin/nologin zul
 "$bin/zulctl" init "$srv" --admin postmaster@example.com --language en >/dev/null
 export ZUL_NOTES_INI="$srv/notes.ini"
-"$bin/zulctl" settings init --bases "$bin/demo-bases" >/dev/null
+# The work folder on a tmpfs, as the units set it up (--work-folder).
+work=$(mktemp -d /dev/shm/zul-bench.XXXXXX)
+"$bin/zulctl" settings init --bases "$bin/demo-bases" --work-folder "$work" >/dev/null
+chown zul:zul "$work"
+chmod 700 "$work"
 install -d -o zul -g postfix -m 0750 "$root/spool"
 chown -R zul:zul "$srv"
 (cd "$srv" && runuser -u zul -- "$bin/nZulMailMonitor" "=$srv/notes.ini" > "$root/monitor.txt" 2>&1) &

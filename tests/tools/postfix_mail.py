@@ -122,6 +122,11 @@ def check_trace_first(delivered):
     return 0
 
 
+def headerless(tag):
+    # No header field at all: the MTA adds its trace field in front.
+    return lines(b"just a line of text " + tag, b"and another")
+
+
 def dots(tag):
     # Lines SMTP must escape on the way: a lone dot would end the data early.
     return lines(b"From: anna@sender.test", b"To: bob@example.com", b"Subject: dots " + tag,
@@ -129,7 +134,7 @@ def dots(tag):
                  b"first line", b".", b"..", b".. two dots", b". after a dot", b"last line")
 
 
-SHAPES = {"lone": lone_eicar, "lone-bare": lone_without_version, "dots": dots, "alternative": alternative_with_inline_image, "empty": empty_body, "eicar": with_eicar,
+SHAPES = {"lone": lone_eicar, "lone-bare": lone_without_version, "dots": dots, "headerless": headerless, "alternative": alternative_with_inline_image, "empty": empty_body, "eicar": with_eicar,
           "html": html_only, "signed": signed, "forwarded": forwarded, "cyrillic": cyrillic}
 
 

@@ -65,7 +65,7 @@ stop_monitor() {
   pkill -TERM -f "nZulMailMonitor =$srv/notes.ini"; wait "$monitor" 2>/dev/null
 }
 start_milter() {
-  milter_line=$(step "runuser -u zul -G postfix -- $bin/zulmilter")
+  milter_line=$(step "runuser -u zul -g zul -G postfix -- $bin/zulmilter")
   [ -n "$milter_line" ] || { echo "FAIL no milter line in the README"; exit 1; }
   rm -f "$milter_socket"  # a stopped milter's socket would pass for the new one's
   eval "$milter_line" >> "$root/milter.txt" 2>&1 &

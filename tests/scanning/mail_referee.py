@@ -69,10 +69,12 @@ def body_parts(message):
     return found
 
 
-def uu_blocks(text):
+def uu_blocks(text, begin=b"begin "):
+    """The uuencoded blocks of a text, decoded; `begin` is how a block's
+    first line starts (a lenient reader takes b"begin")."""
     out, block = [], None
     for line in text.splitlines():
-        if line.startswith(b"begin ") and block is None:
+        if line.startswith(begin) and block is None:
             block = b""
         elif line.strip() == b"end" and block is not None:
             out.append(block)

@@ -4,7 +4,6 @@ a lenient reader: Python's email (every part, uuencoded blocks inside text),
 munpack and ripmime (each where installed), all of them. Prints what gets
 out and exits 1 when anything does.
     payload_check.py DELIVERED"""
-import binascii
 import email
 import email.policy
 import os
@@ -12,24 +11,10 @@ import subprocess
 import sys
 import tempfile
 
+from mail_referee import uu_blocks
+
 EICAR = b"EICAR-STANDARD-ANTIVIRUS-TEST-FILE"
 TOOLS = {"munpack": ["/usr/bin/munpack", "-q", "-C"], "ripmime": ["/usr/bin/ripmime", "--no-paranoid", "-d"]}
-
-
-def uu_blocks(text):
-    out, block = [], None
-    for line in text.splitlines():
-        if line.startswith(b"begin") and block is None:
-            block = b""
-        elif line.strip() == b"end" and block is not None:
-            out.append(block)
-            block = None
-        elif block is not None:
-            try:
-                block += binascii.a2b_uu(line)
-            except binascii.Error:
-                pass
-    return out
 
 
 def python_reading(data):
@@ -38,7 +23,7 @@ def python_reading(data):
         if part.is_multipart():
             continue
         payload = part.get_payload(decode=True) or b""
-        if EICAR in payload or any(EICAR in block for block in uu_blocks(payload)):
+        if EICAR in payload or any(EICAR in block for block in uu_blocks(payload, begin=b"begin")):
             found.append("python: part %s" % part.get_content_type())
     return found
 

@@ -32,6 +32,7 @@
 #include <string>
 
 #include "notesapi/host/host_platform.h"
+#include "tools/common/guarded_main.h"
 
 namespace fs = std::filesystem;
 
@@ -338,14 +339,5 @@ int Run(int argc, char** argv) {
   return UpdateFromMirror(config["Mirror"], bases, staging, backup);
 }
 
-int main(int argc, char** argv) {
-  // Whatever happens, the updater gets an exit code and a line, not an abort.
-  try {
-    return Run(argc, argv);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "basefetch: unexpected failure: %s\n", e.what());
-  } catch (...) {
-    std::fprintf(stderr, "basefetch: unexpected failure\n");
-  }
-  return 2;
-}
+// Whatever happens, the updater gets an exit code and a line, not an abort.
+int main(int argc, char** argv) { return tools::GuardedMain("basefetch", Run, argc, argv, 2); }

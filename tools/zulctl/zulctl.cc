@@ -15,6 +15,7 @@
 #include "notesapi/host/host_platform.h"
 #include "notesapi/scoped_handles.h"
 #include "notesapi/process_platform.h"
+#include "tools/common/guarded_main.h"
 #include "tools/zulctl/bases_commands.h"
 #include "tools/zulctl/cli_support.h"
 #include "tools/zulctl/command_line.h"
@@ -214,15 +215,6 @@ int Run(int argc, char** argv) {
   return RunOnServer(platform.get(), serverDirectory, line);
 }
 
-int main(int argc, char** argv) {
-  // No verb ends on an uncaught exception: anything unexpected is a message
-  // and exit code 2.
-  try {
-    return Run(argc, argv);
-  } catch (const std::exception& e) {
-    std::cerr << "zulctl: unexpected failure: " << e.what() << "\n";
-  } catch (...) {
-    std::cerr << "zulctl: unexpected failure\n";
-  }
-  return 2;
-}
+// No verb ends on an uncaught exception: anything unexpected is a message
+// and exit code 2.
+int main(int argc, char** argv) { return tools::GuardedMain("zulctl", Run, argc, argv, 2); }

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "notesapi/host/host_platform.h"
+#include "tools/common/guarded_main.h"
 #include "tools/zulmilter/gate_worker.h"
 #include "tools/zulmilter/message_changes.h"
 
@@ -361,13 +362,4 @@ int Run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  try {
-    return Run(argc, argv);
-  } catch (const std::exception& e) {
-    std::cerr << kProgram << ": unexpected failure: " << e.what() << "\n";
-  } catch (...) {
-    std::cerr << kProgram << ": unexpected failure\n";
-  }
-  return 1;
-}
+int main(int argc, char** argv) { return tools::GuardedMain(kProgram, Run, argc, argv, 1); }

@@ -14,6 +14,7 @@
 
 #include "notesapi/host/host_platform.h"
 #include "notesapi/process_platform.h"
+#include "tools/common/guarded_main.h"
 #include "tools/zulrouter/mail_router.h"
 #include "tools/zulrouter/relay.h"
 
@@ -86,13 +87,4 @@ int Run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  try {
-    return Run(argc, argv);
-  } catch (const std::exception& e) {
-    std::cerr << kProgram << ": unexpected failure: " << e.what() << "\n";
-  } catch (...) {
-    std::cerr << kProgram << ": unexpected failure\n";
-  }
-  return 1;
-}
+int main(int argc, char** argv) { return tools::GuardedMain(kProgram, Run, argc, argv, 1); }

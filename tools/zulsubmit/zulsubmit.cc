@@ -12,6 +12,7 @@
 
 #include "notesapi/host/host_platform.h"
 #include "notesapi/process_platform.h"
+#include "tools/common/guarded_main.h"
 #include "tools/zulsubmit/mail_hook.h"
 
 using namespace notesapi;
@@ -67,12 +68,5 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return Run(argc, argv);
-  } catch (const std::exception& e) {
-    std::cerr << kProgram << ": unexpected failure: " << e.what() << "; the message stays with the MTA\n";
-  } catch (...) {
-    std::cerr << kProgram << ": unexpected failure; the message stays with the MTA\n";
-  }
-  return mailhook::kExitTempFail;
+  return tools::GuardedMain(kProgram, Run, argc, argv, mailhook::kExitTempFail, "; the message stays with the MTA");
 }

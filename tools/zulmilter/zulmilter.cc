@@ -18,11 +18,13 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "notesapi/host/host_platform.h"
 #include "tools/common/guarded_main.h"
+#include "tools/common/program_options.h"
 #include "tools/zulmilter/gate_worker.h"
 #include "tools/zulmilter/message_changes.h"
 
@@ -327,15 +329,7 @@ int Run(int argc, char** argv) {
   app.add_option("--listen", listen, "unix:PATH or inet:PORT@127.0.0.1 (default unix:<server>/run/zulmilter.sock)");
   app.add_option("--group", group, "the group that may use the Unix socket (the MTA's)");
   app.add_option("--task", options.task, "the mail task whose hook this is")->capture_default_str();
-  std::vector<std::string> words;
-  for (int i = argc - 1; i > 0; --i) {
-    if (argv[i][0] != '=') words.emplace_back(argv[i]);
-  }
-  try {
-    app.parse(words);
-  } catch (const CLI::ParseError& e) {
-    return app.exit(e);
-  }
+  if (std::optional<int> ended = tools::ParseOptions(app, argc, argv)) return *ended;
   std::string notesIni;
   if (LocateNotesIni(argc, argv, &notesIni) != kNoError) {
     std::cerr << kProgram << ": no notes.ini found (give =path/to/notes.ini or set ZUL_NOTES_INI)\n";

@@ -9,12 +9,14 @@
 #include <exception>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "notesapi/host/host_platform.h"
 #include "notesapi/process_platform.h"
 #include "tools/common/guarded_main.h"
+#include "tools/common/program_options.h"
 #include "tools/zulrouter/mail_router.h"
 #include "tools/zulrouter/relay.h"
 
@@ -55,15 +57,7 @@ int Run(int argc, char** argv) {
     return std::string();
   });
   app.add_option("--task", options.task, "the mail task whose hook commands to serve")->capture_default_str();
-  std::vector<std::string> words;
-  for (int i = argc - 1; i > 0; --i) {
-    if (argv[i][0] != '=') words.emplace_back(argv[i]);
-  }
-  try {
-    app.parse(words);
-  } catch (const CLI::ParseError& e) {
-    return app.exit(e);
-  }
+  if (std::optional<int> ended = tools::ParseOptions(app, argc, argv)) return *ended;
   if (!relay.empty()) options.sendmail = RelayProgram(relay);
   std::string notesIni;
   if (LocateNotesIni(argc, argv, &notesIni) != kNoError) {

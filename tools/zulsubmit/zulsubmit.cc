@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <optional>
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "notesapi/host/host_platform.h"
 #include "notesapi/process_platform.h"
 #include "tools/common/guarded_main.h"
+#include "tools/common/program_options.h"
 #include "tools/zulsubmit/mail_hook.h"
 
 using namespace notesapi;
@@ -36,16 +38,7 @@ int Run(int argc, char** argv) {
   app.add_option("--from", envelope.sender, "the envelope sender (empty: the null sender)")->required();
   app.add_option("--to", envelope.recipients, "the envelope recipients")->required();
   app.add_option("input", input, "- for standard input")->required()->check(CLI::IsMember({"-"}));
-  std::vector<std::string> words;
-  for (int i = argc - 1; i > 0; --i) {
-    if (argv[i][0] != '=') words.emplace_back(argv[i]);
-  }
-  try {
-    app.parse(words);
-  } catch (const CLI::ParseError& e) {
-    int code = app.exit(e);
-    return code == 0 ? 0 : mailhook::kExitTempFail;
-  }
+  if (std::optional<int> ended = tools::ParseOptions(app, argc, argv)) return *ended == 0 ? 0 : mailhook::kExitTempFail;
   std::string notesIni;
   if (LocateNotesIni(argc, argv, &notesIni) != kNoError) {
     std::cerr << kProgram << ": no notes.ini found (give =path/to/notes.ini or set ZUL_NOTES_INI)\n";
